@@ -1,0 +1,60 @@
+// The KEO frame payload: one per video sample.
+//
+// A payload is a 28-byte little-endian header followed by the frame's 4x4
+// blocks in raster order, stored plain or as one LZF stream:
+//
+//   offset  width  field           writer stores
+//   0       u32    headerSize      28 (the payload starts here; at most 28)
+//   4       u8     formatVersion   1 (0 and 1 are accepted)
+//   5       u8     hasAlpha        1 with transparency, else 0
+//   6       u8     isLZF           1 when the payload is an LZF stream
+//   7       9      reserved        0
+//   16      u32    payloadSize     bytes after the header
+//   20      4      reserved        0
+//   24      u8     isOpaque        complement of hasAlpha (not checked)
+//   25      u8     prefersDXT1     1 when "KEOOptimizeFor" was 1 (not checked)
+//   26      u8     isDXT24         1 for the DXT24 block layout
+//   27      1      reserved        0
+//
+// Block layouts by (isDXT24, hasAlpha): (0, 0) DXT1, 8 bytes; (0, !0) DXT5,
+// 16 bytes; (1, 0) DXT24, 10 bytes; (1, !0) DXT24 with an 8-byte DXT5-style
+// alpha block in front of each colour block, 18 bytes.
+#pragma once
+
+#include <cstdint>
+
+enum {
+    kKEOFrameHeaderSize = 28,
+    kKEODecodeOK = 0,
+    kKEODecodeFailed = 99,
+};
+
+struct KEOFrameHeader {
+    uint32_t headerSize;
+    uint8_t formatVersion;
+    uint8_t hasAlpha;
+    uint8_t isLZF;
+    uint32_t payloadSize;
+    uint8_t isOpaque;
+    uint8_t prefersDXT1;
+    uint8_t isDXT24;
+
+    // Takes every field at its fixed offset from 28 readable bytes, whatever
+    // headerSize says.
+    void read(const unsigned char* bytes);
+    // Writes all 28 bytes, the reserved ones as zero.
+    void write(unsigned char* bytes) const;
+};
+
+// Bytes of one block for a layout.
+int KEOBlockSize(bool isDXT24, bool hasAlpha);
+
+// Block-data size of a width x height frame, computed in 64 bits. False for
+// sides below 1 or a size beyond what a frame may take (2^31 bytes).
+bool KEOBlockDataSize(int width, int height, bool isDXT24, bool hasAlpha, uint64_t* size);
+
+// Decodes one sample into a width x height ARGB32 picture (bytes A, R, G, B,
+// top row first, rows packed) that the caller releases with free(). Returns 0,
+// or 99 with *picture left null; never reads beyond sample + sampleLength.
+int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, int width,
+                       int height, unsigned char** picture);
