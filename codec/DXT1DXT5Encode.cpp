@@ -1,0 +1,57 @@
+// DXT1/DXT5 frame walk: gathers each 4x4 block as R, G, B, A and hands it to
+// stb_dxt in high-quality mode.
+#include "codec/DXT1DXT5Encode.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+
+#include "codec/StbDxt.h"
+
+namespace {
+
+// The working and output blocks are static, as the encoder has always kept
+// them; the lock makes two encodes at once wait for each other instead of
+// mixing blocks. stb_dxt compares pixels as 32-bit words, hence the alignment.
+alignas(16) unsigned char _srcBlock[64];
+alignas(16) unsigned char destBlock[16];
+std::mutex g_blockLock;
+
+} // namespace
+
+void stbCompressARGB32(unsigned char* destination, const unsigned char* source, int width,
+                       int height, int rowBytes, bool alpha) {
+    if (height < 1 || width < 1)
+        return;
+    std::lock_guard<std::mutex> lock(g_blockLock);
+
+    const std::ptrdiff_t stride = rowBytes;
+    const int blocksX = static_cast<int>((static_cast<int64_t>(width) + 3) / 4);
+    const int blocksY = static_cast<int>((static_cast<int64_t>(height) + 3) / 4);
+    const std::size_t outBytes = alpha ? 16 : 8;
+
+    for (int by = 0; by < blocksY; ++by) {
+        const int y = by * 4;
+        for (int bx = 0; bx < blocksX; ++bx) {
+            const int x = bx * 4;
+            for (int j = 0; j < 4; ++j) {
+                const int sy = y + j < height ? y + j : height - 1;
+                const unsigned char* row = source + sy * stride;
+                for (int i = 0; i < 4; ++i) {
+                    const int sx = x + i < width ? x + i : width - 1;
+                    const unsigned char* p = row + static_cast<std::ptrdiff_t>(sx) * 4;
+                    unsigned char* q = _srcBlock + (j * 4 + i) * 4;
+                    q[0] = p[1];
+                    q[1] = p[2];
+                    q[2] = p[3];
+                    q[3] = p[0];
+                }
+            }
+            keo::stb_compress_dxt_block(destBlock, _srcBlock, alpha ? 1 : 0,
+                                        keo::kStbDxtHighQuality);
+            std::memcpy(destination, destBlock, outBytes);
+            destination += outBytes;
+        }
+    }
+}

@@ -1,0 +1,15 @@
+// DXT1 and DXT5 frame encoding through the bundled stb_dxt compressor.
+//
+// Blocks come out in the layouts that DXT1DXT5Decode.h reads: 8-byte DXT1
+// blocks, or 16-byte DXT5 blocks with the alpha half first. stb_dxt is fed
+// R, G, B, A pixels and puts red in the top five bits of each 5:6:5 colour, so
+// a decoded frame has the ARGB32 byte order of its source.
+#pragma once
+
+// Encodes a width x height ARGB32 frame (bytes A, R, G, B, top row first,
+// rows rowBytes apart) into (width + 3) / 4 x (height + 3) / 4 blocks in
+// raster order: DXT1 when alpha is false, DXT5 when true. Edge blocks repeat
+// the last column and row. rowBytes is used as given (0 reads row 0 for every
+// row). Works in static block buffers, so calls are serialised internally.
+void stbCompressARGB32(unsigned char* destination, const unsigned char* source, int width,
+                       int height, int rowBytes, bool alpha);

@@ -1,0 +1,248 @@
+// DXT24 encoder workers: named-semaphore hand-over, band split and the
+// process-wide pool that the frame encoder uses.
+#include "codec/EncoderThreads.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+#include "codec/DXT24Encode.h"
+#include "codec/FramePayload.h"
+
+namespace {
+
+std::atomic<KEOSemOpenFunction> g_semOpen{nullptr};
+std::atomic<KEOThreadCreateFunction> g_threadCreate{nullptr};
+
+sem_t* openSemaphore(const char* name, int oflag, mode_t mode, unsigned value) {
+    const KEOSemOpenFunction hook = g_semOpen.load();
+    if (hook)
+        return hook(name, oflag, mode, value);
+    return sem_open(name, oflag, mode, value);
+}
+
+int createThread(pthread_t* thread, void* (*start)(void*), void* arg) {
+    const KEOThreadCreateFunction hook = g_threadCreate.load();
+    if (hook)
+        return hook(thread, nullptr, start, arg);
+    return pthread_create(thread, nullptr, start, arg);
+}
+
+// A signal may interrupt a wait; only a real failure ends it.
+void waitSemaphore(sem_t* handle) {
+    while (sem_wait(handle) != 0 && errno == EINTR) {
+    }
+}
+
+// Process that started the threads of each pool entry: a forked child has
+// the records but not the threads, and must not join what it does not own.
+pid_t g_workersPid = 0;
+
+} // namespace
+
+KEOSemaphore::KEOSemaphore() : handle(nullptr) {
+    static std::atomic<int> semaphoreCount{0};
+    const int number = ++semaphoreCount;
+
+    char name[1024];
+    std::snprintf(name, sizeof name, "keostart_%d_%d", static_cast<int>(getpid()), number);
+    // A leftover of a crashed process with a recycled pid would make the
+    // exclusive create fail.
+    sem_unlink(name);
+    sem_t* opened = openSemaphore(name, O_CREAT | O_EXCL, 0777, 0);
+    if (opened == SEM_FAILED || opened == nullptr)
+        return; // this worker is simply unavailable; a plug-in must not end its host
+    // The open handle keeps the semaphore alive; without its name nothing is
+    // left behind however the process ends.
+    sem_unlink(name);
+    handle = opened;
+}
+
+KEOSemaphore::~KEOSemaphore() {
+    if (handle)
+        sem_close(handle);
+    handle = nullptr;
+}
+
+ThreadInfo::ThreadInfo()
+    : quit(false), dest(nullptr), src(nullptr), width(0), rows(0), rowBytes(0), alpha(false),
+      running(false) {}
+
+void ThreadInfo::RunThread() {
+    for (;;) {
+        waitSemaphore(startSemaphore.handle);
+        // Read only after the wait, which orders it after the poster's write.
+        if (quit)
+            break;
+        _stbCompressARGB32_to24(dest, src, width, rows, rowBytes, alpha);
+        sem_post(doneSemaphore.handle);
+    }
+}
+
+void* compressThread(void* record) {
+    static_cast<ThreadInfo*>(record)->RunThread();
+    return nullptr;
+}
+
+int StartWorkers(ThreadInfo* infos, pthread_t* ids, int count) {
+    int running = 0;
+    for (int i = 0; i < count; ++i) {
+        ThreadInfo& info = infos[i];
+        if (!info.running && info.startSemaphore.handle && info.doneSemaphore.handle) {
+            info.quit = false;
+            if (createThread(&ids[i], compressThread, &info) == 0)
+                info.running = true;
+        }
+        if (info.running)
+            ++running;
+    }
+    if (running > 0)
+        g_workersPid = getpid();
+    return running;
+}
+
+void StopWorkers(ThreadInfo* infos, pthread_t* ids, int count) {
+    const bool ownThreads = g_workersPid == getpid();
+    for (int i = 0; i < count; ++i) {
+        if (infos[i].running && ownThreads) {
+            infos[i].quit = true;
+            sem_post(infos[i].startSemaphore.handle);
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        if (infos[i].running && ownThreads)
+            pthread_join(ids[i], nullptr);
+        infos[i].running = false;
+    }
+}
+
+int KEOSplitBands(int height, int n, KEOBand* bands) {
+    if (n < 1 || height < 1) {
+        for (int i = 0; i < n; ++i)
+            bands[i] = KEOBand{0, 0};
+        return 0;
+    }
+    const int64_t rows = height;
+    const int64_t per = rows / n;
+    int64_t chunk = per > 3 ? per : 4;
+    chunk = (chunk + 3) & ~int64_t(3);
+    if (chunk > rows)
+        chunk = rows;
+
+    for (int i = 0; i < n; ++i) {
+        const int64_t first = i * chunk;
+        int64_t count = (i == n - 1) ? rows - first : chunk;
+        // Bands never reach past the frame, and one that starts below it is
+        // empty rather than pointing at rows that are not there.
+        if (first >= rows)
+            count = 0;
+        else if (count > rows - first)
+            count = rows - first;
+        bands[i].firstRow = first >= rows ? static_cast<int>(rows) : static_cast<int>(first);
+        bands[i].rows = static_cast<int>(count);
+    }
+    return static_cast<int>(chunk);
+}
+
+void EncodeOnWorkers(ThreadInfo* infos, int count, unsigned char* destination,
+                     const unsigned char* source, int width, int height, int rowBytes, bool alpha) {
+    ThreadInfo* ready[kKEOMaxEncodeThreads];
+    int n = 0;
+    for (int i = 0; i < count && n < kKEOMaxEncodeThreads; ++i)
+        if (infos[i].running)
+            ready[n++] = &infos[i];
+    if (n == 0 || height < 1 || width < 1) {
+        _stbCompressARGB32_to24(destination, source, width, height, rowBytes, alpha);
+        return;
+    }
+
+    KEOBand bands[kKEOMaxEncodeThreads];
+    KEOSplitBands(height, n, bands);
+
+    // 64-bit offsets: a band start times the row pitch or the block-row size
+    // can pass 2^31 on large frames. rowBytes 0 is passed on unchanged; the
+    // band encoder reads it as width * 4 just as here.
+    const int64_t stride = rowBytes != 0 ? rowBytes : int64_t(width) * 4;
+    const int64_t blocksX = (int64_t(width) + 3) / 4;
+    const int64_t blockRowBytes = blocksX * KEOBlockSize(true, alpha);
+
+    bool posted[kKEOMaxEncodeThreads] = {};
+    for (int i = 0; i < n; ++i) {
+        if (bands[i].rows == 0)
+            continue;
+        ThreadInfo& info = *ready[i];
+        // Every non-empty band starts on a block row, so its blocks continue
+        // the destination exactly where the previous band's end.
+        info.dest = destination + (bands[i].firstRow / 4) * blockRowBytes;
+        info.src = source + bands[i].firstRow * stride;
+        info.width = width;
+        info.rows = bands[i].rows;
+        info.rowBytes = rowBytes;
+        info.alpha = alpha;
+        sem_post(info.startSemaphore.handle);
+        posted[i] = true;
+    }
+    for (int i = 0; i < n; ++i)
+        if (posted[i])
+            waitSemaphore(ready[i]->doneSemaphore.handle);
+}
+
+ThreadInfo g_threadInfos[kKEOMaxEncodeThreads];
+pthread_t g_threadIds[kKEOMaxEncodeThreads];
+int g_numDXT24Threads = 0;
+
+namespace {
+
+// The pool is shared and its records hold one job each: one threaded encode
+// at a time.
+std::mutex g_poolLock;
+
+// Defined after g_threadInfos, so destroyed before it: the workers quit and
+// are joined while their records and semaphores still exist, and no thread is
+// left running code of an unloaded module.
+struct WorkerShutdown {
+    ~WorkerShutdown() {
+        std::lock_guard<std::mutex> lock(g_poolLock);
+        StopWorkers(g_threadInfos, g_threadIds, kKEOMaxEncodeThreads);
+        g_numDXT24Threads = 0;
+    }
+} g_workerShutdown;
+
+} // namespace
+
+void SetupThreads(int count) {
+    if (count < 1)
+        count = 1;
+    if (count > kKEOMaxEncodeThreads)
+        count = kKEOMaxEncodeThreads;
+    g_numDXT24Threads = StartWorkers(g_threadInfos, g_threadIds, count);
+}
+
+void stbCompressARGB32_to24_threaded(int threads, unsigned char* destination,
+                                     const unsigned char* source, int width, int height,
+                                     int rowBytes, bool alpha) {
+    if (threads < 2) {
+        _stbCompressARGB32_to24(destination, source, width, height, rowBytes, alpha);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_poolLock);
+    static bool threadsReady = false;
+    if (!threadsReady) {
+        threadsReady = true;
+        SetupThreads(threads);
+    }
+    EncodeOnWorkers(g_threadInfos, kKEOMaxEncodeThreads, destination, source, width, height,
+                    rowBytes, alpha);
+}
+
+void KEOSetSemOpenForTesting(KEOSemOpenFunction function) {
+    g_semOpen.store(function);
+}
+
+void KEOSetThreadCreateForTesting(KEOThreadCreateFunction function) {
+    g_threadCreate.store(function);
+}

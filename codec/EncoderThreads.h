@@ -1,0 +1,109 @@
+// Worker threads for DXT24 frame encoding.
+//
+// A frame is cut into horizontal bands of whole block rows, one per worker;
+// each worker encodes its band with _stbCompressARGB32_to24 into its own part
+// of the destination, so the bytes equal those of a single-thread encode.
+//
+// Up to 32 workers exist per process. Their records, g_threadInfos, are built
+// by a static initialiser when the module is loaded, each with two named
+// semaphores: the encoding thread posts a worker's start semaphore after
+// filling in its job, and the worker posts its done semaphore when the band is
+// written. These posts and waits order every memory access of the hand-over.
+// The threads are started by the first encode that asks for two or more, and
+// are told to quit and joined before the records are destroyed (process exit
+// or module unload).
+//
+// A worker whose semaphores cannot be created or whose thread cannot start is
+// left out; with no worker at all the calling thread encodes the frame.
+#pragma once
+
+#include <pthread.h>
+#include <semaphore.h>
+#include <sys/types.h>
+
+enum { kKEOMaxEncodeThreads = 32 };
+
+// A named counting semaphore "keostart_<pid>_<n>", n counting every semaphore
+// of the process from 1. The name is removed as soon as the semaphore is open,
+// so none outlives the process; handle is null when it could not be created.
+struct KEOSemaphore {
+    sem_t* handle;
+
+    KEOSemaphore();
+    ~KEOSemaphore();
+    KEOSemaphore(const KEOSemaphore&) = delete;
+    KEOSemaphore& operator=(const KEOSemaphore&) = delete;
+};
+
+// One worker. Job fields are written by the encoding thread before it posts
+// startSemaphore and not touched again until doneSemaphore is posted.
+struct ThreadInfo {
+    KEOSemaphore startSemaphore;
+    KEOSemaphore doneSemaphore;
+    bool quit; // read by the worker after each start; set only to shut down
+    unsigned char* dest;
+    const unsigned char* src;
+    int width;
+    int rows;
+    int rowBytes;
+    bool alpha;
+    bool running; // a thread for this record waits on startSemaphore
+
+    // Creates startSemaphore, then doneSemaphore; destruction closes them in
+    // the opposite order.
+    ThreadInfo();
+
+    // The worker loop: wait for a job, encode the band, report it done.
+    void RunThread();
+};
+
+extern ThreadInfo g_threadInfos[kKEOMaxEncodeThreads];
+extern pthread_t g_threadIds[kKEOMaxEncodeThreads];
+// Workers started in g_threadInfos (0 until the first threaded encode).
+extern int g_numDXT24Threads;
+
+// Thread entry point: runs RunThread on the ThreadInfo it is given.
+void* compressThread(void* record);
+
+// Starts workers for the first count records of g_threadInfos (count clamped
+// to 1..32) and stores the number running in g_numDXT24Threads.
+void SetupThreads(int count);
+
+// Encodes like _stbCompressARGB32_to24. threads below 2 encode on the calling
+// thread; the first call with 2 or more starts that many workers (at most 32),
+// and later calls use those, whatever count they ask for. Only one threaded
+// encode runs at a time; concurrent callers wait.
+void stbCompressARGB32_to24_threaded(int threads, unsigned char* destination,
+                                     const unsigned char* source, int width, int height,
+                                     int rowBytes, bool alpha);
+
+// One worker's share of a frame: rows [firstRow, firstRow + rows).
+struct KEOBand {
+    int firstRow;
+    int rows;
+};
+
+// Splits height rows over n workers (n >= 1) into bands that start on block
+// rows: bands of `chunk` rows (height / n rounded up to a multiple of 4, at
+// least 4, at most height), the last worker taking the rest. Bands are cut at
+// the frame's bottom, so late workers of a short frame get none. Returns chunk.
+int KEOSplitBands(int height, int n, KEOBand* bands);
+
+// The same machinery on any set of records, for pools other than the global
+// one. StartWorkers starts a thread for every record among the first count
+// that has both semaphores and none yet, and returns how many run.
+// EncodeOnWorkers splits the frame over the running records (on the calling
+// thread when none runs). StopWorkers tells running workers to quit, releases
+// and joins them.
+int StartWorkers(ThreadInfo* infos, pthread_t* ids, int count);
+void EncodeOnWorkers(ThreadInfo* infos, int count, unsigned char* destination,
+                     const unsigned char* source, int width, int height, int rowBytes, bool alpha);
+void StopWorkers(ThreadInfo* infos, pthread_t* ids, int count);
+
+// Test seams: replace sem_open and pthread_create to make them fail. Null
+// restores the system functions.
+typedef sem_t* (*KEOSemOpenFunction)(const char* name, int oflag, mode_t mode, unsigned value);
+typedef int (*KEOThreadCreateFunction)(pthread_t* thread, const pthread_attr_t* attr,
+                                       void* (*start)(void*), void* arg);
+void KEOSetSemOpenForTesting(KEOSemOpenFunction function);
+void KEOSetThreadCreateForTesting(KEOThreadCreateFunction function);
