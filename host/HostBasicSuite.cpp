@@ -1,0 +1,84 @@
+// SPBasicSuite of the stand-in host: suites by name and version, counted.
+//
+// Each acquisition is counted per (name, version); a release without a
+// matching acquisition is a violation, so a test can prove that a plug-in
+// gives back exactly what it took.
+#include "HostState.h"
+
+#include <cstring>
+
+namespace keo::host {
+namespace {
+
+struct SuiteEntry {
+    const char* name;
+    int32_t version;
+};
+
+constexpr SuiteEntry kSuites[] = {
+    {kPrSDKPPixCreatorSuite, kPrSDKPPixCreatorSuiteVersion},
+    {kPrSDKPPixCacheSuite, kPrSDKPPixCacheSuiteVersion},
+    {kPrSDKPPixSuite, kPrSDKPPixSuiteVersion},
+    {kPrSDKTimeSuite, kPrSDKTimeSuiteVersion},
+    {kPrSDKAudioSuite, kPrSDKAudioSuiteVersion},
+    {kPrSDKExportParamSuite, kPrSDKExportParamSuiteVersion},
+    {kPrSDKSequenceRenderSuite, kPrSDKSequenceRenderSuiteVersion},
+    {kPrSDKSequenceAudioSuite, kPrSDKSequenceAudioSuiteVersion},
+    {kPrSDKMemoryManagerSuite, kPrSDKMemoryManagerSuiteVersion},
+};
+
+// The table of a known (name, version), or null.
+const void* lookUp(StandInHost* host, const char* name, int32_t version) {
+    HostSuites s = tableSuites(host);
+    const void* tables[] = {s.ppixCreator,    s.ppixCache,     s.ppix,
+                            s.time,           s.audio,         s.exportParam,
+                            s.sequenceRender, s.sequenceAudio, s.memoryManager};
+    for (size_t i = 0; i < sizeof(kSuites) / sizeof(kSuites[0]); ++i)
+        if (std::strcmp(kSuites[i].name, name) == 0 && kSuites[i].version == version)
+            return tables[i];
+    return nullptr;
+}
+
+} // namespace
+
+SPErr basicAcquireSuite(StandInHost* host, const char* name, int32_t version, const void** suite) {
+    if (!host)
+        return kSPSuiteNotFoundError;
+    Lock lock(host->mutex);
+    if (!name || !suite) {
+        host->count.acquireFailures++;
+        return kSPBadParameterError;
+    }
+    const void* table = lookUp(host, name, version);
+    if (!table) {
+        host->count.acquireFailures++;
+        return kSPSuiteNotFoundError;
+    }
+    *suite = table;
+    host->held[{name, version}]++;
+    host->count.suitesAcquired++;
+    return kSPNoError;
+}
+
+SPErr basicReleaseSuite(StandInHost* host, const char* name, int32_t version) {
+    if (!host)
+        return kSPSuiteNotFoundError;
+    Lock lock(host->mutex);
+    if (!name)
+        return kSPBadParameterError;
+    auto it = host->held.find({name, version});
+    if (it == host->held.end() || it->second == 0) {
+        recordViolation(host, std::string("suite \"") + name + "\" version " +
+                                  std::to_string(version) + " released but not held");
+        return lookUp(host, name, version) ? kSPBadParameterError : kSPSuiteNotFoundError;
+    }
+    it->second--;
+    host->count.suitesReleased++;
+    return kSPNoError;
+}
+
+int32_t basicIsEqual(const char* a, const char* b) {
+    return a && b && std::strcmp(a, b) == 0;
+}
+
+} // namespace keo::host

@@ -1,0 +1,205 @@
+// Host frames: the PPix Creator Suite, the PPix Suite and frame lifetimes.
+//
+// Rows are width x bytes per pixel plus the configured padding apart, so a
+// plug-in that assumes packed rows writes visibly wrong pictures. New pixel
+// memory is filled with 0xCD. Frames are reference-counted (see StandInHost.h);
+// every operation first looks the handle up, so a stale or foreign handle is
+// reported instead of followed.
+#include "HostState.h"
+
+#include <cstring>
+
+namespace keo::host {
+namespace {
+
+constexpr uint8_t kFramePixelFill = 0xCD;
+constexpr int32_t kMaxSide = 32767; // prRect coordinates are 16-bit
+
+bool knownFormat(PrPixelFormat format) {
+    return format == PrPixelFormat_ARGB_4444_8u || format == PrPixelFormat_BGRA_4444_8u ||
+           format == PrPixelFormat_VUYA_4444_32f;
+}
+
+PPix* lookUpOrReport(StandInHost* host, PPixHand h, const char* op) {
+    PPix* frame = findFrame(host, h);
+    if (!frame)
+        recordViolation(host, std::string(op) + " on a frame the host does not have");
+    return frame;
+}
+
+} // namespace
+
+int32_t bytesPerPixel(PrPixelFormat format) {
+    return format == PrPixelFormat_VUYA_4444_32f ? 16 : 4;
+}
+
+PPix* findFrame(StandInHost* host, PPixHand h) {
+    auto it = host->frames.find(h);
+    return it == host->frames.end() ? nullptr : it->second;
+}
+
+PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
+               PrPPixBufferAccess access, uint8_t fill, prSuiteError* error) {
+    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide || !knownFormat(format)) {
+        *error = suiteError_InvalidParms;
+        return nullptr;
+    }
+    uint64_t rowBytes = static_cast<uint64_t>(width) * bytesPerPixel(format) +
+                        static_cast<uint64_t>(host->config.rowPaddingBytes);
+    uint64_t total = rowBytes * static_cast<uint64_t>(height);
+    if (rowBytes > INT32_MAX || total > host->config.maxFrameBytes || !allowAllocation(host)) {
+        *error = suiteError_OutOfMemory;
+        return nullptr;
+    }
+    PPix* frame = new PPix();
+    frame->master = frame;
+    frame->width = width;
+    frame->height = height;
+    frame->rowBytes = static_cast<int32_t>(rowBytes);
+    frame->pixelFormat = format;
+    frame->access = access;
+    frame->callerRefs = 1;
+    frame->cacheRefs = 0;
+    frame->pixels.assign(total, fill);
+    host->frames[&frame->master] = frame;
+    host->count.framesCreated++;
+    *error = suiteError_NoError;
+    return frame;
+}
+
+void releaseIfUnheld(StandInHost* host, PPix* frame) {
+    if (frame->callerRefs > 0 || frame->cacheRefs > 0)
+        return;
+    host->frames.erase(&frame->master);
+    delete frame;
+    host->count.framesFreed++;
+}
+
+void freeAllFrames(StandInHost* host) {
+    for (auto& entry : host->frames)
+        delete entry.second;
+    host->frames.clear();
+}
+
+prSuiteError ppixCreate(StandInHost* host, PPixHand* out, PrPPixBufferAccess access,
+                        PrPixelFormat format, const prRect* bounds) {
+    if (!host)
+        return suiteError_Fail;
+    Lock lock(host->mutex);
+    if (!out || !bounds || access < PrPPixBufferAccess_ReadOnly ||
+        access > PrPPixBufferAccess_ReadWrite)
+        return suiteError_InvalidParms;
+    int32_t width = static_cast<int32_t>(bounds->right) - bounds->left;
+    int32_t height = static_cast<int32_t>(bounds->bottom) - bounds->top;
+    prSuiteError error;
+    PPix* frame = newFrame(host, width, height, format, access, kFramePixelFill, &error);
+    if (!frame)
+        return error;
+    *out = &frame->master;
+    return suiteError_NoError;
+}
+
+prSuiteError ppixDispose(StandInHost* host, PPixHand h) {
+    if (!host)
+        return suiteError_Fail;
+    Lock lock(host->mutex);
+    host->count.frameDisposeCalls++;
+    PPix* frame = lookUpOrReport(host, h, "Dispose (a second disposal?)");
+    if (!frame)
+        return suiteError_InvalidParms;
+    if (frame->callerRefs == 0) {
+        // Only the cache holds it: the caller already gave its reference back.
+        recordViolation(host, "frame disposed more often than it was handed out");
+        return suiteError_InvalidParms;
+    }
+    frame->callerRefs--;
+    releaseIfUnheld(host, frame);
+    return suiteError_NoError;
+}
+
+prSuiteError ppixGetPixels(StandInHost* host, PPixHand h, PrPPixBufferAccess access, char** out) {
+    if (!host)
+        return suiteError_Fail;
+    Lock lock(host->mutex);
+    PPix* frame = lookUpOrReport(host, h, "GetPixels");
+    if (!frame || !out)
+        return suiteError_InvalidParms;
+    if (access != PrPPixBufferAccess_ReadOnly && frame->access == PrPPixBufferAccess_ReadOnly) {
+        recordViolation(host, "GetPixels for writing on a read-only frame");
+        return suiteError_InvalidParms;
+    }
+    *out = reinterpret_cast<char*>(frame->pixels.data());
+    return suiteError_NoError;
+}
+
+prSuiteError ppixGetBounds(StandInHost* host, PPixHand h, prRect* out) {
+    if (!host)
+        return suiteError_Fail;
+    Lock lock(host->mutex);
+    PPix* frame = lookUpOrReport(host, h, "GetBounds");
+    if (!frame || !out)
+        return suiteError_InvalidParms;
+    out->top = 0;
+    out->left = 0;
+    out->bottom = static_cast<int16_t>(frame->height);
+    out->right = static_cast<int16_t>(frame->width);
+    return suiteError_NoError;
+}
+
+prSuiteError ppixGetRowBytes(StandInHost* host, PPixHand h, int32_t* out) {
+    if (!host)
+        return suiteError_Fail;
+    Lock lock(host->mutex);
+    PPix* frame = lookUpOrReport(host, h, "GetRowBytes");
+    if (!frame || !out)
+        return suiteError_InvalidParms;
+    *out = frame->rowBytes;
+    return suiteError_NoError;
+}
+
+prSuiteError ppixGetPixelAspectRatio(StandInHost* host, PPixHand h, uint32_t* num, uint32_t* den) {
+    if (!host)
+        return suiteError_Fail;
+    Lock lock(host->mutex);
+    PPix* frame = lookUpOrReport(host, h, "GetPixelAspectRatio");
+    if (!frame || !num || !den)
+        return suiteError_InvalidParms;
+    *num = 1;
+    *den = 1;
+    return suiteError_NoError;
+}
+
+prSuiteError ppixGetPixelFormat(StandInHost* host, PPixHand h, PrPixelFormat* out) {
+    if (!host)
+        return suiteError_Fail;
+    Lock lock(host->mutex);
+    PPix* frame = lookUpOrReport(host, h, "GetPixelFormat");
+    if (!frame || !out)
+        return suiteError_InvalidParms;
+    *out = frame->pixelFormat;
+    return suiteError_NoError;
+}
+
+void clearFrameCache(StandInHost* host) {
+    Lock lock(host->mutex);
+    dropCache(host);
+}
+
+FrameInfo describeFrame(StandInHost* host, PPixHand h) {
+    Lock lock(host->mutex);
+    FrameInfo info{};
+    PPix* frame = findFrame(host, h);
+    if (!frame)
+        return info;
+    info.found = true;
+    info.width = frame->width;
+    info.height = frame->height;
+    info.rowBytes = frame->rowBytes;
+    info.pixelFormat = frame->pixelFormat;
+    info.callerRefs = frame->callerRefs;
+    info.cacheRefs = frame->cacheRefs;
+    info.pixels = frame->pixels.data();
+    return info;
+}
+
+} // namespace keo::host
