@@ -26,7 +26,9 @@ void stbCompressARGB32(unsigned char* destination, const unsigned char* source, 
         return;
     std::lock_guard<std::mutex> lock(g_blockLock);
 
-    const std::ptrdiff_t stride = rowBytes;
+    // 0 means packed rows, as for the DXT24 encoder; reading row 0 for every
+    // row would turn a frame into vertical stripes depending on its layout.
+    const std::ptrdiff_t stride = rowBytes != 0 ? rowBytes : static_cast<std::ptrdiff_t>(width) * 4;
     const int blocksX = static_cast<int>((static_cast<int64_t>(width) + 3) / 4);
     const int blocksY = static_cast<int>((static_cast<int64_t>(height) + 3) / 4);
     const std::size_t outBytes = alpha ? 16 : 8;

@@ -9,7 +9,7 @@
 // Encodes a width x height ARGB32 frame (bytes A, R, G, B, top row first,
 // rows rowBytes apart) into (width + 3) / 4 x (height + 3) / 4 blocks in
 // raster order: DXT1 when alpha is false, DXT5 when true. Edge blocks repeat
-// the last column and row. rowBytes is used as given (0 reads row 0 for every
-// row). Works in static block buffers, so calls are serialised internally.
+// the last column and row. rowBytes 0 means width * 4. Works in static block
+// buffers, so calls are serialised internally.
 void stbCompressARGB32(unsigned char* destination, const unsigned char* source, int width,
                        int height, int rowBytes, bool alpha);
