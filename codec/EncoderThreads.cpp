@@ -191,6 +191,9 @@ void EncodeOnWorkers(ThreadInfo* infos, int count, unsigned char* destination,
             waitSemaphore(ready[i]->doneSemaphore.handle);
 }
 
+// Defined beside stbCompressARGB32_to24_threaded, which the frame encoder
+// calls: a static link that takes CompressDXTFrame takes this object file and
+// with it the initialiser that builds the records at load time.
 ThreadInfo g_threadInfos[kKEOMaxEncodeThreads];
 pthread_t g_threadIds[kKEOMaxEncodeThreads];
 int g_numDXT24Threads = 0;
