@@ -2,6 +2,7 @@
 // DXT24 with alpha, and concurrent first use of the table.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -140,10 +141,16 @@ TEST(DecodeDXT24, ConcurrentFirstDecodesAgree) {
     const auto blocks = randomBlockData(Layout::DXT24, w, h, 4242);
     const auto expected = referencePicture(Layout::DXT24, blocks, w, h);
     std::vector<std::vector<unsigned char>> pictures(6, std::vector<unsigned char>(w * h * 4));
+    // All threads wait at a gate so that their first decodes really overlap.
+    std::atomic<int> waiting{0};
     std::vector<std::thread> threads;
     for (auto& picture : pictures)
-        threads.emplace_back(
-            [&blocks, &picture] { DecodeDXT24(blocks.data(), picture.data(), w, h, w * 4); });
+        threads.emplace_back([&] {
+            waiting.fetch_add(1);
+            while (waiting.load() < static_cast<int>(pictures.size()))
+                std::this_thread::yield();
+            DecodeDXT24(blocks.data(), picture.data(), w, h, w * 4);
+        });
     for (auto& t : threads)
         t.join();
     EXPECT_TRUE(initThirds.load());
