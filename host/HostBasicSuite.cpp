@@ -56,6 +56,7 @@ SPErr basicAcquireSuite(StandInHost* host, const char* name, int32_t version, co
     }
     *suite = table;
     host->held[{name, version}]++;
+    host->suiteCalls.push_back(std::string("acquire ") + name + " " + std::to_string(version));
     host->count.suitesAcquired++;
     return kSPNoError;
 }
@@ -73,6 +74,7 @@ SPErr basicReleaseSuite(StandInHost* host, const char* name, int32_t version) {
         return lookUp(host, name, version) ? kSPBadParameterError : kSPSuiteNotFoundError;
     }
     it->second--;
+    host->suiteCalls.push_back(std::string("release ") + name + " " + std::to_string(version));
     host->count.suitesReleased++;
     return kSPNoError;
 }

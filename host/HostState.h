@@ -70,6 +70,7 @@ struct StandInHost {
     std::unordered_map<PrMemoryHandle, HandleRec*> handles;
     std::unordered_map<PrMemoryPtr, uint32_t> ptrs;
     std::map<std::pair<std::string, int32_t>, int64_t> held;
+    std::vector<std::string> suiteCalls;
     std::unordered_map<PPixHand, PPix*> frames;
     std::map<CacheKey, PPix*> cache;
     std::map<std::string, exParamValues> params;

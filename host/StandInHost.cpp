@@ -116,6 +116,11 @@ int64_t suiteHeld(StandInHost* host, const char* name, int32_t version) {
     return it == host->held.end() ? 0 : it->second;
 }
 
+std::vector<std::string> suiteCalls(StandInHost* host) {
+    Lock lock(host->mutex);
+    return host->suiteCalls;
+}
+
 std::vector<std::string> violations(StandInHost* host) {
     Lock lock(host->mutex);
     return host->violations;

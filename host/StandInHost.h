@@ -172,6 +172,9 @@ FrameInfo describeFrame(StandInHost* host, PPixHand frame);
 HostCounters counters(StandInHost* host);
 // Acquisitions of one suite not yet released.
 int64_t suiteHeld(StandInHost* host, const char* name, int32_t version);
+// Successful acquisitions and releases in order, as "acquire <name> <version>"
+// and "release <name> <version>", so a test can check their order.
+std::vector<std::string> suiteCalls(StandInHost* host);
 // Misuse seen so far (wrong order, unknown handles, double disposal, ...).
 std::vector<std::string> violations(StandInHost* host);
 // One line per thing not given back and per violation; empty when clean.
