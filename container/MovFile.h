@@ -1,0 +1,179 @@
+// MovFile: the movie object through which a KEO movie is opened and read.
+//
+// Reading: openRead walks the file's top-level atoms, reads the movie tree and
+// builds one map per video and per audio track. The video queries answer for
+// the first video track; the audio queries take an index into the audio maps.
+// The importer reads frame bytes itself through the returned handle: it seeks
+// to frameOffset(n) and reads frameSize(n) bytes.
+//
+// Refusals. A video sample description that is not ZUVM clears `ok`. A file
+// whose structure cannot be trusted (a count whose entries do not fit in
+// their atom, a child atom reaching past its parent, atoms nested too deep,
+// a field block shorter than its fields) is refused as well: openRead returns
+// null and `ok` stays true. Nothing is ever allocated from a count that the
+// bytes of its atom cannot back.
+//
+// Frames that cannot be located. frameOffset returns -1 and frameSize(frame)
+// returns 0 for a frame that does not exist (negative, or not below
+// nFrames()), has no chunk (empty or inconsistent sample-to-chunk and chunk
+// offset tables), or whose bytes do not lie inside the file. Callers treat
+// either answer as "no such frame".
+//
+// One MovFile serves one file at a time, from one thread at a time. The
+// writer's members (openWrite, setVideo, ...) join this record later.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "container/LargeFp.h"
+#include "container/QuicktimeAtom.h"
+#include "container/QuicktimeMatrix.h"
+
+struct QuicktimeFile;
+struct QuicktimeTrak;
+struct QuicktimeSTSDTable;
+
+struct MovFile {
+    QuicktimeAtom chunkAtom; // writer only: the chunk being written
+    int64_t chunkStart;      // writer only: where that chunk began
+    int64_t chunkEnd;        // writer only: where it ended
+    bool ok;                 // false once a video description was not ZUVM
+    bool refused;            // the file's structure could not be trusted
+    QuicktimeFile* file;     // the open file, else null
+    char typeText[12];       // storage behind frameType()
+    char audioTypeText[12];  // storage behind audioType()
+
+    MovFile();
+    ~MovFile() {}
+
+    // --- Opening and closing (MovFileRead.cpp) ---
+    // The handle of the opened file, or null when it cannot be opened or is
+    // refused (then `ok` tells a non-ZUVM video track from a broken file).
+    LargeFp* openRead(char const* path);
+    // Same over `size` bytes in memory, which must outlive the movie.
+    LargeFp* openReadMemory(const void* data, size_t size);
+    QuicktimeFile* open(const char* path, int rd, int wr, const char* text);
+    int fileOpen(QuicktimeFile* file, const char* path, int rd, int wr);
+    int readInfo(QuicktimeFile* file);
+    int initMaps(QuicktimeFile* file);
+    int close();
+    void fileClose();
+    void deleteAll();
+    void init();
+
+    // --- Video queries (MovFileRead.cpp) ---
+    // Frames of the first video track (its sample size count, at most
+    // INT_MAX); 0 with no file or no video track.
+    int nFrames() const;
+    // Bytes of `frame`; 0 for a frame that cannot be located (see above).
+    int frameSize(int frame) const;
+    // Track header width and height truncated; 0, 0 without a video track.
+    void frameSize(int& width, int& height) const;
+    int frameBitDepth() const;
+    // The first video description's format as a terminated string ("" when
+    // there is none); valid until the next call.
+    const char* frameType();
+    // Media time scale and first time-to-sample duration; a value that does
+    // not fit an int, or a missing track, reports 0.
+    void frameRate(int& numerator, int& denominator) const;
+    // numerator / denominator, 0 when either is 0.
+    float frameRate() const;
+    // File offset of `frame`'s first byte, -1 when it cannot be located.
+    long long frameOffset(long long frame);
+    int setVideoPosition(QuicktimeFile* file, long long frame, int track);
+    // Reads the frame's frameSize(frame) bytes; returns that count (0 when
+    // the frame cannot be located, then nothing is written).
+    int readFrame(long long frame, unsigned char* buffer);
+    int videoTracks(QuicktimeFile* file) const;
+
+    // --- Audio (MovFileAudio.cpp) ---
+    bool hasAudio();
+    bool containsAudio();
+    int audioTracks(QuicktimeFile* file);
+    int audioTracks();
+    int audioTrackNumberOfChannels(int trackIndex);
+    int audioTrackNumberOfChannels(QuicktimeFile* file, int trackIndex);
+    long long audioTrackSampleRate(int trackIndex);
+    int audioTrackAudioBits(int trackIndex);
+    int audioTrackBytesPerSample(int trackIndex);
+    long long audioTrackNumberOfSamples(int trackIndex);
+    int audioTrackBytesPerPacket(int trackIndex);
+    // Format of the first audio description ("sowt", "twos", ...), "" when
+    // there is none; valid until the next call.
+    const char* audioType();
+    // True for "sowt" in any letter case: the samples are little-endian.
+    bool audioBigEndian() const;
+    int audioChannelLocation(QuicktimeFile* file, int* trackIndex, int* channelInTrack,
+                             int channel);
+    int setAudioPosition(QuicktimeFile* file, long long sample, int trackIndex);
+    // Reads numSamples sample frames from the track's current position into
+    // `out` (room for numSamples x channels x bits / 8 bytes). Stops early at
+    // a sample without a chunk, a chunk of 0 samples or a track whose sample
+    // width is not 8, 16, 24 or 32 bits or has no channels. Returns the
+    // bytes read; bytes past the end of the file read as zero.
+    long long readAudio(QuicktimeFile* file, char* out, long numSamples, int trackIndex);
+    // setAudioPosition(firstSample) then the read above; returns its bytes.
+    long long readAudio(char* out, long firstSample, long numSamples, int trackIndex);
+    // One channel of big-endian samples as 16-bit values (the top 16 bits of
+    // wider samples); 0 when bytes were read, 1 otherwise.
+    int audioTwosDecode(QuicktimeFile* file, uint16_t* out, long numSamples, int trackIndex,
+                        int channelInTrack);
+    int audioDecode(QuicktimeFile* file, uint16_t* out, long numSamples, int channel);
+    // The stereo audio of video frame `frame`, 2 x count values (release
+    // with delete[]); count 0 and an empty array without audio or video.
+    uint16_t* getAudioData(int frame, int& count);
+
+    // --- Field primitives (MovFilePrimitives.cpp) ---
+    // The one read path: n bytes at the current position; whatever lies
+    // past the end of the file reads as zero. Counters advance by n.
+    void readInto(int64_t n, void* buf);
+    int readChar();
+    int readInt16();
+    int64_t readInt24();
+    int64_t readInt32();
+    int64_t readUInt32();
+    int64_t readSizeOfAtom();
+    uint64_t readInt64();
+    void readChar32(char* buf);
+    float readFixed32();
+    float readFixed16();
+    // Length byte, then that many bytes into `buf` (256 bytes), terminated.
+    void readPascal(char* buf);
+    // The same, bounded by `end`: no bytes left is an empty string; a length
+    // reaching past `end` refuses the file and returns false.
+    bool readPascal(char* buf, int64_t end);
+    void readMatrix(QuicktimeMatrix& m);
+
+    int writeInto(int64_t n, const void* buf);
+    int writeChar(int c);
+    int writeInt16(int64_t v);
+    int writeInt24(int64_t v);
+    int writeInt32(int64_t v);
+    int writeInt64(int64_t v);
+    int writeChar32(const char* s);
+    int writeFixed16(float f);
+    int writeFixed32(float f);
+    int writeMatrix(const QuicktimeMatrix& m);
+    int writePascal(const char* s);
+
+    int64_t position(QuicktimeFile* file);
+    int setPosition(QuicktimeFile* file, int64_t pos);
+    static int match32(const char* a, const char* b);
+    int atomSkip(QuicktimeFile* file, QuicktimeAtom& atom);
+
+    // --- Refusal, used by the atom readers ---
+    void refuse() { refused = true; }
+    bool stopped() const { return !ok || refused; }
+    // True when n bytes lie between the current position and `end`;
+    // refuses the file otherwise.
+    bool need(int64_t end, uint64_t n);
+
+    // First description of video map 0 / audio map 0, or null.
+    QuicktimeTrak* firstVideoTrack() const;
+    const QuicktimeSTSDTable* firstVideoDescription() const;
+    const QuicktimeSTSDTable* audioDescription(int trackIndex) const;
+    // Offset and size of a frame of the first video track; false when it
+    // cannot be located (see above).
+    bool locateFrame(int64_t frame, int64_t* offset, int64_t* size, int64_t* chunk) const;
+};

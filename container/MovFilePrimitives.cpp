@@ -1,0 +1,248 @@
+// The big-endian field primitives of MovFile and its position counters.
+//
+// readInto is the single path of every read in the container; all other
+// readers decode the bytes it returns with base/ByteOrder.h.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "base/Bounds.h"
+#include "base/ByteOrder.h"
+#include "container/MovFile.h"
+#include "container/QuicktimeFile.h"
+
+using keo::checkedAdd;
+using keo::hasRoom;
+
+namespace {
+
+const int64_t kMaxPosition = std::numeric_limits<int64_t>::max();
+
+// Truncates toward zero like a cast, but gives 0 instead of undefined
+// behaviour for values no 32-bit integer can hold.
+int32_t truncateToInt(float f) {
+    if (!(f > -2147483648.0f && f < 2147483648.0f))
+        return 0;
+    return static_cast<int32_t>(f);
+}
+
+} // namespace
+
+void MovFile::readInto(int64_t n, void* buf) {
+    if (n <= 0 || !buf)
+        return;
+    unsigned char* out = static_cast<unsigned char*>(buf);
+    QuicktimeFile* f = file;
+    if (!f) {
+        std::memset(out, 0, static_cast<size_t>(n));
+        return;
+    }
+    int64_t pos = f->filePosition;
+    // A file open for reading is never read past the size it had when it was
+    // opened, so a truncated file reads the same zeros every time, whatever
+    // the stream would do past its end.
+    int64_t want = n;
+    if (f->rd)
+        want = (pos >= 0 && pos < f->fileSize) ? std::min(n, f->fileSize - pos) : 0;
+    size_t got = want > 0 ? fread_L(out, 1, static_cast<size_t>(want), f->fp) : 0;
+    if (got < static_cast<size_t>(n))
+        std::memset(out + got, 0, static_cast<size_t>(n) - got);
+    int64_t next;
+    if (!checkedAdd(pos, n, &next))
+        next = kMaxPosition;
+    f->filePosition = next;
+    f->lastPosition = next;
+    // Only a short read leaves the stream behind the counter.
+    if (got != static_cast<size_t>(n))
+        fseek_L(f->fp, next, SEEK_SET);
+}
+
+int MovFile::readChar() {
+    unsigned char b[1];
+    readInto(1, b);
+    return static_cast<signed char>(b[0]);
+}
+
+int MovFile::readInt16() {
+    unsigned char b[2];
+    readInto(2, b);
+    return keo::loadBE16(b);
+}
+
+int64_t MovFile::readInt24() {
+    unsigned char b[3];
+    readInto(3, b);
+    return keo::loadBE24(b);
+}
+
+int64_t MovFile::readInt32() {
+    unsigned char b[4];
+    readInto(4, b);
+    return keo::loadBE32(b);
+}
+
+int64_t MovFile::readUInt32() {
+    return readInt32();
+}
+int64_t MovFile::readSizeOfAtom() {
+    return readInt32();
+}
+
+uint64_t MovFile::readInt64() {
+    unsigned char b[8];
+    readInto(8, b);
+    return keo::loadBE64(b);
+}
+
+void MovFile::readChar32(char* buf) {
+    readInto(4, buf);
+}
+
+float MovFile::readFixed32() {
+    unsigned char b[4];
+    readInto(4, b);
+    return static_cast<float>(keo::loadBE16(b)) +
+           static_cast<float>(keo::loadBE16(b + 2)) / 65536.0f;
+}
+
+float MovFile::readFixed16() {
+    unsigned char b[2];
+    readInto(2, b);
+    return static_cast<float>(b[0]) + static_cast<float>(b[1]) / 256.0f;
+}
+
+void MovFile::readPascal(char* buf) {
+    unsigned char n[1];
+    readInto(1, n);
+    readInto(n[0], buf);
+    buf[n[0]] = 0;
+}
+
+bool MovFile::readPascal(char* buf, int64_t end) {
+    buf[0] = 0;
+    // An atom that ends where the name would begin simply has no name.
+    if (!file || file->filePosition >= end)
+        return true;
+    unsigned char n[1];
+    readInto(1, n);
+    if (!need(end, n[0]))
+        return false;
+    readInto(n[0], buf);
+    buf[n[0]] = 0;
+    return true;
+}
+
+void MovFile::readMatrix(QuicktimeMatrix& m) {
+    for (float& v : m.values)
+        v = readFixed32();
+}
+
+int MovFile::writeInto(int64_t n, const void* buf) {
+    if (n <= 0 || !file)
+        return 0;
+    int written = static_cast<int>(fwrite_L(buf, static_cast<size_t>(n), 1, file->fp));
+    int64_t next;
+    if (!checkedAdd(file->filePosition, n, &next))
+        next = kMaxPosition;
+    file->filePosition = next;
+    file->lastPosition = next;
+    return written;
+}
+
+int MovFile::writeChar(int c) {
+    unsigned char b[1] = {static_cast<unsigned char>(c)};
+    return writeInto(1, b);
+}
+
+int MovFile::writeInt16(int64_t v) {
+    unsigned char b[2];
+    keo::storeBE16(b, static_cast<uint16_t>(v));
+    return writeInto(2, b);
+}
+
+int MovFile::writeInt24(int64_t v) {
+    unsigned char b[3];
+    keo::storeBE24(b, static_cast<uint32_t>(v) & 0xFFFFFFu);
+    return writeInto(3, b);
+}
+
+int MovFile::writeInt32(int64_t v) {
+    unsigned char b[4];
+    keo::storeBE32(b, static_cast<uint32_t>(v));
+    return writeInto(4, b);
+}
+
+int MovFile::writeInt64(int64_t v) {
+    unsigned char b[8];
+    keo::storeBE64(b, static_cast<uint64_t>(v));
+    return writeInto(8, b);
+}
+
+int MovFile::writeChar32(const char* s) {
+    return writeInto(4, s);
+}
+
+int MovFile::writeFixed16(float f) {
+    int32_t whole = truncateToInt(f);
+    int32_t fraction = truncateToInt((f - static_cast<float>(whole)) * 256.0f);
+    unsigned char b[2] = {static_cast<unsigned char>(whole), static_cast<unsigned char>(fraction)};
+    return writeInto(2, b);
+}
+
+int MovFile::writeFixed32(float f) {
+    int32_t whole = truncateToInt(f);
+    int32_t fraction = truncateToInt((f - static_cast<float>(whole)) * 65536.0f);
+    unsigned char b[4];
+    keo::storeBE16(b, static_cast<uint16_t>(whole));
+    keo::storeBE16(b + 2, static_cast<uint16_t>(fraction));
+    return writeInto(4, b);
+}
+
+int MovFile::writeMatrix(const QuicktimeMatrix& m) {
+    int written = 0;
+    for (float v : m.values)
+        written += writeFixed32(v);
+    return written;
+}
+
+int MovFile::writePascal(const char* s) {
+    size_t n = std::strlen(s);
+    if (n > 255)
+        n = 255; // the length byte cannot say more
+    writeChar(static_cast<int>(n));
+    return writeInto(static_cast<int64_t>(n), s);
+}
+
+int64_t MovFile::position(QuicktimeFile* f) {
+    // While reading, every move of the stream goes through these primitives,
+    // so the counter is the position; it stays right even where a stream
+    // cannot follow (past the end of a file held in memory).
+    f->lastPosition = f->rd ? f->filePosition : ftell_L(f->fp);
+    return f->lastPosition;
+}
+
+int MovFile::setPosition(QuicktimeFile* f, int64_t pos) {
+    fseek_L(f->fp, pos, SEEK_SET);
+    f->lastPosition = pos;
+    f->filePosition = f->rd ? pos : ftell_L(f->fp);
+    return 0;
+}
+
+int MovFile::match32(const char* a, const char* b) {
+    return std::memcmp(a, b, 4) == 0 ? 1 : 0;
+}
+
+int MovFile::atomSkip(QuicktimeFile* f, QuicktimeAtom& atom) {
+    // A zero-size atom still moves the walk on by one byte.
+    if (atom.end <= atom.start)
+        atom.end = atom.start < kMaxPosition ? atom.start + 1 : kMaxPosition;
+    return setPosition(f, atom.end);
+}
+
+bool MovFile::need(int64_t end, uint64_t n) {
+    int64_t pos = file ? file->filePosition : 0;
+    if (pos >= 0 && end >= 0 && hasRoom(static_cast<uint64_t>(pos), n, static_cast<uint64_t>(end)))
+        return true;
+    refuse();
+    return false;
+}

@@ -1,0 +1,339 @@
+// The reading side of MovFile: opening a movie, the top-level walk, the
+// track maps and the video frame queries.
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "base/Bounds.h"
+#include "container/MovFile.h"
+#include "container/QuicktimeFile.h"
+
+namespace {
+
+int toIntOrZero(int64_t v) {
+    return v >= 0 && v <= INT_MAX ? static_cast<int>(v) : 0;
+}
+
+int truncateDimension(float f) {
+    if (!(f >= 0.0f && f < 2147483648.0f))
+        return 0;
+    return static_cast<int>(f);
+}
+
+void releaseMaps(QuicktimeFile* f) {
+    std::free(f->audioMaps);
+    std::free(f->videoMaps);
+    f->audioMaps = nullptr;
+    f->videoMaps = nullptr;
+    f->totalAudioTracks = 0;
+    f->totalVideoTracks = 0;
+}
+
+} // namespace
+
+void QuicktimeAudioMap::init(QuicktimeTrak* t) {
+    track = t;
+    const QuicktimeSTSDTable* desc = t ? t->firstDescription() : nullptr;
+    channels = desc ? desc->channels : 0;
+    currentPosition = 0;
+    currentChunk = 1;
+}
+
+MovFile::MovFile()
+    : chunkAtom(), chunkStart(0), chunkEnd(0), ok(true), refused(false), file(nullptr), typeText(),
+      audioTypeText() {}
+
+LargeFp* MovFile::openRead(char const* path) {
+    QuicktimeFile* f = open(path, 1, 0, nullptr);
+    return f ? f->fp : nullptr;
+}
+
+LargeFp* MovFile::openReadMemory(const void* data, size_t size) {
+    if (file)
+        close();
+    ok = true;
+    refused = false;
+    file = new (std::nothrow) QuicktimeFile();
+    if (!file)
+        return nullptr;
+    file->moov.init();
+    file->rd = 1;
+    file->fp = fmemopen_L(data, size);
+    file->fileSize = static_cast<int64_t>(size);
+    if (!file->fp->stream) {
+        close();
+        return nullptr;
+    }
+    readInfo(file);
+    if (stopped()) {
+        close();
+        return nullptr;
+    }
+    return file->fp;
+}
+
+QuicktimeFile* MovFile::open(const char* path, int rd, int wr, const char*) {
+    // One movie at a time: a second open replaces the first.
+    if (file)
+        close();
+    ok = true;
+    refused = false;
+    file = new (std::nothrow) QuicktimeFile();
+    if (!file)
+        return nullptr;
+    file->moov.init();
+    file->rd = rd;
+    file->wr = wr;
+    if (fileOpen(file, path, rd, wr) != 0) {
+        close();
+        return nullptr;
+    }
+    if (rd) {
+        readInfo(file);
+        if (stopped()) {
+            close();
+            return nullptr;
+        }
+    }
+    if (wr)
+        file->mdat.writeHeader64(file, "mdat", *this);
+    return file;
+}
+
+int MovFile::fileOpen(QuicktimeFile* f, const char* path, int rd, int wr) {
+    LargeFp* probe = fopen_L(path, "rb");
+    bool exists = probe->fd != 0;
+    fclose_L(probe);
+    delete probe;
+    if (rd && !exists)
+        return 1;
+    const char* mode = rd && wr ? (exists ? "rb+" : "wb+") : (rd ? "rb" : "wb");
+    f->fp = fopen_L(path, mode);
+    // The probe proved nothing about this open; a reader needs it to work.
+    if (rd && !f->fp->stream)
+        return 1;
+    if (rd && exists)
+        f->fileSize = fileSize(path);
+    return 0;
+}
+
+int MovFile::readInfo(QuicktimeFile* f) {
+    int64_t saved = ftell_L(f->fp);
+    f->lastPosition = saved;
+    setPosition(f, 0);
+    bool foundMoov = false;
+    for (int64_t pos = position(f); pos < f->fileSize && f->fileSize - pos >= 8;
+         pos = position(f)) {
+        QuicktimeAtom atom;
+        if (atom.readHeader(f, *this) != 0)
+            break;
+        // Nothing at the top level reaches past the end of the file.
+        if (atom.end > f->fileSize) {
+            atom.end = f->fileSize;
+            atom.size = atom.end - atom.start;
+        }
+        if (atom.is("mdat")) {
+            f->mdat.start = atom.start;
+            f->mdat.size = atom.size;
+            f->mdat.end = atom.end;
+        } else if (atom.is("moov")) {
+            foundMoov = true;
+            f->moov.read(f, atom, *this);
+            if (stopped())
+                return 0;
+        }
+        // Every step moves forward, however small or odd the atom's size.
+        atomSkip(f, atom);
+    }
+    setPosition(f, saved);
+    if (foundMoov)
+        initMaps(f);
+    return 0;
+}
+
+int MovFile::initMaps(QuicktimeFile* f) {
+    releaseMaps(f);
+    QuicktimeMOOV& moov = f->moov;
+    int audio = 0;
+    int video = 0;
+    for (int64_t i = 0; i < moov.totalTracks; i++) {
+        audio += moov.trak[i]->mdia.minf.isAudio ? 1 : 0;
+        video += moov.trak[i]->mdia.minf.isVideo ? 1 : 0;
+    }
+    if (audio > 0)
+        f->audioMaps =
+            static_cast<QuicktimeAudioMap*>(std::calloc(audio, sizeof(QuicktimeAudioMap)));
+    if (video > 0)
+        f->videoMaps =
+            static_cast<QuicktimeVideoMap*>(std::calloc(video, sizeof(QuicktimeVideoMap)));
+    if ((audio > 0 && !f->audioMaps) || (video > 0 && !f->videoMaps)) {
+        releaseMaps(f);
+        return 1;
+    }
+    for (int64_t i = 0; i < moov.totalTracks; i++) {
+        QuicktimeTrak* t = moov.trak[i];
+        if (t->mdia.minf.isAudio)
+            f->audioMaps[f->totalAudioTracks++].init(t);
+        if (t->mdia.minf.isVideo)
+            f->videoMaps[f->totalVideoTracks++].init(t);
+    }
+    return 0;
+}
+
+int MovFile::close() {
+    if (!file)
+        return 0;
+    // (A file open for writing gets its movie atom from the writer here.)
+    fileClose();
+    deleteAll();
+    delete file;
+    file = nullptr;
+    return 0;
+}
+
+void MovFile::fileClose() {
+    if (!file || !file->fp)
+        return;
+    fclose_L(file->fp);
+    delete file->fp;
+    file->fp = nullptr;
+}
+
+void MovFile::deleteAll() {
+    if (!file)
+        return;
+    releaseMaps(file);
+    file->moov.deleteMe();
+}
+
+void MovFile::init() {
+    if (!file)
+        return;
+    file->moov.deleteMe();
+    file->moov.init();
+}
+
+QuicktimeTrak* MovFile::firstVideoTrack() const {
+    return file && file->totalVideoTracks > 0 ? file->videoMaps[0].track : nullptr;
+}
+
+const QuicktimeSTSDTable* MovFile::firstVideoDescription() const {
+    QuicktimeTrak* t = firstVideoTrack();
+    return t ? t->firstDescription() : nullptr;
+}
+
+bool MovFile::locateFrame(int64_t frame, int64_t* offset, int64_t* size, int64_t* chunk) const {
+    QuicktimeTrak* t = firstVideoTrack();
+    if (!t || frame < 0 || frame >= t->mdia.minf.stbl.stsz.totalEntries)
+        return false;
+    int64_t first;
+    t->chunkOfSample(file, &first, chunk, frame);
+    int64_t at = t->sampleToOffset(file, frame);
+    const QuicktimeSTSZ& stsz = t->mdia.minf.stbl.stsz;
+    int64_t bytes = stsz.sampleSize != 0 ? stsz.sampleSize : stsz.table[frame];
+    int64_t end;
+    // The frame's bytes must lie inside the file, so nobody allocates or
+    // reads for a sample that is not there.
+    if (at < 0 || bytes > INT_MAX || !keo::checkedAdd(at, bytes, &end) || end > file->fileSize)
+        return false;
+    *offset = at;
+    *size = bytes;
+    return true;
+}
+
+int MovFile::nFrames() const {
+    QuicktimeTrak* t = firstVideoTrack();
+    if (!t)
+        return 0;
+    int64_t n = t->mdia.minf.stbl.stsz.totalEntries;
+    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+int MovFile::frameSize(int frame) const {
+    int64_t offset, size, chunk;
+    return locateFrame(frame, &offset, &size, &chunk) ? static_cast<int>(size) : 0;
+}
+
+void MovFile::frameSize(int& width, int& height) const {
+    QuicktimeTrak* t = firstVideoTrack();
+    width = t ? truncateDimension(t->tkhd.trackWidth) : 0;
+    height = t ? truncateDimension(t->tkhd.trackHeight) : 0;
+}
+
+int MovFile::frameBitDepth() const {
+    const QuicktimeSTSDTable* desc = firstVideoDescription();
+    return desc ? desc->depth : 0;
+}
+
+const char* MovFile::frameType() {
+    const QuicktimeSTSDTable* desc = firstVideoDescription();
+    typeText[0] = 0;
+    if (desc)
+        desc->formatText(typeText);
+    return typeText;
+}
+
+void MovFile::frameRate(int& numerator, int& denominator) const {
+    QuicktimeTrak* t = firstVideoTrack();
+    numerator = 0;
+    denominator = 0;
+    if (!t)
+        return;
+    numerator = toIntOrZero(t->mdia.mdhd.timeScale);
+    const QuicktimeSTTS& stts = t->mdia.minf.stbl.stts;
+    if (stts.totalEntries > 0 && stts.table)
+        denominator = toIntOrZero(stts.table[0].sampleDuration);
+}
+
+float MovFile::frameRate() const {
+    int numerator, denominator;
+    frameRate(numerator, denominator);
+    if (numerator == 0 || denominator == 0)
+        return 0.0f;
+    return static_cast<float>(numerator) / static_cast<float>(denominator);
+}
+
+long long MovFile::frameOffset(long long frame) {
+    int64_t offset, size, chunk;
+    if (!locateFrame(frame, &offset, &size, &chunk))
+        return -1;
+    file->videoMaps[0].currentPosition = frame;
+    file->videoMaps[0].currentChunk = chunk;
+    return offset;
+}
+
+int MovFile::setVideoPosition(QuicktimeFile* f, long long frame, int track) {
+    if (!f || f->totalVideoTracks <= 0)
+        return 0;
+    if (track >= f->totalVideoTracks || track < 0)
+        track = f->totalVideoTracks - 1;
+    QuicktimeVideoMap& map = f->videoMaps[track];
+    int64_t first, chunk;
+    map.track->chunkOfSample(f, &first, &chunk, frame);
+    int64_t offset = map.track->sampleToOffset(f, frame);
+    if (offset < 0)
+        return 0; // nowhere to go: the stream stays where it is
+    map.currentPosition = frame;
+    map.currentChunk = chunk;
+    setPosition(f, offset);
+    return 0;
+}
+
+int MovFile::readFrame(long long frame, unsigned char* buffer) {
+    int64_t offset, size, chunk;
+    if (!buffer || !locateFrame(frame, &offset, &size, &chunk))
+        return 0;
+    setVideoPosition(file, frame, 0);
+    readInto(size, buffer);
+    return static_cast<int>(size);
+}
+
+int MovFile::videoTracks(QuicktimeFile* f) const {
+    if (!f)
+        return 0;
+    int n = 0;
+    for (int64_t i = 0; i < f->moov.totalTracks; i++)
+        n += f->moov.trak[i]->mdia.minf.isVideo ? 1 : 0;
+    return n;
+}

@@ -1,0 +1,32 @@
+// QuicktimeFile: everything the container keeps about one open movie file.
+//
+// It owns the stream, the movie tree and the track maps. It is created
+// zero-filled by MovFile::open and released by MovFile::close.
+#pragma once
+
+#include <cstdint>
+
+#include "container/LargeFp.h"
+#include "container/QuicktimeAtom.h"
+#include "container/TrackMaps.h"
+#include "container/atoms/MovieHeader.h"
+#include "container/atoms/Track.h"
+
+// The media data atom: while reading, start and size of the last top-level
+// mdat; while writing, the open mdat with its 64-bit header.
+struct QuicktimeMDat : QuicktimeAtom {};
+
+struct QuicktimeFile {
+    LargeFp* fp;
+    int64_t fileSize; // when reading: no walk and no read goes past it
+    QuicktimeMDat mdat;
+    QuicktimeMOOV moov;
+    int32_t rd;
+    int32_t wr;
+    int64_t lastPosition; // position last asked for or reported
+    int64_t filePosition; // position after the last read, write or seek
+    int32_t totalAudioTracks;
+    QuicktimeAudioMap* audioMaps;
+    int32_t totalVideoTracks;
+    QuicktimeVideoMap* videoMaps;
+};

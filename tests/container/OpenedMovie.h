@@ -1,0 +1,38 @@
+// Opens built movie bytes with MovFile for a test and closes it afterwards.
+#pragma once
+
+#include <memory>
+
+#include "container/MovFile.h"
+#include "container/QuicktimeFile.h"
+#include "support/MovieBuilder.h"
+
+struct OpenedMovie {
+    keotest::TempFile temp;
+    MovFile movie;
+    LargeFp* fp = nullptr;
+
+    explicit OpenedMovie(const keotest::Bytes& bytes) : temp(bytes) {
+        fp = movie.openRead(temp.path.c_str());
+    }
+    explicit OpenedMovie(const keotest::Movie& m) : OpenedMovie(m.bytes()) {}
+    ~OpenedMovie() { movie.close(); }
+
+    bool opened() const { return fp != nullptr; }
+    // Refused for its structure: no handle, yet not a non-ZUVM refusal.
+    bool refused() const { return fp == nullptr && movie.ok; }
+
+    // Reads frame n through the handle the way the importer does; empty when
+    // the frame cannot be located.
+    keotest::Bytes frameBytes(int n) {
+        long long offset = movie.frameOffset(n);
+        int size = movie.frameSize(n);
+        if (offset < 0 || size <= 0)
+            return {};
+        keotest::Bytes out(static_cast<size_t>(size));
+        fseek_L(fp, offset, SEEK_SET);
+        if (fread_L(out.data(), 1, out.size(), fp) != out.size())
+            return {};
+        return out;
+    }
+};
