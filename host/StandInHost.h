@@ -67,7 +67,8 @@ struct HostConfig {
 };
 
 // Direct access to the host's tables, for the driver's own use; unlike
-// AcquireSuite it is not counted.
+// AcquireSuite it is not counted. memFuncs lives in the host and dies with
+// it; the other tables stay valid (and fail harmlessly) after destroyHost.
 struct HostSuites {
     SPBasicSuite* basic;
     PlugMemoryFuncs* memFuncs;
