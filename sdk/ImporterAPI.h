@@ -225,6 +225,17 @@ typedef struct imImportAudioRec7 {
     float** buffer;         // one host-owned array of `size` floats per channel
 } imImportAudioRec7;
 
+// The destination of a still-image import: dstWidth x dstHeight pixels of 4
+// bytes, rows rowbytes apart. No selector of ours passes it; the plug-in's
+// scaling utility writes into one.
+typedef struct imImportImageRec {
+    void* privatedata;
+    int32_t dstWidth;
+    int32_t dstHeight;
+    int32_t rowbytes;
+    char* pix;
+} imImportImageRec;
+
 // The importer's one exported entry.
 typedef int32_t (*ImportEntryFunc)(int32_t selector, imStdParms* stdParms, void* param1,
                                    void* param2);

@@ -1,0 +1,170 @@
+// imGetSourceVideo: a frame request from the host's cache or from the movie.
+#include "importer/SourceVideo.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "codec/FramePayload.h"
+#include "container/LargeFp.h"
+#include "container/MovFile.h"
+#include "importer/FileAccess.h"
+#include "importer/ImporterSelectors.h"
+
+namespace {
+
+// The largest side a host frame's 16-bit bounds can state.
+constexpr int kMaxFrameSide = 32767;
+
+// Checks the frame that the host created before anything is written into
+// it: its bounds and format are the ones asked for and its rows are wide
+// enough, so the copy cannot reach beyond its pixel memory.
+bool HostFrameFits(ImporterLocalRec8* rec, PPixHand frame, int width, int height, char** pixels,
+                   int32_t* rowBytes) {
+    prRect bounds = {};
+    PrPixelFormat format = 0;
+    if (rec->PPixSuite->GetBounds(frame, &bounds) != suiteError_NoError ||
+        rec->PPixSuite->GetPixelFormat(frame, &format) != suiteError_NoError ||
+        rec->PPixSuite->GetRowBytes(frame, rowBytes) != suiteError_NoError ||
+        rec->PPixSuite->GetPixels(frame, PrPPixBufferAccess_ReadWrite, pixels) !=
+            suiteError_NoError)
+        return false;
+    return *pixels && bounds.left == 0 && bounds.top == 0 && bounds.right == width &&
+           bounds.bottom == height && format == PrPixelFormat_ARGB_4444_8u &&
+           static_cast<int64_t>(*rowBytes) >= static_cast<int64_t>(width) * 4;
+}
+
+} // namespace
+
+int GetPixelFormatSize(PrPixelFormat pixelFormat) {
+    return pixelFormat == PrPixelFormat_VUYA_4444_32f ? 16 : 4;
+}
+
+void AddRowPadding(char* src, char* dst, unsigned int rowBytes, unsigned int bytesPerPixel,
+                   unsigned int width, unsigned int height) {
+    uint64_t packed = static_cast<uint64_t>(width) * bytesPerPixel;
+    if (!src || !dst || packed >= rowBytes)
+        return;
+    // Last row first: every row lands at or after where it was read, so no
+    // row is overwritten before it has moved.
+    for (uint64_t row = height; row-- > 0;)
+        std::memmove(dst + row * rowBytes, src + row * packed, packed);
+}
+
+int ReadFrameToBuffer(imStdParms*, ImporterLocalRec8** record, int frame,
+                      imFrameFormat* frameFormat, void*, char* dest) {
+    ImporterLocalRec8* rec = record ? *record : nullptr;
+    if (!rec || !rec->movFile || !rec->fileRef || !dest)
+        return imFrameOrAudioErr;
+    MovFile* movie = rec->movFile;
+    if (frame < 0 || frame >= movie->nFrames())
+        return imFrameOrAudioErr;
+    int width = 0;
+    int height = 0;
+    movie->frameSize(width, height);
+    if (width < 1 || height < 1 || width > kMaxFrameSide || height > kMaxFrameSide)
+        return imFrameOrAudioErr;
+    if (frameFormat && (frameFormat->inFrameWidth != width || frameFormat->inFrameHeight != height))
+        return imFrameOrAudioErr;
+
+    unsigned int size = static_cast<unsigned int>(movie->frameSize(frame));
+    if (size < kKEOFrameHeaderSize + 1)
+        return imFrameOrAudioErr;
+    long long offset = movie->frameOffset(frame);
+    // The sample must lie inside the file before its size is trusted for an
+    // allocation.
+    int64_t fileLength = FileLength(rec->fileRef);
+    if (offset < 0 || fileLength < 0 || offset > fileLength ||
+        static_cast<int64_t>(size) > fileLength - offset)
+        return imFrameOrAudioErr;
+    if (fseek_L(rec->fileRef, offset, SEEK_SET) != 0)
+        return imFrameOrAudioErr;
+
+    unsigned char* sample = static_cast<unsigned char*>(std::calloc(size, 1));
+    if (!sample)
+        return imFrameOrAudioErr;
+    if (fread_L(sample, 1, size, rec->fileRef) != size) {
+        std::free(sample);
+        return imFrameOrAudioErr;
+    }
+    unsigned char* picture = nullptr;
+    int result = DecodeFramePayload(sample, size, width, height, &picture);
+    std::free(sample);
+    if (result != kKEODecodeOK || !picture) {
+        std::free(picture);
+        return imFrameOrAudioErr;
+    }
+    // The host's frames are bottom row first.
+    size_t rowSize = static_cast<size_t>(width) * 4;
+    for (int r = 0; r < height; r++)
+        std::memcpy(dest + static_cast<size_t>(height - 1 - r) * rowSize,
+                    picture + static_cast<size_t>(r) * rowSize, rowSize);
+    std::free(picture);
+    return malNoError;
+}
+
+int32_t ImGetSourceVideo(imStdParms* stdParms, imSourceVideoRec* request) {
+    if (!request || !request->inFrameFormat || !request->outFrame)
+        return imFrameOrAudioErr;
+    ImporterLocalRec8* rec = RecordOf(request->inPrivateData);
+    if (!rec || !rec->movFile || !rec->PPixCacheSuite || !rec->PPixCreatorSuite ||
+        !rec->PPixSuite || rec->ticksPerFrame <= 0)
+        return imFrameOrAudioErr;
+    MovFile* movie = rec->movFile;
+    imFrameFormat* format = request->inFrameFormat;
+    *request->outFrame = nullptr;
+
+    // The index is checked in 64 bits before it becomes an int, so a time
+    // far past the end cannot wrap round onto a real frame.
+    int64_t index = request->inFrameTime / rec->ticksPerFrame;
+    if (index < 0 || index >= movie->nFrames())
+        return imFrameOrAudioErr;
+
+    if (rec->PPixCacheSuite->GetFrameFromCache(rec->importerID, 0, index, 1, format,
+                                               request->outFrame, nullptr,
+                                               nullptr) == suiteError_NoError &&
+        *request->outFrame)
+        return malNoError;
+    *request->outFrame = nullptr;
+
+    int width = 0;
+    int height = 0;
+    movie->frameSize(width, height);
+    if (width < 1 || height < 1 || width > kMaxFrameSide || height > kMaxFrameSide)
+        return imFrameOrAudioErr;
+    // Frames are decoded at the movie's own size and in the one declared
+    // format; anything else would need scaling or conversion.
+    if (format->inFrameWidth == 0 && format->inFrameHeight == 0) {
+        format->inFrameWidth = width;
+        format->inFrameHeight = height;
+    }
+    if (format->inFrameWidth != width || format->inFrameHeight != height ||
+        format->inPixelFormat != PrPixelFormat_ARGB_4444_8u)
+        return imFrameOrAudioErr;
+
+    prRect bounds = {0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
+    PPixHand frame = nullptr;
+    if (rec->PPixCreatorSuite->CreatePPix(&frame, PrPPixBufferAccess_ReadWrite,
+                                          format->inPixelFormat, &bounds) != suiteError_NoError ||
+        !frame)
+        return imFrameOrAudioErr;
+
+    char* pixels = nullptr;
+    int32_t rowBytes = 0;
+    int result = imFrameOrAudioErr;
+    if (HostFrameFits(rec, frame, width, height, &pixels, &rowBytes))
+        result =
+            ReadFrameToBuffer(stdParms, &rec, static_cast<int>(index), format, nullptr, pixels);
+    if (result != malNoError) {
+        // A frame that failed is neither cached nor handed out, so a later
+        // request can still succeed.
+        rec->PPixSuite->Dispose(frame);
+        return imFrameOrAudioErr;
+    }
+    AddRowPadding(pixels, pixels, static_cast<unsigned int>(rowBytes),
+                  static_cast<unsigned int>(GetPixelFormatSize(format->inPixelFormat)),
+                  static_cast<unsigned int>(width), static_cast<unsigned int>(height));
+    rec->PPixCacheSuite->AddFrameToCache(rec->importerID, 0, frame, index, nullptr, 0);
+    *request->outFrame = frame;
+    return malNoError;
+}

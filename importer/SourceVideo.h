@@ -1,0 +1,20 @@
+// Delivering decoded frames into host frames.
+#pragma once
+
+#include "KEOHostAPI.h"
+#include "importer/ImporterLocalRec.h"
+
+// Reads, decodes and copies frame `frame` into `dest` upside down (packed
+// rows, the bottom row of the picture first). Returns 0, or 99 with `dest`
+// untouched. `frameFormat`, when given, must ask for the movie's own size.
+int ReadFrameToBuffer(imStdParms* stdParms, ImporterLocalRec8** record, int frame,
+                      imFrameFormat* frameFormat, void* reserved, char* dest);
+
+// Spreads `height` packed rows of width x bytesPerPixel bytes out to a pitch
+// of rowBytes, in place when src == dst. Nothing moves when the rows are
+// already as wide as the pitch.
+void AddRowPadding(char* src, char* dst, unsigned int rowBytes, unsigned int bytesPerPixel,
+                   unsigned int width, unsigned int height);
+
+// Bytes per pixel of a host pixel format.
+int GetPixelFormatSize(PrPixelFormat pixelFormat);

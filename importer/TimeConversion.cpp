@@ -1,0 +1,102 @@
+// Frame rates between movie (scale, sampleSize) pairs and host ticks.
+#include "importer/TimeConversion.h"
+
+#include <cstdint>
+
+namespace {
+
+// Which standard rate code (1 to 8) a pair names, or 0. The quotient tests
+// truncate, so every rate from a whole number up to the next one counts as
+// that whole number. Products and quotients are taken in 64 bits so that no
+// scale overflows them.
+int RateCode(int64_t c, int64_t s) {
+    // A pair stored as 25/2 is 12.5 frames per second: the bare "scale is
+    // the rate" shortcuts only hold for a sample size of 1.
+    bool unit = s == 1;
+    if ((s == 1001 && c == 24000) || (c == 2397 && s == 100) || (c == 90000 && s == 3754) ||
+        (c == 23976 && s == 1000) || c * 1000 / s == 23976)
+        return PrVideoFrameRate_23_976;
+    if ((unit && c == 24) || (c == 24024 && s == 1001) || (c == 90000 && s == 3750) || c / s == 24)
+        return PrVideoFrameRate_24;
+    if ((unit && c == 25) || (c == 600 && s == 24) || (c == 90000 && s == 3600) || c / s == 25)
+        return PrVideoFrameRate_25;
+    if ((s == 1001 && c == 30000) || (c == 2997 && s == 100) || (c == 29970 && s == 1000) ||
+        (c == 90000 && s == 3003) || c * 100 / s == 2997)
+        return PrVideoFrameRate_29_97;
+    if ((unit && c == 30) || (c == 600 && s == 20) || (c == 90000 && s == 3000) || c / s == 30)
+        return PrVideoFrameRate_30;
+    if ((unit && c == 50) || (c == 600 && s == 12) || (c == 90000 && s == 1800) || c / s == 50)
+        return PrVideoFrameRate_50;
+    if ((s == 1001 && c == 60000) || (c == 5994 && s == 100) || (c == 90000 && s == 1502) ||
+        c * 100 / s == 5994)
+        return PrVideoFrameRate_59_94;
+    if ((unit && c == 60) || (c == 600 && s == 10) || (c == 90000 && s == 1500) || c / s == 60)
+        return PrVideoFrameRate_60;
+    return 0;
+}
+
+} // namespace
+
+int ConvertScaleSampleSizeToPrTime(PrSDKTimeSuite* timeSuite, int* scale, int* sampleSize,
+                                   long long* ticksPerFrame) {
+    if (!timeSuite || !scale || !sampleSize || !ticksPerFrame || *sampleSize == 0)
+        return 0;
+    int code = RateCode(*scale, *sampleSize);
+    if (code == 0)
+        return 0;
+    PrTime ticks = 0;
+    if (timeSuite->GetTicksPerVideoFrame(code, &ticks) != suiteError_NoError)
+        return 0;
+    *ticksPerFrame = ticks;
+    return code;
+}
+
+int ConvertPrTimeToScaleSampleSize(PrSDKTimeSuite* timeSuite, long long ticksPerFrame, int* scale,
+                                   int* sampleSize) {
+    if (!timeSuite || !scale || !sampleSize || ticksPerFrame <= 0)
+        return 0;
+    PrTime perSecond = 0;
+    if (timeSuite->GetTicksPerSecond(&perSecond) != suiteError_NoError || perSecond <= 0)
+        return 0;
+    // A whole number of frames per second that an int can carry.
+    if (perSecond % ticksPerFrame == 0 && perSecond / ticksPerFrame <= INT32_MAX) {
+        *scale = static_cast<int>(perSecond / ticksPerFrame);
+        *sampleSize = 1;
+        return 0;
+    }
+    static const struct {
+        PrVideoFrameRate code;
+        int scale;
+    } kDropRates[] = {
+        {PrVideoFrameRate_29_97, 30000},
+        {PrVideoFrameRate_59_94, 60000},
+        {PrVideoFrameRate_23_976, 24000},
+    };
+    for (const auto& rate : kDropRates) {
+        PrTime ticks = 0;
+        if (timeSuite->GetTicksPerVideoFrame(rate.code, &ticks) == suiteError_NoError &&
+            ticks == ticksPerFrame) {
+            *scale = rate.scale;
+            *sampleSize = 1001;
+            return 0;
+        }
+    }
+    return 0;
+}
+
+bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
+                         long long* ticksPerFrame) {
+    if (!timeSuite || !ticksPerFrame || scale <= 0 || sampleSize <= 0)
+        return false;
+    PrTime perSecond = 0;
+    if (timeSuite->GetTicksPerSecond(&perSecond) != suiteError_NoError || perSecond <= 0)
+        return false;
+    // Ticks per second can be near 2^38 and sampleSize near 2^31, so the
+    // product is taken in 128 bits; adding half the divisor rounds to nearest.
+    __int128 numerator = static_cast<__int128>(perSecond) * sampleSize * 2 + scale;
+    __int128 ticks = numerator / (static_cast<__int128>(scale) * 2);
+    if (ticks <= 0 || ticks > INT64_MAX)
+        return false;
+    *ticksPerFrame = static_cast<long long>(ticks);
+    return true;
+}

@@ -1,0 +1,29 @@
+// Conversions between host ticks and a movie's (scale, sampleSize) frame rate.
+//
+// The host counts time in ticks whose rate only its Time Suite knows; a movie
+// states frames per second as scale / sampleSize. Eight standard rates are
+// recognised in their many notations, so that what the host is told is the
+// canonical pair of the rate.
+#pragma once
+
+#include "KEOHostAPI.h"
+
+// Recognises the rate scale / sampleSize as one of the eight standard rates
+// and writes the Time Suite's ticks per frame of it to *ticksPerFrame.
+// Returns the rate code (1 to 8), or 0 with nothing written when the rate is
+// not one of them or the suite cannot answer.
+int ConvertScaleSampleSizeToPrTime(PrSDKTimeSuite* timeSuite, int* scale, int* sampleSize,
+                                   long long* ticksPerFrame);
+
+// Rewrites (scale, sampleSize) from ticks per frame: a whole number of frames
+// per second becomes (fps, 1), the three 1001-based rates their canonical
+// pairs; anything else is left as it was. Returns 0.
+int ConvertPrTimeToScaleSampleSize(PrSDKTimeSuite* timeSuite, long long ticksPerFrame, int* scale,
+                                   int* sampleSize);
+
+// Ticks per frame of a rate that is not a standard one:
+// round(ticks per second x sampleSize / scale). False when scale or
+// sampleSize is not positive, the suite cannot answer, or the result is 0 or
+// does not fit.
+bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
+                         long long* ticksPerFrame);
