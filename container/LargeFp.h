@@ -8,8 +8,9 @@
 // The handle can wrap any stdio stream, including one made over a memory
 // buffer (fmemopen_L), which lets the whole reader run on bytes in memory.
 //
-// fopen64 is not redefined here: the C library already provides it as a
-// plain fopen with 64-bit offsets, which is all the container would offer.
+// fopen64 is the C library's own where it has one (a plain fopen with
+// 64-bit offsets); elsewhere it is defined below as just that. Nothing in the
+// container uses it.
 #pragma once
 
 #include <cstddef>
@@ -36,3 +37,10 @@ size_t fwrite_L(const void* buf, size_t count, size_t size, LargeFp* fp);
 int64_t ftell_L(LargeFp* fp);
 // Size of the file at `path` in bytes, 0 when it cannot be examined.
 int64_t fileSize(const char* path);
+
+#if defined(__APPLE__)
+// Every stdio offset is 64 bits there, so the plain open is the large one.
+inline FILE* fopen64(const char* path, const char* mode) {
+    return std::fopen(path, mode);
+}
+#endif
