@@ -1,0 +1,256 @@
+// The module driver and the movie helpers of the importer tests.
+#include "ImporterDriver.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+
+#include "codec/FramePayload.h"
+
+namespace keoimp {
+
+ImportEntryFunc PluginEntry() {
+    static ImportEntryFunc entry = [] {
+        void* module = dlopen(KEO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        return module ? reinterpret_cast<ImportEntryFunc>(dlsym(module, "xImportEntry")) : nullptr;
+    }();
+    return entry;
+}
+
+std::vector<prUTF16Char> Utf16(const std::string& utf8) {
+    std::vector<prUTF16Char> out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        uint32_t cp;
+        int n;
+        if (c < 0x80) {
+            cp = c;
+            n = 1;
+        } else if (c < 0xE0) {
+            cp = c & 0x1F;
+            n = 2;
+        } else if (c < 0xF0) {
+            cp = c & 0x0F;
+            n = 3;
+        } else {
+            cp = c & 0x07;
+            n = 4;
+        }
+        for (int k = 1; k < n; k++)
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += n;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<prUTF16Char>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<prUTF16Char>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<prUTF16Char>(cp));
+        }
+    }
+    out.push_back(0);
+    return out;
+}
+
+Bytes KeoFrame(int width, int height, bool alpha, bool dxt24, uint32_t seed) {
+    uint64_t blockBytes = 0;
+    KEOBlockDataSize(width, height, dxt24, alpha, &blockBytes);
+    KEOFrameHeader h{};
+    h.headerSize = kKEOFrameHeaderSize;
+    h.formatVersion = 1;
+    h.hasAlpha = alpha ? 1 : 0;
+    h.isLZF = 0;
+    h.payloadSize = static_cast<uint32_t>(blockBytes);
+    h.isOpaque = alpha ? 0 : 1;
+    h.isDXT24 = dxt24 ? 1 : 0;
+    Bytes b(kKEOFrameHeaderSize);
+    h.write(b.data());
+    uint32_t x = seed * 2654435761u + 12345u;
+    for (uint64_t i = 0; i < blockBytes; i++) {
+        x = x * 1664525u + 1013904223u;
+        b.push_back(static_cast<uint8_t>(x >> 24));
+    }
+    return b;
+}
+
+namespace {
+
+int64_t AudioValue(int frame, int channel, int bits) {
+    // Distinct per frame and channel, and reaching into the top byte so a
+    // wrong byte order shows.
+    int64_t range = int64_t{1} << (bits - 1);
+    int64_t v = (static_cast<int64_t>(frame) * 7919 + channel * 104729) * (range / 251 + 1);
+    return v % range - (channel % 2 ? range / 2 : 0);
+}
+
+} // namespace
+
+Bytes AudioBytes(int firstFrame, int frames, int channels, int bits, bool littleEndian) {
+    Bytes b;
+    int width = bits / 8;
+    for (int i = 0; i < frames; i++) {
+        for (int c = 0; c < channels; c++) {
+            uint64_t v = static_cast<uint64_t>(AudioValue(firstFrame + i, c, bits));
+            for (int k = 0; k < width; k++) {
+                int shift = littleEndian ? 8 * k : 8 * (width - 1 - k);
+                b.push_back(static_cast<uint8_t>(v >> shift));
+            }
+        }
+    }
+    return b;
+}
+
+keotest::Movie BuildMovie(const MovieSpec& spec) {
+    keotest::Movie m;
+    keotest::Atom mdat = keotest::atom("mdat");
+    mdat.large = true;
+    keotest::VideoTrack v;
+    v.width = spec.width;
+    v.height = spec.height;
+    v.timeScale = spec.timeScale;
+    v.tables.stts = {{static_cast<uint32_t>(spec.frames.size()), spec.duration}};
+    v.tables.stsc = {{1, 1, 1}};
+    keotest::SoundTrack s;
+    s.format = spec.audioFormat;
+    s.channels = static_cast<uint16_t>(spec.channels);
+    s.bits = static_cast<uint16_t>(spec.bits);
+    int half = spec.audioFrames / 2;
+    s.tables.stts = {{static_cast<uint32_t>(spec.audioFrames), 1}};
+    s.tables.stsc = {{1, static_cast<uint32_t>(half), 1},
+                     {2, static_cast<uint32_t>(spec.audioFrames - half), 1}};
+    s.tables.sampleSize = 1;
+    s.tables.sampleCount = static_cast<uint32_t>(spec.audioFrames);
+    bool little = spec.audioFormat == "sowt";
+
+    uint64_t at = 16;
+    for (size_t i = 0; i < spec.frames.size(); i++) {
+        v.tables.offsets.push_back(at);
+        v.tables.sizes.push_back(static_cast<uint32_t>(spec.frames[i].size()));
+        at += spec.frames[i].size();
+        keotest::append(mdat.data, spec.frames[i]);
+        if (spec.audio && i < 2) {
+            int first = i == 0 ? 0 : half;
+            int count = i == 0 ? half : spec.audioFrames - half;
+            Bytes chunk = AudioBytes(first, count, spec.channels, spec.bits, little);
+            s.tables.offsets.push_back(at);
+            at += chunk.size();
+            keotest::append(mdat.data, chunk);
+        }
+    }
+    keotest::Atom moov = keotest::atom("moov");
+    moov.add(keotest::atom("mvhd", keotest::mvhdBody()));
+    moov.add(keotest::videoTrak(v, 1));
+    if (spec.audio)
+        moov.add(keotest::soundTrak(s, 2));
+    m.top.push_back(std::move(mdat));
+    m.top.push_back(std::move(moov));
+    return m;
+}
+
+void ImporterTest::SetUp() {
+    entry = PluginEntry();
+    ASSERT_NE(entry, nullptr) << "cannot load " << KEO_PLUGIN_PATH << ": " << dlerror();
+    host = keo::host::createHost();
+    ASSERT_NE(host, nullptr);
+    suites = keo::host::hostSuites(host);
+    stdParms = keo::host::importerStdParms(host);
+}
+
+void ImporterTest::TearDown() {
+    if (!host)
+        return;
+    closeFile();
+    for (PPixHand f : framesOut)
+        suites.ppix->Dispose(f);
+    framesOut.clear();
+    EXPECT_EQ(keo::host::leakReport(host), "");
+    keo::host::destroyHost(host);
+    host = nullptr;
+}
+
+int32_t ImporterTest::call(int32_t selector, void* param1, void* param2) {
+    return entry(selector, stdParms, param1, param2);
+}
+
+int32_t ImporterTest::open(const std::string& path) {
+    path16 = Utf16(path);
+    imFileOpenRec8 rec{};
+    rec.fileinfo.filepath = path16.data();
+    rec.privatedata = privateData;
+    int32_t result = call(imOpenFile8, &fileRef, &rec);
+    privateData = rec.privatedata;
+    closed = privateData == nullptr;
+    return result;
+}
+
+int32_t ImporterTest::open(const Bytes& movie) {
+    files.push_back(std::make_unique<keotest::TempFile>(movie));
+    return open(files.back()->path);
+}
+
+int32_t ImporterTest::info() {
+    imFileAccessRec8 access{};
+    access.filepath = path16.empty() ? nullptr : path16.data();
+    access.fileref = fileRef;
+    fileInfo = imFileInfoRec8{};
+    fileInfo.vidInfo.importerID = 7;
+    fileInfo.privatedata = privateData;
+    int32_t result = call(imGetInfo8, &access, &fileInfo);
+    privateData = fileInfo.privatedata;
+    closed = privateData == nullptr;
+    return result;
+}
+
+int32_t ImporterTest::sourceVideo(PrTime time, imFrameFormat* format, PPixHand* frame) {
+    imSourceVideoRec rec{};
+    rec.inPrivateData = privateData;
+    rec.inFrameTime = time;
+    rec.inFrameFormat = format;
+    PPixHand out = nullptr;
+    rec.outFrame = &out;
+    int32_t result = call(imGetSourceVideo, nullptr, &rec);
+    if (out)
+        framesOut.push_back(out);
+    if (frame)
+        *frame = out;
+    return result;
+}
+
+int32_t ImporterTest::sourceVideo(PrTime time, PPixHand* frame) {
+    imFrameFormat format{0, 0, PrPixelFormat_ARGB_4444_8u};
+    return sourceVideo(time, &format, frame);
+}
+
+int32_t ImporterTest::audio(int64_t position, uint32_t size,
+                            std::vector<std::vector<float>>* channels, int channelCount) {
+    channels->assign(channelCount, std::vector<float>(size, -7.0f));
+    std::vector<float*> buffers;
+    for (auto& c : *channels)
+        buffers.push_back(c.data());
+    imImportAudioRec7 rec{};
+    rec.privateData = privateData;
+    rec.position = position;
+    rec.size = size;
+    rec.buffer = buffers.data();
+    return call(imImportAudio7, nullptr, &rec);
+}
+
+void ImporterTest::quiet() {
+    EXPECT_EQ(call(imQuietFile, &fileRef, privateData), 0);
+    EXPECT_EQ(fileRef, imInvalidFileRef);
+}
+
+void ImporterTest::closeFile() {
+    if (closed || !privateData)
+        return;
+    EXPECT_EQ(call(imCloseFile, &fileRef, privateData), 0);
+    privateData = nullptr;
+    closed = true;
+}
+
+PrTime ImporterTest::ticksOf(PrVideoFrameRate code) {
+    PrTime t = 0;
+    suites.time->GetTicksPerVideoFrame(code, &t);
+    return t;
+}
+
+} // namespace keoimp
