@@ -43,6 +43,13 @@ struct MovFile {
     QuicktimeFile* file;     // the open file, else null
     char typeText[12];       // storage behind frameType()
     char audioTypeText[12];  // storage behind audioType()
+    // Writer state (MovFileWrite.cpp): the kind of the chunk now open and of
+    // the one begun last (0 none, 1 video, 2 audio), the end of the last
+    // chunk the tables refer to, and whether a chunk operation failed.
+    int openChunk = 0;
+    int lastChunk = 0;
+    int64_t mediaEnd = 0;
+    bool writeFailed = false;
 
     MovFile();
     ~MovFile() {}
@@ -123,6 +130,34 @@ struct MovFile {
     // The stereo audio of video frame `frame`, 2 x count values (release
     // with delete[]); count 0 and an empty array without audio or video.
     uint16_t* getAudioData(int frame, int& count);
+
+    // --- Writing (MovFileWrite.cpp) ---
+    // Creates the file and a movie with one video track (hasVideo) and one
+    // "sowt" audio track (hasAudio); null when the file cannot be created or
+    // an argument cannot be written (then nothing is left open).
+    QuicktimeFile* openWrite(char const* path, char* compressor, int width, int height, double fps,
+                             int hasVideo, int hasAudio, int sampleRate, int channels, int bits);
+    // Add tracks; 0 on success.
+    int setVideo(int tracks, int width, int height, double fps, char* compressor);
+    int setAudio(int tracks, int channels, int sampleRate, int bits, char* compressor);
+    // One chunk each. prepare* return the handle to write the chunk into,
+    // null while a chunk is open or once the movie has failed; the end calls
+    // and writeFrame return 0, or non-zero for a chunk that did not reach
+    // the file whole or could not be entered (the movie has then failed).
+    LargeFp* prepareToWriteFrame(int track);
+    int endWriteFrame();
+    int writeFrame(int track, int length, unsigned char* data);
+    // Takes back the frame written last; non-zero (and nothing changed) when
+    // there is none or an audio block was begun after it.
+    int undoWriteFrame();
+    LargeFp* prepareToWriteAudioSample();
+    int endWriteAudioSample(int numSamples);
+    // close's writing side: the movie atom after the media data. Non-zero
+    // when the movie is not complete in the file.
+    int closeWrite();
+    bool canBeginChunk() const;
+    int finishChunk(QuicktimeTrak* track, int64_t chunk, QuicktimeAtom& atom, int samples,
+                    int64_t expectedBytes);
 
     // --- Field primitives (MovFilePrimitives.cpp) ---
     // The one read path: n bytes at the current position; whatever lies

@@ -184,12 +184,13 @@ int MovFile::initMaps(QuicktimeFile* f) {
 int MovFile::close() {
     if (!file)
         return 0;
-    // (A file open for writing gets its movie atom from the writer here.)
+    // A file open for writing gets its movie atom from the writer here.
+    int result = file->wr ? closeWrite() : 0;
     fileClose();
     deleteAll();
     delete file;
     file = nullptr;
-    return 0;
+    return result;
 }
 
 void MovFile::fileClose() {

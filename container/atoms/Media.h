@@ -22,6 +22,9 @@ struct QuicktimeMDHD {
 
     void init();
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void initVideo(QuicktimeFile* file, int width, int height, float fps);
+    void initAudio(QuicktimeFile* file, int sampleRate);
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 // hdlr: version 1, flags 3, componentType 4, componentSubtype 4,
@@ -39,6 +42,9 @@ struct QuicktimeHDLR {
 
     void init();
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void initVideo();
+    void initAudio();
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 // vmhd (12-byte body): version 1, flags 3, graphicsMode 2, opcolor 3 x 2
@@ -50,6 +56,8 @@ struct QuicktimeVMHD {
 
     void init();
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void initVideo();
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 // smhd (8-byte body): version 1, flags 3, balance 2, reserved 2
@@ -61,6 +69,7 @@ struct QuicktimeSMHD {
 
     void init();
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 // One data reference: size 4 (with this header), type 4, version 1,
@@ -74,6 +83,7 @@ struct QuicktimeDRefTable {
 
     void init();
     void deleteMe();
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 // dref: version 1, flags 3, entry count 4, entries
@@ -85,6 +95,8 @@ struct QuicktimeDRef {
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void deleteMe();
+    int initAll();
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 // dinf: holds dref
@@ -92,6 +104,8 @@ struct QuicktimeDInf {
     QuicktimeDRef dref;
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    int initAll();
+    void write(QuicktimeFile* file, MovFile& movie);
     void deleteMe() { dref.deleteMe(); }
 };
 
@@ -108,6 +122,9 @@ struct QuicktimeMInf {
     void init();
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void deleteMe();
+    int initVideo(QuicktimeFile* file, int width, int height, float fps, char* compressor);
+    int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 // mdia: mdhd, hdlr, minf
@@ -121,4 +138,7 @@ struct QuicktimeMdia {
     void init();
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void deleteMe() { minf.deleteMe(); }
+    int initVideo(QuicktimeFile* file, int width, int height, float fps, char* compressor);
+    int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
+    void write(QuicktimeFile* file, MovFile& movie);
 };

@@ -37,6 +37,10 @@ struct QuicktimeMVHD {
 
     void init();
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    // The movie time scale for a frame rate: 600 when it gives whole frame
+    // durations, else hundredths (whole rates) or 1001ths (fractional).
+    static int64_t getTimescale(double fps);
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 // udta: user data texts. Reading skips every child; the texts are what a new
@@ -51,6 +55,9 @@ struct QuicktimeUDTA {
 
     void init();
     void deleteMe();
+    void write(QuicktimeFile* file, MovFile& movie);
+    void writeString(QuicktimeFile* file, const char* type, const char* text, int32_t length,
+                     MovFile& movie);
 };
 
 // ctab: seed 4, flags 2, size 2 (entries - 1), then per entry
@@ -85,6 +92,10 @@ struct QuicktimeMOOV {
     // A new track with the track-header defaults and an initialised media;
     // null when all 1024 slots are used (further tracks are ignored).
     QuicktimeTrak* addTrak();
+    // Fixes every track's counts and durations and writes the movie atom at
+    // the current position, which it leaves unchanged. Non-zero, with
+    // nothing written, when a value does not fit its 32-bit field.
+    int write(QuicktimeFile* file, MovFile& movie);
     void deleteTrak();
     void deleteMe();
 

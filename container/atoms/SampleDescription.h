@@ -64,6 +64,10 @@ struct QuicktimeSTSDTable {
     bool formatIs(const char* fourcc) const;
     // format followed by reserved up to the first zero, terminated (11 bytes).
     void formatText(char* out) const;
+    // Writes the description atom; the media information says which part.
+    void write(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie);
+    void writeVideo(QuicktimeFile* file, MovFile& movie);
+    void writeAudio(QuicktimeFile* file, MovFile& movie);
 };
 
 struct QuicktimeSTSD {
@@ -74,4 +78,10 @@ struct QuicktimeSTSD {
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie, QuicktimeMInf& minf);
     void deleteMe();
+    // One description with the defaults when there is none; non-zero when
+    // it cannot be allocated.
+    int initTable();
+    int initVideo(QuicktimeFile* file, int width, int height, float fps, char* compressor);
+    int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
+    void write(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie);
 };

@@ -29,6 +29,12 @@ struct QuicktimeSTTS {
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void deleteMe();
+    // The set-ups and growth return non-zero when a table cannot be
+    // allocated or a value cannot be stored (SampleTablesWrite.cpp).
+    int initTable();
+    int initVideo(QuicktimeFile* file, int64_t timeScale, float fps);
+    int initAudio(QuicktimeFile* file);
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 struct QuicktimeSTSS {
@@ -40,6 +46,7 @@ struct QuicktimeSTSS {
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void deleteMe();
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 struct QuicktimeSTSCTable {
@@ -57,6 +64,11 @@ struct QuicktimeSTSC {
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void deleteMe();
+    int initVideo(QuicktimeFile* file);
+    int initAudio(QuicktimeFile* file);
+    int update(int64_t chunk, int64_t samples);
+    // Merges runs of equal samples per chunk in place, then writes.
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 struct QuicktimeSTSZ {
@@ -69,6 +81,10 @@ struct QuicktimeSTSZ {
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void deleteMe();
+    int initVideo(QuicktimeFile* file);
+    void initAudio(QuicktimeFile* file);
+    int update(int64_t sample, int64_t bytes);
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 struct QuicktimeSTCO {
@@ -81,6 +97,10 @@ struct QuicktimeSTCO {
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void read64(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void deleteMe();
+    int initCommon(QuicktimeFile* file);
+    int update(int64_t chunk, int64_t offset);
+    // Always as co64.
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 struct QuicktimeSTBL {
@@ -95,4 +115,7 @@ struct QuicktimeSTBL {
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie, QuicktimeMInf& minf);
     void deleteMe();
+    int initVideo(QuicktimeFile* file, int width, int height, float fps, char* compressor);
+    int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
+    void write(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie);
 };

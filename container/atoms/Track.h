@@ -32,6 +32,8 @@ struct QuicktimeTKHD {
 
     void init();
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void initVideo(int width, int height);
+    void write(QuicktimeFile* file, MovFile& movie);
 };
 
 // One edit: duration 4, time 4 (unsigned: the empty edit -1 reads as
@@ -42,6 +44,7 @@ struct QuicktimeELSTTable {
     float rate;
 
     void init();
+    void write(QuicktimeFile* file, long trackDuration, MovFile& movie);
 };
 
 // elst: version 1, flags 3, entry count 4, entries of 12 bytes
@@ -53,6 +56,8 @@ struct QuicktimeELST {
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
     void deleteMe();
+    int initAll();
+    void write(QuicktimeFile* file, int64_t trackDuration, MovFile& movie);
 };
 
 // edts: holds elst
@@ -60,6 +65,8 @@ struct QuicktimeEDTS {
     QuicktimeELST elst;
 
     void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    int initTable();
+    void write(QuicktimeFile* file, int64_t trackDuration, MovFile& movie);
     void deleteMe() { elst.deleteMe(); }
 };
 
@@ -96,4 +103,20 @@ struct QuicktimeTrak {
 
     // The first sample description, or null when there is none.
     const QuicktimeSTSDTable* firstDescription() const;
+
+    // Writing (TrackWrite.cpp, SampleTablesWrite.cpp). The set-ups return
+    // non-zero when a table cannot be allocated.
+    int initVideo(QuicktimeFile* file, int width, int height, float fps, char* compressor);
+    int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
+    void write(QuicktimeFile* file, int64_t movieTimeScale, MovFile& movie);
+    // The media duration in movie units, as the track header stores it;
+    // -1 when it cannot be computed.
+    int64_t durationInMovieUnits(int64_t movieTimeScale) const;
+    void writeChunkHeader(QuicktimeFile* file, QuicktimeAtom& chunk, MovFile& movie);
+    // Enters the chunk that began at chunk.start and ends at the current
+    // position into all three chunk tables, or into none (non-zero).
+    int writeChunkFooter(QuicktimeFile* file, int64_t currentChunk, QuicktimeAtom& chunk,
+                         int samples, MovFile& movie);
+    // Non-zero when the track's sample count does not fit 32 bits.
+    int fixCounts(QuicktimeFile* file, MovFile& movie);
 };

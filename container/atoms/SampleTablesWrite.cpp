@@ -1,0 +1,317 @@
+// Writing the sample table atom and its tables, the new-movie set-up of the
+// tables, and the way they grow while chunks are written: one entry per
+// chunk, stored at its index, with the sample-to-chunk runs merged at close.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/Bounds.h"
+#include "container/MovFile.h"
+#include "container/QuicktimeFile.h"
+#include "container/atoms/Media.h"
+
+namespace {
+
+// Room a new track's chunk tables start with: an hour of video at 25 fps
+// fits without a single reallocation.
+const int64_t kInitialRoom = 16384;
+
+const int64_t kMax32 = 0xFFFFFFFFLL;
+
+// Resizes `table` to `capacity` entries, zeroing the entries gained; on
+// failure the table is left exactly as it was.
+template <typename T> bool resize(T*& table, int64_t& allocated, int64_t capacity) {
+    uint64_t bytes;
+    if (capacity <= 0 || !keo::checkedMul(static_cast<uint64_t>(capacity), sizeof(T), &bytes) ||
+        bytes > SIZE_MAX)
+        return false;
+    T* grown = static_cast<T*>(std::realloc(table, static_cast<size_t>(bytes)));
+    if (!grown)
+        return false;
+    int64_t kept = table ? std::min(allocated, capacity) : 0;
+    std::memset(grown + kept, 0, static_cast<size_t>(capacity - kept) * sizeof(T));
+    table = grown;
+    allocated = capacity;
+    return true;
+}
+
+// Makes `table` hold at least `needed` entries. Growth doubles the count
+// asked for, so appending n chunks costs O(log n) reallocations.
+template <typename T> bool makeRoom(T*& table, int64_t& allocated, int64_t needed) {
+    if (needed <= allocated && table)
+        return true;
+    int64_t capacity;
+    return needed > 0 && keo::checkedMul(needed, int64_t{2}, &capacity) &&
+           resize(table, allocated, capacity);
+}
+
+// The room a table of a newly set-up track starts with.
+template <typename T> bool initialRoom(T*& table, int64_t& allocated) {
+    return (allocated > 0 && table) || resize(table, allocated, kInitialRoom);
+}
+
+void writeVersionAndFlags(int32_t version, int64_t flags, MovFile& movie) {
+    movie.writeChar(version);
+    movie.writeInt24(flags);
+}
+
+} // namespace
+
+int QuicktimeSTTS::initTable() {
+    if (totalEntries > 0 && table)
+        return 0;
+    table = static_cast<QuicktimeSTTSTable*>(std::calloc(1, sizeof(QuicktimeSTTSTable)));
+    if (!table)
+        return 1;
+    totalEntries = 1;
+    return 0;
+}
+
+int QuicktimeSTTS::initVideo(QuicktimeFile*, int64_t timeScale, float fps) {
+    if (initTable() != 0)
+        return 1;
+    // Single precision on purpose: it gives the durations that KEO movies
+    // have always carried (1001 at 29.97 fps, 24 at 25 fps).
+    float duration = static_cast<float>(timeScale) / fps;
+    if (!(duration >= 1.0f && duration < 4294967296.0f))
+        return 1;
+    table[0].sampleCount = 0;
+    table[0].sampleDuration = static_cast<int64_t>(duration);
+    return 0;
+}
+
+int QuicktimeSTTS::initAudio(QuicktimeFile*) {
+    if (initTable() != 0)
+        return 1;
+    table[0].sampleDuration = 1;
+    return 0;
+}
+
+// stts: version 1, flags 3, count 4, then (sampleCount 4, sampleDuration 4)
+void QuicktimeSTTS::write(QuicktimeFile* file, MovFile& movie) {
+    QuicktimeAtom atom;
+    atom.writeHeader(file, "stts", movie);
+    writeVersionAndFlags(version, flags, movie);
+    movie.writeInt32(totalEntries);
+    for (int64_t i = 0; table && i < totalEntries; i++) {
+        movie.writeInt32(table[i].sampleCount);
+        movie.writeInt32(table[i].sampleDuration);
+    }
+    atom.writeFooter(file, movie);
+}
+
+// stss: version 1, flags 3, count 4, then one sample number 4 per entry.
+// Without entries every sample is a sync sample, so nothing is written.
+void QuicktimeSTSS::write(QuicktimeFile* file, MovFile& movie) {
+    if (totalEntries <= 0 || !table)
+        return;
+    QuicktimeAtom atom;
+    atom.writeHeader(file, "stss", movie);
+    writeVersionAndFlags(version, flags, movie);
+    movie.writeInt32(totalEntries);
+    for (int64_t i = 0; i < totalEntries; i++)
+        movie.writeInt32(table[i]);
+    atom.writeFooter(file, movie);
+}
+
+int QuicktimeSTSC::initVideo(QuicktimeFile*) {
+    if (entriesAllocated <= 0 || !table) {
+        if (!initialRoom(table, entriesAllocated))
+            return 1;
+        totalEntries = 0;
+    }
+    table[0] = QuicktimeSTSCTable{1, 1, 1};
+    return 0;
+}
+
+int QuicktimeSTSC::initAudio(QuicktimeFile*) {
+    if (entriesAllocated <= 0 || !table) {
+        if (!initialRoom(table, entriesAllocated))
+            return 1;
+        totalEntries = 0;
+    }
+    table[0] = QuicktimeSTSCTable{1, 0, 1};
+    return 0;
+}
+
+int QuicktimeSTSC::update(int64_t chunk, int64_t samples) {
+    if (chunk < 1 || samples < 0 || samples > kMax32 || !makeRoom(table, entriesAllocated, chunk))
+        return 1;
+    table[chunk - 1] = QuicktimeSTSCTable{chunk, samples, 1};
+    totalEntries = std::max(totalEntries, chunk);
+    return 0;
+}
+
+// stsc: version 1, flags 3, count 4, then (first chunk 4, samples per
+// chunk 4, description id 4). While writing, the table holds one entry per
+// chunk; runs of equal sample counts are merged here, in place, once.
+void QuicktimeSTSC::write(QuicktimeFile* file, MovFile& movie) {
+    int64_t kept = 0;
+    for (int64_t i = 1; table && i < totalEntries; i++) {
+        if (table[i].samples != table[kept].samples)
+            table[++kept] = table[i];
+    }
+    // A table without entries still carries its first one, so that a track
+    // without chunks reads as one run.
+    totalEntries = kept + 1;
+
+    QuicktimeAtom atom;
+    atom.writeHeader(file, "stsc", movie);
+    writeVersionAndFlags(version, flags, movie);
+    movie.writeInt32(totalEntries);
+    for (int64_t i = 0; i < totalEntries; i++) {
+        QuicktimeSTSCTable entry = table ? table[i] : QuicktimeSTSCTable{1, 1, 1};
+        movie.writeInt32(entry.chunk);
+        movie.writeInt32(entry.samples);
+        movie.writeInt32(entry.id);
+    }
+    atom.writeFooter(file, movie);
+}
+
+int QuicktimeSTSZ::initVideo(QuicktimeFile*) {
+    sampleSize = 0;
+    if (entriesAllocated <= 0 || !table) {
+        if (!initialRoom(table, entriesAllocated))
+            return 1;
+        totalEntries = 0;
+    }
+    return 0;
+}
+
+void QuicktimeSTSZ::initAudio(QuicktimeFile*) {
+    // Sound samples all have the one size their description gives; the
+    // table counts them but holds no entries.
+    sampleSize = 1;
+    totalEntries = 0;
+    std::free(table);
+    table = nullptr;
+    entriesAllocated = 0;
+}
+
+int QuicktimeSTSZ::update(int64_t sample, int64_t bytes) {
+    if (sampleSize != 0)
+        return 0;
+    // The file keeps every size in 32 bits; a larger sample cannot be told.
+    if (sample < 0 || bytes < 0 || bytes > kMax32 || !makeRoom(table, entriesAllocated, sample + 1))
+        return 1;
+    table[sample] = bytes;
+    totalEntries = std::max(totalEntries, sample + 1);
+    return 0;
+}
+
+// stsz: version 1, flags 3, sampleSize 4, count 4, then, only when
+// sampleSize is 0, one size 4 per sample.
+void QuicktimeSTSZ::write(QuicktimeFile* file, MovFile& movie) {
+    QuicktimeAtom atom;
+    atom.writeHeader(file, "stsz", movie);
+    writeVersionAndFlags(version, flags, movie);
+    movie.writeInt32(sampleSize);
+    movie.writeInt32(totalEntries);
+    if (sampleSize == 0) {
+        for (int64_t i = 0; table && i < totalEntries; i++)
+            movie.writeInt32(table[i]);
+    }
+    atom.writeFooter(file, movie);
+}
+
+int QuicktimeSTCO::initCommon(QuicktimeFile*) {
+    if (entriesAllocated > 0 && table)
+        return 0;
+    if (!resize(table, entriesAllocated, 2048))
+        return 1;
+    totalEntries = 0;
+    return 0;
+}
+
+int QuicktimeSTCO::update(int64_t chunk, int64_t offset) {
+    if (chunk < 1 || offset < 0 || !makeRoom(table, entriesAllocated, chunk))
+        return 1;
+    table[chunk - 1] = offset;
+    totalEntries = std::max(totalEntries, chunk);
+    return 0;
+}
+
+// co64: version 1, flags 3, count 4, then one offset 8 per chunk. Offsets
+// are always written in 64 bits, so media data may pass 4 GiB.
+void QuicktimeSTCO::write(QuicktimeFile* file, MovFile& movie) {
+    QuicktimeAtom atom;
+    atom.writeHeader(file, "co64", movie);
+    writeVersionAndFlags(version, flags, movie);
+    movie.writeInt32(totalEntries);
+    for (int64_t i = 0; table && i < totalEntries; i++)
+        movie.writeInt64(table[i]);
+    atom.writeFooter(file, movie);
+}
+
+int QuicktimeSTBL::initVideo(QuicktimeFile* file, int width, int height, float fps,
+                             char* compressor) {
+    int64_t timeScale = QuicktimeMVHD::getTimescale(fps);
+    if (stsd.initVideo(file, width, height, fps, compressor) != 0 ||
+        stts.initVideo(file, timeScale, fps) != 0 || stsc.initVideo(file) != 0 ||
+        stsz.initVideo(file) != 0 || !initialRoom(stco.table, stco.entriesAllocated) ||
+        stco.initCommon(file) != 0)
+        return 1;
+    return 0;
+}
+
+int QuicktimeSTBL::initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits,
+                             char* compressor) {
+    stsz.initAudio(file);
+    if (stsd.initAudio(file, channels, sampleRate, bits, compressor) != 0 ||
+        stts.initAudio(file) != 0 || stsc.initAudio(file) != 0 ||
+        !initialRoom(stco.table, stco.entriesAllocated) || stco.initCommon(file) != 0)
+        return 1;
+    return 0;
+}
+
+// stbl holds stsd, stts, [stss], stsc, stsz, co64 in this order.
+void QuicktimeSTBL::write(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie) {
+    QuicktimeAtom atom;
+    atom.writeHeader(file, "stbl", movie);
+    stsd.write(file, minf, movie);
+    stts.write(file, movie);
+    stss.write(file, movie);
+    stsc.write(file, movie);
+    stsz.write(file, movie);
+    stco.write(file, movie);
+    atom.writeFooter(file, movie);
+}
+
+void QuicktimeTrak::writeChunkHeader(QuicktimeFile* file, QuicktimeAtom& chunk, MovFile& movie) {
+    chunk.start = movie.position(file);
+}
+
+int QuicktimeTrak::writeChunkFooter(QuicktimeFile* file, int64_t currentChunk, QuicktimeAtom& chunk,
+                                    int samples, MovFile& movie) {
+    int64_t offset = chunk.start;
+    int64_t end = movie.position(file);
+    QuicktimeSTBL& stbl = mdia.minf.stbl;
+    // A chunk is entered into all three tables or into none: a table that
+    // cannot grow takes the others' new entries back with it.
+    int64_t offsets = stbl.stco.totalEntries;
+    int64_t sizes = stbl.stsz.totalEntries;
+    int64_t runs = stbl.stsc.totalEntries;
+    if (end < offset || stbl.stco.update(currentChunk, offset) != 0 ||
+        stbl.stsz.update(currentChunk - 1, end - offset) != 0 ||
+        stbl.stsc.update(currentChunk, samples) != 0) {
+        stbl.stco.totalEntries = offsets;
+        stbl.stsz.totalEntries = sizes;
+        stbl.stsc.totalEntries = runs;
+        return 1;
+    }
+    return 0;
+}
+
+int QuicktimeTrak::fixCounts(QuicktimeFile* file, MovFile& movie) {
+    QuicktimeSTBL& stbl = mdia.minf.stbl;
+    int64_t count = samples(file, movie);
+    if (count < 0 || count > kMax32 || stbl.stts.initTable() != 0)
+        return 1;
+    stbl.stts.table[0].sampleCount = count;
+    if (stbl.stsz.totalEntries == 0) {
+        stbl.stsz.sampleSize = 1;
+        stbl.stsz.totalEntries = count;
+    }
+    return 0;
+}

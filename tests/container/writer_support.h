@@ -1,0 +1,59 @@
+// What the writer's tests share: temporary movie paths, an independent
+// big-endian view of the bytes a movie was written with, and a small atom
+// locator that does not use the container library.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace writertest {
+
+using Bytes = std::vector<uint8_t>;
+
+// A path for one test's movie; the file is removed with the object.
+struct TempMovie {
+    std::string path;
+    TempMovie();
+    ~TempMovie();
+    TempMovie(const TempMovie&) = delete;
+    TempMovie& operator=(const TempMovie&) = delete;
+};
+
+Bytes readFile(const std::string& path);
+
+// `bytes` bytes at `at`, big-endian; 0 past the end of `b`.
+uint64_t be(const Bytes& b, size_t at, int bytes);
+std::string text(const Bytes& b, size_t at, size_t n);
+
+// One atom of a written file: where its header starts and its full size.
+struct Span {
+    size_t start = 0;
+    size_t size = 0;
+    bool found = false;
+    size_t end() const { return start + size; }
+};
+
+// The atom at `path` from the top of the file, "moov/trak#1/mdia/hdlr":
+// "#n" picks the n-th atom of that type (from 0). The entries of an stsd
+// are found as its children.
+Span find(const Bytes& file, const std::string& path);
+// The four-character types of the direct children of `parent`.
+std::vector<std::string> childTypes(const Bytes& file, const Span& parent);
+
+// Bytes that differ from frame to frame and position to position.
+Bytes pattern(size_t n, uint32_t seed);
+
+// Writes a video-only movie whose frames have `sizes` (frame i holds
+// pattern(sizes[i], i)); returns close's result, -1 when a step before failed.
+int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, double fps,
+                    int width = 64, int height = 48);
+
+// Runs `body` in a child process whose files may not grow past `limit`
+// bytes (SIGXFSZ ignored, so writes fail instead); returns its exit code,
+// or -1 when it did not exit normally.
+int runWithFileSizeLimit(uint64_t limit, const std::function<int()>& body);
+
+} // namespace writertest
