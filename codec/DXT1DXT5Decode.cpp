@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/ByteOrder.h"
+#include "codec/DecodeBlocks.h"
 
 uint32_t PackARGB(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
     return a | r << 8 | g << 16 | b << 24;
@@ -33,12 +34,10 @@ uint32_t Expand6To8(uint32_t v) {
     return (t / 64 + t) / 64;
 }
 
-namespace {
-
-// The four colour words of a colour block. The alpha byte is 255 for DXT1 and
-// 0 for DXT5, whose per-pixel alpha is or-ed in afterwards.
-void buildColourPalette(const unsigned char* colourBlock, bool allowThreeColour, uint32_t alpha,
-                        uint32_t palette[4]) {
+// The alpha byte is 255 for DXT1 and 0 for DXT5, whose per-pixel alpha is
+// or-ed in afterwards.
+void BuildColourPaletteDXT(const unsigned char* colourBlock, bool allowThreeColour, uint32_t alpha,
+                           uint32_t palette[4]) {
     const uint32_t c0 = keo::loadLE16(colourBlock);
     const uint32_t c1 = keo::loadLE16(colourBlock + 2);
     const uint32_t r0 = Expand5To8(c0 >> 11), g0 = Expand6To8((c0 >> 5) & 63);
@@ -60,6 +59,8 @@ void buildColourPalette(const unsigned char* colourBlock, bool allowThreeColour,
         palette[3] = PixelWord(PackARGB(0, 0, 0, alpha));
     }
 }
+
+namespace {
 
 // Stores pixelAt(k) for the pixels k = 4j + i of the block at (x, y) that lie
 // inside the picture. Whole blocks, the common case, skip the clip tests.
@@ -85,7 +86,7 @@ inline void writeBlock(uint32_t x, uint32_t y, uint32_t width, uint32_t height, 
 inline void decodeDXT1(uint32_t x, uint32_t y, uint32_t width, uint32_t height,
                        const unsigned char* block, uint32_t* picture) {
     uint32_t palette[4];
-    buildColourPalette(block, true, 255, palette);
+    BuildColourPaletteDXT(block, true, 255, palette);
     const uint32_t indices = keo::loadLE32(block + 4);
     writeBlock(x, y, width, height, picture,
                [&](uint32_t k) { return palette[(indices >> (2 * k)) & 3]; });
@@ -96,7 +97,7 @@ inline void decodeDXT5(uint32_t x, uint32_t y, uint32_t width, uint32_t height,
     uint32_t alphaWords[16];
     ExpandAlphaBlockDXT5(block, alphaWords);
     uint32_t palette[4];
-    buildColourPalette(block + kDXT5AlphaBlockSize, false, 0, palette);
+    BuildColourPaletteDXT(block + kDXT5AlphaBlockSize, false, 0, palette);
     const uint32_t indices = keo::loadLE32(block + 12);
     writeBlock(x, y, width, height, picture,
                [&](uint32_t k) { return palette[(indices >> (2 * k)) & 3] | alphaWords[k]; });
@@ -141,20 +142,16 @@ void DecompressBlockDXT5(uint32_t x, uint32_t y, uint32_t width, uint32_t height
     decodeDXT5(x, y, width, height, block, picture);
 }
 
+// Whole frames go through the row decoder, which picks the processor's
+// fastest path; the picture is packed rows of width pixels.
 void BlockDecompressImageDXT1(uint32_t width, uint32_t height, const unsigned char* blockData,
                               uint32_t* picture) {
-    const uint32_t blocksX = width / 4 + (width % 4 != 0);
-    const uint32_t blocksY = height / 4 + (height % 4 != 0);
-    for (uint32_t by = 0; by < blocksY; ++by)
-        for (uint32_t bx = 0; bx < blocksX; ++bx, blockData += kDXT1BlockSize)
-            decodeDXT1(4 * bx, 4 * by, width, height, blockData, picture);
+    KEODecodeBlocks(kKEOLayoutDXT1, blockData, width, height,
+                    reinterpret_cast<unsigned char*>(picture), static_cast<ptrdiff_t>(width) * 4);
 }
 
 void BlockDecompressImageDXT5(uint32_t width, uint32_t height, const unsigned char* blockData,
                               uint32_t* picture) {
-    const uint32_t blocksX = width / 4 + (width % 4 != 0);
-    const uint32_t blocksY = height / 4 + (height % 4 != 0);
-    for (uint32_t by = 0; by < blocksY; ++by)
-        for (uint32_t bx = 0; bx < blocksX; ++bx, blockData += kDXT5BlockSize)
-            decodeDXT5(4 * bx, 4 * by, width, height, blockData, picture);
+    KEODecodeBlocks(kKEOLayoutDXT5, blockData, width, height,
+                    reinterpret_cast<unsigned char*>(picture), static_cast<ptrdiff_t>(width) * 4);
 }

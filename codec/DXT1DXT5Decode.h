@@ -46,6 +46,12 @@ uint32_t Expand6To8(uint32_t v);
 // layout that carries DXT5-style alpha.
 void ExpandAlphaBlockDXT5(const unsigned char* alphaBlock, uint32_t alphaWords[16]);
 
+// The four pixel words of a 4-byte colour pair c0, c1 (5:6:5) with the given
+// alpha byte. allowThreeColour selects DXT1's rule (c0 <= c1: mid-point and
+// black); DXT5 colours always use the four-colour palette.
+void BuildColourPaletteDXT(const unsigned char* colourBlock, bool allowThreeColour, uint32_t alpha,
+                           uint32_t palette[4]);
+
 // Decode one block whose top-left pixel is (x, y) into a width x height
 // picture. Pixels with x + i >= width or y + j >= height are not written.
 void DecompressBlockDXT1(uint32_t x, uint32_t y, uint32_t width, uint32_t height,

@@ -23,20 +23,6 @@ void fillThirdsTable() {
     initThirds.store(true, std::memory_order_release);
 }
 
-// The four colour words of a DXT24 colour block; the alpha byte is 255 for
-// opaque frames and 0 when a per-pixel alpha is or-ed in afterwards. Six
-// table reads replace the divisions by three.
-void buildPalette(const unsigned char* colourBlock, uint32_t alpha, uint32_t palette[4]) {
-    const uint32_t r0 = colourBlock[0], g0 = colourBlock[1], b0 = colourBlock[2];
-    const uint32_t r1 = colourBlock[3], g1 = colourBlock[4], b1 = colourBlock[5];
-    palette[0] = PixelWord(PackARGB(r0, g0, b0, alpha));
-    palette[1] = PixelWord(PackARGB(r1, g1, b1, alpha));
-    palette[2] = PixelWord(PackARGB(thirdsTable[r0 * 256 + r1], thirdsTable[g0 * 256 + g1],
-                                    thirdsTable[b0 * 256 + b1], alpha));
-    palette[3] = PixelWord(PackARGB(thirdsTable[r1 * 256 + r0], thirdsTable[g1 * 256 + g0],
-                                    thirdsTable[b1 * 256 + b0], alpha));
-}
-
 // Stores pixelAt(k) for the pixels k = 4j + i of the block at pixel (x, y)
 // that lie inside the picture. The rows are `stride` bytes apart and need not
 // be 4-byte aligned, hence memcpy for each pixel (one store in practice).
@@ -78,6 +64,19 @@ inline void forEachBlock(const unsigned char* blockData, int width, int height, 
 
 } // namespace
 
+// The alpha byte is 255 for opaque frames and 0 when a per-pixel alpha is
+// or-ed in afterwards. Six table reads replace the divisions by three.
+void BuildPaletteDXT24(const unsigned char* colourBlock, uint32_t alpha, uint32_t palette[4]) {
+    const uint32_t r0 = colourBlock[0], g0 = colourBlock[1], b0 = colourBlock[2];
+    const uint32_t r1 = colourBlock[3], g1 = colourBlock[4], b1 = colourBlock[5];
+    palette[0] = PixelWord(PackARGB(r0, g0, b0, alpha));
+    palette[1] = PixelWord(PackARGB(r1, g1, b1, alpha));
+    palette[2] = PixelWord(PackARGB(thirdsTable[r0 * 256 + r1], thirdsTable[g0 * 256 + g1],
+                                    thirdsTable[b0 * 256 + b1], alpha));
+    palette[3] = PixelWord(PackARGB(thirdsTable[r1 * 256 + r0], thirdsTable[g1 * 256 + g0],
+                                    thirdsTable[b1 * 256 + b0], alpha));
+}
+
 void InitThirdsTable() {
     if (initThirds.load(std::memory_order_acquire))
         return;
@@ -89,7 +88,7 @@ void DecodeDXT24(const unsigned char* blockData, unsigned char* picture, int wid
     forEachBlock(blockData, width, height, kDXT24BlockSize,
                  [&](const unsigned char* block, int x, int y) {
                      uint32_t palette[4];
-                     buildPalette(block, 255, palette);
+                     BuildPaletteDXT24(block, 255, palette);
                      const uint32_t indices = keo::loadLE32(block + 6);
                      writeBlock(x, y, width, height, picture, stride,
                                 [&](int k) { return palette[(indices >> (2 * k)) & 3]; });
@@ -104,7 +103,7 @@ void DecodeDXT24Alpha(const unsigned char* blockData, unsigned char* picture, in
                      ExpandAlphaBlockDXT5(block, alphaWords);
                      const unsigned char* colour = block + kDXT5AlphaBlockSize;
                      uint32_t palette[4];
-                     buildPalette(colour, 0, palette);
+                     BuildPaletteDXT24(colour, 0, palette);
                      const uint32_t indices = keo::loadLE32(colour + 6);
                      writeBlock(x, y, width, height, picture, stride, [&](int k) {
                          return palette[(indices >> (2 * k)) & 3] | alphaWords[k];

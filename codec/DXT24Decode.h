@@ -36,6 +36,11 @@ extern std::atomic<bool> initThirds;
 // several threads at once (latecomers wait until the table is complete).
 void InitThirdsTable();
 
+// The four pixel words of a DXT24 colour block (R0 G0 B0 R1 G1 B1) with the
+// given alpha byte: c0, c1, and the rounded two-thirds mixes towards each.
+// Needs thirdsTable filled.
+void BuildPaletteDXT24(const unsigned char* colourBlock, uint32_t alpha, uint32_t palette[4]);
+
 // Decode a whole frame of (width + 3) / 4 x (height + 3) / 4 blocks in raster
 // order. Width or height below 1 writes nothing and reads no block data.
 // Pixels of edge blocks outside width x height are dropped.

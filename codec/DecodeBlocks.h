@@ -1,0 +1,57 @@
+// Whole-frame block decoding into any picture layout, with a portable path
+// and an SSSE3 path that give the same bytes.
+//
+// A destination is described by the address of picture row 0 and the byte
+// distance from one row to the next, which may be negative: a bottom-up host
+// frame is row 0 at its last line and a negative pitch. Pixels are ARGB32
+// (bytes A, R, G, B); every pixel of the width x height picture is written,
+// and nothing outside it.
+//
+// The SSSE3 path builds the palettes of four blocks at once in 16-bit lanes
+// and writes each row of four pixels with one byte shuffle of the block's
+// palette. It is chosen at run time on processors that have SSSE3; the
+// portable path serves every other machine and is the reference in tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum KEOBlockLayout {
+    kKEOLayoutDXT1,       // 8-byte blocks
+    kKEOLayoutDXT5,       // 16-byte blocks, alpha half first
+    kKEOLayoutDXT24,      // 10-byte blocks, 8:8:8 end colours
+    kKEOLayoutDXT24Alpha, // 18-byte blocks: DXT5 alpha half, then a DXT24 block
+};
+
+enum KEODecodePath {
+    kKEODecodeBest,     // the fastest path this processor runs
+    kKEODecodePortable, // plain C++, any machine
+    kKEODecodeSSSE3,    // x86 with SSSE3 only
+};
+
+// Bytes of one block of a layout.
+int KEOLayoutBlockSize(KEOBlockLayout layout);
+
+// Whether the processor (and this build) can run a path.
+bool KEODecodePathAvailable(KEODecodePath path);
+
+// Decodes (width + 3) / 4 x (height + 3) / 4 blocks in raster order; row y of
+// the picture starts at row0 + y * pitch. Nothing happens for a side of 0.
+// Returns false, writing nothing, when the path is not available.
+bool KEODecodeBlocks(KEOBlockLayout layout, const unsigned char* blockData, uint32_t width,
+                     uint32_t height, unsigned char* row0, ptrdiff_t pitch,
+                     KEODecodePath path = kKEODecodeBest);
+
+// The two paths themselves; KEODecodeBlocks picks one.
+void KEODecodeBlocksPortable(KEOBlockLayout layout, const unsigned char* blockData, uint32_t width,
+                             uint32_t height, unsigned char* row0, ptrdiff_t pitch);
+// Only defined where KEO_HAVE_SSSE3_PATH is 1; the caller checks the CPU.
+void KEODecodeBlocksSSSE3(KEOBlockLayout layout, const unsigned char* blockData, uint32_t width,
+                          uint32_t height, unsigned char* row0, ptrdiff_t pitch);
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__) &&                             \
+    (defined(__GNUC__) || defined(__clang__))
+#define KEO_HAVE_SSSE3_PATH 1
+#else
+#define KEO_HAVE_SSSE3_PATH 0
+#endif
