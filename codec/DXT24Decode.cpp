@@ -2,11 +2,10 @@
 #include "codec/DXT24Decode.h"
 
 #include <cstddef>
-#include <cstring>
 #include <mutex>
 
-#include "base/ByteOrder.h"
 #include "codec/DXT1DXT5Decode.h"
+#include "codec/DecodeBlocks.h"
 
 unsigned char thirdsTable[256 * 256];
 std::atomic<bool> initThirds{false};
@@ -23,49 +22,15 @@ void fillThirdsTable() {
     initThirds.store(true, std::memory_order_release);
 }
 
-// Stores pixelAt(k) for the pixels k = 4j + i of the block at pixel (x, y)
-// that lie inside the picture. The rows are `stride` bytes apart and need not
-// be 4-byte aligned, hence memcpy for each pixel (one store in practice).
-template <typename PixelAt>
-inline void writeBlock(int x, int y, int width, int height, unsigned char* picture,
-                       ptrdiff_t stride, PixelAt pixelAt) {
-    unsigned char* row = picture + y * stride + static_cast<ptrdiff_t>(x) * 4;
-    const int columns = width - x < 4 ? width - x : 4;
-    const int rows = height - y < 4 ? height - y : 4;
-    if (columns == 4 && rows == 4) {
-        for (int j = 0; j < 4; ++j, row += stride)
-            for (int i = 0; i < 4; ++i) {
-                const uint32_t word = pixelAt(4 * j + i);
-                std::memcpy(row + 4 * i, &word, 4);
-            }
-        return;
-    }
-    for (int j = 0; j < rows; ++j, row += stride)
-        for (int i = 0; i < columns; ++i) {
-            const uint32_t word = pixelAt(4 * j + i);
-            std::memcpy(row + 4 * i, &word, 4);
-        }
-}
-
-// Walks the blocks of a frame in raster order, blockSize bytes apart, and
-// hands each one with its pixel position to decodeBlock.
-template <typename DecodeBlock>
-inline void forEachBlock(const unsigned char* blockData, int width, int height, int blockSize,
-                         DecodeBlock decodeBlock) {
-    InitThirdsTable();
-    if (width < 1 || height < 1)
-        return;
-    const int blocksX = width / 4 + (width % 4 != 0);
-    const int blocksY = height / 4 + (height % 4 != 0);
-    for (int by = 0; by < blocksY; ++by)
-        for (int bx = 0; bx < blocksX; ++bx, blockData += blockSize)
-            decodeBlock(blockData, 4 * bx, 4 * by);
-}
-
 } // namespace
 
-// The alpha byte is 255 for opaque frames and 0 when a per-pixel alpha is
-// or-ed in afterwards. Six table reads replace the divisions by three.
+void InitThirdsTable() {
+    if (initThirds.load(std::memory_order_acquire))
+        return;
+    std::call_once(g_thirdsOnce, fillThirdsTable);
+}
+
+// Six table reads replace the divisions by three.
 void BuildPaletteDXT24(const unsigned char* colourBlock, uint32_t alpha, uint32_t palette[4]) {
     const uint32_t r0 = colourBlock[0], g0 = colourBlock[1], b0 = colourBlock[2];
     const uint32_t r1 = colourBlock[3], g1 = colourBlock[4], b1 = colourBlock[5];
@@ -77,36 +42,22 @@ void BuildPaletteDXT24(const unsigned char* colourBlock, uint32_t alpha, uint32_
                                     thirdsTable[b1 * 256 + b0], alpha));
 }
 
-void InitThirdsTable() {
-    if (initThirds.load(std::memory_order_acquire))
-        return;
-    std::call_once(g_thirdsOnce, fillThirdsTable);
-}
-
+// The table is filled even when the SSSE3 path, which computes the mixes in
+// its lanes, does the work: callers rely on it being ready after a decode.
 void DecodeDXT24(const unsigned char* blockData, unsigned char* picture, int width, int height,
                  int stride) {
-    forEachBlock(blockData, width, height, kDXT24BlockSize,
-                 [&](const unsigned char* block, int x, int y) {
-                     uint32_t palette[4];
-                     BuildPaletteDXT24(block, 255, palette);
-                     const uint32_t indices = keo::loadLE32(block + 6);
-                     writeBlock(x, y, width, height, picture, stride,
-                                [&](int k) { return palette[(indices >> (2 * k)) & 3]; });
-                 });
+    InitThirdsTable();
+    if (width < 1 || height < 1)
+        return;
+    KEODecodeBlocks(kKEOLayoutDXT24, blockData, static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), picture, stride);
 }
 
 void DecodeDXT24Alpha(const unsigned char* blockData, unsigned char* picture, int width, int height,
                       int stride) {
-    forEachBlock(blockData, width, height, kDXT24AlphaBlockSize,
-                 [&](const unsigned char* block, int x, int y) {
-                     uint32_t alphaWords[16];
-                     ExpandAlphaBlockDXT5(block, alphaWords);
-                     const unsigned char* colour = block + kDXT5AlphaBlockSize;
-                     uint32_t palette[4];
-                     BuildPaletteDXT24(colour, 0, palette);
-                     const uint32_t indices = keo::loadLE32(colour + 6);
-                     writeBlock(x, y, width, height, picture, stride, [&](int k) {
-                         return palette[(indices >> (2 * k)) & 3] | alphaWords[k];
-                     });
-                 });
+    InitThirdsTable();
+    if (width < 1 || height < 1)
+        return;
+    KEODecodeBlocks(kKEOLayoutDXT24Alpha, blockData, static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), picture, stride);
 }
