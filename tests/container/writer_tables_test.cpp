@@ -1,0 +1,307 @@
+// The writer's tables and times: the time-scale rule, durations in single
+// precision, merged sample-to-chunk runs, growth past the first room, an
+// empty movie and taking frames back.
+#include <gtest/gtest.h>
+
+#include "container/MovFile.h"
+#include "container/QuicktimeFile.h"
+#include "writer_support.h"
+
+using namespace writertest;
+
+namespace {
+
+const std::string kStbl = "moov/trak/mdia/minf/stbl/";
+
+// (sample count, duration) of the first stts entry of the first track.
+std::pair<uint64_t, uint64_t> firstTimeToSample(const Bytes& f) {
+    Span stts = find(f, kStbl + "stts");
+    EXPECT_EQ(be(f, stts.start + 12, 4), 1u);
+    return {be(f, stts.start + 16, 4), be(f, stts.start + 20, 4)};
+}
+
+void writeBlock(MovFile& movie, int samples, int bytesPerFrame, uint32_t seed) {
+    Bytes block = pattern(static_cast<size_t>(samples * bytesPerFrame), seed);
+    LargeFp* fp = movie.prepareToWriteAudioSample();
+    ASSERT_NE(fp, nullptr);
+    ASSERT_EQ(fwrite_L(block.data(), block.size(), 1, fp), block.size());
+    ASSERT_EQ(movie.endWriteAudioSample(samples), 0);
+}
+
+struct RateCase {
+    double fps;
+    uint64_t timeScale;
+    uint64_t sampleDuration;
+};
+
+} // namespace
+
+TEST(WriterTimes, TimeScaleRuleAndSampleDurations) {
+    const RateCase cases[] = {
+        {24, 600, 25},
+        {25, 600, 24},
+        {30, 600, 20},
+        {15, 600, 40},
+        {50, 600, 12},
+        {60, 600, 10},
+        {100, 600, 6},
+        {120, 600, 5},
+        {7, 700, 100},
+        {48, 4800, 100},
+        {12.5, 12513, 1001},
+        {23.976, 24000, 1001},
+        {24000.0 / 1001, 24000, 1001},
+        {29.97, 30000, 1001},
+        {30000.0 / 1001, 30000, 1001},
+        {59.94, 60000, 1001},
+        {60000.0 / 1001, 60000, 1001},
+    };
+    for (const RateCase& c : cases) {
+        SCOPED_TRACE(c.fps);
+        EXPECT_EQ(QuicktimeMVHD::getTimescale(c.fps), static_cast<int64_t>(c.timeScale));
+        TempMovie temp;
+        ASSERT_EQ(writeVideoMovie(temp.path, {8, 8}, c.fps), 0);
+        Bytes f = readFile(temp.path);
+        EXPECT_EQ(be(f, find(f, "moov/mvhd").start + 20, 4), c.timeScale);
+        EXPECT_EQ(be(f, find(f, "moov/trak/mdia/mdhd").start + 20, 4), c.timeScale);
+        EXPECT_EQ(firstTimeToSample(f), std::make_pair(uint64_t{2}, c.sampleDuration));
+
+        MovFile reader;
+        ASSERT_NE(reader.openRead(temp.path.c_str()), nullptr);
+        int n = 0, d = 0;
+        reader.frameRate(n, d);
+        EXPECT_EQ(n, static_cast<int>(c.timeScale));
+        EXPECT_EQ(d, static_cast<int>(c.sampleDuration));
+        reader.close();
+    }
+}
+
+TEST(WriterTimes, DurationsAreComputedInSinglePrecision) {
+    {
+        // 21 x 24 = 504 units at 600; the track header says 503.
+        TempMovie temp;
+        ASSERT_EQ(writeVideoMovie(temp.path, std::vector<size_t>(21, 4), 25.0), 0);
+        Bytes f = readFile(temp.path);
+        EXPECT_EQ(be(f, find(f, "moov/trak/mdia/mdhd").start + 24, 4), 504u);
+        EXPECT_EQ(be(f, find(f, "moov/trak/tkhd").start + 28, 4), 503u);
+        EXPECT_EQ(be(f, find(f, "moov/trak/edts/elst").start + 16, 4), 503u);
+        EXPECT_EQ(be(f, find(f, "moov/mvhd").start + 24, 4), 503u);
+    }
+    {
+        // One frame of 1001 at 30000 comes out as 1000.
+        TempMovie temp;
+        ASSERT_EQ(writeVideoMovie(temp.path, {4}, 29.97), 0);
+        Bytes f = readFile(temp.path);
+        EXPECT_EQ(be(f, find(f, "moov/trak/mdia/mdhd").start + 24, 4), 1001u);
+        EXPECT_EQ(be(f, find(f, "moov/trak/tkhd").start + 28, 4), 1000u);
+    }
+}
+
+TEST(WriterTables, AudioBlocksMergeIntoRuns) {
+    TempMovie temp;
+    MovFile movie;
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, 0, 0, 1, 48000, 2, 16), nullptr);
+    for (int samples : {1024, 1024, 512})
+        writeBlock(movie, samples, 4, static_cast<uint32_t>(samples));
+    ASSERT_EQ(movie.close(), 0);
+    Bytes f = readFile(temp.path);
+
+    Span stsc = find(f, kStbl + "stsc");
+    ASSERT_EQ(be(f, stsc.start + 12, 4), 2u);
+    const uint64_t runs[2][3] = {{1, 1024, 1}, {3, 512, 1}};
+    for (int r = 0; r < 2; r++)
+        for (int i = 0; i < 3; i++)
+            EXPECT_EQ(be(f, stsc.start + 16 + 12 * r + 4 * i, 4), runs[r][i]) << r << i;
+    Span stsz = find(f, kStbl + "stsz");
+    EXPECT_EQ(be(f, stsz.start + 12, 4), 1u);
+    EXPECT_EQ(be(f, stsz.start + 16, 4), 2560u);
+    EXPECT_EQ(firstTimeToSample(f), std::make_pair(uint64_t{2560}, uint64_t{1}));
+    Span co64 = find(f, kStbl + "co64");
+    EXPECT_EQ(be(f, co64.start + 12, 4), 3u);
+    EXPECT_EQ(be(f, co64.start + 16, 8), 16u);
+    EXPECT_EQ(be(f, co64.start + 24, 8), 16u + 4096);
+    EXPECT_EQ(be(f, co64.start + 32, 8), 16u + 8192);
+    Span mdhd = find(f, "moov/trak/mdia/mdhd");
+    EXPECT_EQ(be(f, mdhd.start + 20, 4), 48000u);
+    EXPECT_EQ(be(f, mdhd.start + 24, 4), 2560u);
+    EXPECT_EQ(be(f, find(f, "moov/trak/tkhd").start + 28, 4), 32u); // 2560 / 48000 s at 600
+}
+
+TEST(WriterTables, RunsReturningToAnEarlierSizeStaySeparate) {
+    TempMovie temp;
+    MovFile movie;
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, 0, 0, 1, 8000, 1, 8), nullptr);
+    for (int samples : {100, 100, 50, 50, 100})
+        writeBlock(movie, samples, 1, 7);
+    ASSERT_EQ(movie.close(), 0);
+    Bytes f = readFile(temp.path);
+    Span stsc = find(f, kStbl + "stsc");
+    ASSERT_EQ(be(f, stsc.start + 12, 4), 3u);
+    EXPECT_EQ(be(f, stsc.start + 16, 8), (1ull << 32) | 100);
+    EXPECT_EQ(be(f, stsc.start + 28, 8), (3ull << 32) | 50);
+    EXPECT_EQ(be(f, stsc.start + 40, 8), (5ull << 32) | 100);
+    EXPECT_EQ(be(f, find(f, kStbl + "stsz").start + 16, 4), 400u);
+}
+
+TEST(WriterTables, MovieClosedWithoutFrames) {
+    TempMovie temp;
+    ASSERT_EQ(writeVideoMovie(temp.path, {}, 25.0), 0);
+    Bytes f = readFile(temp.path);
+    EXPECT_EQ(be(f, 8, 8), 16u);
+    EXPECT_EQ(find(f, "moov").start, 16u);
+    EXPECT_EQ(be(f, find(f, kStbl + "co64").start + 12, 4), 0u);
+    Span stsz = find(f, kStbl + "stsz");
+    EXPECT_EQ(be(f, stsz.start + 12, 4), 1u);
+    EXPECT_EQ(be(f, stsz.start + 16, 4), 0u);
+    Span stsc = find(f, kStbl + "stsc");
+    EXPECT_EQ(be(f, stsc.start + 12, 4), 1u);
+    EXPECT_EQ(be(f, stsc.start + 16, 4), 1u);
+    EXPECT_EQ(be(f, stsc.start + 20, 4), 1u);
+    EXPECT_EQ(be(f, stsc.start + 24, 4), 1u);
+    EXPECT_EQ(firstTimeToSample(f), std::make_pair(uint64_t{0}, uint64_t{24}));
+    EXPECT_EQ(be(f, find(f, "moov/mvhd").start + 24, 4), 0u);
+    EXPECT_EQ(be(f, find(f, "moov/trak/tkhd").start + 28, 4), 0u);
+
+    MovFile reader;
+    ASSERT_NE(reader.openRead(temp.path.c_str()), nullptr);
+    EXPECT_EQ(reader.nFrames(), 0);
+    reader.close();
+}
+
+TEST(WriterTables, TablesGrowPastTheFirstRoom) {
+    const int frames = 16385;
+    TempMovie temp;
+    std::vector<size_t> sizes(frames);
+    for (int i = 0; i < frames; i++)
+        sizes[i] = 1 + i % 7;
+    ASSERT_EQ(writeVideoMovie(temp.path, sizes, 25.0), 0);
+    Bytes f = readFile(temp.path);
+
+    Span stsz = find(f, kStbl + "stsz");
+    Span co64 = find(f, kStbl + "co64");
+    ASSERT_EQ(stsz.size, 20u + 4 * frames);
+    ASSERT_EQ(co64.size, 16u + 8 * frames);
+    EXPECT_EQ(be(f, stsz.start + 16, 4), static_cast<uint64_t>(frames));
+    EXPECT_EQ(be(f, co64.start + 12, 4), static_cast<uint64_t>(frames));
+    uint64_t offset = 16;
+    int wrong = 0;
+    for (int i = 0; i < frames; i++) {
+        wrong += be(f, stsz.start + 20 + 4 * i, 4) != sizes[i];
+        wrong += be(f, co64.start + 16 + 8 * i, 8) != offset;
+        offset += sizes[i];
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(be(f, 8, 8), offset);
+    Span stsc = find(f, kStbl + "stsc");
+    EXPECT_EQ(be(f, stsc.start + 12, 4), 1u);
+    EXPECT_EQ(firstTimeToSample(f).first, static_cast<uint64_t>(frames));
+
+    MovFile reader;
+    ASSERT_NE(reader.openRead(temp.path.c_str()), nullptr);
+    EXPECT_EQ(reader.nFrames(), frames);
+    EXPECT_EQ(reader.frameOffset(frames - 1), static_cast<long long>(offset - sizes.back()));
+    reader.close();
+}
+
+TEST(WriterUndo, TakenBackFrameIsReplacedInPlace) {
+    TempMovie temp;
+    MovFile movie;
+    char compressor[] = "ZUVM";
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), compressor, 16, 16, 25.0, 1, 0, 0, 0, 0), nullptr);
+    Bytes a = pattern(100, 1), b = pattern(200, 2), c = pattern(50, 3), d = pattern(300, 4);
+    ASSERT_EQ(movie.writeFrame(0, 100, a.data()), 0);
+    ASSERT_EQ(movie.writeFrame(0, 200, b.data()), 0);
+    ASSERT_EQ(movie.undoWriteFrame(), 0);
+    EXPECT_NE(movie.undoWriteFrame(), 0); // only the frame written last
+    LargeFp* fp = movie.prepareToWriteFrame(0);
+    ASSERT_NE(fp, nullptr);
+    EXPECT_EQ(ftell_L(fp), 116);
+    fwrite_L(c.data(), c.size(), 1, fp);
+    ASSERT_EQ(movie.endWriteFrame(), 0);
+    ASSERT_EQ(movie.writeFrame(0, 300, d.data()), 0);
+    ASSERT_EQ(movie.close(), 0);
+
+    Bytes f = readFile(temp.path);
+    Span co64 = find(f, kStbl + "co64");
+    ASSERT_EQ(be(f, co64.start + 12, 4), 3u);
+    EXPECT_EQ(be(f, co64.start + 16, 8), 16u);
+    EXPECT_EQ(be(f, co64.start + 24, 8), 116u);
+    EXPECT_EQ(be(f, co64.start + 32, 8), 166u);
+    Span stsz = find(f, kStbl + "stsz");
+    EXPECT_EQ(be(f, stsz.start + 20, 4), 100u);
+    EXPECT_EQ(be(f, stsz.start + 24, 4), 50u);
+    EXPECT_EQ(be(f, stsz.start + 28, 4), 300u);
+    EXPECT_EQ(be(f, 8, 8), 466u);
+    EXPECT_EQ(firstTimeToSample(f).first, 3u);
+}
+
+TEST(WriterUndo, FrameTakenBackAtTheEndIsNotInTheMovie) {
+    TempMovie temp;
+    MovFile movie;
+    char compressor[] = "ZUVM";
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), compressor, 16, 16, 25.0, 1, 0, 0, 0, 0), nullptr);
+    Bytes a = pattern(100, 1), big = pattern(5000, 2);
+    ASSERT_EQ(movie.writeFrame(0, 100, a.data()), 0);
+    ASSERT_EQ(movie.writeFrame(0, 5000, big.data()), 0);
+    ASSERT_EQ(movie.undoWriteFrame(), 0);
+    ASSERT_EQ(movie.close(), 0);
+
+    // The moov sits where the taken-back frame began and ends the file:
+    // none of that frame's bytes remain to be read as atoms.
+    Bytes f = readFile(temp.path);
+    EXPECT_EQ(be(f, 8, 8), 116u);
+    EXPECT_EQ(find(f, "moov").end(), f.size());
+    MovFile reader;
+    ASSERT_NE(reader.openRead(temp.path.c_str()), nullptr);
+    EXPECT_EQ(reader.nFrames(), 1);
+    EXPECT_EQ(reader.frameSize(0), 100);
+    reader.close();
+}
+
+TEST(WriterUndo, NothingToTakeBack) {
+    TempMovie temp;
+    MovFile movie;
+    EXPECT_NE(movie.undoWriteFrame(), 0); // no file at all
+    char compressor[] = "ZUVM";
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), compressor, 16, 16, 25.0, 1, 1, 8000, 1, 8),
+              nullptr);
+    EXPECT_NE(movie.undoWriteFrame(), 0);
+    EXPECT_EQ(movie.file->videoMaps[0].currentChunk, 1);
+    EXPECT_EQ(movie.file->videoMaps[0].currentPosition, 0);
+
+    // After an audio block the frame before it stays, and so does the audio.
+    Bytes a = pattern(100, 1);
+    ASSERT_EQ(movie.writeFrame(0, 100, a.data()), 0);
+    writeBlock(movie, 10, 1, 5);
+    EXPECT_NE(movie.undoWriteFrame(), 0);
+    // An audio block begun and not ended is not cut either.
+    ASSERT_NE(movie.prepareToWriteAudioSample(), nullptr);
+    EXPECT_NE(movie.undoWriteFrame(), 0);
+    ASSERT_EQ(movie.endWriteAudioSample(0), 0);
+    ASSERT_EQ(movie.close(), 0);
+
+    MovFile reader;
+    ASSERT_NE(reader.openRead(temp.path.c_str()), nullptr);
+    EXPECT_EQ(reader.nFrames(), 1);
+    EXPECT_EQ(reader.audioTrackNumberOfSamples(0), 10);
+    reader.close();
+}
+
+TEST(WriterUndo, FrameBegunAndNotEndedIsDropped) {
+    TempMovie temp;
+    MovFile movie;
+    char compressor[] = "ZUVM";
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), compressor, 16, 16, 25.0, 1, 0, 0, 0, 0), nullptr);
+    Bytes a = pattern(100, 1), b = pattern(70, 2);
+    ASSERT_EQ(movie.writeFrame(0, 100, a.data()), 0);
+    LargeFp* fp = movie.prepareToWriteFrame(0);
+    fwrite_L(a.data(), 40, 1, fp);
+    ASSERT_EQ(movie.undoWriteFrame(), 0);
+    ASSERT_EQ(movie.writeFrame(0, 70, b.data()), 0);
+    ASSERT_EQ(movie.close(), 0);
+    Bytes f = readFile(temp.path);
+    Span co64 = find(f, kStbl + "co64");
+    EXPECT_EQ(be(f, co64.start + 12, 4), 2u);
+    EXPECT_EQ(be(f, co64.start + 24, 8), 116u);
+    EXPECT_EQ(Bytes(f.begin() + 116, f.begin() + 186), b);
+}
