@@ -1,0 +1,51 @@
+# keo on movies built byte by byte: the info a host gets, a big-endian audio
+# track delivered exactly, raw frames equal to the codec's own decode, and
+# the refusals.
+. "$(dirname "$0")/lib.sh"
+
+check "fixtures" "$CHECK" fixtures .
+
+check "info --json of the baseline movie" sh -c '
+    "$0" info baseline.mov --json >info.json &&
+    grep -qx "{\"width\":8,\"height\":8,\"depth\":24,\"alpha\":0,\"frames\":2,\"scale\":25,\"sampleSize\":1,\"duration\":2,\"ticksPerFrame\":10160640000,\"audio\":{\"channels\":2,\"rate\":44100,\"sampleType\":3,\"frames\":200}}" info.json ||
+    { cat info.json; false; }' "$KEO"
+
+check "readable info names the size and audio" sh -c '
+    "$0" info baseline.mov >info.txt && grep -q "8x8" info.txt && grep -q "44100 Hz" info.txt' "$KEO"
+
+check "big-endian audio comes back as stored (--pcm, odd block size)" sh -c '
+    "$0" audio baseline.mov -o base.wav --pcm --block 37 && "$1" same-wav baseline-expected.wav base.wav' \
+    "$KEO" "$CHECK"
+
+check "raw argb of every frame equals DecodeFramePayload" sh -c '
+    "$0" decode baseline.mov --format argb -o - >all.argb && "$1" payload baseline.mov all.argb 0 2' \
+    "$KEO" "$CHECK"
+
+check "raw rgba of frame 1 to a file" sh -c '
+    "$0" decode baseline.mov --frame 1 --format rgba -o one.rgba && "$1" payload baseline.mov one.rgba 1 1 rgba' \
+    "$KEO" "$CHECK"
+
+check "PNG of frame 1 reads back (stb_image) as the raw frame" sh -c '
+    "$0" decode baseline.mov --frame 1 -o one.png && "$1" png one.png one.rgba' "$KEO" "$CHECK"
+
+check "a folder gets one PNG per frame, named by frame number" sh -c '
+    "$0" decode baseline.mov --frames 1: -o frames/ && [ -f frames/frame_000001.png ] &&
+    [ ! -e frames/frame_000000.png ] && "$1" png frames/frame_000001.png one.rgba' "$KEO" "$CHECK"
+
+check "verify passes" sh -c '"$0" verify baseline.mov >verify.txt && grep -q "^verify: ok" verify.txt' "$KEO"
+
+check "sheet writes a PNG" sh -c '"$0" sheet baseline.mov -o sheet.png --width 16 && [ -s sheet.png ]' "$KEO"
+
+check "other codec: status 2, one line" status_and_one_line 2 "$KEO" info other-codec.mov
+check "not a movie: status 2, one line" status_and_one_line 2 "$KEO" info not-a-movie.mov
+check "missing file: status 2, one line" status_and_one_line 2 "$KEO" info no-such.mov
+check "missing file for decode: status 2" status_and_one_line 2 "$KEO" decode no-such.mov -o x.png
+past_end() {
+    status_and_one_line 1 "$KEO" decode baseline.mov --frame 2 -o past.png && [ ! -e past.png ] &&
+        no_leftovers .
+}
+check "frame past the end: one line, nothing written" past_end
+check "bad --plugin: one line" status_and_one_line 1 "$KEO" --plugin /nonexistent.so info baseline.mov
+check "many frames into one PNG file is refused" status_and_one_line 1 "$KEO" decode baseline.mov -o many.png
+
+finish

@@ -1,0 +1,279 @@
+// keo_check: the test side of the keo command-line tests.
+//
+// It makes the inputs the tests feed to keo (movies built byte by byte, WAV
+// files of known samples) and checks keo's outputs against independent
+// readers: the container and codec libraries for raw frames, stb_image for
+// PNG files, libsndfile for WAV files. Each mode prints one line on failure
+// and exits 1.
+//
+//   keo_check fixtures DIR
+//   keo_check make-wav PATH CHANNELS RATE BITS FRAMES [float]
+//   keo_check same-wav A.wav B.wav [FRAMES]
+//   keo_check payload MOVIE RAW FIRST COUNT [argb|rgba]
+//   keo_check png PNG RAW_RGBA
+//   keo_check numbers RAW_RGBA WIDTH HEIGHT FIRST COUNT
+#include "TestPattern.h"
+#include "codec/FramePayload.h"
+#include "container/MovFile.h"
+#include "support/MovieBuilder.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sndfile.h>
+#include <string>
+#include <vector>
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+int failed(const std::string& why) {
+    std::fprintf(stderr, "keo_check: %s\n", why.c_str());
+    return 1;
+}
+
+bool readFile(const std::string& path, Bytes* out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+bool writeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+// Sample i of channel c: a ramp through the whole range plus the extremes,
+// so both ends of the integer range and every byte position get exercised.
+int32_t sampleValue(int64_t i, int c, int bits) {
+    const int64_t top = (int64_t{1} << (bits - 1)) - 1, bottom = -(int64_t{1} << (bits - 1));
+    if (i % 97 == 0)
+        return static_cast<int32_t>(c % 2 ? bottom : top);
+    int64_t span = top - bottom + 1;
+    int64_t v = bottom + ((i * 2654435761LL + c * 40503) % span + span) % span;
+    return static_cast<int32_t>(v);
+}
+
+int makeWav(const std::string& path, int channels, int rate, int bits, int64_t frames,
+            bool asFloat) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = rate;
+    int sub = asFloat      ? SF_FORMAT_FLOAT
+              : bits == 8  ? SF_FORMAT_PCM_U8
+              : bits == 16 ? SF_FORMAT_PCM_16
+              : bits == 24 ? SF_FORMAT_PCM_24
+                           : SF_FORMAT_PCM_32;
+    info.format = SF_FORMAT_WAV | sub;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f)
+        return failed(path + ": " + sf_strerror(nullptr));
+    std::vector<int> buf(static_cast<size_t>(frames) * channels);
+    for (int64_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) {
+            // Left-justified in 32 bits, as libsndfile's int calls take them.
+            int32_t v = sampleValue(i, c, asFloat ? 16 : bits);
+            buf[static_cast<size_t>(i) * channels + c] =
+                static_cast<int>(static_cast<uint32_t>(v) << (32 - (asFloat ? 16 : bits)));
+        }
+    sf_writef_int(f, buf.data(), frames);
+    sf_close(f);
+    return 0;
+}
+
+struct Wav {
+    SF_INFO info{};
+    std::vector<int> samples;
+};
+
+bool loadWav(const std::string& path, Wav* w, std::string* why) {
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &w->info);
+    if (!f) {
+        *why = path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    w->samples.resize(static_cast<size_t>(w->info.frames) * w->info.channels);
+    sf_readf_int(f, w->samples.data(), w->info.frames);
+    sf_close(f);
+    return true;
+}
+
+int sameWav(const std::string& a, const std::string& b, int64_t frames) {
+    Wav x, y;
+    std::string why;
+    if (!loadWav(a, &x, &why) || !loadWav(b, &y, &why))
+        return failed(why);
+    if (x.info.channels != y.info.channels || x.info.samplerate != y.info.samplerate)
+        return failed("channels or rate differ: " + std::to_string(x.info.channels) + "@" +
+                      std::to_string(x.info.samplerate) + " vs " + std::to_string(y.info.channels) +
+                      "@" + std::to_string(y.info.samplerate));
+    // A float source comes back as 32-bit integers; integer widths must match.
+    const int fx = x.info.format & SF_FORMAT_SUBMASK, fy = y.info.format & SF_FORMAT_SUBMASK;
+    if (fx != fy && fx != SF_FORMAT_FLOAT)
+        return failed("sample formats differ");
+    int64_t n = frames >= 0 ? frames : x.info.frames;
+    if (y.info.frames != n)
+        return failed(b + " has " + std::to_string(y.info.frames) + " sample frames, expected " +
+                      std::to_string(n));
+    const int ch = x.info.channels;
+    for (int64_t i = 0; i < n; ++i)
+        for (int c = 0; c < ch; ++c) {
+            size_t k = static_cast<size_t>(i) * ch + c;
+            // Past the end of the source, the movie holds silence.
+            int expect = i < x.info.frames ? x.samples[k] : 0;
+            if (y.samples[k] != expect)
+                return failed("sample frame " + std::to_string(i) + " channel " +
+                              std::to_string(c) + ": " + std::to_string(y.samples[k]) +
+                              ", expected " + std::to_string(expect));
+        }
+    return 0;
+}
+
+int payload(const std::string& moviePath, const std::string& rawPath, int first, int count,
+            bool rgba) {
+    Bytes raw;
+    if (!readFile(rawPath, &raw))
+        return failed("cannot read " + rawPath);
+    MovFile movie;
+    if (!movie.openRead(moviePath.c_str()))
+        return failed("MovFile cannot open " + moviePath);
+    int w = 0, h = 0;
+    movie.frameSize(w, h);
+    const size_t frameBytes = static_cast<size_t>(w) * h * 4;
+    int result = 0;
+    if (raw.size() != frameBytes * count)
+        result = failed(rawPath + " holds " + std::to_string(raw.size()) + " bytes, expected " +
+                        std::to_string(frameBytes * count));
+    for (int i = 0; i < count && result == 0; ++i) {
+        Bytes sample(static_cast<size_t>(movie.frameSize(first + i)));
+        if (sample.empty() ||
+            movie.readFrame(first + i, sample.data()) != static_cast<int>(sample.size())) {
+            result = failed("cannot read sample " + std::to_string(first + i));
+            break;
+        }
+        unsigned char* picture = nullptr;
+        if (DecodeFramePayload(sample.data(), static_cast<unsigned>(sample.size()), w, h,
+                               &picture) != 0) {
+            result = failed("DecodeFramePayload fails on sample " + std::to_string(first + i));
+            break;
+        }
+        const uint8_t* got = raw.data() + frameBytes * i;
+        for (size_t p = 0; p < frameBytes && result == 0; p += 4) {
+            // rgba output is the same pixel with alpha moved to the end.
+            uint8_t e[4] = {picture[p], picture[p + 1], picture[p + 2], picture[p + 3]};
+            if (rgba) {
+                uint8_t a = e[0];
+                e[0] = e[1];
+                e[1] = e[2];
+                e[2] = e[3];
+                e[3] = a;
+            }
+            if (std::memcmp(e, got + p, 4) != 0)
+                result = failed("frame " + std::to_string(first + i) + " differs at pixel " +
+                                std::to_string(p / 4));
+        }
+        std::free(picture);
+    }
+    movie.close();
+    return result;
+}
+
+int png(const std::string& pngPath, const std::string& rawPath) {
+    Bytes raw;
+    if (!readFile(rawPath, &raw))
+        return failed("cannot read " + rawPath);
+    int w = 0, h = 0, n = 0;
+    unsigned char* pixels = stbi_load(pngPath.c_str(), &w, &h, &n, 4);
+    if (!pixels)
+        return failed(pngPath + ": " + stbi_failure_reason());
+    int result = 0;
+    if (n != 4)
+        result = failed(pngPath + " has " + std::to_string(n) + " channels, not RGBA");
+    else if (static_cast<size_t>(w) * h * 4 != raw.size() ||
+             std::memcmp(pixels, raw.data(), raw.size()) != 0)
+        result = failed(pngPath + " (" + std::to_string(w) + "x" + std::to_string(h) +
+                        ") does not hold the raw frame's pixels");
+    stbi_image_free(pixels);
+    return result;
+}
+
+int numbers(const std::string& rawPath, int w, int h, int first, int count) {
+    Bytes raw;
+    if (!readFile(rawPath, &raw))
+        return failed("cannot read " + rawPath);
+    const size_t frameBytes = static_cast<size_t>(w) * h * 4;
+    if (raw.size() != frameBytes * count)
+        return failed(rawPath + " holds " + std::to_string(raw.size()) + " bytes, expected " +
+                      std::to_string(count) + " frames");
+    for (int i = 0; i < count; ++i) {
+        int64_t n = keo::tool::readPatternNumber(raw.data() + frameBytes * i, w, h);
+        if (n != first + i)
+            return failed("frame " + std::to_string(i) + " shows pattern frame " +
+                          std::to_string(n));
+    }
+    return 0;
+}
+
+int fixtures(const std::string& dir) {
+    keotest::Movie good = keotest::baselineMovie(true);
+    keotest::Movie other = keotest::baselineMovie(false);
+    keotest::Atom* stsd = other.find("trak/mdia/minf/stbl/stsd");
+    if (!stsd)
+        return failed("the baseline movie has no stsd");
+    *stsd = keotest::stsdAtom({keotest::videoEntry("avc1")});
+    const std::string text = "this is not a movie\n";
+    if (!writeFile(dir + "/baseline.mov", good.bytes()) ||
+        !writeFile(dir + "/other-codec.mov", other.bytes()) ||
+        !writeFile(dir + "/not-a-movie.mov", Bytes(text.begin(), text.end())))
+        return failed("cannot write into " + dir);
+    // The baseline movie's big-endian samples, as keo audio --pcm should give them.
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = 44100;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open((dir + "/baseline-expected.wav").c_str(), SFM_WRITE, &info);
+    if (!f)
+        return failed(sf_strerror(nullptr));
+    std::vector<short> s;
+    for (int i = 0; i < 200; ++i)
+        for (int c = 0; c < 2; ++c)
+            s.push_back(keotest::audioValue(i, c));
+    sf_writef_short(f, s.data(), 200);
+    sf_close(f);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> a(argv + 1, argv + argc);
+    if (a.size() == 2 && a[0] == "fixtures")
+        return fixtures(a[1]);
+    if ((a.size() == 6 || a.size() == 7) && a[0] == "make-wav")
+        return makeWav(a[1], std::atoi(a[2].c_str()), std::atoi(a[3].c_str()),
+                       std::atoi(a[4].c_str()), std::atoll(a[5].c_str()),
+                       a.size() == 7 && a[6] == "float");
+    if ((a.size() == 3 || a.size() == 4) && a[0] == "same-wav")
+        return sameWav(a[1], a[2], a.size() == 4 ? std::atoll(a[3].c_str()) : -1);
+    if ((a.size() == 5 || a.size() == 6) && a[0] == "payload")
+        return payload(a[1], a[2], std::atoi(a[3].c_str()), std::atoi(a[4].c_str()),
+                       a.size() == 6 && a[5] == "rgba");
+    if (a.size() == 3 && a[0] == "png")
+        return png(a[1], a[2]);
+    if (a.size() == 6 && a[0] == "numbers")
+        return numbers(a[1], std::atoi(a[2].c_str()), std::atoi(a[3].c_str()),
+                       std::atoi(a[4].c_str()), std::atoi(a[5].c_str()));
+    return failed("unknown mode; see the head of keo_check.cpp");
+}

@@ -1,0 +1,105 @@
+// keo audio: the whole sound of a movie, requested as a playing host does.
+#include "Commands.h"
+#include "Failure.h"
+#include "PluginSession.h"
+#include "Wav.h"
+
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace keo::tool {
+namespace {
+
+struct AudioOptions {
+    std::string movie;
+    std::string output;
+    bool pcm = false;
+    uint32_t block = 4800;
+};
+
+// The host scaled each n-bit sample v to v / 2^(n-1); for 8, 16 and 24 bits
+// that float is exact, so multiplying back and rounding gives v again.
+int32_t toStored(float f, int bits) {
+    const double scale = std::ldexp(1.0, bits - 1);
+    double v = std::round(static_cast<double>(f) * scale);
+    if (v < -scale)
+        v = -scale;
+    if (v > scale - 1)
+        v = scale - 1;
+    return static_cast<int32_t>(v);
+}
+
+int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
+    PluginSession session;
+    startSession(session, locatePlugin(global.plugin));
+    openMovie(session, opt.movie);
+    const MovieInfo& m = session.info;
+    if (!m.hasAudio)
+        fail(opt.movie, "has no audio");
+    if (m.channels < 1 || m.channels > 64)
+        fail(opt.movie, "the plug-in reports " + std::to_string(m.channels) + " audio channels");
+    const int bits = bitsOfSampleType(m.sampleType);
+    if (opt.pcm && bits == 0)
+        fail(opt.movie, "the plug-in reports sample type " + std::to_string(m.sampleType) +
+                            ", which has no integer width for --pcm");
+    const int rate = static_cast<int>(std::lround(m.sampleRate));
+    if (rate < 1)
+        fail(opt.movie, "the plug-in reports a sample rate of " + std::to_string(m.sampleRate));
+
+    WavWriter wav;
+    createWav(wav, opt.output, m.channels, rate, opt.pcm ? bits : 0);
+    const uint32_t ch = static_cast<uint32_t>(m.channels);
+    std::vector<std::vector<float>> planes(ch, std::vector<float>(opt.block));
+    std::vector<float*> planar(ch);
+    for (uint32_t c = 0; c < ch; ++c)
+        planar[c] = planes[c].data();
+    std::vector<float> interleaved(static_cast<size_t>(opt.block) * ch);
+    std::vector<int32_t> samples(opt.pcm ? interleaved.size() : 0);
+
+    int64_t done = 0;
+    while (done < m.audioFrames) {
+        // The first request names its position; the rest continue, as
+        // during playback.
+        int64_t delivered = 0;
+        int r = fetchAudio(session, done == 0 ? 0 : -1, opt.block, planar.data(), &delivered);
+        if (r != 0)
+            fail("audio at sample frame " + std::to_string(done),
+                 "the plug-in returned error " + std::to_string(r));
+        if (delivered <= 0)
+            fail("audio at sample frame " + std::to_string(done), "the plug-in delivered nothing");
+        for (int64_t i = 0; i < delivered; ++i)
+            for (uint32_t c = 0; c < ch; ++c)
+                interleaved[static_cast<size_t>(i) * ch + c] = planes[c][i];
+        if (opt.pcm) {
+            for (size_t k = 0; k < static_cast<size_t>(delivered) * ch; ++k)
+                samples[k] = toStored(interleaved[k], bits);
+            writeWavPcm(wav, samples.data(), delivered);
+        } else {
+            writeWavFloat(wav, interleaved.data(), delivered);
+        }
+        done += delivered;
+    }
+    endSession(session);
+    finishWav(wav);
+    return kExitOK;
+}
+
+} // namespace
+
+void addAudioCommand(CLI::App& app, const GlobalOptions& global, Action& action) {
+    auto opt = std::make_shared<AudioOptions>();
+    CLI::App* cmd = app.add_subcommand("audio", "Write a movie's sound to a WAV file");
+    cmd->add_option("MOVIE", opt->movie, "KEO movie (.mov)")->required();
+    cmd->add_option("-o,--output", opt->output, "WAV file to write")->required();
+    cmd->add_flag("--pcm", opt->pcm,
+                  "Integer samples of the stored width instead of the host's 32-bit floats");
+    cmd->add_option("--block", opt->block, "Sample frames per request (default 4800)")
+        ->check(CLI::Range(1u, 1u << 24));
+    cmd->footer("Example:\n  keo audio clip.mov -o clip.wav --pcm");
+    cmd->callback(
+        [opt, &global, &action] { action = [opt, &global] { return runAudio(*opt, global); }; });
+}
+
+} // namespace keo::tool

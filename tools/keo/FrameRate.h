@@ -1,0 +1,27 @@
+// Frame rates as a person types them, and as host ticks.
+//
+// "25", "12.5", "30000/1001" and the usual decimal shorthands of the 1001-based
+// rates ("23.976", "29.97", "59.94", also "23.98") are accepted; a shorthand
+// within half a unit of its last digit of M x 1000/1001 is taken to mean
+// exactly that rate, as every editing host does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace keo::tool {
+
+struct FrameRate {
+    int64_t num = 0; // frames per second = num / den, in lowest terms
+    int64_t den = 1;
+};
+
+// False (with a reason) for text that is not a positive rate.
+bool parseFrameRate(const std::string& text, FrameRate* rate, std::string* why);
+// Host ticks per frame: ticks per second x den / num, rounded to the nearest
+// tick when it does not divide (every standard rate divides exactly).
+int64_t ticksPerFrame(const FrameRate& rate, int64_t ticksPerSecond);
+// "25", "29.97 (30000/1001)", "12.5 (25/2)".
+std::string frameRateText(const FrameRate& rate);
+
+} // namespace keo::tool

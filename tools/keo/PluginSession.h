@@ -1,0 +1,91 @@
+// Playing the host's part for the importer module, through the stand-in host.
+//
+// A session loads the module (dlopen, dlsym "xImportEntry"), calls imInit and
+// enumerates the formats and pixel formats until 301, as a host does when it
+// starts. openMovie then runs imOpenFile8 and imGetInfo8; frames come through
+// imGetSourceVideo and sound through imImportAudio7; closeMovie runs
+// imQuietFile and imCloseFile. endSession checks the stand-in host's books:
+// every handle, suite and frame the plug-in took must have come back.
+//
+// The module is never unloaded: its encoder workers are registered for the
+// end of the process, and unloading a plug-in early is not what hosts do.
+#pragma once
+
+#include "KEOHostAPI.h"
+#include "StandInHost.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace keo::tool {
+
+// What the host learns from imGetInfo8, and what it derives from it.
+struct MovieInfo {
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+    bool alpha = false;
+    int scale = 0;      // vidScale
+    int sampleSize = 0; // vidSampleSize
+    int duration = 0;   // vidDuration, in units of 1/scale seconds
+    // Derived by the host: frames = duration / sampleSize, ticks per frame =
+    // ticks per second x sampleSize / scale (the value the importer's record
+    // holds for the canonical rates it reports).
+    int frames = 0;
+    int64_t ticksPerFrame = 0;
+    bool hasAudio = false;
+    int channels = 0;
+    float sampleRate = 0;
+    int sampleType = 0;      // kPrAudioSampleType_*
+    int64_t audioFrames = 0; // audDuration
+};
+
+// Bits per stored sample of a host sample type; 0 for an unknown type.
+int bitsOfSampleType(int sampleType);
+
+struct PluginSession {
+    std::string modulePath;
+    ImportEntryFunc entry = nullptr;
+    keo::host::StandInHost* host = nullptr;
+    keo::host::HostSuites suites{};
+    // The open movie.
+    std::string moviePath;
+    std::vector<prUTF16Char> path16;
+    imFileRef fileRef = imInvalidFileRef;
+    void* privateData = nullptr;
+    bool movieOpen = false;
+    MovieInfo info;
+    int64_t audioDelivered = 0; // sample frames handed over so far, for continuation requests
+
+    PluginSession() = default;
+    PluginSession(const PluginSession&) = delete;
+    PluginSession& operator=(const PluginSession&) = delete;
+    // Closes the movie and frees the host without reporting (error paths).
+    ~PluginSession();
+};
+
+// The module to load: --plugin if given, else $KEO_PLUGIN, else
+// ../lib/KEOImporter.so beside the running executable.
+std::string locatePlugin(const std::string& option);
+
+// Loads the module and runs imInit and the format enumeration. Throws Failure.
+void startSession(PluginSession& s, const std::string& modulePath);
+// imOpenFile8 and imGetInfo8. A missing file or one the plug-in refuses
+// throws Failure with status 2.
+void openMovie(PluginSession& s, const std::string& path);
+// Fetches frame `index` into `argb` (width x height x 4, top row first, rows
+// packed, bytes A, R, G, B). Returns imGetSourceVideo's result; -1 when the
+// plug-in answered 0 but handed back no frame or one of the wrong size.
+int fetchFrame(PluginSession& s, int index, uint8_t* argb);
+// One imImportAudio7 request of `count` sample frames at `position` (-1:
+// continue after the last request) into `channels` arrays of `count` floats.
+// *delivered receives the frames the plug-in filled. Returns its result.
+int fetchAudio(PluginSession& s, int64_t position, uint32_t count, float** planar,
+               int64_t* delivered);
+// imQuietFile and imCloseFile.
+void closeMovie(PluginSession& s);
+// Closes what is open and throws Failure if the plug-in kept anything.
+void endSession(PluginSession& s);
+
+} // namespace keo::tool
