@@ -198,6 +198,58 @@ TEST_F(ImporterEntryTest, LifeOfAFileWithFramesAudioQuietAndReopen) {
     EXPECT_EQ(keo::host::counters(host).suitesHeld, 0);
 }
 
+TEST_F(ImporterEntryTest, RatesReachTheHostAsCanonicalPairs) {
+    struct Case {
+        uint32_t scale, duration;
+        int32_t vidScale, vidSampleSize;
+        PrTime ticks;
+    } cases[] = {
+        {2500, 100, 25, 1, keo::host::kTicksPerSecond / 25},
+        {2997, 100, 30000, 1001, keo::host::kTicksPerSecond * 1001 / 30000},
+        {15, 1, 15, 1, keo::host::kTicksPerSecond / 15},
+        // 12.5 frames per second plays at 12.5, not at 25.
+        {25, 2, 25, 2, keo::host::kTicksPerSecond * 2 / 25},
+    };
+    for (const Case& c : cases) {
+        MovieSpec spec;
+        spec.timeScale = c.scale;
+        spec.duration = c.duration;
+        spec.frames = {keotest::dxt1Frame(0), keotest::dxt1Frame(1), keotest::dxt1Frame(2)};
+        ASSERT_EQ(open(BuildMovie(spec).bytes()), 0);
+        ASSERT_EQ(info(), 0) << c.scale << "/" << c.duration;
+        EXPECT_EQ(fileInfo.vidScale, c.vidScale);
+        EXPECT_EQ(fileInfo.vidSampleSize, c.vidSampleSize);
+        EXPECT_EQ(fileInfo.vidDuration, 3 * c.vidSampleSize);
+        // Frame 2 starts exactly at 2 x ticks per frame, and not a tick before.
+        EXPECT_EQ(sourceVideo(2 * c.ticks, nullptr), 0);
+        EXPECT_EQ(sourceVideo(3 * c.ticks - 1, nullptr), 0);
+        EXPECT_EQ(sourceVideo(3 * c.ticks, nullptr), imFrameOrAudioErr);
+        closeFile();
+        keo::host::clearFrameCache(host);
+    }
+}
+
+TEST_F(ImporterEntryTest, DurationBeyondTheHostsFieldIsRefused) {
+    // About one frame per second in units of 10^-9 s, a rate of no standard
+    // kind, so the pair stays: two frames last 2 x 10^9 units, which fits
+    // the host's 32-bit duration; three do not.
+    for (int frames : {2, 3}) {
+        MovieSpec spec;
+        spec.timeScale = 1000000007;
+        spec.duration = 1000000000;
+        for (int i = 0; i < frames; i++)
+            spec.frames.push_back(keotest::dxt1Frame(static_cast<uint8_t>(i)));
+        ASSERT_EQ(open(BuildMovie(spec).bytes()), 0);
+        if (frames == 2) {
+            ASSERT_EQ(info(), 0);
+            EXPECT_EQ(fileInfo.vidDuration, 2000000000);
+        } else {
+            EXPECT_EQ(info(), imBadFile);
+        }
+        closeFile();
+    }
+}
+
 TEST_F(ImporterEntryTest, RowsWithoutPaddingAreCopiedAsTheyAre) {
     keo::host::setRowPadding(host, 0);
     MovieSpec spec;

@@ -191,12 +191,24 @@ TEST_F(ImporterHostileTest, X1FrameIndexRangeIsNotCached) {
     EXPECT_EQ(sourceVideo(-t, &format, &frame), imFrameOrAudioErr);
     EXPECT_EQ(frame, nullptr);
     EXPECT_EQ(sourceVideo(2 * t, &format, &frame), imFrameOrAudioErr);
-    // A time whose index only wraps to 1 in 32 bits.
-    EXPECT_EQ(sourceVideo(t * ((int64_t{1} << 32) + 1), &format, &frame), imFrameOrAudioErr);
     EXPECT_EQ(keo::host::counters(host).cacheAdds, 0);
     EXPECT_EQ(keo::host::counters(host).framesCreated, 0);
     EXPECT_EQ(sourceVideo(t, &format, &frame), 0);
     EXPECT_NE(frame, nullptr);
+}
+
+TEST_F(ImporterHostileTest, FrameIndexIsCheckedBeforeItIsNarrowed) {
+    // 600 frames per second keeps t x (2^32 + 1) inside 64 bits; narrowed
+    // to 32 bits that index would be frame 1.
+    MovieSpec spec;
+    spec.duration = 1;
+    spec.frames = {keotest::dxt1Frame(0), keotest::dxt1Frame(1)};
+    ASSERT_EQ(openAndDescribe(BuildMovie(spec).bytes()), 0);
+    EXPECT_EQ(fileInfo.vidScale, 600);
+    EXPECT_EQ(fileInfo.vidSampleSize, 1);
+    PrTime t = keo::host::kTicksPerSecond / 600;
+    EXPECT_EQ(sourceVideo(t * ((int64_t{1} << 32) + 1), nullptr), imFrameOrAudioErr);
+    EXPECT_EQ(sourceVideo(t, nullptr), 0);
 }
 
 TEST_F(ImporterHostileTest, X2FrameSizeOrFormatMismatchWritesNothing) {
