@@ -3,12 +3,14 @@
 
 #include <lzf.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/ByteOrder.h"
-#include "codec/DXT1DXT5Decode.h"
 #include "codec/DXT24Decode.h"
+#include "codec/DecodeBlocks.h"
 
 void KEOFrameHeader::read(const unsigned char* bytes) {
     headerSize = keo::loadLE32(bytes + 0);
@@ -68,18 +70,71 @@ bool headerAcceptable(const KEOFrameHeader& header) {
     return header.isDXT24 <= 1;
 }
 
-// Fills the zero-filled block buffer from the payload. The payload never
-// reaches past the sample, whatever payloadSize claims: an LZF stream gets
-// only the bytes up to the sample's end (a cut stream then fails the length
-// check), and a plain copy stops there, leaving the rest of the blocks zero.
-bool fillBlockData(const KEOFrameHeader& header, const unsigned char* sample,
-                   unsigned int sampleLength, unsigned char* blockData, unsigned int blockBytes) {
+// What a valid sample decodes from: the layout, and the block data, either
+// inside the sample itself or in a buffer of our own that the caller frees.
+struct BlockSource {
+    KEOBlockLayout layout;
+    const unsigned char* blocks;
+    unsigned char* owned;
+};
+
+// Header checks, sizes, and the block data; false (with nothing to free) on
+// any failure, before a single pixel is written. The payload never reaches
+// past the sample, whatever payloadSize claims: an LZF stream gets only the
+// bytes up to the sample's end (a cut stream then fails the length check),
+// and a plain payload stops there, the blocks it lacks decoding from zeros.
+bool prepareBlocks(const unsigned char* sample, unsigned int sampleLength, int width, int height,
+                   BlockSource* source) {
+    // The header and at least one payload byte; with headerSize at most 28 the
+    // payload then always starts inside the sample.
+    if (sample == nullptr || sampleLength < kKEOFrameHeaderSize + 1)
+        return false;
+    KEOFrameHeader header;
+    header.read(sample);
+    if (!headerAcceptable(header))
+        return false;
+
+    const bool isDXT24 = header.isDXT24 == 1;
+    const bool hasAlpha = header.hasAlpha != 0;
+    uint64_t size;
+    if (!KEOBlockDataSize(width, height, isDXT24, hasAlpha, &size))
+        return false;
+    // Both sides are at least 1 here, and below 2^31, so the product fits.
+    const uint64_t pictureBytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
+    // The DXT24 decoders take the row stride as a signed 32-bit byte count.
+    if (pictureBytes > kMaxPictureBytes || width > INT32_MAX / 4)
+        return false;
+    const unsigned int blockBytes = static_cast<unsigned int>(size);
+
+    source->layout = isDXT24 ? (hasAlpha ? kKEOLayoutDXT24Alpha : kKEOLayoutDXT24)
+                             : (hasAlpha ? kKEOLayoutDXT5 : kKEOLayoutDXT1);
+    source->owned = nullptr;
     const unsigned char* payload = sample + header.headerSize;
     const uint32_t available = sampleLength - header.headerSize;
     const uint32_t payloadBytes = header.payloadSize < available ? header.payloadSize : available;
-    if (header.isLZF)
-        return lzf_decompress(payload, payloadBytes, blockData, blockBytes) == blockBytes;
-    std::memcpy(blockData, payload, payloadBytes < blockBytes ? payloadBytes : blockBytes);
+    if (header.isLZF) {
+        // Every byte is checked by the length test, so no zero-fill.
+        source->owned = static_cast<unsigned char*>(std::malloc(blockBytes));
+        if (source->owned == nullptr)
+            return false;
+        if (lzf_decompress(payload, payloadBytes, source->owned, blockBytes) != blockBytes) {
+            std::free(source->owned);
+            source->owned = nullptr;
+            return false;
+        }
+        source->blocks = source->owned;
+    } else if (payloadBytes >= blockBytes) {
+        // A full plain payload is decoded where it lies.
+        source->blocks = payload;
+    } else {
+        source->owned = static_cast<unsigned char*>(std::calloc(blockBytes, 1));
+        if (source->owned == nullptr)
+            return false;
+        std::memcpy(source->owned, payload, payloadBytes);
+        source->blocks = source->owned;
+    }
+    if (isDXT24)
+        InitThirdsTable();
     return true;
 }
 
@@ -90,57 +145,41 @@ int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, i
     if (picture == nullptr)
         return kKEODecodeFailed;
     *picture = nullptr;
-    // The header and at least one payload byte; with headerSize at most 28 the
-    // payload then always starts inside the sample.
-    if (sample == nullptr || sampleLength < kKEOFrameHeaderSize + 1)
+    BlockSource source;
+    if (!prepareBlocks(sample, sampleLength, width, height, &source))
         return kKEODecodeFailed;
 
-    KEOFrameHeader header;
-    header.read(sample);
-    if (!headerAcceptable(header))
-        return kKEODecodeFailed;
-
-    const bool isDXT24 = header.isDXT24 == 1;
-    const bool hasAlpha = header.hasAlpha != 0;
-    uint64_t blockBytes;
-    if (!KEOBlockDataSize(width, height, isDXT24, hasAlpha, &blockBytes))
-        return kKEODecodeFailed;
-    // Both sides are at least 1 here, and below 2^31, so the product fits.
-    const uint64_t pictureBytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
-    // The DXT24 decoders take the row stride as a signed 32-bit byte count.
-    if (pictureBytes > kMaxPictureBytes || width > INT32_MAX / 4)
-        return kKEODecodeFailed;
-
-    unsigned char* blockData = static_cast<unsigned char*>(std::calloc(blockBytes, 1));
-    if (blockData == nullptr)
-        return kKEODecodeFailed;
-    if (!fillBlockData(header, sample, sampleLength, blockData,
-                       static_cast<unsigned int>(blockBytes))) {
-        std::free(blockData);
-        return kKEODecodeFailed;
-    }
-
-    unsigned char* pixels = static_cast<unsigned char*>(std::calloc(pictureBytes, 1));
+    // The blocks cover the whole picture and every pixel is written, so the
+    // picture needs no zero-fill.
+    const size_t pitch = static_cast<size_t>(width) * 4;
+    unsigned char* pixels = static_cast<unsigned char*>(std::malloc(pitch * height));
     if (pixels == nullptr) {
-        std::free(blockData);
+        std::free(source.owned);
         return kKEODecodeFailed;
     }
-
-    // malloc'ed memory is aligned for any type, so the byte picture can be
-    // handed to the decoders that address it as 32-bit pixels.
-    uint32_t* pixelWords = reinterpret_cast<uint32_t*>(pixels);
-    if (isDXT24 && hasAlpha)
-        DecodeDXT24Alpha(blockData, pixels, width, height, width * 4);
-    else if (isDXT24)
-        DecodeDXT24(blockData, pixels, width, height, width * 4);
-    else if (hasAlpha)
-        BlockDecompressImageDXT5(static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                                 blockData, pixelWords);
-    else
-        BlockDecompressImageDXT1(static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                                 blockData, pixelWords);
-
-    std::free(blockData);
+    KEODecodeBlocks(source.layout, source.blocks, static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), pixels, static_cast<ptrdiff_t>(pitch));
+    std::free(source.owned);
     *picture = pixels;
+    return kKEODecodeOK;
+}
+
+int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLength, int width,
+                           int height, unsigned char* dest, long long rowPitch, bool bottomUp) {
+    if (dest == nullptr || width < 1 || height < 1 || rowPitch < static_cast<long long>(width) * 4)
+        return kKEODecodeFailed;
+    // The last row must be addressable; a pitch this large means a
+    // destination no frame buffer can be.
+    if (rowPitch > PTRDIFF_MAX / height)
+        return kKEODecodeFailed;
+    BlockSource source;
+    if (!prepareBlocks(sample, sampleLength, width, height, &source))
+        return kKEODecodeFailed;
+
+    const ptrdiff_t pitch = static_cast<ptrdiff_t>(rowPitch);
+    unsigned char* row0 = bottomUp ? dest + static_cast<ptrdiff_t>(height - 1) * pitch : dest;
+    KEODecodeBlocks(source.layout, source.blocks, static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), row0, bottomUp ? -pitch : pitch);
+    std::free(source.owned);
     return kKEODecodeOK;
 }

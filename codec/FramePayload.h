@@ -58,3 +58,12 @@ bool KEOBlockDataSize(int width, int height, bool isDXT24, bool hasAlpha, uint64
 // or 99 with *picture left null; never reads beyond sample + sampleLength.
 int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, int width,
                        int height, unsigned char** picture);
+
+// Decodes one sample straight into a caller's frame buffer: row y of the
+// picture goes to dest + y * rowPitch, or with bottomUp to dest + (height - 1
+// - y) * rowPitch (bottom row first, as hosts lay out their frames). Only the
+// width * 4 pixel bytes of each row are written; rowPitch must be at least
+// that. Returns 0, or 99 having written nothing: every check of the header
+// and the LZF stream happens before the first pixel is stored.
+int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLength, int width,
+                           int height, unsigned char* dest, long long rowPitch, bool bottomUp);
