@@ -114,13 +114,13 @@ TEST_F(ImporterEntryTest, PrefsReportTheRecordSizeAndKeepTheNameTerminated) {
 }
 
 TEST_F(ImporterEntryTest, LifeOfAFileWithFramesAudioQuietAndReopen) {
-    MovieSpec spec;
-    spec.width = 12; // not a multiple of 4: edge blocks are clipped
-    spec.height = 6;
+    MovieRecipe recipe;
+    recipe.width = 12; // not a multiple of 4: edge blocks are clipped
+    recipe.height = 6;
     for (uint32_t i = 0; i < 3; i++)
-        spec.frames.push_back(KeoFrame(12, 6, i == 0, i == 2, i));
-    spec.audio = true;
-    Bytes movie = BuildMovie(spec).bytes();
+        recipe.frames.push_back(KeoFrame(12, 6, i == 0, i == 2, i));
+    recipe.audio = true;
+    Bytes movie = BuildMovie(recipe).bytes();
 
     ASSERT_EQ(open(movie), 0);
     ASSERT_NE(fileRef, imInvalidFileRef);
@@ -162,8 +162,9 @@ TEST_F(ImporterEntryTest, LifeOfAFileWithFramesAudioQuietAndReopen) {
         ASSERT_TRUE(fi.found);
         EXPECT_EQ(fi.rowBytes, 12 * 4 + 16);
         unsigned char* picture = nullptr;
-        ASSERT_EQ(DecodeFramePayload(spec.frames[i].data(),
-                                     static_cast<unsigned>(spec.frames[i].size()), 12, 6, &picture),
+        ASSERT_EQ(DecodeFramePayload(recipe.frames[i].data(),
+                                     static_cast<unsigned>(recipe.frames[i].size()), 12, 6,
+                                     &picture),
                   0);
         for (int k = 0; k < 6; k++)
             EXPECT_EQ(std::memcmp(fi.pixels + k * fi.rowBytes, picture + (5 - k) * 48, 48), 0)
@@ -211,11 +212,11 @@ TEST_F(ImporterEntryTest, RatesReachTheHostAsCanonicalPairs) {
         {25, 2, 25, 2, keo::host::kTicksPerSecond * 2 / 25},
     };
     for (const Case& c : cases) {
-        MovieSpec spec;
-        spec.timeScale = c.scale;
-        spec.duration = c.duration;
-        spec.frames = {keotest::dxt1Frame(0), keotest::dxt1Frame(1), keotest::dxt1Frame(2)};
-        ASSERT_EQ(open(BuildMovie(spec).bytes()), 0);
+        MovieRecipe recipe;
+        recipe.timeScale = c.scale;
+        recipe.duration = c.duration;
+        recipe.frames = {keotest::dxt1Frame(0), keotest::dxt1Frame(1), keotest::dxt1Frame(2)};
+        ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0);
         ASSERT_EQ(info(), 0) << c.scale << "/" << c.duration;
         EXPECT_EQ(fileInfo.vidScale, c.vidScale);
         EXPECT_EQ(fileInfo.vidSampleSize, c.vidSampleSize);
@@ -234,12 +235,12 @@ TEST_F(ImporterEntryTest, DurationBeyondTheHostsFieldIsRefused) {
     // kind, so the pair stays: two frames last 2 x 10^9 units, which fits
     // the host's 32-bit duration; three do not.
     for (int frames : {2, 3}) {
-        MovieSpec spec;
-        spec.timeScale = 1000000007;
-        spec.duration = 1000000000;
+        MovieRecipe recipe;
+        recipe.timeScale = 1000000007;
+        recipe.duration = 1000000000;
         for (int i = 0; i < frames; i++)
-            spec.frames.push_back(keotest::dxt1Frame(static_cast<uint8_t>(i)));
-        ASSERT_EQ(open(BuildMovie(spec).bytes()), 0);
+            recipe.frames.push_back(keotest::dxt1Frame(static_cast<uint8_t>(i)));
+        ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0);
         if (frames == 2) {
             ASSERT_EQ(info(), 0);
             EXPECT_EQ(fileInfo.vidDuration, 2000000000);
@@ -252,16 +253,16 @@ TEST_F(ImporterEntryTest, DurationBeyondTheHostsFieldIsRefused) {
 
 TEST_F(ImporterEntryTest, RowsWithoutPaddingAreCopiedAsTheyAre) {
     keo::host::setRowPadding(host, 0);
-    MovieSpec spec;
-    spec.frames = {KeoFrame(8, 8, false, false, 3), KeoFrame(8, 8, false, false, 4)};
-    ASSERT_EQ(open(BuildMovie(spec).bytes()), 0);
+    MovieRecipe recipe;
+    recipe.frames = {KeoFrame(8, 8, false, false, 3), KeoFrame(8, 8, false, false, 4)};
+    ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0);
     ASSERT_EQ(info(), 0);
     PPixHand frame = nullptr;
     ASSERT_EQ(sourceVideo(ticksOf(PrVideoFrameRate_25), &frame), 0);
     keo::host::FrameInfo fi = keo::host::describeFrame(host, frame);
     EXPECT_EQ(fi.rowBytes, 32);
     unsigned char* picture = nullptr;
-    ASSERT_EQ(DecodeFramePayload(spec.frames[1].data(), 60, 8, 8, &picture), 0);
+    ASSERT_EQ(DecodeFramePayload(recipe.frames[1].data(), 60, 8, 8, &picture), 0);
     for (int k = 0; k < 8; k++)
         EXPECT_EQ(std::memcmp(fi.pixels + k * 32, picture + (7 - k) * 32, 32), 0);
     std::free(picture);
@@ -274,13 +275,13 @@ TEST_F(ImporterEntryTest, AudioOfEveryWidthAndByteOrder) {
     for (const char* format : {"twos", "sowt"}) {
         for (int bits : {8, 16, 24, 32}) {
             SCOPED_TRACE(std::string(format) + " " + std::to_string(bits));
-            MovieSpec spec;
-            spec.frames = {KeoFrame(8, 8, false, false, 1), KeoFrame(8, 8, false, false, 2)};
-            spec.audio = true;
-            spec.audioFormat = format;
-            spec.bits = bits;
-            spec.channels = 3;
-            ASSERT_EQ(open(BuildMovie(spec).bytes()), 0);
+            MovieRecipe recipe;
+            recipe.frames = {KeoFrame(8, 8, false, false, 1), KeoFrame(8, 8, false, false, 2)};
+            recipe.audio = true;
+            recipe.audioFormat = format;
+            recipe.bits = bits;
+            recipe.channels = 3;
+            ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0);
             ASSERT_EQ(info(), 0);
             EXPECT_EQ(fileInfo.audInfo.sampleType, bits == 8    ? 1
                                                    : bits == 16 ? 3
@@ -306,11 +307,11 @@ TEST_F(ImporterEntryTest, AudioOfEveryWidthAndByteOrder) {
 }
 
 TEST_F(ImporterEntryTest, AudioPositionsFollowTheRequests) {
-    MovieSpec spec;
-    spec.frames = {KeoFrame(8, 8, false, false, 1), KeoFrame(8, 8, false, false, 2)};
-    spec.audio = true;
-    spec.audioFrames = 1000;
-    ASSERT_EQ(open(BuildMovie(spec).bytes()), 0);
+    MovieRecipe recipe;
+    recipe.frames = {KeoFrame(8, 8, false, false, 1), KeoFrame(8, 8, false, false, 2)};
+    recipe.audio = true;
+    recipe.audioFrames = 1000;
+    ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0);
     ASSERT_EQ(info(), 0);
     std::vector<std::vector<float>> ch;
     // 900 + 200 is past the end: 100 delivered.
@@ -330,9 +331,9 @@ TEST_F(ImporterEntryTest, AudioPositionsFollowTheRequests) {
 TEST_F(ImporterEntryTest, OpenRefusesWhatItCannotRead) {
     EXPECT_EQ(open(std::string("/nonexistent/keo-movie.mov")), imBadFile);
     // A movie whose video is not ZUVM.
-    MovieSpec spec;
-    spec.frames = {KeoFrame(8, 8, false, false, 1)};
-    keotest::Movie movie = BuildMovie(spec);
+    MovieRecipe recipe;
+    recipe.frames = {KeoFrame(8, 8, false, false, 1)};
+    keotest::Movie movie = BuildMovie(recipe);
     *movie.find("trak/mdia/minf/stbl/stsd") = keotest::stsdAtom({keotest::videoEntry("XXXX")});
     EXPECT_EQ(open(movie.bytes()), imBadFile);
     // The record lives on with no movie: info refuses, close disposes of it.
@@ -340,9 +341,9 @@ TEST_F(ImporterEntryTest, OpenRefusesWhatItCannotRead) {
 }
 
 TEST_F(ImporterEntryTest, NonAsciiAndLongPathsOpenTheRightFile) {
-    MovieSpec spec;
-    spec.frames = {KeoFrame(8, 8, false, false, 1)};
-    Bytes movie = BuildMovie(spec).bytes();
+    MovieRecipe recipe;
+    recipe.frames = {KeoFrame(8, 8, false, false, 1)};
+    Bytes movie = BuildMovie(recipe).bytes();
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / ("keo-imp-" + std::to_string(getpid()));
     // 300 characters of folder names, so the path is longer than 255 units.
@@ -369,9 +370,9 @@ TEST_F(ImporterEntryTest, NonAsciiAndLongPathsOpenTheRightFile) {
 }
 
 TEST_F(ImporterEntryTest, CloseWithAnInvalidReferenceStillGivesEverythingBack) {
-    MovieSpec spec;
-    spec.frames = {KeoFrame(8, 8, false, false, 1)};
-    ASSERT_EQ(open(BuildMovie(spec).bytes()), 0);
+    MovieRecipe recipe;
+    recipe.frames = {KeoFrame(8, 8, false, false, 1)};
+    ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0);
     ASSERT_EQ(info(), 0);
     imFileRef invalid = imInvalidFileRef;
     EXPECT_EQ(call(imCloseFile, &invalid, privateData), 0);

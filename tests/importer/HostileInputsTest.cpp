@@ -110,9 +110,9 @@ TEST_F(ImporterHostileTest, P1HeaderValuesThroughAMovie) {
     frames[7][6] = 2;  // isLZF
     frames[8][26] = 2; // isDXT24
     frames[9][5] = 2;  // hasAlpha
-    MovieSpec spec;
-    spec.frames = frames;
-    ASSERT_EQ(openAndDescribe(BuildMovie(spec).bytes()), 0);
+    MovieRecipe recipe;
+    recipe.frames = frames;
+    ASSERT_EQ(openAndDescribe(BuildMovie(recipe).bytes()), 0);
     EXPECT_EQ(frameAnswers(10), (std::vector<int32_t>{99, 0, 99, 0, 99, 0, 0, 99, 99, 0}));
     // Failed frames are neither cached nor left with the caller.
     EXPECT_EQ(keo::host::counters(host).cacheEntries, 5);
@@ -200,10 +200,10 @@ TEST_F(ImporterHostileTest, X1FrameIndexRangeIsNotCached) {
 TEST_F(ImporterHostileTest, FrameIndexIsCheckedBeforeItIsNarrowed) {
     // 600 frames per second keeps t x (2^32 + 1) inside 64 bits; narrowed
     // to 32 bits that index would be frame 1.
-    MovieSpec spec;
-    spec.duration = 1;
-    spec.frames = {keotest::dxt1Frame(0), keotest::dxt1Frame(1)};
-    ASSERT_EQ(openAndDescribe(BuildMovie(spec).bytes()), 0);
+    MovieRecipe recipe;
+    recipe.duration = 1;
+    recipe.frames = {keotest::dxt1Frame(0), keotest::dxt1Frame(1)};
+    ASSERT_EQ(openAndDescribe(BuildMovie(recipe).bytes()), 0);
     EXPECT_EQ(fileInfo.vidScale, 600);
     EXPECT_EQ(fileInfo.vidSampleSize, 1);
     PrTime t = keo::host::kTicksPerSecond / 600;

@@ -99,38 +99,38 @@ Bytes AudioBytes(int firstFrame, int frames, int channels, int bits, bool little
     return b;
 }
 
-keotest::Movie BuildMovie(const MovieSpec& spec) {
+keotest::Movie BuildMovie(const MovieRecipe& recipe) {
     keotest::Movie m;
     keotest::Atom mdat = keotest::atom("mdat");
     mdat.large = true;
     keotest::VideoTrack v;
-    v.width = spec.width;
-    v.height = spec.height;
-    v.timeScale = spec.timeScale;
-    v.tables.stts = {{static_cast<uint32_t>(spec.frames.size()), spec.duration}};
+    v.width = recipe.width;
+    v.height = recipe.height;
+    v.timeScale = recipe.timeScale;
+    v.tables.stts = {{static_cast<uint32_t>(recipe.frames.size()), recipe.duration}};
     v.tables.stsc = {{1, 1, 1}};
     keotest::SoundTrack s;
-    s.format = spec.audioFormat;
-    s.channels = static_cast<uint16_t>(spec.channels);
-    s.bits = static_cast<uint16_t>(spec.bits);
-    int half = spec.audioFrames / 2;
-    s.tables.stts = {{static_cast<uint32_t>(spec.audioFrames), 1}};
+    s.format = recipe.audioFormat;
+    s.channels = static_cast<uint16_t>(recipe.channels);
+    s.bits = static_cast<uint16_t>(recipe.bits);
+    int half = recipe.audioFrames / 2;
+    s.tables.stts = {{static_cast<uint32_t>(recipe.audioFrames), 1}};
     s.tables.stsc = {{1, static_cast<uint32_t>(half), 1},
-                     {2, static_cast<uint32_t>(spec.audioFrames - half), 1}};
+                     {2, static_cast<uint32_t>(recipe.audioFrames - half), 1}};
     s.tables.sampleSize = 1;
-    s.tables.sampleCount = static_cast<uint32_t>(spec.audioFrames);
-    bool little = spec.audioFormat == "sowt";
+    s.tables.sampleCount = static_cast<uint32_t>(recipe.audioFrames);
+    bool little = recipe.audioFormat == "sowt";
 
     uint64_t at = 16;
-    for (size_t i = 0; i < spec.frames.size(); i++) {
+    for (size_t i = 0; i < recipe.frames.size(); i++) {
         v.tables.offsets.push_back(at);
-        v.tables.sizes.push_back(static_cast<uint32_t>(spec.frames[i].size()));
-        at += spec.frames[i].size();
-        keotest::append(mdat.data, spec.frames[i]);
-        if (spec.audio && i < 2) {
+        v.tables.sizes.push_back(static_cast<uint32_t>(recipe.frames[i].size()));
+        at += recipe.frames[i].size();
+        keotest::append(mdat.data, recipe.frames[i]);
+        if (recipe.audio && i < 2) {
             int first = i == 0 ? 0 : half;
-            int count = i == 0 ? half : spec.audioFrames - half;
-            Bytes chunk = AudioBytes(first, count, spec.channels, spec.bits, little);
+            int count = i == 0 ? half : recipe.audioFrames - half;
+            Bytes chunk = AudioBytes(first, count, recipe.channels, recipe.bits, little);
             s.tables.offsets.push_back(at);
             at += chunk.size();
             keotest::append(mdat.data, chunk);
@@ -139,7 +139,7 @@ keotest::Movie BuildMovie(const MovieSpec& spec) {
     keotest::Atom moov = keotest::atom("moov");
     moov.add(keotest::atom("mvhd", keotest::mvhdBody()));
     moov.add(keotest::videoTrak(v, 1));
-    if (spec.audio)
+    if (recipe.audio)
         moov.add(keotest::soundTrak(s, 2));
     m.top.push_back(std::move(mdat));
     m.top.push_back(std::move(moov));

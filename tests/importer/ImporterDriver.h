@@ -33,7 +33,7 @@ Bytes KeoFrame(int width, int height, bool alpha, bool dxt24, uint32_t seed);
 // i comes from a fixed formula so tests can rebuild it.
 Bytes AudioBytes(int firstFrame, int frames, int channels, int bits, bool littleEndian);
 
-struct MovieSpec {
+struct MovieRecipe {
     double width = 8, height = 8;
     uint32_t timeScale = 600, duration = 24; // frames per second = scale / duration
     std::vector<Bytes> frames;               // sample bytes in order
@@ -42,9 +42,9 @@ struct MovieSpec {
     int channels = 2, bits = 16;
     int audioFrames = 200; // split into two chunks, after frame 0 and frame 1
 };
-// The movie of the spec: a 64-bit mdat with frames and audio chunks
+// The movie of the recipe: a 64-bit mdat with frames and audio chunks
 // alternating, then the moov.
-keotest::Movie BuildMovie(const MovieSpec& spec);
+keotest::Movie BuildMovie(const MovieRecipe& recipe);
 
 class ImporterTest : public ::testing::Test {
 protected:
