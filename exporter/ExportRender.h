@@ -3,8 +3,9 @@
 // A driver (the exporter entry, or `keo export`) does the setting up:
 //
 //   ExporterLocalRec rec{};
-//   rec.movFile = &movie;        // movie.openWrite(path, "ZUVM", w, h, fps, 1,
-//                                //                 hasAudio, rate, channels, bits)
+//   rec.movFile = &movie;        // movie.openWrite(path, zuvm, w, h, fps, 1,
+//                                //                 hasAudio, rate, channels, bits),
+//                                // zuvm a char array holding "ZUVM"
 //   rec.exportParamSuite = ...;  // acquired through SPBasicSuite, or taken
 //   ...                          // from keo::host::hostSuites in tests
 //   SequenceRenderSuite->MakeVideoRenderer(pluginID, &rec.videoRenderID, fps);
