@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "base/ByteOrder.h"
+#include "codec/DXT24Decode.h"
+#include "codec/DXT24EncodePaths.h"
 #include "codec/FramePayload.h"
 #include "codec/StbDxt.h"
 
@@ -294,39 +296,95 @@ void stb_compress_dxt_block_24(unsigned char* dest, const unsigned char* block, 
     keo::storeLE32(dest + 6, mask);
 }
 
-void _stbCompressARGB32_to24(unsigned char* destination, const unsigned char* source, int width,
-                             int height, int rowBytes, bool alpha) {
+namespace {
+
+// The 16 pixels of the block at (x, y) as four rows of four ARGB32 pixels:
+// straight into the source for whole blocks, through `spare` with the last
+// column and row repeated for blocks that cross the region's edge.
+void blockRows(const unsigned char* source, std::ptrdiff_t stride, int width, int height, int x,
+               int y, unsigned char spare[64], const unsigned char* rows[4]) {
+    if (x + 3 < width && y + 3 < height) {
+        for (int j = 0; j < 4; ++j)
+            rows[j] = source + (y + j) * stride + static_cast<std::ptrdiff_t>(x) * 4;
+        return;
+    }
+    for (int j = 0; j < 4; ++j) {
+        const int sy = y + j < height ? y + j : height - 1;
+        const unsigned char* row = source + sy * stride;
+        for (int i = 0; i < 4; ++i) {
+            const int sx = x + i < width ? x + i : width - 1;
+            std::memcpy(spare + 16 * j + 4 * i, row + static_cast<std::ptrdiff_t>(sx) * 4, 4);
+        }
+        rows[j] = spare + 16 * j;
+    }
+}
+
+// The portable block encoder takes R, G, B, A pixels in raster order.
+void encodeBlockPortable(unsigned char* dest, const unsigned char* const rows[4], bool alpha) {
+    // stb_dxt reads its block as 32-bit words; keep it aligned for them.
+    alignas(16) unsigned char block[64];
+    for (int k = 0; k < 16; ++k) {
+        const unsigned char* p = rows[k >> 2] + 4 * (k & 3);
+        unsigned char* q = block + 4 * k;
+        q[0] = p[1];
+        q[1] = p[2];
+        q[2] = p[3];
+        q[3] = p[0];
+    }
+    stb_compress_dxt_block_24(dest, block, alpha, kDXT24HighQuality);
+}
+
+template <typename EncodeBlock>
+void encodeRegion(unsigned char* destination, const unsigned char* source, int width, int height,
+                  std::ptrdiff_t stride, int blockBytes, EncodeBlock encodeBlock) {
     if (height < 1 || width < 1)
         return;
+    const int blocksX = static_cast<int>((static_cast<int64_t>(width) + 3) / 4);
+    const int blocksY = static_cast<int>((static_cast<int64_t>(height) + 3) / 4);
+    unsigned char spare[64];
+    const unsigned char* rows[4];
+    for (int by = 0; by < blocksY; ++by)
+        for (int bx = 0; bx < blocksX; ++bx, destination += blockBytes) {
+            blockRows(source, stride, width, height, bx * 4, by * 4, spare, rows);
+            encodeBlock(destination, rows);
+        }
+}
+
+} // namespace
+
+bool KEOEncodePathAvailable(KEOEncodePath path) {
+    return path != kKEOEncodeSSE2 || KEO_HAVE_SSE2_ENCODE;
+}
+
+bool KEOEncodeDXT24Region(unsigned char* destination, const unsigned char* source, int width,
+                          int height, std::ptrdiff_t stride, KEOEncodePath path) {
+    if (!KEOEncodePathAvailable(path))
+        return false;
+#if KEO_HAVE_SSE2_ENCODE
+    if (path != kKEOEncodePortable) {
+        encodeRegion(destination, source, width, height, stride, kDXT24BlockSize,
+                     KEOEncodeDXT24BlockSSE2);
+        return true;
+    }
+#endif
+    encodeRegion(destination, source, width, height, stride, kDXT24BlockSize,
+                 [](unsigned char* dest, const unsigned char* const rows[4]) {
+                     encodeBlockPortable(dest, rows, false);
+                 });
+    return true;
+}
+
+void _stbCompressARGB32_to24(unsigned char* destination, const unsigned char* source, int width,
+                             int height, int rowBytes, bool alpha) {
     // Pointer offsets in std::ptrdiff_t: width * 4 and row * rowBytes can pass
     // 2^31 on large frames, and rowBytes may be negative for bottom-up rows.
     const std::ptrdiff_t stride = rowBytes != 0 ? rowBytes : static_cast<std::ptrdiff_t>(width) * 4;
-    const int blockBytes = KEOBlockSize(true, alpha);
-    const int blocksX = static_cast<int>((static_cast<int64_t>(width) + 3) / 4);
-    const int blocksY = static_cast<int>((static_cast<int64_t>(height) + 3) / 4);
-
-    // stb_dxt reads its block as 32-bit words; keep it aligned for them.
-    alignas(16) unsigned char block[64];
-    for (int by = 0; by < blocksY; ++by) {
-        const int y = by * 4;
-        for (int bx = 0; bx < blocksX; ++bx) {
-            const int x = bx * 4;
-            const bool inside = x + 3 < width && y + 3 < height;
-            for (int j = 0; j < 4; ++j) {
-                const int sy = (inside || y + j < height) ? y + j : height - 1;
-                const unsigned char* row = source + sy * stride;
-                for (int i = 0; i < 4; ++i) {
-                    const int sx = (inside || x + i < width) ? x + i : width - 1;
-                    const unsigned char* p = row + static_cast<std::ptrdiff_t>(sx) * 4;
-                    unsigned char* q = block + (j * 4 + i) * 4;
-                    q[0] = p[1];
-                    q[1] = p[2];
-                    q[2] = p[3];
-                    q[3] = p[0];
-                }
-            }
-            stb_compress_dxt_block_24(destination, block, alpha, kDXT24HighQuality);
-            destination += blockBytes;
-        }
+    if (!alpha) {
+        KEOEncodeDXT24Region(destination, source, width, height, stride);
+        return;
     }
+    encodeRegion(destination, source, width, height, stride, KEOBlockSize(true, true),
+                 [](unsigned char* dest, const unsigned char* const rows[4]) {
+                     encodeBlockPortable(dest, rows, true);
+                 });
 }
