@@ -3,10 +3,12 @@
 BUILD      ?= build
 BUILD_SAN  ?= build-sanitize
 BUILD_TSAN ?= build-tsan
+BUILD_FUZZ ?= build-fuzz
+TIME       ?= 600
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps configure build test test-sanitize test-tsan bench demo format clean
+.PHONY: all deps configure build test test-sanitize test-tsan fuzz-smoke fuzz bench demo format clean
 
 all: build
 
@@ -37,6 +39,14 @@ test-tsan: deps
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (clang) from the seed corpus: 60 s each in CI, TIME
+# seconds each by hand (make fuzz TIME=600). Non-zero on any finding.
+fuzz-smoke: deps
+	BUILD_FUZZ=$(BUILD_FUZZ) JOBS=$(JOBS) fuzz/run.sh 60
+
+fuzz: deps
+	BUILD_FUZZ=$(BUILD_FUZZ) JOBS=$(JOBS) fuzz/run.sh $(TIME)
+
 bench: build
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b; done
 
@@ -47,4 +57,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN) $(BUILD_FUZZ)

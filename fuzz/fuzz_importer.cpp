@@ -1,0 +1,182 @@
+// Fuzz target: the importer entry end to end, driven by the stand-in host.
+//
+// The importer is linked in as its static library together with its entry
+// (importer/ImporterEntry.cpp) rather than loaded as the module: the module
+// is linked with --no-undefined, which a sanitizer runtime that lives in the
+// executable cannot satisfy, and libFuzzer needs the coverage of code it
+// links itself. The call sequence is the module's all the same.
+//
+// Each input is written to a temporary file of its own (imOpenFile8 takes a
+// path) and goes through init, open, info, every frame (up to a cap), frames
+// outside the movie, audio from the start, continuation requests (position
+// -1) and a request past the end, quiet, a reopen, and close. A fresh host
+// per input must get back everything it handed out.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "StandInHost.h"
+#include "fuzz/FuzzSupport.h"
+
+extern "C" int32_t xImportEntry(int32_t selector, imStdParms* stdParms, void* param1, void* param2);
+
+namespace {
+
+using keo::host::StandInHost;
+
+constexpr int kMaxFrames = 32;
+
+struct Session {
+    StandInHost* host;
+    imStdParms* std;
+    std::vector<prUTF16Char> path;
+    imFileRef fileRef = imInvalidFileRef;
+    void* privateData = nullptr;
+
+    int32_t call(int32_t selector, void* p1, void* p2) {
+        return xImportEntry(selector, std, p1, p2);
+    }
+
+    int32_t open() {
+        imFileOpenRec8 rec{};
+        rec.fileinfo.filepath = path.data();
+        rec.privatedata = privateData;
+        int32_t result = call(imOpenFile8, &fileRef, &rec);
+        privateData = rec.privatedata;
+        return result;
+    }
+
+    int32_t info(imFileInfoRec8* out) {
+        imFileAccessRec8 access{};
+        access.filepath = path.data();
+        access.fileref = fileRef;
+        *out = imFileInfoRec8{};
+        out->privatedata = privateData;
+        int32_t result = call(imGetInfo8, &access, out);
+        privateData = out->privatedata;
+        return result;
+    }
+
+    void frame(PrTime time, int32_t width, int32_t height) {
+        imFrameFormat format{width, height, PrPixelFormat_ARGB_4444_8u};
+        imSourceVideoRec rec{};
+        rec.inPrivateData = privateData;
+        rec.inFrameTime = time;
+        rec.inFrameFormat = &format;
+        PPixHand out = nullptr;
+        rec.outFrame = &out;
+        int32_t result = call(imGetSourceVideo, nullptr, &rec);
+        KEO_FUZZ_CHECK(result == 0 || result == imFrameOrAudioErr);
+        KEO_FUZZ_CHECK((result == 0) == (out != nullptr));
+        if (out)
+            keo::host::hostSuites(host).ppix->Dispose(out);
+    }
+
+    void audio(PrAudioSample position, uint32_t size, int channels) {
+        std::vector<std::vector<float>> buffers(static_cast<size_t>(channels),
+                                                std::vector<float>(size));
+        std::vector<float*> pointers;
+        for (auto& b : buffers)
+            pointers.push_back(b.data());
+        imImportAudioRec7 rec{};
+        rec.privateData = privateData;
+        rec.position = position;
+        rec.size = size;
+        rec.buffer = pointers.data();
+        int32_t result = call(imImportAudio7, nullptr, &rec);
+        KEO_FUZZ_CHECK(result == 0 || result == imFrameOrAudioErr);
+    }
+};
+
+std::vector<prUTF16Char> utf16(const std::string& s) {
+    std::vector<prUTF16Char> out(s.begin(), s.end());
+    out.push_back(0);
+    return out;
+}
+
+void exercise(Session& s, const imFileInfoRec8& info) {
+    if (info.hasVideo && info.vidScale > 0 && info.vidSampleSize > 0) {
+        // The middle of each frame, so that rounding of the frame duration
+        // cannot move a request into the neighbouring frame.
+        const double ticks =
+            static_cast<double>(keo::host::kTicksPerSecond) * info.vidSampleSize / info.vidScale;
+        const int64_t frames = info.vidDuration / info.vidSampleSize;
+        const int32_t w = info.vidInfo.imageWidth, h = info.vidInfo.imageHeight;
+        // Large pictures cost their size in every request; one is enough.
+        const int64_t cap = static_cast<int64_t>(w) * h > (1 << 22) ? 1 : kMaxFrames;
+        if (ticks >= 1 && ticks < 1e15) {
+            for (int64_t f = 0; f < frames && f < cap; f++)
+                s.frame(static_cast<PrTime>((f + 0.5) * ticks), w, h);
+            s.frame(static_cast<PrTime>(-ticks), w, h);
+            s.frame(static_cast<PrTime>((frames + 0.5) * ticks), w, h);
+        }
+        s.frame(0, w + 4, h);
+        s.frame(INT64_MAX, w, h);
+    }
+    if (info.hasAudio && info.audInfo.numChannels > 0 && info.audInfo.numChannels <= 16) {
+        const int ch = info.audInfo.numChannels;
+        s.audio(0, 1000, ch);
+        s.audio(-1, 1000, ch); // continues after the last request
+        s.audio(-1, 1, ch);
+        s.audio(info.audDuration > 0 ? info.audDuration - 1 : 0, 10, ch);
+        s.audio(info.audDuration, 1, ch);
+        s.audio(0, 0, ch);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = std::string(dir && *dir ? dir : "/tmp") + "/keo_fuzz_XXXXXX";
+    int fd = mkstemp(path.data());
+    if (fd < 0)
+        return 0;
+    size_t written = 0;
+    while (written < size) {
+        ssize_t n = write(fd, data + written, size - written);
+        if (n <= 0)
+            break;
+        written += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (written != size) {
+        unlink(path.c_str());
+        return 0;
+    }
+
+    Session s{keo::host::createHost(), nullptr, utf16(path)};
+    KEO_FUZZ_CHECK(s.host != nullptr);
+    s.std = keo::host::importerStdParms(s.host);
+    imImportInfoRec init{};
+    s.call(imInit, &init, nullptr);
+
+    int32_t opened = s.open();
+    KEO_FUZZ_CHECK(opened == 0 || opened == imBadFile);
+    if (opened == 0) {
+        imFileInfoRec8 info{};
+        int32_t described = s.info(&info);
+        KEO_FUZZ_CHECK(described == 0 || described == imBadFile);
+        if (described == 0) {
+            exercise(s, info);
+            // Quiet closes the movie; the record stays and a reopen serves again.
+            KEO_FUZZ_CHECK(s.call(imQuietFile, &s.fileRef, s.privateData) == 0);
+            if (s.open() == 0)
+                s.frame(0, info.vidInfo.imageWidth, info.vidInfo.imageHeight);
+        }
+    }
+    if (s.privateData)
+        KEO_FUZZ_CHECK(s.call(imCloseFile, &s.fileRef, s.privateData) == 0);
+    const std::string leaks = keo::host::leakReport(s.host);
+    if (!leaks.empty()) {
+        std::fprintf(stderr, "host leak report:\n%s\n", leaks.c_str());
+        std::abort();
+    }
+    keo::host::destroyHost(s.host);
+    unlink(path.c_str());
+    return 0;
+}
