@@ -247,4 +247,13 @@ TEST_F(AudioExportTest, MissingPiecesAndBadDurationsAreRefused) {
     EXPECT_EQ(keo::host::counters(host).audioRenderersMade, 0);
 }
 
+TEST_F(AudioExportTest, MovieWithoutAnAudioTrackTakesNoAudio) {
+    openMovie(16, 16, false);
+    EXPECT_EQ(RenderAndWriteAllAudio(&exportRecord, 0), 0);
+    EXPECT_EQ(RenderAndWriteAllAudio(&exportRecord, keo::host::kTicksPerSecond / 10),
+              kKEOExportBadAudioFormat);
+    EXPECT_EQ(keo::host::counters(host).getAudioCalls, 0);
+    expectRendererReturned();
+}
+
 } // namespace
