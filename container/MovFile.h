@@ -155,6 +155,7 @@ struct MovFile {
     // close's writing side: the movie atom after the media data. Non-zero
     // when the movie is not complete in the file.
     int closeWrite();
+    void resetWriteState();
     bool canBeginChunk() const;
     int finishChunk(QuicktimeTrak* track, int64_t chunk, QuicktimeAtom& atom, int samples,
                     int64_t expectedBytes);

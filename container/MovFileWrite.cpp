@@ -75,9 +75,7 @@ QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width,
     QuicktimeFile* f = open(path, 0, 1, nullptr);
     if (!f)
         return nullptr;
-    openChunk = kNoChunk;
-    lastChunk = kNoChunk;
-    writeFailed = false;
+    resetWriteState();
     mediaEnd = position(f);
     // A file that cannot be created, or cannot even take the mdat header,
     // is reported here rather than by an empty movie at close.
@@ -93,6 +91,7 @@ QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width,
         deleteAll();
         delete file;
         file = nullptr;
+        resetWriteState();
         return nullptr;
     }
     return f;
@@ -141,6 +140,13 @@ int MovFile::setAudio(int tracks, int channels, int sampleRate, int bits, char* 
         f->audioMaps[f->totalAudioTracks++].init(t);
     }
     return 0;
+}
+
+void MovFile::resetWriteState() {
+    openChunk = kNoChunk;
+    lastChunk = kNoChunk;
+    mediaEnd = 0;
+    writeFailed = false;
 }
 
 bool MovFile::canBeginChunk() const {
@@ -277,21 +283,22 @@ int MovFile::closeWrite() {
     // A chunk begun and never ended, or one that failed, is not part of the
     // movie, and the close says so.
     bool complete = !writeFailed && openChunk == kNoChunk;
-    openChunk = kNoChunk;
-    lastChunk = kNoChunk;
+    // Right after the mdat header when no chunk was ever entered.
+    int64_t end = mediaEnd < 16 ? 16 : mediaEnd;
+    resetWriteState();
 
     // The movie atom follows the last chunk the tables refer to; what lies
     // beyond it (a frame taken back, a chunk that failed) is cut off first.
     std::clearerr(s);
-    bool written = truncateAt(f, mediaEnd);
-    setPosition(f, mediaEnd);
+    bool written = truncateAt(f, end);
+    setPosition(f, end);
     written = written && f->moov.write(f, *this) == 0 && flushed(f);
     if (!written) {
         // Rather a movie atom missing than one cut short: the file ends with
         // the media data and reads as a movie without tracks.
         std::clearerr(s);
-        truncateAt(f, mediaEnd);
-        setPosition(f, mediaEnd);
+        truncateAt(f, end);
+        setPosition(f, end);
     }
     f->mdat.writeFooter(f, *this);
     bool patched = flushed(f);
