@@ -7,6 +7,8 @@
 //                  cut prefixes
 // <folder>/decode  two size bytes (width - 1, height - 1) and a sample: every
 //                  layout and the hostile payloads of the decode rows
+// <folder>/settings  inputs of the write-then-read target: every layout,
+//                  audio of every width, one and two channels
 //
 // Everything is built here from code; nothing is copied from elsewhere.
 #include <sys/stat.h>
@@ -209,6 +211,20 @@ void decodeSeeds(const std::string& dir) {
     }
 }
 
+// Settings byte, sizes, rate, frames, audio per frame, then picture bytes
+// (see fuzz_write_read.cpp).
+void settingsSeeds(const std::string& dir) {
+    int n = 0;
+    for (int flags = 0; flags < 128; flags += 3) {
+        Bytes b = {static_cast<uint8_t>(flags),          static_cast<uint8_t>(7 + flags % 40),
+                   static_cast<uint8_t>(3 + flags % 29), static_cast<uint8_t>(flags),
+                   static_cast<uint8_t>(flags % 4),      static_cast<uint8_t>(flags * 5)};
+        auto pic = picture(8, 8, flags, flags & 1);
+        b.insert(b.end(), pic.begin(), pic.end());
+        writeFile(dir + "/seed-" + std::to_string(n++), b);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -217,10 +233,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string root = argv[1];
-    for (const char* sub : {"", "/movie", "/decode"})
+    for (const char* sub : {"", "/movie", "/decode", "/settings"})
         mkdir((root + sub).c_str(), 0755);
     movieSeeds(root + "/movie");
     decodeSeeds(root + "/decode");
+    settingsSeeds(root + "/settings");
     std::printf("keo_fuzz_corpus: %d seeds in %s\n", g_written, root.c_str());
     return g_written > 0 ? 0 : 1;
 }

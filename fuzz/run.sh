@@ -23,8 +23,7 @@ rm -rf "$BUILD/corpus"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_movie_reader fuzz_decode_payload fuzz_importer)
-  [ -x "$BUILD/bin/fuzz_write_read" ] && targets+=(fuzz_write_read)
+  targets=(fuzz_movie_reader fuzz_decode_payload fuzz_importer fuzz_write_read)
 fi
 
 seeds_of() {
