@@ -51,7 +51,7 @@ bench: build
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b; done
 
 demo: build
-	$(BUILD)/bin/bench_decode --benchmark_min_time=0.2
+	$(BUILD)/bin/keo demo
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -8,7 +8,7 @@
 //
 //   keo_check fixtures DIR
 //   keo_check make-wav PATH CHANNELS RATE BITS FRAMES [float]
-//   keo_check same-wav A.wav B.wav [FRAMES]
+//   keo_check same-wav A.wav B.wav [FRAMES [TOLERANCE]]
 //   keo_check payload MOVIE RAW FIRST COUNT [argb|rgba]
 //   keo_check png PNG RAW_RGBA
 //   keo_check numbers RAW_RGBA WIDTH HEIGHT FIRST COUNT
@@ -80,22 +80,29 @@ int makeWav(const std::string& path, int channels, int rate, int bits, int64_t f
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!f)
         return failed(path + ": " + sf_strerror(nullptr));
+    const int width = asFloat ? 16 : bits;
     std::vector<int> buf(static_cast<size_t>(frames) * channels);
+    std::vector<float> fbuf(buf.size());
     for (int64_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c) {
-            // Left-justified in 32 bits, as libsndfile's int calls take them.
-            int32_t v = sampleValue(i, c, asFloat ? 16 : bits);
-            buf[static_cast<size_t>(i) * channels + c] =
-                static_cast<int>(static_cast<uint32_t>(v) << (32 - (asFloat ? 16 : bits)));
+            int32_t v = sampleValue(i, c, width);
+            size_t k = static_cast<size_t>(i) * channels + c;
+            // Left-justified in 32 bits, as libsndfile's int calls take them;
+            // a float file gets the same values scaled to [-1, 1).
+            buf[k] = static_cast<int>(static_cast<uint32_t>(v) << (32 - width));
+            fbuf[k] = static_cast<float>(v / 32768.0);
         }
-    sf_writef_int(f, buf.data(), frames);
+    if (asFloat)
+        sf_writef_float(f, fbuf.data(), frames);
+    else
+        sf_writef_int(f, buf.data(), frames);
     sf_close(f);
     return 0;
 }
 
 struct Wav {
     SF_INFO info{};
-    std::vector<int> samples;
+    std::vector<int64_t> samples;
 };
 
 bool loadWav(const std::string& path, Wav* w, std::string* why) {
@@ -104,13 +111,21 @@ bool loadWav(const std::string& path, Wav* w, std::string* why) {
         *why = path + ": " + sf_strerror(nullptr);
         return false;
     }
-    w->samples.resize(static_cast<size_t>(w->info.frames) * w->info.channels);
-    sf_readf_int(f, w->samples.data(), w->info.frames);
+    // Through doubles, which hold every 32-bit sample exactly, so integer
+    // and float files compare on one scale.
+    std::vector<double> d(static_cast<size_t>(w->info.frames) * w->info.channels);
+    sf_readf_double(f, d.data(), w->info.frames);
+    w->samples.resize(d.size());
+    for (size_t k = 0; k < d.size(); ++k)
+        w->samples[k] = static_cast<int64_t>(std::llround(d[k] * 2147483648.0));
     sf_close(f);
     return true;
 }
 
-int sameWav(const std::string& a, const std::string& b, int64_t frames) {
+// Samples are compared as libsndfile's left-justified 32-bit values, so a
+// 16-bit source and its 24-bit export (--audio-bits 24) compare equal.
+// `tolerance` allows for libsndfile's own float-to-int scaling.
+int sameWav(const std::string& a, const std::string& b, int64_t frames, int64_t tolerance) {
     Wav x, y;
     std::string why;
     if (!loadWav(a, &x, &why) || !loadWav(b, &y, &why))
@@ -119,10 +134,6 @@ int sameWav(const std::string& a, const std::string& b, int64_t frames) {
         return failed("channels or rate differ: " + std::to_string(x.info.channels) + "@" +
                       std::to_string(x.info.samplerate) + " vs " + std::to_string(y.info.channels) +
                       "@" + std::to_string(y.info.samplerate));
-    // A float source comes back as 32-bit integers; integer widths must match.
-    const int fx = x.info.format & SF_FORMAT_SUBMASK, fy = y.info.format & SF_FORMAT_SUBMASK;
-    if (fx != fy && fx != SF_FORMAT_FLOAT)
-        return failed("sample formats differ");
     int64_t n = frames >= 0 ? frames : x.info.frames;
     if (y.info.frames != n)
         return failed(b + " has " + std::to_string(y.info.frames) + " sample frames, expected " +
@@ -132,8 +143,8 @@ int sameWav(const std::string& a, const std::string& b, int64_t frames) {
         for (int c = 0; c < ch; ++c) {
             size_t k = static_cast<size_t>(i) * ch + c;
             // Past the end of the source, the movie holds silence.
-            int expect = i < x.info.frames ? x.samples[k] : 0;
-            if (y.samples[k] != expect)
+            int64_t expect = i < x.info.frames ? x.samples[k] : 0;
+            if (std::llabs(y.samples[k] - expect) > tolerance)
                 return failed("sample frame " + std::to_string(i) + " channel " +
                               std::to_string(c) + ": " + std::to_string(y.samples[k]) +
                               ", expected " + std::to_string(expect));
@@ -265,8 +276,9 @@ int main(int argc, char** argv) {
         return makeWav(a[1], std::atoi(a[2].c_str()), std::atoi(a[3].c_str()),
                        std::atoi(a[4].c_str()), std::atoll(a[5].c_str()),
                        a.size() == 7 && a[6] == "float");
-    if ((a.size() == 3 || a.size() == 4) && a[0] == "same-wav")
-        return sameWav(a[1], a[2], a.size() == 4 ? std::atoll(a[3].c_str()) : -1);
+    if (a.size() >= 3 && a.size() <= 5 && a[0] == "same-wav")
+        return sameWav(a[1], a[2], a.size() >= 4 ? std::atoll(a[3].c_str()) : -1,
+                       a.size() == 5 ? std::atoll(a[4].c_str()) : 0);
     if ((a.size() == 5 || a.size() == 6) && a[0] == "payload")
         return payload(a[1], a[2], std::atoi(a[3].c_str()), std::atoi(a[4].c_str()),
                        a.size() == 6 && a[5] == "rgba");

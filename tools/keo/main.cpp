@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
     addAudioCommand(app, global, action);
     addVerifyCommand(app, global, action);
     addSheetCommand(app, global, action);
+    addExportCommand(app, global, action);
+    addDemoCommand(app, global, action);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,241 @@
+// keo export: a KEO movie from PNG files, raw frames on stdin or the test
+// pattern, with sound from a WAV file or the test tone.
+#include "Commands.h"
+#include "Failure.h"
+#include "MovieExport.h"
+#include "Png.h"
+#include "TestPattern.h"
+#include "Wav.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <glob.h>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+
+namespace keo::tool {
+namespace {
+
+struct ExportOptions {
+    std::string output;
+    std::string input;
+    std::string size;
+    std::string fps = "25";
+    std::string audio;
+    int audioBits = 0;
+    bool alpha = false;
+    int optimize = 0;
+    int threads = 0;
+    double pattern = 0;
+};
+
+constexpr int kPatternWidth = 640;
+constexpr int kPatternHeight = 360;
+constexpr int kToneRate = 48000;
+
+bool parseSize(const std::string& text, int* w, int* h) {
+    unsigned long a = 0, b = 0;
+    char x = 0, extra = 0;
+    if (std::sscanf(text.c_str(), "%lu%c%lu%c", &a, &x, &b, &extra) != 3 || (x != 'x' && x != 'X'))
+        return false;
+    if (a < 1 || b < 1 || a > 32767 || b > 32767)
+        return false;
+    *w = static_cast<int>(a);
+    *h = static_cast<int>(b);
+    return true;
+}
+
+bool endsWithPng(const std::string& name) {
+    if (name.size() < 4)
+        return false;
+    std::string ext = name.substr(name.size() - 4);
+    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+    return ext == ".png";
+}
+
+// The PNG files of a folder, or those a glob pattern names, in name order.
+std::vector<std::string> listPictures(const std::string& input) {
+    std::vector<std::string> files;
+    struct stat st;
+    if (stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        DIR* dir = opendir(input.c_str());
+        if (!dir)
+            fail(input, std::strerror(errno));
+        while (dirent* e = readdir(dir)) {
+            std::string name = e->d_name;
+            if (name[0] != '.' && endsWithPng(name))
+                files.push_back((input.back() == '/' ? input : input + "/") + name);
+        }
+        closedir(dir);
+        if (files.empty())
+            fail(input, "holds no .png files");
+    } else {
+        glob_t g;
+        int r = glob(input.c_str(), 0, nullptr, &g);
+        if (r == 0)
+            for (size_t i = 0; i < g.gl_pathc; ++i)
+                files.push_back(g.gl_pathv[i]);
+        globfree(&g);
+        if (files.empty())
+            fail(input, "no such file, and no file matches it as a pattern");
+    }
+    // Byte order, not the locale's collation, so frame_10 follows frame_09
+    // the same way on every machine.
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+int runExport(const ExportOptions& opt, const GlobalOptions&) {
+    if (opt.input.empty() == (opt.pattern <= 0))
+        fail("export", "give exactly one of --input and --pattern SECONDS");
+    ExportSettings s;
+    s.output = opt.output;
+    std::string why;
+    if (!parseFrameRate(opt.fps, &s.rate, &why))
+        fail("--fps", why);
+    if (!opt.size.empty() && !parseSize(opt.size, &s.width, &s.height))
+        fail("--size", "'" + opt.size + "' is not a size like 640x360 (1 to 32767 a side)");
+    s.alpha = opt.alpha;
+    s.optimize = opt.optimize;
+    s.threads = opt.threads > 0
+                    ? opt.threads
+                    : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 32u));
+
+    // Pictures.
+    FrameFeed frames;
+    int64_t expected = 0;
+    std::vector<std::string> files;
+    int64_t patternFrames = 0;
+    if (opt.pattern > 0) {
+        if (s.width == 0) {
+            s.width = kPatternWidth;
+            s.height = kPatternHeight;
+        }
+        patternFrames = static_cast<int64_t>(std::llround(opt.pattern * s.rate.num / s.rate.den));
+        if (patternFrames < 1)
+            fail("--pattern", "is shorter than one frame");
+        expected = patternFrames;
+        frames = [&s, patternFrames](int64_t i, uint8_t* rgba) {
+            if (i >= patternFrames)
+                return false;
+            renderPattern(i, s.width, s.height, rgba);
+            return true;
+        };
+    } else if (opt.input == "-") {
+        if (s.width == 0)
+            fail("--input -", "raw frames on standard input need --size WxH");
+        frames = [&s](int64_t i, uint8_t* rgba) {
+            const size_t want = static_cast<size_t>(s.width) * s.height * 4;
+            size_t got = std::fread(rgba, 1, want, stdin);
+            if (got == 0 && std::feof(stdin))
+                return false;
+            if (got != want) {
+                if (std::ferror(stdin))
+                    fail("standard input", std::strerror(errno));
+                fail("standard input", "ended inside frame " + std::to_string(i) + " (" +
+                                           std::to_string(got) + " of " + std::to_string(want) +
+                                           " bytes)");
+            }
+            return true;
+        };
+    } else {
+        files = listPictures(opt.input);
+        RgbaPicture first = readPng(files[0]);
+        if (s.width != 0 && (s.width != first.width || s.height != first.height))
+            fail(files[0], "is " + std::to_string(first.width) + "x" +
+                               std::to_string(first.height) + ", not the --size " + opt.size);
+        s.width = first.width;
+        s.height = first.height;
+        expected = static_cast<int64_t>(files.size());
+        frames = [&s, &files](int64_t i, uint8_t* rgba) {
+            if (i >= static_cast<int64_t>(files.size()))
+                return false;
+            RgbaPicture pic = readPng(files[i]);
+            if (pic.width != s.width || pic.height != s.height)
+                fail(files[i], "is " + std::to_string(pic.width) + "x" +
+                                   std::to_string(pic.height) + " but the first picture is " +
+                                   std::to_string(s.width) + "x" + std::to_string(s.height));
+            std::memcpy(rgba, pic.rgba.data(), pic.rgba.size());
+            return true;
+        };
+    }
+
+    // Sound.
+    WavReader wav;
+    AudioFeed audio;
+    if (!opt.audio.empty()) {
+        openWav(wav, opt.audio);
+        s.hasAudio = true;
+        s.channels = wav.channels;
+        s.sampleRate = wav.rate;
+        s.bits = opt.audioBits ? opt.audioBits : wav.bits;
+        audio = [&wav](int64_t first, uint32_t count, uint32_t channels, float** planar) {
+            return readWavPlanar(wav, first, count, channels, planar);
+        };
+    } else if (opt.pattern > 0) {
+        s.hasAudio = true;
+        s.channels = 2;
+        s.sampleRate = kToneRate;
+        s.bits = opt.audioBits ? opt.audioBits : 16;
+        audio = [](int64_t first, uint32_t count, uint32_t channels, float** planar) {
+            renderTone(first, count, channels, kToneRate, planar);
+            return true;
+        };
+    } else if (opt.audioBits) {
+        fail("--audio-bits", "needs --audio or --pattern");
+    }
+
+    checkExportSettings(s);
+    ExportStats stats = exportMovie(s, frames, audio, expected);
+    std::printf("wrote %s: %lld frames of %dx%d at %s fps%s\n", s.output.c_str(),
+                static_cast<long long>(stats.frames), s.width, s.height,
+                frameRateText(s.rate).c_str(),
+                s.hasAudio ? (", " + std::to_string(s.channels) + " channel(s) of " +
+                              std::to_string(s.bits) + "-bit sound at " +
+                              std::to_string(s.sampleRate) + " Hz")
+                                 .c_str()
+                           : "");
+    return kExitOK;
+}
+
+} // namespace
+
+void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action) {
+    auto opt = std::make_shared<ExportOptions>();
+    CLI::App* cmd = app.add_subcommand("export", "Write a KEO movie through the export functions");
+    cmd->add_option("-o,--output", opt->output, "Movie to write (.mov)")->required();
+    cmd->add_option("--input", opt->input,
+                    "A folder of PNG files, a glob such as 'shots/*.png', or - for raw RGBA "
+                    "frames on stdin (needs --size)");
+    cmd->add_option("--size", opt->size,
+                    "Frame size WxH (raw input; default 640x360 for --pattern)");
+    cmd->add_option("--fps", opt->fps, "Frame rate: 25, 29.97, 30000/1001, ... (default 25)");
+    cmd->add_option("--audio", opt->audio, "WAV file of 1, 2 or 6 channels");
+    cmd->add_option("--audio-bits", opt->audioBits, "Stored sample width instead of the WAV's")
+        ->check(CLI::IsMember({8, 16, 24, 32}));
+    cmd->add_flag("--alpha", opt->alpha, "Keep transparency (DXT5)");
+    cmd->add_option("--optimize", opt->optimize,
+                    "0: DXT24 with LZF (default), 1: DXT1, 2: DXT24 without LZF")
+        ->check(CLI::Range(0, 2));
+    cmd->add_option("--threads", opt->threads, "DXT24 encoder threads (default: one per CPU)")
+        ->check(CLI::Range(1, 32));
+    cmd->add_option("--pattern", opt->pattern,
+                    "Instead of --input, SECONDS of the built-in moving test picture (with a "
+                    "tone unless --audio is given)")
+        ->check(CLI::PositiveNumber);
+    cmd->footer("Sound longer than the pictures is cut; shorter sound is padded with silence.\n\n"
+                "Examples:\n  keo export --pattern 2 -o test.mov\n"
+                "  keo export --input 'shots/*.png' --fps 29.97 --audio mix.wav -o shots.mov\n"
+                "  keo decode a.mov --format rgba -o - | keo export --input - --size 640x360 "
+                "-o copy.mov");
+    cmd->callback(
+        [opt, &global, &action] { action = [opt, &global] { return runExport(*opt, global); }; });
+}
+
+} // namespace keo::tool

@@ -1,0 +1,56 @@
+// Writing a KEO movie through the export render functions, with the
+// stand-in host playing the exporter's host.
+//
+// The driver does what an exporter entry does: it opens the movie with
+// MovFile::openWrite, sets the export parameters, acquires the suites, makes
+// the video renderer, then calls RenderAndWriteVideoFrame for frame i at
+// i x ticksPerFrame and RenderAndWriteAllAudio for the frames' duration, and
+// closes the movie. The host's frame and audio sources call back into the
+// caller's functions, so the pictures and sound can come from anywhere.
+//
+// The movie is written under a temporary name and moved into place only
+// when it is complete and the host's books balance.
+#pragma once
+
+#include "FrameRate.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace keo::tool {
+
+struct ExportSettings {
+    std::string output;
+    int width = 0;
+    int height = 0;
+    FrameRate rate;
+    bool alpha = false; // "KEOTransparency"
+    int optimize = 0;   // "KEOOptimizeFor"
+    int threads = 1;    // "KEOEncodeThreads"
+    bool hasAudio = false;
+    int channels = 0;   // 1, 2 or 6
+    int sampleRate = 0; // Hz
+    int bits = 0;       // 8, 16, 24 or 32
+};
+
+// Fills frame `index` (width x height RGBA, top row first) and returns true,
+// or returns false when there are no more frames. Throws Failure on errors.
+using FrameFeed = std::function<bool(int64_t index, uint8_t* rgba)>;
+// Fills `count` sample frames from `first` into planar floats; false on a
+// read error. Frames past the end of the sound must be filled with silence.
+using AudioFeed =
+    std::function<bool(int64_t first, uint32_t count, uint32_t channels, float** planar)>;
+
+struct ExportStats {
+    int64_t frames = 0;
+    double encodeSeconds = 0; // inside RenderAndWriteVideoFrame
+};
+
+// Checks the settings before anything is created; throws Failure.
+void checkExportSettings(const ExportSettings& s);
+// Writes the movie; throws Failure, leaving no output behind.
+ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio,
+                        int64_t expectedFrames);
+
+} // namespace keo::tool
