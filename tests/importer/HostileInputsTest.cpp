@@ -271,6 +271,37 @@ TEST_F(ImporterHostileTest, SampleOutsideTheFileIsNotAllocated) {
     }
 }
 
+// Tables whose counts cannot be backed by their atoms: the file is refused
+// (at open or at info) before anything is allocated from the count.
+TEST_F(ImporterHostileTest, CountsThatCannotFitAreRefused) {
+    using keotest::Movie;
+    const char* stbl = "trak/mdia/minf/stbl/";
+    auto set = [&](Movie& m, const char* leaf, Bytes body) {
+        m.find(std::string(stbl) + leaf)->data = std::move(body);
+    };
+    std::vector<Movie> movies;
+    Movie t1stts = baseline();
+    set(t1stts, "stts", keotest::sttsBody({{2, 24}}, 0xFFFFFFFFu));
+    movies.push_back(t1stts);
+    Movie t1stsz = baseline();
+    set(t1stsz, "stsz", keotest::stszBody(0, 0xFFFFFFFFu, {}));
+    movies.push_back(t1stsz);
+    Movie t2stsc = baseline();
+    set(t2stsc, "stsc", keotest::stscBody({{1, 1, 1}}, 0x15555556u));
+    movies.push_back(t2stsc);
+    Movie t2co64 = baseline();
+    set(t2co64, "co64", keotest::co64Body({16, 76}, 0x40000002u));
+    movies.push_back(t2co64);
+    Movie d1 = baseline();
+    *d1.find(std::string(stbl) + "stsd") =
+        keotest::stsdAtom({keotest::videoEntry("ZUVM")}, 0xFFFFFFFFu);
+    movies.push_back(d1);
+    for (size_t i = 0; i < movies.size(); i++) {
+        EXPECT_EQ(openAndDescribe(movies[i].bytes()), imBadFile) << "case " << i;
+        closeFile();
+    }
+}
+
 TEST_F(ImporterHostileTest, H3TruncationSweep) {
     Bytes full = baseline(true).bytes();
     for (size_t cut = 0; cut <= full.size(); cut += 7) {
