@@ -30,9 +30,13 @@ bool validVideo(int width, int height, double fps) {
            fps <= 1.0e6;
 }
 
-// The sample widths the audio reader can take apart.
+// The sample widths the audio reader can take apart, and the rates the
+// description's 16-bit rate field carries: readers map only the wrapped
+// 88200 and 96000 back, so any other rate above 65535 would read wrong.
 bool validAudio(int channels, int sampleRate, int bits) {
-    return channels > 0 && channels <= 65535 && sampleRate > 0 &&
+    bool rateFits =
+        (sampleRate > 0 && sampleRate <= 65535) || sampleRate == 88200 || sampleRate == 96000;
+    return channels > 0 && channels <= 65535 && rateFits &&
            (bits == 8 || bits == 16 || bits == 24 || bits == 32);
 }
 

@@ -83,6 +83,7 @@ TEST(WriterFailure, ArgumentsThatCannotBeWrittenTouchNoFile) {
     EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 25.0, 1, 1, 48000, 2, 12), nullptr);
     EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 25.0, 1, 1, 48000, 0, 16), nullptr);
     EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 25.0, 1, 1, 0, 2, 16), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 25.0, 1, 1, 192000, 2, 16), nullptr);
     EXPECT_EQ(movie.file, nullptr);
     EXPECT_EQ(readFile(temp.path), before);
     // A rate whose frames would last less than one tick of its time scale.
