@@ -32,6 +32,8 @@ int32_t toStored(float f, int bits) {
 }
 
 int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
+    if (opt.output == "-")
+        fail("audio", "a WAV file needs a seekable output; give a file name");
     PluginSession session;
     startSession(session, locatePlugin(global.plugin));
     openMovie(session, opt.movie);

@@ -168,7 +168,9 @@ std::string locatePlugin(const std::string& option) {
     const char* env = std::getenv("KEO_PLUGIN");
     if (env && *env)
         return env;
-    return executableFolder() + "/../lib/KEOImporter.so";
+    std::string beside = executableFolder() + "/../lib/KEOImporter.so";
+    char resolved[PATH_MAX];
+    return realpath(beside.c_str(), resolved) ? std::string(resolved) : beside;
 }
 
 void startSession(PluginSession& s, const std::string& modulePath) {

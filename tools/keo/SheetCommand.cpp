@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -117,7 +118,14 @@ int runSheet(const SheetOptions& opt, const GlobalOptions& global) {
     }
     progressEnd(progress);
     endSession(session);
-    writePngFile(opt.output, sheet.data(), static_cast<int>(sheetW), static_cast<int>(sheetH));
+    if (opt.output == "-") {
+        writePng(stdout, "standard output", sheet.data(), static_cast<int>(sheetW),
+                 static_cast<int>(sheetH));
+        if (std::fflush(stdout) != 0)
+            fail("standard output", "write failed");
+    } else {
+        writePngFile(opt.output, sheet.data(), static_cast<int>(sheetW), static_cast<int>(sheetH));
+    }
     return kExitOK;
 }
 
@@ -127,7 +135,7 @@ void addSheetCommand(CLI::App& app, const GlobalOptions& global, Action& action)
     auto opt = std::make_shared<SheetOptions>();
     CLI::App* cmd = app.add_subcommand("sheet", "A contact sheet of evenly spaced frames, as PNG");
     cmd->add_option("MOVIE", opt->movie, "KEO movie (.mov)")->required();
-    cmd->add_option("-o,--output", opt->output, "PNG file to write")->required();
+    cmd->add_option("-o,--output", opt->output, "PNG file to write, or - for stdout")->required();
     cmd->add_option("--count", opt->count, "Frames on the sheet (default 12)")
         ->check(CLI::Range(1, 1000));
     cmd->add_option("--columns", opt->columns, "Frames per row (default 4)")

@@ -1,0 +1,235 @@
+// Unit tests of keo's own pieces: frame-rate parsing, atomic output, the test
+// pattern's frame numbers and the WAV writer and reader.
+#include "AtomicOutput.h"
+#include "Failure.h"
+#include "FrameRate.h"
+#include "TestPattern.h"
+#include "Wav.h"
+
+#include <cmath>
+#include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace keo::tool;
+
+namespace {
+
+constexpr int64_t kTicksPerSecond = 254016000000LL;
+
+FrameRate rateOf(const std::string& text) {
+    FrameRate r;
+    std::string why;
+    EXPECT_TRUE(parseFrameRate(text, &r, &why)) << text << ": " << why;
+    return r;
+}
+
+// A fresh folder per test, removed with whatever is left in it.
+class TempFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/keo-tool-test-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override {
+        for (const std::string& f : entries())
+            unlink((dir + "/" + f).c_str());
+        rmdir(dir.c_str());
+    }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> out;
+        DIR* d = opendir(dir.c_str());
+        while (dirent* e = d ? readdir(d) : nullptr)
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                out.push_back(e->d_name);
+        if (d)
+            closedir(d);
+        return out;
+    }
+    std::string dir;
+};
+
+} // namespace
+
+TEST(FrameRate, WholeFractionalAndNtscShorthands) {
+    struct Case {
+        const char* text;
+        int64_t num, den;
+    } cases[] = {
+        {"25", 25, 1},
+        {"50/2", 25, 1},
+        {"12.5", 25, 2},
+        {"29.97", 30000, 1001},
+        {"30000/1001", 30000, 1001},
+        {"23.976", 24000, 1001},
+        {"23.98", 24000, 1001},
+        {"59.94", 60000, 1001},
+        {"29.9", 299, 10},
+        {"0.5", 1, 2},
+    };
+    for (const Case& c : cases) {
+        FrameRate r = rateOf(c.text);
+        EXPECT_EQ(r.num, c.num) << c.text;
+        EXPECT_EQ(r.den, c.den) << c.text;
+    }
+}
+
+TEST(FrameRate, RefusesWhatIsNotAPositiveRate) {
+    for (const char* text : {"0", "0.0", "-25", "abc", "25/0", "0/1", "1.", ".", "", "25fps",
+                             "1/2/3", "99999999999"}) {
+        FrameRate r;
+        std::string why;
+        EXPECT_FALSE(parseFrameRate(text, &r, &why)) << text;
+        EXPECT_FALSE(why.empty()) << text;
+    }
+}
+
+TEST(FrameRate, TicksAreExactForStandardRatesAndRoundedOtherwise) {
+    EXPECT_EQ(ticksPerFrame(rateOf("25"), kTicksPerSecond), 10160640000LL);
+    EXPECT_EQ(ticksPerFrame(rateOf("29.97"), kTicksPerSecond), 8475667200LL);
+    EXPECT_EQ(ticksPerFrame(rateOf("23.976"), kTicksPerSecond), kTicksPerSecond * 1001 / 24000);
+    // 254016000000 / 11 = 23092363636.36...
+    EXPECT_EQ(ticksPerFrame(rateOf("11"), kTicksPerSecond), 23092363636LL);
+    // 254016000000 / 13 = 19539692307.69...
+    EXPECT_EQ(ticksPerFrame(rateOf("13"), kTicksPerSecond), 19539692308LL);
+}
+
+TEST_F(TempFolder, CommittedOutputAppearsWholeWithOrdinaryPermissions) {
+    const std::string target = dir + "/out.bin";
+    {
+        AtomicOutput out;
+        beginOutput(out, target);
+        EXPECT_EQ(out.temp.substr(0, dir.size() + 1), dir + "/") << "temporary beside the target";
+        EXPECT_NE(access(target.c_str(), F_OK), 0);
+        std::ofstream(out.temp) << "done";
+        commitOutput(out);
+        EXPECT_TRUE(out.temp.empty());
+    }
+    std::ifstream in(target);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "done");
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    EXPECT_EQ(entries(), std::vector<std::string>{"out.bin"});
+}
+
+TEST_F(TempFolder, UncommittedOutputLeavesNothing) {
+    {
+        AtomicOutput out;
+        beginOutput(out, dir + "/out.bin");
+        std::ofstream(out.temp) << "half";
+        EXPECT_EQ(entries().size(), 1u);
+    }
+    EXPECT_TRUE(entries().empty());
+    AtomicOutput twice;
+    beginOutput(twice, dir + "/again.bin");
+    abandonOutput(twice);
+    abandonOutput(twice);
+    EXPECT_TRUE(entries().empty());
+}
+
+TEST_F(TempFolder, OutputIntoAFolderOrNowhereFails) {
+    AtomicOutput out;
+    EXPECT_THROW(beginOutput(out, dir), Failure);
+    EXPECT_THROW(beginOutput(out, dir + "/missing/out.bin"), Failure);
+    EXPECT_THROW(beginOutput(out, ""), Failure);
+    EXPECT_TRUE(entries().empty());
+}
+
+TEST(TestPattern, FrameNumbersReadBack) {
+    const int w = 160, h = 96;
+    std::vector<uint8_t> rgba(w * h * 4);
+    for (int64_t n : {0, 1, 2, 25, 4095, 65535}) {
+        renderPattern(n, w, h, rgba.data());
+        EXPECT_EQ(readPatternNumber(rgba.data(), w, h), n);
+    }
+    std::vector<uint8_t> small(64 * 64 * 4);
+    renderPattern(3, 64, 64, small.data());
+    EXPECT_EQ(readPatternNumber(small.data(), 64, 64), -1);
+    std::vector<uint8_t> grey(rgba.size(), 128);
+    EXPECT_EQ(readPatternNumber(grey.data(), w, h), -1);
+}
+
+TEST_F(TempFolder, WavPcmSamplesReadBackExactly) {
+    const std::string path = dir + "/six.wav";
+    const int channels = 6, frames = 50;
+    std::vector<int32_t> samples(channels * frames);
+    for (size_t k = 0; k < samples.size(); ++k)
+        samples[k] = static_cast<int32_t>((k * 104729) % (1 << 24)) - (1 << 23);
+    samples[0] = -(1 << 23);
+    samples[1] = (1 << 23) - 1;
+    {
+        WavWriter wav;
+        createWav(wav, path, channels, 48000, 24);
+        writeWavPcm(wav, samples.data(), 20);
+        writeWavPcm(wav, samples.data() + 20 * channels, frames - 20);
+        finishWav(wav);
+    }
+    WavReader in;
+    openWav(in, path);
+    EXPECT_EQ(in.channels, channels);
+    EXPECT_EQ(in.rate, 48000);
+    EXPECT_EQ(in.bits, 24);
+    EXPECT_FALSE(in.isFloat);
+    EXPECT_EQ(in.frames, frames);
+    // Ask past the end: those frames are silent.
+    const uint32_t want = frames + 10;
+    std::vector<std::vector<float>> planes(channels, std::vector<float>(want, 7.0f));
+    std::vector<float*> planar;
+    for (auto& p : planes)
+        planar.push_back(p.data());
+    EXPECT_TRUE(readWavPlanar(in, 0, want, channels, planar.data()));
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            ASSERT_EQ(planes[c][i], samples[i * channels + c] / 8388608.0f) << i << " " << c;
+    for (uint32_t i = frames; i < want; ++i)
+        EXPECT_EQ(planes[0][i], 0.0f);
+}
+
+TEST_F(TempFolder, EightBitWavIsUnsignedOnDiskAndSignedInMemory) {
+    const std::string path = dir + "/eight.wav";
+    std::vector<int32_t> samples = {-128, 127, 0, -1};
+    {
+        WavWriter wav;
+        createWav(wav, path, 1, 8000, 8);
+        writeWavPcm(wav, samples.data(), 4);
+        finishWav(wav);
+    }
+    std::ifstream raw(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(raw)),
+                            std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), 4u);
+    const unsigned char* data =
+        reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size() - 4;
+    EXPECT_EQ(data[0], 0);
+    EXPECT_EQ(data[1], 255);
+    EXPECT_EQ(data[2], 128);
+    EXPECT_EQ(data[3], 127);
+    WavReader in;
+    openWav(in, path);
+    EXPECT_EQ(in.bits, 8);
+    float v[4];
+    float* planar[1] = {v};
+    EXPECT_TRUE(readWavPlanar(in, 0, 4, 1, planar));
+    EXPECT_EQ(v[0], -1.0f);
+    EXPECT_EQ(v[1], 127 / 128.0f);
+    EXPECT_EQ(v[3], -1 / 128.0f);
+}
+
+TEST_F(TempFolder, UnreadableWavFails) {
+    const std::string path = dir + "/bad.wav";
+    std::ofstream(path) << "RIFF but not really";
+    WavReader in;
+    EXPECT_THROW(openWav(in, path), Failure);
+    EXPECT_THROW(openWav(in, dir + "/none.wav"), Failure);
+}
