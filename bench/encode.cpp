@@ -35,22 +35,22 @@ struct Picture {
     std::vector<unsigned char> opaque, translucent;
 };
 
-// A raw 1920x1080 RGBA file as ImageMagick writes it, turned into ARGB32.
+// The raw 1920x1080 RGB file of make_photo.sh, turned into ARGB32.
 bool loadPhoto(Picture* picture) {
     const char* path = std::getenv("KEO_BENCH_PHOTO");
-    FILE* file = std::fopen(path ? path : "build/photo-1920x1080.rgba", "rb");
+    FILE* file = std::fopen(path ? path : "build/photo-1920x1080.rgb", "rb");
     if (!file)
         return false;
-    std::vector<unsigned char> rgba(kFrameBytes);
-    const bool complete = std::fread(rgba.data(), 1, rgba.size(), file) == rgba.size();
+    std::vector<unsigned char> rgb(kFrameBytes / 4 * 3);
+    const bool complete = std::fread(rgb.data(), 1, rgb.size(), file) == rgb.size();
     std::fclose(file);
     if (!complete)
         return false;
     picture->name = "photo";
     picture->opaque.resize(kFrameBytes);
-    for (size_t i = 0; i < kFrameBytes; i += 4) {
+    for (size_t i = 0, j = 0; i < kFrameBytes; i += 4, j += 3) {
         picture->opaque[i] = 255;
-        std::memcpy(&picture->opaque[i + 1], &rgba[i], 3);
+        std::memcpy(&picture->opaque[i + 1], &rgb[j], 3);
     }
     // The photograph has no alpha of its own; borrow the synthetic one's.
     picture->translucent = picture->opaque;
