@@ -259,26 +259,33 @@ KEO_SSSE3 inline void palettesOf4(const unsigned char* blocks, __m128i palettes[
     palettes565(colours, layout == kKEOLayoutDXT1, alphaLanes, palettes);
 }
 
-// A whole block: four rows of four pixels.
+// Row j of a whole block, at `at`.
+template <KEOBlockLayout layout>
+KEO_SSSE3 inline void writeRow(__m128i palette, uint32_t indexByte, __m128i alpha, int j,
+                               unsigned char* at) {
+    const __m128i control =
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kRowShuffle.bytes[indexByte]));
+    __m128i row = _mm_shuffle_epi8(palette, control);
+    if (Traits<layout>::hasAlpha) {
+        const __m128i spread =
+            _mm_load_si128(reinterpret_cast<const __m128i*>(kAlphaSpread.bytes[j]));
+        row = _mm_or_si128(row, _mm_shuffle_epi8(alpha, spread));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), row);
+}
+
+// A whole block: four rows of four pixels, spelled out so that every shift
+// is a constant.
 template <KEOBlockLayout layout>
 KEO_SSSE3 inline void writeWholeBlock(const unsigned char* block, __m128i palette,
                                       unsigned char* at, ptrdiff_t pitch) {
     typedef Traits<layout> T;
     const uint32_t indices = load32(block + T::indicesAt);
-    __m128i alpha = _mm_setzero_si128();
-    if (T::hasAlpha)
-        alpha = alphaBytes(block);
-    for (int j = 0; j < 4; ++j, at += pitch) {
-        const __m128i control = _mm_load_si128(
-            reinterpret_cast<const __m128i*>(kRowShuffle.bytes[(indices >> (8 * j)) & 0xFF]));
-        __m128i row = _mm_shuffle_epi8(palette, control);
-        if (T::hasAlpha) {
-            const __m128i spread =
-                _mm_load_si128(reinterpret_cast<const __m128i*>(kAlphaSpread.bytes[j]));
-            row = _mm_or_si128(row, _mm_shuffle_epi8(alpha, spread));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), row);
-    }
+    const __m128i alpha = T::hasAlpha ? alphaBytes(block) : _mm_setzero_si128();
+    writeRow<layout>(palette, indices & 0xFF, alpha, 0, at);
+    writeRow<layout>(palette, (indices >> 8) & 0xFF, alpha, 1, at + pitch);
+    writeRow<layout>(palette, (indices >> 16) & 0xFF, alpha, 2, at + 2 * pitch);
+    writeRow<layout>(palette, indices >> 24, alpha, 3, at + 3 * pitch);
 }
 
 // A block cut by the picture's edge: only columns x rows pixels.
@@ -327,14 +334,23 @@ KEO_SSSE3 void decodeFrame(const unsigned char* blockData, uint32_t width, uint3
             }
             __m128i palettes[4];
             palettesOf4<layout>(group, palettes);
+            unsigned char* at = blockRow + static_cast<ptrdiff_t>(bx) * 16;
+            if (rows == 4 && bx + 4 <= wholeX) {
+                // The common case: four whole blocks side by side.
+                writeWholeBlock<layout>(group, palettes[0], at, pitch);
+                writeWholeBlock<layout>(group + T::blockSize, palettes[1], at + 16, pitch);
+                writeWholeBlock<layout>(group + 2 * T::blockSize, palettes[2], at + 32, pitch);
+                writeWholeBlock<layout>(group + 3 * T::blockSize, palettes[3], at + 48, pitch);
+                continue;
+            }
             for (uint32_t b = 0; b < count; ++b) {
                 const uint32_t x = 4 * (bx + b);
                 const unsigned char* block = group + b * T::blockSize;
-                unsigned char* at = blockRow + static_cast<ptrdiff_t>(x) * 4;
+                unsigned char* blockAt = blockRow + static_cast<ptrdiff_t>(x) * 4;
                 if (rows == 4 && bx + b < wholeX)
-                    writeWholeBlock<layout>(block, palettes[b], at, pitch);
+                    writeWholeBlock<layout>(block, palettes[b], blockAt, pitch);
                 else
-                    writeEdgeBlock<layout>(block, palettes[b], at, pitch,
+                    writeEdgeBlock<layout>(block, palettes[b], blockAt, pitch,
                                            width - x < 4 ? width - x : 4, rows);
             }
         }
