@@ -36,6 +36,16 @@ check "verify passes" sh -c '"$0" verify baseline.mov >verify.txt && grep -q "^v
 
 check "sheet writes a PNG" sh -c '"$0" sheet baseline.mov -o sheet.png --width 16 && [ -s sheet.png ]' "$KEO"
 
+check "a movie without sound has \"audio\":null" sh -c '"$0" info silent.mov --json | grep -q "\"audio\":null}$"' "$KEO"
+check "audio of a silent movie: one line" status_and_one_line 1 "$KEO" audio silent.mov -o s.wav
+check "verify reports the bad frame and fails" sh -c '
+    "$0" verify bad-frame.mov >bad.txt; [ $? -eq 1 ] && grep -qx "frame 1: error 99" bad.txt &&
+    [ "$(grep -c "^frame" bad.txt)" -eq 1 ] && grep -q "^verify: FAILED" bad.txt || { cat bad.txt; false; }' "$KEO"
+bad_frame_decode() {
+    status_and_one_line 1 "$KEO" decode bad-frame.mov -o bad/ && [ ! -e bad/frame_000001.png ] &&
+        [ -s bad/frame_000000.png ] && no_leftovers bad
+}
+check "decoding the bad frame: one line, nothing more written" bad_frame_decode
 check "other codec: status 2, one line" status_and_one_line 2 "$KEO" info other-codec.mov
 check "not a movie: status 2, one line" status_and_one_line 2 "$KEO" info not-a-movie.mov
 check "missing file: status 2, one line" status_and_one_line 2 "$KEO" info no-such.mov

@@ -245,8 +245,16 @@ int fixtures(const std::string& dir) {
         return failed("the baseline movie has no stsd");
     *stsd = keotest::stsdAtom({keotest::videoEntry("avc1")});
     const std::string text = "this is not a movie\n";
+    // Frame 1 of the baseline movie starts at byte 476; a format version of
+    // 2 (byte 4 of its header) makes the decoder refuse that frame only.
+    keotest::Bytes badFrame = good.bytes();
+    if (badFrame.size() < 481 || badFrame[476] != 28)
+        return failed("the baseline movie's layout has changed; update the bad-frame fixture");
+    badFrame[476 + 4] = 2;
     if (!writeFile(dir + "/baseline.mov", good.bytes()) ||
         !writeFile(dir + "/other-codec.mov", other.bytes()) ||
+        !writeFile(dir + "/silent.mov", keotest::baselineMovie(false).bytes()) ||
+        !writeFile(dir + "/bad-frame.mov", badFrame) ||
         !writeFile(dir + "/not-a-movie.mov", Bytes(text.begin(), text.end())))
         return failed("cannot write into " + dir);
     // The baseline movie's big-endian samples, as keo audio --pcm should give them.

@@ -4,6 +4,11 @@ set -u
 KEO=$1
 CHECK=$2
 WORK=$3
+# The folder is wiped, so only accept the per-test folders CMake hands out.
+case "$WORK" in
+*/work/keo_cli_*) ;;
+*) echo "lib.sh: refusing to use $WORK as a work folder" >&2; exit 1 ;;
+esac
 rm -rf "$WORK"
 mkdir -p "$WORK"
 cd "$WORK" || exit 1
