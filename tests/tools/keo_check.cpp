@@ -8,7 +8,7 @@
 //
 //   keo_check fixtures DIR
 //   keo_check make-wav PATH CHANNELS RATE BITS FRAMES [float]
-//   keo_check same-wav A.wav B.wav [FRAMES [TOLERANCE]]
+//   keo_check same-wav A.wav B.wav [FRAMES]
 //   keo_check payload MOVIE RAW FIRST COUNT [argb|rgba]
 //   keo_check png PNG RAW_RGBA
 //   keo_check numbers RAW_RGBA WIDTH HEIGHT FIRST COUNT
@@ -124,8 +124,7 @@ bool loadWav(const std::string& path, Wav* w, std::string* why) {
 
 // Samples are compared as libsndfile's left-justified 32-bit values, so a
 // 16-bit source and its 24-bit export (--audio-bits 24) compare equal.
-// `tolerance` allows for libsndfile's own float-to-int scaling.
-int sameWav(const std::string& a, const std::string& b, int64_t frames, int64_t tolerance) {
+int sameWav(const std::string& a, const std::string& b, int64_t frames) {
     Wav x, y;
     std::string why;
     if (!loadWav(a, &x, &why) || !loadWav(b, &y, &why))
@@ -144,7 +143,7 @@ int sameWav(const std::string& a, const std::string& b, int64_t frames, int64_t 
             size_t k = static_cast<size_t>(i) * ch + c;
             // Past the end of the source, the movie holds silence.
             int64_t expect = i < x.info.frames ? x.samples[k] : 0;
-            if (std::llabs(y.samples[k] - expect) > tolerance)
+            if (y.samples[k] != expect)
                 return failed("sample frame " + std::to_string(i) + " channel " +
                               std::to_string(c) + ": " + std::to_string(y.samples[k]) +
                               ", expected " + std::to_string(expect));
@@ -284,9 +283,8 @@ int main(int argc, char** argv) {
         return makeWav(a[1], std::atoi(a[2].c_str()), std::atoi(a[3].c_str()),
                        std::atoi(a[4].c_str()), std::atoll(a[5].c_str()),
                        a.size() == 7 && a[6] == "float");
-    if (a.size() >= 3 && a.size() <= 5 && a[0] == "same-wav")
-        return sameWav(a[1], a[2], a.size() >= 4 ? std::atoll(a[3].c_str()) : -1,
-                       a.size() == 5 ? std::atoll(a[4].c_str()) : 0);
+    if ((a.size() == 3 || a.size() == 4) && a[0] == "same-wav")
+        return sameWav(a[1], a[2], a.size() == 4 ? std::atoll(a[3].c_str()) : -1);
     if ((a.size() == 5 || a.size() == 6) && a[0] == "payload")
         return payload(a[1], a[2], std::atoi(a[3].c_str()), std::atoi(a[4].c_str()),
                        a.size() == 6 && a[5] == "rgba");
