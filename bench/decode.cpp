@@ -8,9 +8,11 @@
 // Each frame is decoded both ways the importer can: DecodeFramePayload, which
 // allocates the picture, and DecodeFramePayloadInto, straight into a reused
 // bottom-up frame with a padded row pitch as a host hands out. liblzf's own
-// share is measured alone on the DXT1 block data. After the usual table a
-// summary gives the best ms per frame of the repetitions and the ratio to
-// the memcpy; on a busy machine compare ratios, not milliseconds.
+// share is measured alone on the DXT1 block data. When bench/make_photo.sh
+// has left a photograph in build/, it is also encoded with the codec's own
+// encoders and those frames are decoded too. After the usual table a summary
+// gives the best ms per frame of the repetitions and the ratio to the
+// memcpy; on a busy machine compare ratios, not milliseconds.
 #include <benchmark/benchmark.h>
 #include <lzf.h>
 
@@ -23,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/DXT1DXT5Encode.h"
+#include "codec/DXT24Encode.h"
 #include "codec/FramePayload.h"
 
 namespace {
@@ -190,6 +194,36 @@ std::vector<unsigned char> makeSample(Layout layout, const std::vector<unsigned 
     return sample;
 }
 
+// The raw RGB photograph of bench/make_photo.sh as ARGB32, if it is there.
+bool loadPhoto(std::vector<unsigned char>* picture) {
+    const char* path = std::getenv("KEO_BENCH_PHOTO");
+    FILE* file = std::fopen(path ? path : "build/photo-1920x1080.rgb", "rb");
+    if (!file)
+        return false;
+    std::vector<unsigned char> rgb(kPictureBytes / 4 * 3);
+    const bool complete = std::fread(rgb.data(), 1, rgb.size(), file) == rgb.size();
+    std::fclose(file);
+    if (!complete)
+        return false;
+    picture->resize(kPictureBytes);
+    for (size_t i = 0, j = 0; i < kPictureBytes; i += 4, j += 3) {
+        (*picture)[i] = 255;
+        std::memcpy(&(*picture)[i + 1], &rgb[j], 3);
+    }
+    return true;
+}
+
+// Block data of the photograph from the encoder an export would use.
+std::vector<unsigned char> encodePhoto(Layout layout, const std::vector<unsigned char>& photo) {
+    static const int kBlockSize[kLayoutCount] = {8, 16, 10, 18};
+    std::vector<unsigned char> blocks(size_t(kWidth / 4) * (kHeight / 4) * kBlockSize[layout]);
+    if (layout == kDXT24)
+        _stbCompressARGB32_to24(blocks.data(), photo.data(), kWidth, kHeight, 0, false);
+    else
+        stbCompressARGB32(blocks.data(), photo.data(), kWidth, kHeight, 0, layout == kDXT5);
+    return blocks;
+}
+
 void BM_Memcpy(benchmark::State& state) {
     std::vector<unsigned char> from(kPictureBytes, 0x5A), to(kPictureBytes, 0);
     for (auto _ : state) {
@@ -291,39 +325,50 @@ int main(int argc, char** argv) {
         b->Unit(benchmark::kMillisecond)->Repetitions(repetitions)->MinTime(0.1);
     };
     settle(benchmark::RegisterBenchmark("memcpy", BM_Memcpy));
-    for (int layout = 0; layout < kLayoutCount; ++layout) {
-        const auto blocks = makeBlockData(static_cast<Layout>(layout));
-        for (bool lzf : {false, true}) {
-            auto sample = makeSample(static_cast<Layout>(layout), blocks, lzf);
-            const bool packed = sample[6] != 0;
-            const std::string name = std::string("decode/") + kLayoutNames[layout] +
-                                     (packed ? "/LZF"
-                                      : lzf  ? "/LZF-fell-back-plain"
-                                             : "/plain");
-            rows.push_back({name, sample.size() - kKEOFrameHeaderSize});
-            settle(benchmark::RegisterBenchmark(name.c_str(), BM_Decode, sample));
-            const std::string into = "into/" + name.substr(7);
-            rows.push_back({into, sample.size() - kKEOFrameHeaderSize});
-            settle(benchmark::RegisterBenchmark(into.c_str(), BM_DecodeInto, sample));
-            if (layout == kDXT1 && packed) {
-                rows.push_back({"lzf_decompress/DXT1", sample.size() - kKEOFrameHeaderSize});
-                settle(benchmark::RegisterBenchmark("lzf_decompress/DXT1", BM_LZFDecompress,
-                                                    std::move(sample)));
+    // The synthetic frames, then (when bench/make_photo.sh has run) the
+    // photograph encoded by the codec's own encoders, whose block data LZF
+    // treats as it treats real footage.
+    std::vector<unsigned char> photo;
+    const bool havePhoto = loadPhoto(&photo);
+    for (int source = 0; source < (havePhoto ? 2 : 1); ++source)
+        for (int layout = 0; layout < kLayoutCount; ++layout) {
+            if (source == 1 && layout == kDXT24Alpha)
+                continue; // no encoder writes it
+            const auto blocks = source == 0 ? makeBlockData(static_cast<Layout>(layout))
+                                            : encodePhoto(static_cast<Layout>(layout), photo);
+            const std::string prefix = source == 0 ? "" : "photo/";
+            for (bool lzf : {false, true}) {
+                auto sample = makeSample(static_cast<Layout>(layout), blocks, lzf);
+                const bool packed = sample[6] != 0;
+                const std::string what = prefix + kLayoutNames[layout] +
+                                         (packed ? "/LZF"
+                                          : lzf  ? "/LZF-fell-back-plain"
+                                                 : "/plain");
+                const std::string name = "decode/" + what, into = "into/" + what;
+                rows.push_back({name, sample.size() - kKEOFrameHeaderSize});
+                settle(benchmark::RegisterBenchmark(name.c_str(), BM_Decode, sample));
+                rows.push_back({into, sample.size() - kKEOFrameHeaderSize});
+                settle(benchmark::RegisterBenchmark(into.c_str(), BM_DecodeInto, sample));
+                if (layout == kDXT1 && packed) {
+                    const std::string lzfName = "lzf_decompress/" + prefix + "DXT1";
+                    rows.push_back({lzfName, sample.size() - kKEOFrameHeaderSize});
+                    settle(benchmark::RegisterBenchmark(lzfName.c_str(), BM_LZFDecompress,
+                                                        std::move(sample)));
+                }
             }
         }
-    }
 
     SummaryReporter reporter(&rows);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
     const double memcpyMs = rows[0].msPerFrame;
-    std::printf("\n%-32s %12s %10s %10s\n", "1920x1080 frame", "input bytes", "best ms",
+    std::printf("\n%-40s %12s %10s %10s\n", "1920x1080 frame", "input bytes", "best ms",
                 "x memcpy");
     for (const Row& row : rows) {
         if (row.msPerFrame < 0)
             continue;
-        std::printf("%-32s %12zu %10.3f %10.2f\n", row.name.c_str(), row.payloadBytes,
+        std::printf("%-40s %12zu %10.3f %10.2f\n", row.name.c_str(), row.payloadBytes,
                     row.msPerFrame, memcpyMs > 0 ? row.msPerFrame / memcpyMs : 0.0);
     }
     return 0;

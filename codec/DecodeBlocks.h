@@ -16,6 +16,15 @@
 #include <cstddef>
 #include <cstdint>
 
+// The SSSE3 path is compiled on x86 with GCC or Clang, whose target
+// attributes let it sit beside code built for plain SSE2.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__) &&                             \
+    (defined(__GNUC__) || defined(__clang__))
+#define KEO_HAVE_SSSE3_PATH 1
+#else
+#define KEO_HAVE_SSSE3_PATH 0
+#endif
+
 enum KEOBlockLayout {
     kKEOLayoutDXT1,       // 8-byte blocks
     kKEOLayoutDXT5,       // 16-byte blocks, alpha half first
@@ -48,10 +57,3 @@ void KEODecodeBlocksPortable(KEOBlockLayout layout, const unsigned char* blockDa
 // Only defined where KEO_HAVE_SSSE3_PATH is 1; the caller checks the CPU.
 void KEODecodeBlocksSSSE3(KEOBlockLayout layout, const unsigned char* blockData, uint32_t width,
                           uint32_t height, unsigned char* row0, ptrdiff_t pitch);
-
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__) &&                             \
-    (defined(__GNUC__) || defined(__clang__))
-#define KEO_HAVE_SSSE3_PATH 1
-#else
-#define KEO_HAVE_SSSE3_PATH 0
-#endif
