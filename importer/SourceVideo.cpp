@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "codec/FramePayload.h"
 #include "container/LargeFp.h"
@@ -51,9 +50,8 @@ void AddRowPadding(char* src, char* dst, unsigned int rowBytes, unsigned int byt
         std::memmove(dst + row * rowBytes, src + row * packed, packed);
 }
 
-int ReadFrameToBuffer(imStdParms*, ImporterLocalRec8** record, int frame,
-                      imFrameFormat* frameFormat, void*, char* dest) {
-    ImporterLocalRec8* rec = record ? *record : nullptr;
+int ReadFrameIntoRows(ImporterLocalRec8* rec, int frame, const imFrameFormat* frameFormat,
+                      char* dest, int64_t rowBytes) {
     if (!rec || !rec->movFile || !rec->fileRef || !dest)
         return imFrameOrAudioErr;
     MovFile* movie = rec->movFile;
@@ -65,6 +63,11 @@ int ReadFrameToBuffer(imStdParms*, ImporterLocalRec8** record, int frame,
     if (width < 1 || height < 1 || width > kMaxFrameSide || height > kMaxFrameSide)
         return imFrameOrAudioErr;
     if (frameFormat && (frameFormat->inFrameWidth != width || frameFormat->inFrameHeight != height))
+        return imFrameOrAudioErr;
+    const int64_t packed = static_cast<int64_t>(width) * 4;
+    if (rowBytes == 0)
+        rowBytes = packed;
+    if (rowBytes < packed)
         return imFrameOrAudioErr;
 
     unsigned int size = static_cast<unsigned int>(movie->frameSize(frame));
@@ -80,30 +83,29 @@ int ReadFrameToBuffer(imStdParms*, ImporterLocalRec8** record, int frame,
     if (fseek_L(rec->fileRef, offset, SEEK_SET) != 0)
         return imFrameOrAudioErr;
 
-    unsigned char* sample = static_cast<unsigned char*>(std::calloc(size, 1));
+    // No zero-fill: a read that does not fill every byte is refused below.
+    unsigned char* sample = static_cast<unsigned char*>(std::malloc(size));
     if (!sample)
         return imFrameOrAudioErr;
     if (fread_L(sample, 1, size, rec->fileRef) != size) {
         std::free(sample);
         return imFrameOrAudioErr;
     }
-    unsigned char* picture = nullptr;
-    int result = DecodeFramePayload(sample, size, width, height, &picture);
+    // Straight into the destination, bottom row first at its pitch; the
+    // decoder checks the header and the LZF stream before it stores a pixel,
+    // so a bad frame leaves the destination as it was.
+    int result = DecodeFramePayloadInto(sample, size, width, height,
+                                        reinterpret_cast<unsigned char*>(dest), rowBytes, true);
     std::free(sample);
-    if (result != kKEODecodeOK || !picture) {
-        std::free(picture);
-        return imFrameOrAudioErr;
-    }
-    // The host's frames are bottom row first.
-    size_t rowSize = static_cast<size_t>(width) * 4;
-    for (int r = 0; r < height; r++)
-        std::memcpy(dest + static_cast<size_t>(height - 1 - r) * rowSize,
-                    picture + static_cast<size_t>(r) * rowSize, rowSize);
-    std::free(picture);
-    return malNoError;
+    return result == kKEODecodeOK ? malNoError : imFrameOrAudioErr;
 }
 
-int32_t ImGetSourceVideo(imStdParms* stdParms, imSourceVideoRec* request) {
+int ReadFrameToBuffer(imStdParms*, ImporterLocalRec8** record, int frame,
+                      imFrameFormat* frameFormat, void*, char* dest) {
+    return ReadFrameIntoRows(record ? *record : nullptr, frame, frameFormat, dest, 0);
+}
+
+int32_t ImGetSourceVideo(imStdParms*, imSourceVideoRec* request) {
     if (!request || !request->inFrameFormat || !request->outFrame)
         return imFrameOrAudioErr;
     ImporterLocalRec8* rec = RecordOf(request->inPrivateData);
@@ -153,17 +155,13 @@ int32_t ImGetSourceVideo(imStdParms* stdParms, imSourceVideoRec* request) {
     int32_t rowBytes = 0;
     int result = imFrameOrAudioErr;
     if (HostFrameFits(rec, frame, width, height, &pixels, &rowBytes))
-        result =
-            ReadFrameToBuffer(stdParms, &rec, static_cast<int>(index), format, nullptr, pixels);
+        result = ReadFrameIntoRows(rec, static_cast<int>(index), format, pixels, rowBytes);
     if (result != malNoError) {
         // A frame that failed is neither cached nor handed out, so a later
         // request can still succeed.
         rec->PPixSuite->Dispose(frame);
         return imFrameOrAudioErr;
     }
-    AddRowPadding(pixels, pixels, static_cast<unsigned int>(rowBytes),
-                  static_cast<unsigned int>(GetPixelFormatSize(format->inPixelFormat)),
-                  static_cast<unsigned int>(width), static_cast<unsigned int>(height));
     rec->PPixCacheSuite->AddFrameToCache(rec->importerID, 0, frame, index, nullptr, 0);
     *request->outFrame = frame;
     return malNoError;

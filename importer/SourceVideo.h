@@ -1,8 +1,17 @@
 // Delivering decoded frames into host frames.
 #pragma once
 
+#include <cstdint>
+
 #include "KEOHostAPI.h"
 #include "importer/ImporterLocalRec.h"
+
+// Reads frame `frame` and decodes it into `dest` in one pass, the bottom row
+// of the picture first, rows rowBytes apart (0: packed, width x 4); only the
+// width x 4 pixel bytes of each row are written. Returns 0, or 99 with `dest`
+// untouched. `frameFormat`, when given, must ask for the movie's own size.
+int ReadFrameIntoRows(ImporterLocalRec8* rec, int frame, const imFrameFormat* frameFormat,
+                      char* dest, int64_t rowBytes);
 
 // Reads, decodes and copies frame `frame` into `dest` upside down (packed
 // rows, the bottom row of the picture first). Returns 0, or 99 with `dest`
