@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libpng-dev libsndfile1-dev
   clang libclang-rt-14-dev clang-format
+  time
 )
 
 missing=()
