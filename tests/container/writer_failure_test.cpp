@@ -1,14 +1,17 @@
 // Failures of the writer: files that cannot be made, arguments and calls out
 // of order, a full disk (a file size limit in a child process) hit in the
-// media-data header, in a frame, in an audio block and in the movie atom,
-// chunks and durations too large for their 32-bit fields. Each is reported
-// by the call that met it, and the file then either has no movie atom (the
-// importer refuses it) or opens with exactly the chunks that succeeded.
+// media-data header, in a frame, between two frames, in an audio block and
+// in the movie atom, chunks and durations too large for their 32-bit fields.
+// Each is reported by the call that met it, and the file then either has no
+// movie atom (the importer refuses it) or opens with exactly the chunks that
+// succeeded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <string>
 
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
@@ -206,6 +209,85 @@ TEST(WriterFailure, DiskFullInAFrame) {
         std::vector<Bytes> expected = framesOf(sizes);
         expected.resize(3);
         EXPECT_EQ(readFrames(temp.path), expected);
+    }
+}
+
+TEST(WriterFailure, DiskFullBetweenFrames) {
+    // The file may grow exactly to the end of frame k: frame k fits whole and
+    // frame k + 1 fails on its first byte. Small frames sit in stdio's buffer
+    // until the chunk is flushed; large ones go straight to the file, so the
+    // error surfaces in the flush for one and in fwrite for the other.
+    enum Mode { kOneCall, kPrepareAndEnd, kPrepareWithoutEnd };
+    for (size_t frameSize : {size_t{700}, size_t{65536}}) {
+        for (int k : {0, 2}) {
+            const std::vector<size_t> sizes(static_cast<size_t>(k) + 3, frameSize);
+            const uint64_t mediaEnd = 16 + (static_cast<uint64_t>(k) + 1) * frameSize;
+            for (Mode mode : {kOneCall, kPrepareAndEnd, kPrepareWithoutEnd}) {
+                SCOPED_TRACE("frames of " + std::to_string(frameSize) + " bytes, k " +
+                             std::to_string(k) + ", mode " + std::to_string(mode));
+                TempMovie temp;
+                int code = runWithFileSizeLimit(mediaEnd, [&] {
+                    MovFile movie;
+                    if (!openVideo(movie, temp.path))
+                        return 1;
+                    std::vector<Bytes> frames = framesOf(sizes);
+                    for (size_t i = 0; i < frames.size(); i++) {
+                        Bytes& frame = frames[i];
+                        int result;
+                        if (mode == kOneCall) {
+                            result =
+                                movie.writeFrame(0, static_cast<int>(frame.size()), frame.data());
+                        } else {
+                            LargeFp* fp = movie.prepareToWriteFrame(0);
+                            if (!fp) {
+                                result = 1;
+                            } else if (fwrite_L(frame.data(), frame.size(), 1, fp) !=
+                                           frame.size() &&
+                                       mode == kPrepareWithoutEnd) {
+                                result = 1;
+                            } else {
+                                result = movie.endWriteFrame();
+                            }
+                        }
+                        if ((result == 0) != (i <= static_cast<size_t>(k)))
+                            return 10 + static_cast<int>(i);
+                    }
+                    return movie.close() != 0 ? 0 : 3;
+                });
+                EXPECT_EQ(code, 0);
+
+                // Whatever became of the movie atom, the frames that were
+                // reported written are where they were put, byte for byte.
+                Bytes f = readFile(temp.path);
+                ASSERT_GE(f.size(), mediaEnd);
+                EXPECT_EQ(be(f, 8, 8), mediaEnd);
+                std::vector<Bytes> expected = framesOf(sizes);
+                expected.resize(static_cast<size_t>(k) + 1);
+                for (size_t i = 0; i < expected.size(); i++)
+                    EXPECT_TRUE(std::equal(expected[i].begin(), expected[i].end(),
+                                           f.begin() + 16 + i * frameSize))
+                        << "frame " << i;
+                // A movie atom lies past them, and gives exactly those
+                // frames; without one the reader finds no video to give.
+                Span moov = find(f, "moov");
+                MovFile reader;
+                const bool opened = reader.openRead(temp.path.c_str()) != nullptr;
+                if (moov.found) {
+                    EXPECT_GE(moov.start, mediaEnd);
+                    ASSERT_TRUE(opened);
+                    std::vector<Bytes> frames;
+                    for (int i = 0; i < reader.nFrames(); i++) {
+                        Bytes b(static_cast<size_t>(reader.frameSize(i)));
+                        reader.readFrame(i, b.data());
+                        frames.push_back(b);
+                    }
+                    EXPECT_EQ(frames, expected);
+                } else if (opened) {
+                    EXPECT_EQ(reader.nFrames(), 0);
+                }
+                reader.close();
+            }
+        }
     }
 }
 
