@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchPhoto.h"
 #include "codec/DXT1DXT5Encode.h"
 #include "codec/DXT24Encode.h"
 #include "codec/FramePayload.h"
@@ -35,6 +36,7 @@ constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr size_t kPictureBytes = size_t(kWidth) * kHeight * 4;
 constexpr uint32_t kSeed = 20240611;
+static_assert(kWidth == keo::bench::kPhotoWidth && kHeight == keo::bench::kPhotoHeight);
 
 enum Layout { kDXT1, kDXT5, kDXT24, kDXT24Alpha, kLayoutCount };
 const char* const kLayoutNames[kLayoutCount] = {"DXT1", "DXT5", "DXT24", "DXT24+alpha"};
@@ -194,25 +196,6 @@ std::vector<unsigned char> makeSample(Layout layout, const std::vector<unsigned 
     return sample;
 }
 
-// The raw RGB photograph of bench/make_photo.sh as ARGB32, if it is there.
-bool loadPhoto(std::vector<unsigned char>* picture) {
-    const char* path = std::getenv("KEO_BENCH_PHOTO");
-    FILE* file = std::fopen(path ? path : "build/photo-1920x1080.rgb", "rb");
-    if (!file)
-        return false;
-    std::vector<unsigned char> rgb(kPictureBytes / 4 * 3);
-    const bool complete = std::fread(rgb.data(), 1, rgb.size(), file) == rgb.size();
-    std::fclose(file);
-    if (!complete)
-        return false;
-    picture->resize(kPictureBytes);
-    for (size_t i = 0, j = 0; i < kPictureBytes; i += 4, j += 3) {
-        (*picture)[i] = 255;
-        std::memcpy(&(*picture)[i + 1], &rgb[j], 3);
-    }
-    return true;
-}
-
 // Block data of the photograph from the encoder an export would use.
 std::vector<unsigned char> encodePhoto(Layout layout, const std::vector<unsigned char>& photo) {
     static const int kBlockSize[kLayoutCount] = {8, 16, 10, 18};
@@ -329,7 +312,7 @@ int main(int argc, char** argv) {
     // photograph encoded by the codec's own encoders, whose block data LZF
     // treats as it treats real footage.
     std::vector<unsigned char> photo;
-    const bool havePhoto = loadPhoto(&photo);
+    const bool havePhoto = keo::bench::loadPhoto(&photo);
     for (int source = 0; source < (havePhoto ? 2 : 1); ++source)
         for (int layout = 0; layout < kLayoutCount; ++layout) {
             if (source == 1 && layout == kDXT24Alpha)

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchPhoto.h"
 #include "codec/DXT1DXT5Encode.h"
 #include "codec/EncoderThreads.h"
 #include "codec/FrameEncoder.h"
@@ -29,30 +30,19 @@ constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * 4;
 constexpr uint32_t kSeed = 20240611;
+static_assert(kWidth == keo::bench::kPhotoWidth && kHeight == keo::bench::kPhotoHeight);
 
 struct Picture {
     std::string name;
     std::vector<unsigned char> opaque, translucent;
 };
 
-// The raw 1920x1080 RGB file of make_photo.sh, turned into ARGB32.
+// The photograph of make_photo.sh; it has no alpha of its own, so the
+// translucent version borrows the synthetic picture's.
 bool loadPhoto(Picture* picture) {
-    const char* path = std::getenv("KEO_BENCH_PHOTO");
-    FILE* file = std::fopen(path ? path : "build/photo-1920x1080.rgb", "rb");
-    if (!file)
-        return false;
-    std::vector<unsigned char> rgb(kFrameBytes / 4 * 3);
-    const bool complete = std::fread(rgb.data(), 1, rgb.size(), file) == rgb.size();
-    std::fclose(file);
-    if (!complete)
+    if (!keo::bench::loadPhoto(&picture->opaque))
         return false;
     picture->name = "photo";
-    picture->opaque.resize(kFrameBytes);
-    for (size_t i = 0, j = 0; i < kFrameBytes; i += 4, j += 3) {
-        picture->opaque[i] = 255;
-        std::memcpy(&picture->opaque[i + 1], &rgb[j], 3);
-    }
-    // The photograph has no alpha of its own; borrow the synthetic one's.
     picture->translucent = picture->opaque;
     const auto synthetic = encode_test::naturalPicture(kWidth, kHeight, kSeed, true);
     for (size_t i = 0; i < kFrameBytes; i += 4)
