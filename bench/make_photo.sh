@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Prepares build/photo-1920x1080.rgb, the photograph that bench_encode uses
-# beside its synthetic picture when the file is there (run `make bench` from
-# the repository root, or point KEO_BENCH_PHOTO at the file).
+# Prepares build/photo-1920x1080.rgb, the photograph that bench_encode,
+# bench_decode and bench_frame_request use beside their synthetic pictures
+# when the file is there (BenchPhoto.h; KEO_BENCH_PHOTO points elsewhere).
+# `make bench` runs it first and goes on without the photograph if it fails.
 #
 # One 2560x1600 JPEG photograph (ColorfulCups, rows of plastic cups: smooth
 # shading, hard edges, fine grain) is taken from Debian's
