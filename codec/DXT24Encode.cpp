@@ -2,31 +2,20 @@
 // end-point line, and least-squares refinement of the end points.
 #include "codec/DXT24Encode.h"
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "base/ByteOrder.h"
 #include "codec/DXT24Decode.h"
 #include "codec/DXT24EncodePaths.h"
+#include "codec/DXT24EncodeSteps.h"
 #include "codec/FramePayload.h"
 #include "codec/StbDxt.h"
 
+using keo::dxt24::channel;
+using keo::dxt24::pack24;
+
 namespace {
-
-uint32_t pack24(int r, int g, int b) {
-    return (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) |
-           static_cast<uint32_t>(b);
-}
-
-int channel(uint32_t colour, int ch) {
-    return static_cast<int>((colour >> (16 - 8 * ch)) & 0xFF);
-}
-
-int clamp255(int v) {
-    return v < 0 ? 0 : (v > 255 ? 255 : v);
-}
 
 // End points of the block's principal axis: the two pixels whose projections
 // onto the axis are smallest and largest.
@@ -60,46 +49,9 @@ void stb__OptimizeColorsBlock24(const unsigned char* block, uint32_t* pmax, uint
         cov[5] += b * b;
     }
 
-    // The covariance stays in single precision so that the axis, and with it
-    // every encoded byte, is the same on every machine that rounds IEEE floats.
-    float covf[6];
-    for (int i = 0; i < 6; ++i)
-        covf[i] = static_cast<float>(cov[i]) / 255.0f;
-
-    // Power iteration from the bounding-box diagonal converges on the
-    // dominant eigenvector well enough in four steps for 16 pixels.
-    float vr = static_cast<float>(maxv[0] - minv[0]);
-    float vg = static_cast<float>(maxv[1] - minv[1]);
-    float vb = static_cast<float>(maxv[2] - minv[2]);
-    for (int iter = 0; iter < 4; ++iter) {
-        const float r = vr * covf[0] + vg * covf[1] + vb * covf[2];
-        const float g = vr * covf[1] + vg * covf[3] + vb * covf[4];
-        const float b = vr * covf[2] + vg * covf[4] + vb * covf[5];
-        vr = r;
-        vg = g;
-        vb = b;
-    }
-
-    double magnitude = std::fabs(vr);
-    if (std::fabs(vg) > magnitude)
-        magnitude = std::fabs(vg);
-    if (std::fabs(vb) > magnitude)
-        magnitude = std::fabs(vb);
-
-    int axisR, axisG, axisB;
-    if (magnitude < 4.0) {
-        // Too little spread to trust the direction: use luminance (YCbCr
-        // luma weights times 1000) so that the extremes are darkest and
-        // brightest.
-        axisR = 299;
-        axisG = 587;
-        axisB = 114;
-    } else {
-        const double scale = 512.0 / magnitude;
-        axisR = static_cast<int>(vr * scale);
-        axisG = static_cast<int>(vg * scale);
-        axisB = static_cast<int>(vb * scale);
-    }
+    int axis[3];
+    keo::dxt24::principalAxis(cov, minv, maxv, axis);
+    const int axisR = axis[0], axisG = axis[1], axisB = axis[2];
 
     const unsigned char* minp = block;
     const unsigned char* maxp = block;
@@ -211,19 +163,7 @@ bool stb__RefineBlock24(const unsigned char* block, uint32_t* pmax, uint32_t* pm
         const int xx = akku >> 16;
         const int yy = (akku >> 8) & 0xFF;
         const int xy = akku & 0xFF;
-        // Not all indices are equal, so the weight vectors are independent
-        // and the determinant is positive.
-        const float f = 3.0f / static_cast<float>(xx * yy - xy * xy);
-
-        int hi[3], lo[3];
-        for (int ch = 0; ch < 3; ++ch) {
-            const float vmax = static_cast<float>(at1[ch] * yy - at2[ch] * xy) * f + 0.5f;
-            const float vmin = static_cast<float>(at2[ch] * xx - at1[ch] * xy) * f + 0.5f;
-            hi[ch] = clamp255(static_cast<int>(vmax));
-            lo[ch] = clamp255(static_cast<int>(vmin));
-        }
-        newMax = pack24(hi[0], hi[1], hi[2]);
-        newMin = pack24(lo[0], lo[1], lo[2]);
+        keo::dxt24::solveEndPoints(at1, at2, xx, yy, xy, &newMax, &newMin);
     }
 
     *pmax = newMax;
@@ -283,17 +223,7 @@ void stb_compress_dxt_block_24(unsigned char* dest, const unsigned char* block, 
         }
     }
 
-    // Swapping the ends swaps indices 0<->1 and 2<->3, which is the low bit
-    // of every index.
-    if (cmax < cmin) {
-        const uint32_t t = cmax;
-        cmax = cmin;
-        cmin = t;
-        mask ^= 0x55555555u;
-    }
-    keo::storeBE24(dest + 0, cmax);
-    keo::storeBE24(dest + 3, cmin);
-    keo::storeLE32(dest + 6, mask);
+    keo::dxt24::storeBlock(dest, cmax, cmin, mask);
 }
 
 namespace {

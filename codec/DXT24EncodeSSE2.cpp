@@ -3,21 +3,24 @@
 // The arithmetic is that of DXT24Encode.cpp step for step: integer sums,
 // products and comparisons are exact in any order, so they run 4 or 8 pixels
 // at a time; the float steps (covariance scaling, power iteration, the
-// least-squares solve) are the same scalar expressions in the same order, so
-// they round the same way. The pixels are kept as 16-bit lanes per channel,
-// and as (R, G) and (B, 0) pairs, with which one pmaddwd pair gives four
-// dot products R*x + G*y + B*z in 32 bits.
+// least-squares solve) are the very functions the portable path calls
+// (DXT24EncodeSteps.h), so they round the same way. The pixels are kept as 16-bit lanes per
+// channel, and as (R, G) and (B, 0) pairs, with which one pmaddwd pair gives four dot products R*x
+// + G*y + B*z in 32 bits.
 #include "codec/DXT24EncodePaths.h"
 
 #if KEO_HAVE_SSE2_ENCODE
 
 #include <emmintrin.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include "base/ByteOrder.h"
+#include "codec/DXT24EncodeSteps.h"
+
+using keo::dxt24::channel;
+using keo::dxt24::pack24;
 
 namespace {
 
@@ -27,19 +30,6 @@ struct Pixels {
     int sum[3];
     const unsigned char* const* rows;
 };
-
-uint32_t pack24(int r, int g, int b) {
-    return (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) |
-           static_cast<uint32_t>(b);
-}
-
-int channel(uint32_t colour, int ch) {
-    return static_cast<int>((colour >> (16 - 8 * ch)) & 0xFF);
-}
-
-int clamp255(int v) {
-    return v < 0 ? 0 : (v > 255 ? 255 : v);
-}
 
 // The 24-bit colour of pixel k (bytes A, R, G, B in its row).
 uint32_t colourOf(const Pixels& p, int k) {
@@ -137,40 +127,11 @@ void optimizeColours(const Pixels& p, uint32_t* pmax, uint32_t* pmin) {
                         dot16(centred[0], centred[2]), dot16(centred[1], centred[1]),
                         dot16(centred[1], centred[2]), dot16(centred[2], centred[2])};
 
-    float covf[6];
-    for (int i = 0; i < 6; ++i)
-        covf[i] = static_cast<float>(cov[i]) / 255.0f;
-    float vr = static_cast<float>(maxv[0] - minv[0]);
-    float vg = static_cast<float>(maxv[1] - minv[1]);
-    float vb = static_cast<float>(maxv[2] - minv[2]);
-    for (int iter = 0; iter < 4; ++iter) {
-        const float r = vr * covf[0] + vg * covf[1] + vb * covf[2];
-        const float g = vr * covf[1] + vg * covf[3] + vb * covf[4];
-        const float b = vr * covf[2] + vg * covf[4] + vb * covf[5];
-        vr = r;
-        vg = g;
-        vb = b;
-    }
-    double magnitude = std::fabs(vr);
-    if (std::fabs(vg) > magnitude)
-        magnitude = std::fabs(vg);
-    if (std::fabs(vb) > magnitude)
-        magnitude = std::fabs(vb);
-
-    int axisR, axisG, axisB;
-    if (magnitude < 4.0) {
-        axisR = 299;
-        axisG = 587;
-        axisB = 114;
-    } else {
-        const double scale = 512.0 / magnitude;
-        axisR = static_cast<int>(vr * scale);
-        axisG = static_cast<int>(vg * scale);
-        axisB = static_cast<int>(vb * scale);
-    }
+    int axis[3];
+    keo::dxt24::principalAxis(cov, minv, maxv, axis);
 
     __m128i d[4];
-    projections(p, axisR, axisG, axisB, d);
+    projections(p, axis[0], axis[1], axis[2], d);
     int lowest, highest;
     extremes(d, &lowest, &highest);
     *pmax = colourOf(p, highest);
@@ -256,16 +217,7 @@ bool refineColours(const Pixels& p, uint32_t* pmax, uint32_t* pmin, uint32_t mas
         for (int ch = 0; ch < 3; ++ch)
             at2[ch] = 3 * p.sum[ch] - at1[ch];
 
-        const float f = 3.0f / static_cast<float>(xx * yy - xy * xy);
-        int hi[3], lo[3];
-        for (int ch = 0; ch < 3; ++ch) {
-            const float vmax = static_cast<float>(at1[ch] * yy - at2[ch] * xy) * f + 0.5f;
-            const float vmin = static_cast<float>(at2[ch] * xx - at1[ch] * xy) * f + 0.5f;
-            hi[ch] = clamp255(static_cast<int>(vmax));
-            lo[ch] = clamp255(static_cast<int>(vmin));
-        }
-        newMax = pack24(hi[0], hi[1], hi[2]);
-        newMin = pack24(lo[0], lo[1], lo[2]);
+        keo::dxt24::solveEndPoints(at1, at2, xx, yy, xy, &newMax, &newMin);
     }
 
     *pmax = newMax;
@@ -334,15 +286,7 @@ void KEOEncodeDXT24BlockSSE2(unsigned char* dest, const unsigned char* const row
                 break;
         }
     }
-    if (cmax < cmin) {
-        const uint32_t t = cmax;
-        cmax = cmin;
-        cmin = t;
-        mask ^= 0x55555555u;
-    }
-    keo::storeBE24(dest + 0, cmax);
-    keo::storeBE24(dest + 3, cmin);
-    keo::storeLE32(dest + 6, mask);
+    keo::dxt24::storeBlock(dest, cmax, cmin, mask);
 }
 
 #endif // KEO_HAVE_SSE2_ENCODE
