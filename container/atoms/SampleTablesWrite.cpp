@@ -46,9 +46,15 @@ template <typename T> bool makeRoom(T*& table, int64_t& allocated, int64_t neede
            resize(table, allocated, capacity);
 }
 
-// The room a table of a newly set-up track starts with.
-template <typename T> bool initialRoom(T*& table, int64_t& allocated) {
-    return (allocated > 0 && table) || resize(table, allocated, kInitialRoom);
+// A chunk table of a newly set-up track: empty, with kInitialRoom entries
+// of room. A table that already has room is left as it is.
+template <typename T> bool startTable(T*& table, int64_t& allocated, int64_t& total) {
+    if (allocated > 0 && table)
+        return true;
+    if (!resize(table, allocated, kInitialRoom))
+        return false;
+    total = 0;
+    return true;
 }
 
 void writeVersionAndFlags(int32_t version, int64_t flags, MovFile& movie) {
@@ -116,21 +122,15 @@ void QuicktimeSTSS::write(QuicktimeFile* file, MovFile& movie) {
 }
 
 int QuicktimeSTSC::initVideo(QuicktimeFile*) {
-    if (entriesAllocated <= 0 || !table) {
-        if (!initialRoom(table, entriesAllocated))
-            return 1;
-        totalEntries = 0;
-    }
+    if (!startTable(table, entriesAllocated, totalEntries))
+        return 1;
     table[0] = QuicktimeSTSCTable{1, 1, 1};
     return 0;
 }
 
 int QuicktimeSTSC::initAudio(QuicktimeFile*) {
-    if (entriesAllocated <= 0 || !table) {
-        if (!initialRoom(table, entriesAllocated))
-            return 1;
-        totalEntries = 0;
-    }
+    if (!startTable(table, entriesAllocated, totalEntries))
+        return 1;
     table[0] = QuicktimeSTSCTable{1, 0, 1};
     return 0;
 }
@@ -171,12 +171,7 @@ void QuicktimeSTSC::write(QuicktimeFile* file, MovFile& movie) {
 
 int QuicktimeSTSZ::initVideo(QuicktimeFile*) {
     sampleSize = 0;
-    if (entriesAllocated <= 0 || !table) {
-        if (!initialRoom(table, entriesAllocated))
-            return 1;
-        totalEntries = 0;
-    }
-    return 0;
+    return startTable(table, entriesAllocated, totalEntries) ? 0 : 1;
 }
 
 void QuicktimeSTSZ::initAudio(QuicktimeFile*) {
@@ -216,12 +211,7 @@ void QuicktimeSTSZ::write(QuicktimeFile* file, MovFile& movie) {
 }
 
 int QuicktimeSTCO::initCommon(QuicktimeFile*) {
-    if (entriesAllocated > 0 && table)
-        return 0;
-    if (!resize(table, entriesAllocated, 2048))
-        return 1;
-    totalEntries = 0;
-    return 0;
+    return startTable(table, entriesAllocated, totalEntries) ? 0 : 1;
 }
 
 int QuicktimeSTCO::update(int64_t chunk, int64_t offset) {
@@ -249,8 +239,7 @@ int QuicktimeSTBL::initVideo(QuicktimeFile* file, int width, int height, float f
     int64_t timeScale = QuicktimeMVHD::getTimescale(fps);
     if (stsd.initVideo(file, width, height, fps, compressor) != 0 ||
         stts.initVideo(file, timeScale, fps) != 0 || stsc.initVideo(file) != 0 ||
-        stsz.initVideo(file) != 0 || !initialRoom(stco.table, stco.entriesAllocated) ||
-        stco.initCommon(file) != 0)
+        stsz.initVideo(file) != 0 || stco.initCommon(file) != 0)
         return 1;
     return 0;
 }
@@ -259,8 +248,7 @@ int QuicktimeSTBL::initAudio(QuicktimeFile* file, int channels, int sampleRate, 
                              char* compressor) {
     stsz.initAudio(file);
     if (stsd.initAudio(file, channels, sampleRate, bits, compressor) != 0 ||
-        stts.initAudio(file) != 0 || stsc.initAudio(file) != 0 ||
-        !initialRoom(stco.table, stco.entriesAllocated) || stco.initCommon(file) != 0)
+        stts.initAudio(file) != 0 || stsc.initAudio(file) != 0 || stco.initCommon(file) != 0)
         return 1;
     return 0;
 }
