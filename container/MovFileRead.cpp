@@ -30,6 +30,28 @@ void releaseMaps(QuicktimeFile* f) {
     f->totalVideoTracks = 0;
 }
 
+// One movie at a time: a new open replaces the one before. The movie's
+// fresh, zero-filled file record, or null.
+QuicktimeFile* startFile(MovFile& movie, int rd, int wr) {
+    if (movie.file)
+        movie.close();
+    movie.ok = true;
+    movie.refused = false;
+    movie.file = new (std::nothrow) QuicktimeFile();
+    if (movie.file) {
+        movie.file->moov.init();
+        movie.file->rd = rd;
+        movie.file->wr = wr;
+    }
+    return movie.file;
+}
+
+// Reads the movie tree of the file just opened; false when it is refused.
+bool readMovie(MovFile& movie) {
+    movie.readInfo(movie.file);
+    return !movie.stopped();
+}
+
 } // namespace
 
 void QuicktimeAudioMap::init(QuicktimeTrak* t) {
@@ -50,23 +72,11 @@ LargeFp* MovFile::openRead(char const* path) {
 }
 
 LargeFp* MovFile::openReadMemory(const void* data, size_t size) {
-    if (file)
-        close();
-    ok = true;
-    refused = false;
-    file = new (std::nothrow) QuicktimeFile();
-    if (!file)
+    if (!startFile(*this, 1, 0))
         return nullptr;
-    file->moov.init();
-    file->rd = 1;
     file->fp = fmemopen_L(data, size);
     file->fileSize = static_cast<int64_t>(size);
-    if (!file->fp->stream) {
-        close();
-        return nullptr;
-    }
-    readInfo(file);
-    if (stopped()) {
+    if (!file->fp->stream || !readMovie(*this)) {
         close();
         return nullptr;
     }
@@ -74,27 +84,11 @@ LargeFp* MovFile::openReadMemory(const void* data, size_t size) {
 }
 
 QuicktimeFile* MovFile::open(const char* path, int rd, int wr, const char*) {
-    // One movie at a time: a second open replaces the first.
-    if (file)
-        close();
-    ok = true;
-    refused = false;
-    file = new (std::nothrow) QuicktimeFile();
-    if (!file)
+    if (!startFile(*this, rd, wr))
         return nullptr;
-    file->moov.init();
-    file->rd = rd;
-    file->wr = wr;
-    if (fileOpen(file, path, rd, wr) != 0) {
+    if (fileOpen(file, path, rd, wr) != 0 || (rd && !readMovie(*this))) {
         close();
         return nullptr;
-    }
-    if (rd) {
-        readInfo(file);
-        if (stopped()) {
-            close();
-            return nullptr;
-        }
     }
     if (wr)
         file->mdat.writeHeader64(file, "mdat", *this);
