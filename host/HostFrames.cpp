@@ -27,6 +27,22 @@ PPix* lookUpOrReport(StandInHost* host, PPixHand h, const char* op) {
     return frame;
 }
 
+// The shape of every PPix Suite query: look the frame up under the lock,
+// then let `answer` fill in the caller's outputs (`haveOutputs` says they
+// are all there).
+template <typename Answer>
+prSuiteError queryFrame(StandInHost* host, PPixHand h, const char* op, bool haveOutputs,
+                        Answer answer) {
+    if (!host)
+        return suiteError_Fail;
+    Lock lock(host->mutex);
+    PPix* frame = lookUpOrReport(host, h, op);
+    if (!frame || !haveOutputs)
+        return suiteError_InvalidParms;
+    answer(*frame);
+    return suiteError_NoError;
+}
+
 } // namespace
 
 int32_t bytesPerPixel(PrPixelFormat format) {
@@ -133,51 +149,30 @@ prSuiteError ppixGetPixels(StandInHost* host, PPixHand h, PrPPixBufferAccess acc
 }
 
 prSuiteError ppixGetBounds(StandInHost* host, PPixHand h, prRect* out) {
-    if (!host)
-        return suiteError_Fail;
-    Lock lock(host->mutex);
-    PPix* frame = lookUpOrReport(host, h, "GetBounds");
-    if (!frame || !out)
-        return suiteError_InvalidParms;
-    out->top = 0;
-    out->left = 0;
-    out->bottom = static_cast<int16_t>(frame->height);
-    out->right = static_cast<int16_t>(frame->width);
-    return suiteError_NoError;
+    return queryFrame(host, h, "GetBounds", out != nullptr, [&](const PPix& frame) {
+        out->top = 0;
+        out->left = 0;
+        out->bottom = static_cast<int16_t>(frame.height);
+        out->right = static_cast<int16_t>(frame.width);
+    });
 }
 
 prSuiteError ppixGetRowBytes(StandInHost* host, PPixHand h, int32_t* out) {
-    if (!host)
-        return suiteError_Fail;
-    Lock lock(host->mutex);
-    PPix* frame = lookUpOrReport(host, h, "GetRowBytes");
-    if (!frame || !out)
-        return suiteError_InvalidParms;
-    *out = frame->rowBytes;
-    return suiteError_NoError;
+    return queryFrame(host, h, "GetRowBytes", out != nullptr,
+                      [&](const PPix& frame) { *out = frame.rowBytes; });
 }
 
 prSuiteError ppixGetPixelAspectRatio(StandInHost* host, PPixHand h, uint32_t* num, uint32_t* den) {
-    if (!host)
-        return suiteError_Fail;
-    Lock lock(host->mutex);
-    PPix* frame = lookUpOrReport(host, h, "GetPixelAspectRatio");
-    if (!frame || !num || !den)
-        return suiteError_InvalidParms;
-    *num = 1;
-    *den = 1;
-    return suiteError_NoError;
+    return queryFrame(host, h, "GetPixelAspectRatio", num != nullptr && den != nullptr,
+                      [&](const PPix&) {
+                          *num = 1;
+                          *den = 1;
+                      });
 }
 
 prSuiteError ppixGetPixelFormat(StandInHost* host, PPixHand h, PrPixelFormat* out) {
-    if (!host)
-        return suiteError_Fail;
-    Lock lock(host->mutex);
-    PPix* frame = lookUpOrReport(host, h, "GetPixelFormat");
-    if (!frame || !out)
-        return suiteError_InvalidParms;
-    *out = frame->pixelFormat;
-    return suiteError_NoError;
+    return queryFrame(host, h, "GetPixelFormat", out != nullptr,
+                      [&](const PPix& frame) { *out = frame.pixelFormat; });
 }
 
 void clearFrameCache(StandInHost* host) {
