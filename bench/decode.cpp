@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "BenchPhoto.h"
+#include "BestTimes.h"
 #include "codec/DXT1DXT5Encode.h"
 #include "codec/DXT24Encode.h"
 #include "codec/FramePayload.h"
@@ -267,31 +268,6 @@ void BM_LZFDecompress(benchmark::State& state, std::vector<unsigned char> sample
 struct Row {
     std::string name;
     size_t payloadBytes;
-    double msPerFrame = -1;
-};
-
-// The console table as usual, and each run's time per frame kept for the
-// summary.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    explicit SummaryReporter(std::vector<Row>* rows) : rows_(rows) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
-                continue;
-            for (Row& row : *rows_)
-                if (run.run_name.function_name == row.name) {
-                    // The best repetition: the others lost time to other work.
-                    const double ms = 1000.0 * run.real_accumulated_time / run.iterations;
-                    if (row.msPerFrame < 0 || ms < row.msPerFrame)
-                        row.msPerFrame = ms;
-                }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-private:
-    std::vector<Row>* rows_;
 };
 
 } // namespace
@@ -341,18 +317,19 @@ int main(int argc, char** argv) {
             }
         }
 
-    SummaryReporter reporter(&rows);
+    keo::bench::BestTimeReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    const double memcpyMs = rows[0].msPerFrame;
+    const double memcpyMs = reporter.best(rows[0].name).wallMs;
     std::printf("\n%-40s %12s %10s %10s\n", "1920x1080 frame", "input bytes", "best ms",
                 "x memcpy");
     for (const Row& row : rows) {
-        if (row.msPerFrame < 0)
+        const double ms = reporter.best(row.name).wallMs;
+        if (ms < 0)
             continue;
-        std::printf("%-40s %12zu %10.3f %10.2f\n", row.name.c_str(), row.payloadBytes,
-                    row.msPerFrame, memcpyMs > 0 ? row.msPerFrame / memcpyMs : 0.0);
+        std::printf("%-40s %12zu %10.3f %10.2f\n", row.name.c_str(), row.payloadBytes, ms,
+                    memcpyMs > 0 ? ms / memcpyMs : 0.0);
     }
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "BenchPhoto.h"
+#include "BestTimes.h"
 #include "codec/DXT1DXT5Encode.h"
 #include "codec/EncoderThreads.h"
 #include "codec/FrameEncoder.h"
@@ -133,24 +134,6 @@ void BM_Job(benchmark::State& state, size_t index) {
     }
 }
 
-// The console table as usual, and the best real time per frame of each job.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
-                continue;
-            for (Job& job : g_jobs)
-                if (run.run_name.function_name == job.name) {
-                    const double ms = 1000.0 * run.real_accumulated_time / run.iterations;
-                    if (job.bestMs < 0 || ms < job.bestMs)
-                        job.bestMs = ms;
-                }
-        }
-    }
-};
-
 const Job* find(int picture, Work work, int threads) {
     for (const Job& job : g_jobs)
         if (job.picture == picture && job.work == work && job.threads == threads)
@@ -190,9 +173,11 @@ int main(int argc, char** argv) {
             ->Repetitions(3)
             ->MinTime(0.3);
 
-    SummaryReporter reporter;
+    keo::bench::BestTimeReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    for (Job& job : g_jobs)
+        job.bestMs = reporter.best(job.name).wallMs;
 
     for (size_t p = 0; p < pictures().size(); ++p) {
         const Job* copy = find(static_cast<int>(p), kMemcpy, 1);

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "BenchPhoto.h"
+#include "BestTimes.h"
 #include "StandInHost.h"
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
@@ -213,45 +214,6 @@ void BM_DecodeInto(benchmark::State& state, const OpenMovie* movie) {
     }
 }
 
-struct Row {
-    std::string name;
-    double ms = -1;     // CPU time
-    double wallMs = -1; // wall time
-};
-
-// The console table as usual, and each benchmark's best repetition kept for
-// the summary: the other repetitions lost time to other work.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    explicit SummaryReporter(std::vector<Row>* rows) : rows_(rows) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
-                continue;
-            for (Row& row : *rows_)
-                if (run.run_name.function_name == row.name) {
-                    const double ms = 1000.0 * run.cpu_accumulated_time / run.iterations;
-                    const double wall = 1000.0 * run.real_accumulated_time / run.iterations;
-                    if (row.ms < 0 || ms < row.ms)
-                        row.ms = ms;
-                    if (row.wallMs < 0 || wall < row.wallMs)
-                        row.wallMs = wall;
-                }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-private:
-    std::vector<Row>* rows_;
-};
-
-double msOf(const std::vector<Row>& rows, const std::string& name) {
-    for (const Row& row : rows)
-        if (row.name == name)
-            return row.ms;
-    return -1;
-}
-
 bool setUp(Bench& b) {
     void* module = dlopen(KEO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     if (!module)
@@ -321,7 +283,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<Row> rows{{"memcpy"}};
+    std::vector<std::string> rows{"memcpy"};
     auto settle = [](benchmark::internal::Benchmark* bm) {
         bm->Unit(benchmark::kMillisecond)->Repetitions(5)->MinTime(0.2);
     };
@@ -329,14 +291,14 @@ int main(int argc, char** argv) {
     for (OpenMovie& movie : b.movies) {
         const std::string& name = movie.name;
         for (const char* what : {"request/", "lzf_decompress/", "decode_into/"})
-            rows.push_back({std::string(what) + name});
+            rows.push_back(std::string(what) + name);
         settle(benchmark::RegisterBenchmark(("request/" + name).c_str(), BM_Request, &b, &movie));
         settle(benchmark::RegisterBenchmark(("lzf_decompress/" + name).c_str(), BM_LZFDecompress,
                                             &movie));
         settle(
             benchmark::RegisterBenchmark(("decode_into/" + name).c_str(), BM_DecodeInto, &movie));
     }
-    SummaryReporter reporter(&rows);
+    keo::bench::BestTimeReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::vector<std::string> names;
@@ -344,16 +306,18 @@ int main(int argc, char** argv) {
         names.push_back(movie.name);
     tearDown(b);
 
-    const double memcpyMs = msOf(rows, "memcpy");
+    const double memcpyMs = reporter.best("memcpy").cpuMs;
     std::printf("\n%-32s %10s %10s %10s\n", "1920x1080 frame", "cpu ms", "wall ms", "x memcpy");
-    for (const Row& row : rows)
-        if (row.ms >= 0)
-            std::printf("%-32s %10.3f %10.3f %10.2f\n", row.name.c_str(), row.ms, row.wallMs,
-                        memcpyMs > 0 ? row.ms / memcpyMs : 0.0);
+    for (const std::string& row : rows) {
+        const keo::bench::BestTime best = reporter.best(row);
+        if (best.cpuMs >= 0)
+            std::printf("%-32s %10.3f %10.3f %10.2f\n", row.c_str(), best.cpuMs, best.wallMs,
+                        memcpyMs > 0 ? best.cpuMs / memcpyMs : 0.0);
+    }
     std::printf("\ngoal: request <= lzf_decompress + 5 x memcpy\n");
     for (const std::string& name : names) {
-        const double requestMs = msOf(rows, "request/" + name);
-        const double lzfMs = msOf(rows, "lzf_decompress/" + name);
+        const double requestMs = reporter.best("request/" + name).cpuMs;
+        const double lzfMs = reporter.best("lzf_decompress/" + name).cpuMs;
         if (requestMs < 0 || lzfMs < 0 || memcpyMs <= 0)
             continue;
         const double budget = lzfMs + 5 * memcpyMs;
