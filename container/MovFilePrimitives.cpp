@@ -26,6 +26,17 @@ int32_t truncateToInt(float f) {
     return static_cast<int32_t>(f);
 }
 
+// Moves both counters n bytes past the last read or write; a position past
+// the largest one stays there rather than wrapping.
+int64_t advance(QuicktimeFile* f, int64_t n) {
+    int64_t next;
+    if (!checkedAdd(f->filePosition, n, &next))
+        next = kMaxPosition;
+    f->filePosition = next;
+    f->lastPosition = next;
+    return next;
+}
+
 } // namespace
 
 void MovFile::readInto(int64_t n, void* buf) {
@@ -47,11 +58,7 @@ void MovFile::readInto(int64_t n, void* buf) {
     size_t got = want > 0 ? fread_L(out, 1, static_cast<size_t>(want), f->fp) : 0;
     if (got < static_cast<size_t>(n))
         std::memset(out + got, 0, static_cast<size_t>(n) - got);
-    int64_t next;
-    if (!checkedAdd(pos, n, &next))
-        next = kMaxPosition;
-    f->filePosition = next;
-    f->lastPosition = next;
+    int64_t next = advance(f, n);
     // Only a short read leaves the stream behind the counter.
     if (got != static_cast<size_t>(n))
         fseek_L(f->fp, next, SEEK_SET);
@@ -141,11 +148,7 @@ int MovFile::writeInto(int64_t n, const void* buf) {
     if (n <= 0 || !file)
         return 0;
     int written = static_cast<int>(fwrite_L(buf, static_cast<size_t>(n), 1, file->fp));
-    int64_t next;
-    if (!checkedAdd(file->filePosition, n, &next))
-        next = kMaxPosition;
-    file->filePosition = next;
-    file->lastPosition = next;
+    advance(file, n);
     return written;
 }
 
