@@ -160,4 +160,31 @@ int runWithFileSizeLimit(uint64_t limit, const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+bool openVideo(MovFile& movie, const std::string& path, bool withAudio) {
+    static char kZuvm[] = "ZUVM";
+    return movie.openWrite(path.c_str(), kZuvm, 32, 32, 25.0, 1, withAudio ? 1 : 0, 48000, 2, 16) !=
+           nullptr;
+}
+
+std::vector<Bytes> readFrames(const std::string& path) {
+    std::vector<Bytes> frames;
+    MovFile reader;
+    if (!reader.openRead(path.c_str()))
+        return frames;
+    for (int i = 0; i < reader.nFrames(); i++) {
+        Bytes b(static_cast<size_t>(reader.frameSize(i)));
+        reader.readFrame(i, b.data());
+        frames.push_back(b);
+    }
+    reader.close();
+    return frames;
+}
+
+std::vector<Bytes> framesOf(const std::vector<size_t>& sizes) {
+    std::vector<Bytes> frames;
+    for (size_t i = 0; i < sizes.size(); i++)
+        frames.push_back(pattern(sizes[i], static_cast<uint32_t>(i)));
+    return frames;
+}
+
 } // namespace writertest

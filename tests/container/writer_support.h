@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct MovFile;
+
 namespace writertest {
 
 using Bytes = std::vector<uint8_t>;
@@ -55,5 +57,16 @@ int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, d
 // bytes (SIGXFSZ ignored, so writes fail instead); returns its exit code,
 // or -1 when it did not exit normally.
 int runWithFileSizeLimit(uint64_t limit, const std::function<int()>& body);
+
+// Opens a 32 x 32 ZUVM movie at 25 fps for writing, with a 48 kHz stereo
+// 16-bit sound track when asked; false when the writer refuses.
+bool openVideo(MovFile& movie, const std::string& path, bool withAudio = false);
+
+// The frames of a written movie as the reader gives them back; empty when
+// it has no movie atom or no video.
+std::vector<Bytes> readFrames(const std::string& path);
+
+// pattern(sizes[i], i) for every i: the frames writeVideoMovie writes.
+std::vector<Bytes> framesOf(const std::vector<size_t>& sizes);
 
 } // namespace writertest
