@@ -71,12 +71,22 @@ bool headerAcceptable(const KEOFrameHeader& header) {
 }
 
 // What a valid sample decodes from: the layout, and the block data, either
-// inside the sample itself or in a buffer of our own that the caller frees.
+// inside the sample itself, in the caller's scratch, or in a buffer of our
+// own that the caller frees.
 struct BlockSource {
     KEOBlockLayout layout;
     const unsigned char* blocks;
     unsigned char* owned;
 };
+
+// Room for the block data: the caller's scratch when there is one, else a
+// buffer of our own (recorded in `owned`). Null when memory cannot be had.
+unsigned char* blockRoom(size_t bytes, keo::ByteBuffer* scratch, BlockSource* source) {
+    if (scratch)
+        return keo::reserve(*scratch, bytes);
+    source->owned = static_cast<unsigned char*>(std::malloc(bytes));
+    return source->owned;
+}
 
 // Header checks, sizes, and the block data; false (with nothing to free) on
 // any failure, before a single pixel is written. The payload never reaches
@@ -84,7 +94,7 @@ struct BlockSource {
 // bytes up to the sample's end (a cut stream then fails the length check),
 // and a plain payload stops there, the blocks it lacks decoding from zeros.
 bool prepareBlocks(const unsigned char* sample, unsigned int sampleLength, int width, int height,
-                   BlockSource* source) {
+                   keo::ByteBuffer* scratch, BlockSource* source) {
     // The header and at least one payload byte; with headerSize at most 28 the
     // payload then always starts inside the sample.
     if (sample == nullptr || sampleLength < kKEOFrameHeaderSize + 1)
@@ -114,24 +124,26 @@ bool prepareBlocks(const unsigned char* sample, unsigned int sampleLength, int w
     const uint32_t payloadBytes = header.payloadSize < available ? header.payloadSize : available;
     if (header.isLZF) {
         // Every byte is checked by the length test, so no zero-fill.
-        source->owned = static_cast<unsigned char*>(std::malloc(blockBytes));
-        if (source->owned == nullptr)
+        unsigned char* room = blockRoom(blockBytes, scratch, source);
+        if (room == nullptr)
             return false;
-        if (lzf_decompress(payload, payloadBytes, source->owned, blockBytes) != blockBytes) {
+        if (lzf_decompress(payload, payloadBytes, room, blockBytes) != blockBytes) {
             std::free(source->owned);
             source->owned = nullptr;
             return false;
         }
-        source->blocks = source->owned;
+        source->blocks = room;
     } else if (payloadBytes >= blockBytes) {
         // A full plain payload is decoded where it lies.
         source->blocks = payload;
     } else {
-        source->owned = static_cast<unsigned char*>(std::calloc(blockBytes, 1));
-        if (source->owned == nullptr)
+        // A short plain payload: the blocks it lacks decode from zeros.
+        unsigned char* room = blockRoom(blockBytes, scratch, source);
+        if (room == nullptr)
             return false;
-        std::memcpy(source->owned, payload, payloadBytes);
-        source->blocks = source->owned;
+        std::memcpy(room, payload, payloadBytes);
+        std::memset(room + payloadBytes, 0, blockBytes - payloadBytes);
+        source->blocks = room;
     }
     if (isDXT24)
         InitThirdsTable();
@@ -146,7 +158,7 @@ int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, i
         return kKEODecodeFailed;
     *picture = nullptr;
     BlockSource source;
-    if (!prepareBlocks(sample, sampleLength, width, height, &source))
+    if (!prepareBlocks(sample, sampleLength, width, height, nullptr, &source))
         return kKEODecodeFailed;
 
     // The blocks cover the whole picture and every pixel is written, so the
@@ -165,7 +177,8 @@ int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, i
 }
 
 int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLength, int width,
-                           int height, unsigned char* dest, long long rowPitch, bool bottomUp) {
+                           int height, unsigned char* dest, long long rowPitch, bool bottomUp,
+                           keo::ByteBuffer* scratch) {
     if (dest == nullptr || width < 1 || height < 1 || rowPitch < static_cast<long long>(width) * 4)
         return kKEODecodeFailed;
     // The last row must be addressable; a pitch this large means a
@@ -173,7 +186,7 @@ int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLengt
     if (rowPitch > PTRDIFF_MAX / height)
         return kKEODecodeFailed;
     BlockSource source;
-    if (!prepareBlocks(sample, sampleLength, width, height, &source))
+    if (!prepareBlocks(sample, sampleLength, width, height, scratch, &source))
         return kKEODecodeFailed;
 
     const ptrdiff_t pitch = static_cast<ptrdiff_t>(rowPitch);

@@ -23,6 +23,8 @@
 
 #include <cstdint>
 
+#include "base/ByteBuffer.h"
+
 enum {
     kKEOFrameHeaderSize = 28,
     kKEODecodeOK = 0,
@@ -65,5 +67,11 @@ int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, i
 // width * 4 pixel bytes of each row are written; rowPitch must be at least
 // that. Returns 0, or 99 having written nothing: every check of the header
 // and the LZF stream happens before the first pixel is stored.
+//
+// `scratch`, when given, is working memory the caller keeps from one decode to
+// the next (one per open movie or stream): the LZF output of a frame goes
+// there, grown only when a frame needs more, instead of into memory taken and
+// given back per frame. The caller releases it with keo::release.
 int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLength, int width,
-                           int height, unsigned char* dest, long long rowPitch, bool bottomUp);
+                           int height, unsigned char* dest, long long rowPitch, bool bottomUp,
+                           keo::ByteBuffer* scratch = nullptr);

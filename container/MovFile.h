@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/ByteBuffer.h"
 #include "container/LargeFp.h"
 #include "container/QuicktimeAtom.h"
 #include "container/QuicktimeMatrix.h"
@@ -93,6 +94,11 @@ struct MovFile {
     // the frame cannot be located, then nothing is written).
     int readFrame(long long frame, unsigned char* buffer);
     int videoTracks(QuicktimeFile* file) const;
+    // Memory kept from one frame request to the next while the movie is
+    // open: `sample` for a frame's bytes, `scratch` for its decoder. Both
+    // grow only when a larger frame needs it and are released by close.
+    // False without an open file.
+    bool frameBuffers(keo::ByteBuffer** sample, keo::ByteBuffer** scratch);
 
     // --- Audio (MovFileAudio.cpp) ---
     bool hasAudio();

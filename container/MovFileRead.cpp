@@ -182,6 +182,8 @@ int MovFile::close() {
     int result = file->wr ? closeWrite() : 0;
     fileClose();
     deleteAll();
+    keo::release(file->sampleBytes);
+    keo::release(file->decodeScratch);
     delete file;
     file = nullptr;
     return result;
@@ -207,6 +209,14 @@ void MovFile::init() {
         return;
     file->moov.deleteMe();
     file->moov.init();
+}
+
+bool MovFile::frameBuffers(keo::ByteBuffer** sample, keo::ByteBuffer** scratch) {
+    if (!file)
+        return false;
+    *sample = &file->sampleBytes;
+    *scratch = &file->decodeScratch;
+    return true;
 }
 
 QuicktimeTrak* MovFile::firstVideoTrack() const {

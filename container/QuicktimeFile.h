@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "base/ByteBuffer.h"
+
 #include "container/LargeFp.h"
 #include "container/QuicktimeAtom.h"
 #include "container/TrackMaps.h"
@@ -29,4 +31,8 @@ struct QuicktimeFile {
     QuicktimeAudioMap* audioMaps;
     int32_t totalVideoTracks;
     QuicktimeVideoMap* videoMaps;
+    // Kept for whoever reads this movie's frames (MovFile::frameBuffers):
+    // the sample's bytes and its decoder's working memory.
+    keo::ByteBuffer sampleBytes;
+    keo::ByteBuffer decodeScratch;
 };

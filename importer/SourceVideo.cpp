@@ -83,20 +83,22 @@ int ReadFrameIntoRows(ImporterLocalRec8* rec, int frame, const imFrameFormat* fr
     if (fseek_L(rec->fileRef, offset, SEEK_SET) != 0)
         return imFrameOrAudioErr;
 
-    // No zero-fill: a read that does not fill every byte is refused below.
-    unsigned char* sample = static_cast<unsigned char*>(std::malloc(size));
-    if (!sample)
+    // The movie keeps the sample's memory and the decoder's between
+    // requests. No zero-fill: a read that does not fill every byte is
+    // refused below.
+    keo::ByteBuffer* sampleBytes = nullptr;
+    keo::ByteBuffer* scratch = nullptr;
+    if (!movie->frameBuffers(&sampleBytes, &scratch))
         return imFrameOrAudioErr;
-    if (fread_L(sample, 1, size, rec->fileRef) != size) {
-        std::free(sample);
+    unsigned char* sample = keo::reserve(*sampleBytes, size);
+    if (!sample || fread_L(sample, 1, size, rec->fileRef) != size)
         return imFrameOrAudioErr;
-    }
     // Straight into the destination, bottom row first at its pitch; the
     // decoder checks the header and the LZF stream before it stores a pixel,
     // so a bad frame leaves the destination as it was.
-    int result = DecodeFramePayloadInto(sample, size, width, height,
-                                        reinterpret_cast<unsigned char*>(dest), rowBytes, true);
-    std::free(sample);
+    int result =
+        DecodeFramePayloadInto(sample, size, width, height, reinterpret_cast<unsigned char*>(dest),
+                               rowBytes, true, scratch);
     return result == kKEODecodeOK ? malNoError : imFrameOrAudioErr;
 }
 

@@ -87,6 +87,59 @@ TEST(DecodeInto, LZFAndShortPlainPayloadsMatchTheAllocatingDecode) {
     }
 }
 
+// A movie's frames decoded one after another through one kept scratch: a
+// scratch left holding an earlier frame's blocks (or sized for a smaller
+// one) must not leak into the next picture, and it grows only for a frame
+// whose blocks need more room than any before.
+TEST(DecodeInto, KeptScratchGivesTheSamePicturesAndGrowsOnlyForLargerFrames) {
+    const int w = 45, h = 30;
+    auto repetitive = [](Layout layout, uint32_t seed) {
+        auto blocks = randomBlockData(layout, w, h, seed);
+        const size_t block = blockSizeOf(layout);
+        for (size_t at = block; at < blocks.size(); at += block)
+            if (at % (3 * block) != 0)
+                std::memcpy(&blocks[at], &blocks[at - block], block);
+        return blocks;
+    };
+    const auto dxt1 = lzfSample(Layout::DXT1, repetitive(Layout::DXT1, 80));
+    const auto dxt5 = lzfSample(Layout::DXT5, repetitive(Layout::DXT5, 81));
+    auto shortPlain = plainSample(Layout::DXT24, randomBlockData(Layout::DXT24, w, h, 82));
+    shortPlain.resize(shortPlain.size() / 3);
+    ASSERT_FALSE(dxt1.empty());
+    ASSERT_FALSE(dxt5.empty());
+
+    keo::ByteBuffer scratch;
+    struct Step {
+        const std::vector<unsigned char>* sample;
+        size_t capacityAfter;
+    };
+    const Step steps[] = {{&dxt1, blockDataSize(Layout::DXT1, w, h)},
+                          {&dxt5, blockDataSize(Layout::DXT5, w, h)},
+                          {&shortPlain, blockDataSize(Layout::DXT5, w, h)},
+                          {&dxt1, blockDataSize(Layout::DXT5, w, h)}};
+    for (const Step& step : steps) {
+        const Decoded packed = decode(*step.sample, w, h);
+        ASSERT_EQ(packed.result, 0);
+        std::vector<unsigned char> frame(static_cast<size_t>(w) * 4 * h, kUntouched);
+        const HeapBytes bytes(*step.sample);
+        EXPECT_EQ(DecodeFramePayloadInto(bytes.data(), static_cast<unsigned>(bytes.size), w, h,
+                                         frame.data(), w * 4, true, &scratch),
+                  0);
+        EXPECT_EQ(frame, expectedFrame(packed.picture, w, h, w * 4, true));
+        EXPECT_EQ(scratch.capacity, step.capacityAfter);
+    }
+    // A refused stream leaves the frame alone with a scratch too.
+    auto cut = dxt5;
+    cut.resize(cut.size() - 5);
+    std::vector<unsigned char> frame(static_cast<size_t>(w) * 4 * h, kUntouched);
+    EXPECT_EQ(DecodeFramePayloadInto(cut.data(), static_cast<unsigned>(cut.size()), w, h,
+                                     frame.data(), w * 4, true, &scratch),
+              99);
+    EXPECT_EQ(frame, std::vector<unsigned char>(frame.size(), kUntouched));
+    keo::release(scratch);
+    EXPECT_EQ(scratch.bytes, nullptr);
+}
+
 TEST(DecodeInto, RefusedSamplesWriteNothing) {
     const int w = 16, h = 8;
     const auto good = plainSampleOf(Layout::DXT1, w, h, 60);
