@@ -58,7 +58,7 @@ bench: build
 # Only what the demo needs: the tool and the plug-in module it loads.
 demo: deps configure
 	cmake --build $(BUILD) --target keo keo_plugin -j $(JOBS)
-	$(BUILD)/bin/keo demo
+	$(BUILD)/bin/keo demo --output-dir $(BUILD)/demo
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

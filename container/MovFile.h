@@ -51,6 +51,10 @@ struct MovFile {
     int lastChunk = 0;
     int64_t mediaEnd = 0;
     bool writeFailed = false;
+    // The system's error number of the first write that failed (ENOSPC,
+    // EFBIG, ...), kept past close so a caller can name the reason; 0 when
+    // none failed or the reason is not known. Cleared by openWrite.
+    int writeErrno = 0;
 
     MovFile();
     ~MovFile() {}
@@ -162,6 +166,7 @@ struct MovFile {
     // when the movie is not complete in the file.
     int closeWrite();
     void resetWriteState();
+    void noteWriteError();
     bool canBeginChunk() const;
     int finishChunk(QuicktimeTrak* track, int64_t chunk, QuicktimeAtom& atom, int samples,
                     int64_t expectedBytes);

@@ -10,7 +10,10 @@
 // the chunks that succeeded, straight after the last of them (over the
 // failed chunk's bytes, never over a chunk the tables refer to), and
 // reports the failure.
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +55,14 @@ bool flushed(QuicktimeFile* f) {
 // refers to so that they are never read as atoms.
 bool truncateAt(QuicktimeFile* f, int64_t length) {
     FILE* s = f->fp->stream;
-    return std::fflush(s) == 0 && ftruncate(fileno(s), static_cast<off_t>(length)) == 0;
+    if (std::fflush(s) != 0)
+        return false;
+    // A device has no length to cut: what lies past the movie atom there is
+    // the device's own.
+    struct stat st;
+    if (fstat(fileno(s), &st) == 0 && !S_ISREG(st.st_mode))
+        return true;
+    return ftruncate(fileno(s), static_cast<off_t>(length)) == 0;
 }
 
 template <typename Map> bool growMaps(Map*& maps, int32_t count, int extra) {
@@ -76,9 +86,13 @@ QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width,
     if (!path || (hasVideo && !validVideo(width, height, fps)) ||
         (hasAudio && !validAudio(channels, sampleRate, bits)))
         return nullptr;
+    writeErrno = 0;
+    errno = 0;
     QuicktimeFile* f = open(path, 0, 1, nullptr);
-    if (!f)
+    if (!f) {
+        noteWriteError();
         return nullptr;
+    }
     resetWriteState();
     mediaEnd = position(f);
     // A file that cannot be created, or cannot even take the mdat header,
@@ -90,6 +104,7 @@ QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width,
     if (ready && hasAudio)
         ready = setAudio(1, channels, sampleRate, bits, kSowt) == 0;
     if (!ready) {
+        noteWriteError();
         // Given up without a movie atom: the writer's close must not run.
         fileClose();
         deleteAll();
@@ -146,6 +161,11 @@ int MovFile::setAudio(int tracks, int channels, int sampleRate, int bits, char* 
     return 0;
 }
 
+void MovFile::noteWriteError() {
+    if (writeErrno == 0)
+        writeErrno = errno;
+}
+
 void MovFile::resetWriteState() {
     openChunk = kNoChunk;
     lastChunk = kNoChunk;
@@ -167,6 +187,7 @@ int MovFile::finishChunk(QuicktimeTrak* track, int64_t chunk, QuicktimeAtom& ato
     if (whole && expectedBytes >= 0 && chunkEnd - atom.start != expectedBytes)
         whole = false;
     if (!whole || track->writeChunkFooter(file, chunk, atom, samples, *this) != 0) {
+        noteWriteError();
         writeFailed = true;
         return 1;
     }
@@ -206,6 +227,7 @@ int MovFile::writeFrame(int, int length, unsigned char* data) {
     chunkStart = chunk.start;
     lastChunk = kVideoChunk;
     if (length > 0 && writeInto(length, data) != length) {
+        noteWriteError();
         writeFailed = true;
         return 1;
     }
@@ -298,6 +320,7 @@ int MovFile::closeWrite() {
     setPosition(f, end);
     written = written && f->moov.write(f, *this) == 0 && flushed(f);
     if (!written) {
+        noteWriteError();
         // Rather a movie atom missing than one cut short: the file ends with
         // the media data and reads as a movie without tracks.
         std::clearerr(s);
@@ -306,5 +329,7 @@ int MovFile::closeWrite() {
     }
     f->mdat.writeFooter(f, *this);
     bool patched = flushed(f);
+    if (!patched)
+        noteWriteError();
     return written && patched && complete ? 0 : 1;
 }

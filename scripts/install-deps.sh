@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   liblzf-dev libstb-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libpng-dev libsndfile1-dev
+  libcli11-dev libpng-dev libtiff-dev libjpeg62-turbo-dev libsndfile1-dev
   clang libclang-rt-14-dev clang-format
   time
 )

@@ -9,7 +9,9 @@ PAT="--pattern 0.4 --size 160x96"
 check "export the pattern (DXT24 + LZF, tone)" "$KEO" export $PAT -o p.mov
 check "info --json of the pattern movie" sh -c '
     "$0" info p.mov --json >p.json &&
-    grep -qx "{\"width\":160,\"height\":96,\"depth\":24,\"alpha\":0,\"frames\":10,\"scale\":25,\"sampleSize\":1,\"duration\":10,\"ticksPerFrame\":10160640000,\"audio\":{\"channels\":2,\"rate\":48000,\"sampleType\":3,\"frames\":19200}}" p.json ||
+    grep -q "^{\"width\":160,\"height\":96,\"depth\":24,\"alpha\":0,\"frames\":10,\"scale\":25,\"sampleSize\":1,\"duration\":10,\"ticksPerFrame\":10160640000," p.json &&
+    grep -q "\"audio\":{\"channels\":2,\"rate\":48000,\"sampleType\":3,\"frames\":19200," p.json &&
+    grep -q "\"layouts\":\[{\"layout\":\"DXT24\",\"lzf\":true,\"frames\":10}\]" p.json ||
     { cat p.json; false; }' "$KEO"
 check "verify the pattern movie" sh -c '"$0" verify p.mov | grep -q "^verify: ok"' "$KEO"
 check "raw argb equals DecodeFramePayload of the same samples" sh -c '
@@ -55,10 +57,16 @@ check "audio: mono 8-bit, longer than the video" audio_round_trip 1 8 30000 ""
 check "audio: 5.1 24-bit" audio_round_trip 6 24 17640 ""
 check "audio: 16-bit stored as 24-bit (--audio-bits)" audio_round_trip 2 16 17640 "--audio-bits 24"
 check "audio: --audio-bits 24 reaches the movie" sh -c '"$0" info s.mov --json | grep -q "\"sampleType\":4"' "$KEO"
-check "audio: a float WAV is stored as 32-bit integers" sh -c '
-    "$1" make-wav f.wav 2 44100 16 17640 float && "$0" export '"$PAT"' --audio f.wav -o f.mov &&
-    "$0" info f.mov --json | grep -q "\"sampleType\":5" && "$0" audio f.mov --pcm -o f-out.wav &&
+check "audio: a float WAV is stored as 24-bit integers, with a note" sh -c '
+    "$1" make-wav f.wav 2 44100 16 17640 float && "$0" export '"$PAT"' --audio f.wav -o f.mov 2>note.txt &&
+    grep -q "^keo: note: f.wav holds 32-bit float samples; they are stored as 24-bit integers" note.txt &&
+    "$0" info f.mov --json | grep -q "\"sampleType\":4" && "$0" audio f.mov --pcm -o f-out.wav &&
     "$1" same-wav f.wav f-out.wav 17640' "$KEO" "$CHECK"
+check "audio: a 32-bit integer WAV says the low 8 bits are not kept" sh -c '
+    "$1" make-wav i32.wav 2 44100 32 100 && "$0" export '"$PAT"' --audio i32.wav -o i32.mov 2>note.txt &&
+    grep -q "^keo: note: i32.wav holds 32-bit integer samples; the host.s sound path is 32-bit float, so the low 8 bits" note.txt &&
+    "$0" --quiet export '"$PAT"' --audio i32.wav -o i32.mov 2>quiet.txt >quiet-out.txt &&
+    [ ! -s quiet.txt ] && [ ! -s quiet-out.txt ]' "$KEO" "$CHECK"
 check "audio: float output by default" sh -c '"$0" audio p.mov -o float.wav && [ -s float.wav ]' "$KEO"
 
 # Failed exports leave neither the movie nor a temporary behind.

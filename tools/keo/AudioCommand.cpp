@@ -1,6 +1,7 @@
 // keo audio: the whole sound of a movie, requested as a playing host does.
 #include "Commands.h"
 #include "Failure.h"
+#include "PluginResults.h"
 #include "PluginSession.h"
 #include "Wav.h"
 
@@ -32,8 +33,6 @@ int32_t toStored(float f, int bits) {
 }
 
 int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
-    if (opt.output == "-")
-        fail("audio", "a WAV file needs a seekable output; give a file name");
     PluginSession session;
     startSession(session, locatePlugin(global.plugin));
     openMovie(session, opt.movie);
@@ -51,7 +50,7 @@ int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
         fail(opt.movie, "the plug-in reports a sample rate of " + std::to_string(m.sampleRate));
 
     WavWriter wav;
-    createWav(wav, opt.output, m.channels, rate, opt.pcm ? bits : 0);
+    createWav(wav, opt.output, m.channels, rate, opt.pcm ? bits : 0, {opt.movie});
     const uint32_t ch = static_cast<uint32_t>(m.channels);
     std::vector<std::vector<float>> planes(ch, std::vector<float>(opt.block));
     std::vector<float*> planar(ch);
@@ -67,8 +66,7 @@ int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
         int64_t delivered = 0;
         int r = fetchAudio(session, done == 0 ? 0 : -1, opt.block, planar.data(), &delivered);
         if (r != 0)
-            fail("audio at sample frame " + std::to_string(done),
-                 "the plug-in returned error " + std::to_string(r));
+            fail("audio at sample frame " + std::to_string(done), resultWords(r), kExitDamaged);
         if (delivered <= 0)
             fail("audio at sample frame " + std::to_string(done), "the plug-in delivered nothing");
         for (int64_t i = 0; i < delivered; ++i)
@@ -94,7 +92,9 @@ void addAudioCommand(CLI::App& app, const GlobalOptions& global, Action& action)
     auto opt = std::make_shared<AudioOptions>();
     CLI::App* cmd = app.add_subcommand("audio", "Write a movie's sound to a WAV file");
     cmd->add_option("MOVIE", opt->movie, "KEO movie (.mov)")->required();
-    cmd->add_option("-o,--output", opt->output, "WAV file to write")->required();
+    cmd->add_option("-o,--output", opt->output,
+                    "WAV file to write, or - for standard output when that is a file")
+        ->required();
     cmd->add_flag("--pcm", opt->pcm,
                   "Integer samples of the stored width instead of the host's 32-bit floats");
     cmd->add_option("--block", opt->block, "Sample frames per request (default 4800)")

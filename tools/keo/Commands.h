@@ -16,7 +16,11 @@ namespace keo::tool {
 
 struct GlobalOptions {
     std::string plugin; // --plugin PATH, empty when not given
+    bool quiet = false; // --quiet: no progress, notes or "wrote" lines
 };
+
+// A note on stderr ("keo: note: ..."), unless --quiet.
+void note(const GlobalOptions& global, const std::string& text);
 
 using Action = std::function<int()>;
 

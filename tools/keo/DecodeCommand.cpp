@@ -2,6 +2,7 @@
 #include "AtomicOutput.h"
 #include "Commands.h"
 #include "Failure.h"
+#include "PluginResults.h"
 #include "PluginSession.h"
 #include "Png.h"
 #include "Progress.h"
@@ -23,6 +24,7 @@ struct DecodeOptions {
     std::string frames; // "A:B"
     std::string format = "png";
     std::string output;
+    bool stopOnError = false;
 };
 
 struct FrameRange {
@@ -79,12 +81,12 @@ void makeFolder(const std::string& path) {
         return;
     }
     if (mkdir(path.c_str(), 0777) != 0)
-        fail(path, std::string("cannot create the folder: ") + std::strerror(errno));
+        failWithErrno(path, errno);
 }
 
 void writeAll(std::FILE* file, const std::string& name, const uint8_t* bytes, size_t n) {
     if (std::fwrite(bytes, 1, n, file) != n)
-        fail(name, std::string("write failed: ") + std::strerror(errno));
+        failWithErrno(name, errno);
 }
 
 // Turns a fetched ARGB picture into the bytes of the chosen format.
@@ -95,6 +97,33 @@ const uint8_t* rawBytes(const std::string& format, std::vector<uint8_t>& argb,
     rgba.resize(argb.size());
     argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
     return rgba.data();
+}
+
+// Writes one frame into its own file of the folder.
+void writeFrameFile(const std::string& path, const std::string& format, bool png,
+                    std::vector<uint8_t>& argb, std::vector<uint8_t>& rgba, const MovieInfo& m,
+                    const std::string& movie) {
+    if (png) {
+        rgba.resize(argb.size());
+        argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
+        writePngFile(path, rgba.data(), m.width, m.height, {movie});
+        return;
+    }
+    AtomicOutput out;
+    beginOutput(out, path, OutputUse::Stream, {movie});
+    std::FILE* f = std::fopen(out.writePath.c_str(), "wb");
+    if (!f)
+        failWithErrno(path, errno);
+    const uint8_t* bytes = rawBytes(format, argb, rgba);
+    bool ok = std::fwrite(bytes, 1, argb.size(), f) == argb.size();
+    int err = errno;
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok)
+        failWithErrno(path, err);
+    commitOutput(out);
 }
 
 int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
@@ -119,46 +148,34 @@ int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
     }
     AtomicOutput single;
     std::FILE* stream = nullptr;
-    if (toStdout) {
-        stream = stdout;
-    } else if (!toFolder) {
-        beginOutput(single, opt.output);
-        stream = std::fopen(single.temp.c_str(), "wb");
+    if (!toFolder) {
+        beginOutput(single, opt.output, OutputUse::Stream, {opt.movie});
+        stream = single.toStdout ? stdout : std::fopen(single.writePath.c_str(), "wb");
         if (!stream)
-            fail(opt.output, std::strerror(errno));
+            failWithErrno(opt.output, errno);
     }
     const std::string streamName = toStdout ? "standard output" : opt.output;
 
     std::vector<uint8_t> argb(static_cast<size_t>(m.width) * m.height * 4);
     std::vector<uint8_t> rgba;
     Progress progress;
-    progressStart(progress, "decode", count);
+    progressStart(progress, "decode", count, global.quiet);
+    int failed = 0;
     try {
         for (int i = range.first; i < range.end; ++i) {
             int r = fetchFrame(session, i, argb.data());
-            if (r != 0)
-                fail("frame " + std::to_string(i),
-                     "the plug-in returned error " + std::to_string(r));
+            if (r != 0) {
+                // A frame that fails is reported and left out; the others
+                // are still worth having.
+                progressPause(progress);
+                reportFrameFailure(i, r, opt.stopOnError);
+                ++failed;
+                continue;
+            }
             if (toFolder) {
                 char name[32];
                 std::snprintf(name, sizeof name, "/frame_%06d.%s", i, opt.format.c_str());
-                std::string path = folder + name;
-                if (png) {
-                    rgba.resize(argb.size());
-                    argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
-                    writePngFile(path, rgba.data(), m.width, m.height);
-                } else {
-                    AtomicOutput out;
-                    beginOutput(out, path);
-                    std::FILE* f = std::fopen(out.temp.c_str(), "wb");
-                    if (!f)
-                        fail(path, std::strerror(errno));
-                    const uint8_t* bytes = rawBytes(opt.format, argb, rgba);
-                    bool ok = std::fwrite(bytes, 1, argb.size(), f) == argb.size();
-                    if (std::fclose(f) != 0 || !ok)
-                        fail(path, std::string("write failed: ") + std::strerror(errno));
-                    commitOutput(out);
-                }
+                writeFrameFile(folder + name, opt.format, png, argb, rgba, m, opt.movie);
             } else if (png) {
                 rgba.resize(argb.size());
                 argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
@@ -170,21 +187,26 @@ int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
         }
     } catch (...) {
         progressEnd(progress);
-        if (stream && !toStdout)
+        if (stream && stream != stdout)
             std::fclose(stream);
         throw;
     }
     progressEnd(progress);
-    if (toStdout) {
+    if (stream == stdout) {
         if (std::fflush(stdout) != 0)
-            fail(streamName, std::string("write failed: ") + std::strerror(errno));
+            failWithErrno(streamName, errno);
     } else if (stream) {
         if (std::fclose(stream) != 0)
-            fail(opt.output, std::string("write failed: ") + std::strerror(errno));
-        commitOutput(single);
+            failWithErrno(opt.output, errno);
+        // A single frame that failed leaves no file; frames that failed in
+        // a stream are missing from it, and the exit status says so.
+        if (failed == count)
+            abandonOutput(single);
+        else
+            commitOutput(single);
     }
     endSession(session);
-    return kExitOK;
+    return failed ? kExitDamaged : kExitOK;
 }
 
 } // namespace
@@ -204,8 +226,11 @@ void addDecodeCommand(CLI::App& app, const GlobalOptions& global, Action& action
     cmd->add_option("-o,--output", opt->output,
                     "A file, a folder (frame_000000.png, ... by frame number) or - for stdout")
         ->required();
+    cmd->add_flag("--stop-on-error", opt->stopOnError,
+                  "Stop at the first frame that fails (default: report it and go on)");
     cmd->footer(
-        "Raw frames are top row first, rows packed; argb keeps the decoder's byte order.\n\n"
+        "Raw frames are top row first, rows packed; argb keeps the decoder's byte order.\n"
+        "A frame that fails is reported on stderr and left out; the exit status is then 3.\n\n"
         "Examples:\n  keo decode clip.mov --frame 0 -o first.png\n"
         "  keo decode clip.mov -o frames/\n"
         "  keo decode clip.mov --format rgba -o - | keo export --input - --size 640x360 "

@@ -4,6 +4,8 @@
 #include "Commands.h"
 #include "Failure.h"
 #include "MovieExport.h"
+#include "AtomicOutput.h"
+#include "PluginResults.h"
 #include "PluginSession.h"
 #include "Png.h"
 #include "TestPattern.h"
@@ -58,16 +60,6 @@ struct Result {
     int64_t audioFrames = 0;
 };
 
-std::string defaultFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return "keo-demo";
-    buf[n] = '\0';
-    std::string exe(buf);
-    return exe.substr(0, exe.rfind('/')) + "/../demo";
-}
-
 // What the encoder was given: an opaque export is composited onto black by
 // the host's render, exactly as the stand-in host rounds it.
 void referenceFrame(int64_t i, int w, int h, bool alpha, std::vector<uint8_t>& rgba) {
@@ -112,8 +104,7 @@ Result importBack(PluginSession& session, const std::string& path, const Layout&
         int r = fetchFrame(session, i, argb.data());
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (r != 0)
-            fail(path + ": frame " + std::to_string(i),
-                 "the plug-in returned error " + std::to_string(r));
+            fail(path + ": frame " + std::to_string(i), resultWords(r));
         argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
         referenceFrame(i, m.width, m.height, layout.alpha, ref);
         const int channels = layout.alpha ? 4 : 3;
@@ -147,7 +138,7 @@ Result importBack(PluginSession& session, const std::string& path, const Layout&
             fetchAudio(session, res.audioFrames == 0 ? 0 : -1, block, planar.data(), &delivered);
         if (r != 0 || delivered <= 0)
             fail(path, "audio request at sample frame " + std::to_string(res.audioFrames) +
-                           " failed (" + std::to_string(r) + ")");
+                           ": " + resultWords(r));
         renderTone(res.audioFrames, static_cast<uint32_t>(delivered), m.channels, kToneRate,
                    tonePlanar.data());
         for (int c = 0; c < m.channels; ++c)
@@ -161,9 +152,11 @@ Result importBack(PluginSession& session, const std::string& path, const Layout&
 }
 
 int runDemo(const DemoOptions& opt, const GlobalOptions& global) {
-    std::string folder = opt.folder.empty() ? defaultFolder() : opt.folder;
+    // The current folder, as every tool that makes files without being told
+    // where: never beside the binary, which may not be the user's to write.
+    std::string folder = opt.folder.empty() ? "." : opt.folder;
     if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
-        fail(folder, std::string("cannot create the folder: ") + std::strerror(errno));
+        failWithErrno(folder, errno);
     char resolved[PATH_MAX];
     if (realpath(folder.c_str(), resolved))
         folder = resolved;
@@ -193,6 +186,7 @@ int runDemo(const DemoOptions& opt, const GlobalOptions& global) {
         s.channels = 2;
         s.sampleRate = kToneRate;
         s.bits = 16;
+        s.quiet = global.quiet;
         FrameFeed feed = [&](int64_t i, uint8_t* rgba) {
             if (i >= frames)
                 return false;
@@ -238,8 +232,8 @@ void addDemoCommand(CLI::App& app, const GlobalOptions& global, Action& action) 
     cmd->add_option("--width", opt->width, "Frame width (default 640)")->check(CLI::Range(1, 4096));
     cmd->add_option("--height", opt->height, "Frame height (default 360)")
         ->check(CLI::Range(1, 4096));
-    cmd->add_option("--folder", opt->folder,
-                    "Where the movies and the picture go (default: ../demo beside keo)");
+    cmd->add_option("--output-dir,--folder", opt->folder,
+                    "Where the movies and the picture go (default: the current folder)");
     cmd->footer("Example:\n  keo demo");
     cmd->callback(
         [opt, &global, &action] { action = [opt, &global] { return runDemo(*opt, global); }; });

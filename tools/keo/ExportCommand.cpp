@@ -1,9 +1,9 @@
-// keo export: a KEO movie from PNG files, raw frames on stdin or the test
-// pattern, with sound from a WAV file or the test tone.
+// keo export: a KEO movie from still pictures (PNG, TIFF, JPEG), raw frames
+// on stdin or the test pattern, with sound from a WAV file or the test tone.
 #include "Commands.h"
 #include "Failure.h"
 #include "MovieExport.h"
-#include "Png.h"
+#include "Stills.h"
 #include "TestPattern.h"
 #include "Wav.h"
 
@@ -51,15 +51,8 @@ bool parseSize(const std::string& text, int* w, int* h) {
     return true;
 }
 
-bool endsWithPng(const std::string& name) {
-    if (name.size() < 4)
-        return false;
-    std::string ext = name.substr(name.size() - 4);
-    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-    return ext == ".png";
-}
-
-// The PNG files of a folder, or those a glob pattern names, in name order.
+// The pictures of a folder, or the files a glob pattern names, in natural
+// order (frame2 before frame10).
 std::vector<std::string> listPictures(const std::string& input) {
     std::vector<std::string> files;
     struct stat st;
@@ -69,12 +62,12 @@ std::vector<std::string> listPictures(const std::string& input) {
             fail(input, std::strerror(errno));
         while (dirent* e = readdir(dir)) {
             std::string name = e->d_name;
-            if (name[0] != '.' && endsWithPng(name))
+            if (name[0] != '.' && isStillName(name))
                 files.push_back((input.back() == '/' ? input : input + "/") + name);
         }
         closedir(dir);
         if (files.empty())
-            fail(input, "holds no .png files");
+            fail(input, "holds no .png, .tif, .tiff, .jpg or .jpeg files");
     } else {
         glob_t g;
         int r = glob(input.c_str(), 0, nullptr, &g);
@@ -83,19 +76,41 @@ std::vector<std::string> listPictures(const std::string& input) {
                 files.push_back(g.gl_pathv[i]);
         globfree(&g);
         if (files.empty())
-            fail(input, "no such file, and no file matches it as a pattern");
+            fail(input, "No such file or directory, and no file matches it as a pattern");
     }
-    // Byte order, not the locale's collation, so frame_10 follows frame_09
-    // the same way on every machine.
-    std::sort(files.begin(), files.end());
+    // Numbers by their value, not the locale's collation, so frame2 comes
+    // before frame10 the same way on every machine.
+    std::sort(files.begin(), files.end(), naturalLess);
     return files;
 }
 
-int runExport(const ExportOptions& opt, const GlobalOptions&) {
+std::string sizeText(int w, int h) {
+    return std::to_string(w) + "x" + std::to_string(h);
+}
+
+// Says, never silently, what becomes of samples that the movie cannot keep
+// as they are, and picks the stored width of float sound.
+int storedBits(const WavReader& wav, int requested, const GlobalOptions& global) {
+    if (wav.isFloat) {
+        int bits = requested ? requested : 24;
+        note(global, wav.path + " holds " + std::to_string(wav.fileBits) +
+                         "-bit float samples; they are stored as " + std::to_string(bits) +
+                         "-bit integers, values beyond full scale clipped" +
+                         (requested ? "" : " (--audio-bits chooses the width)"));
+        return bits;
+    }
+    if (wav.bits == 32 && (requested == 0 || requested == 32))
+        note(global, wav.path + " holds 32-bit integer samples; the host's sound path is 32-bit "
+                                "float, so the low 8 bits of each sample are not kept");
+    return requested ? requested : wav.bits;
+}
+
+int runExport(const ExportOptions& opt, const GlobalOptions& global) {
     if (opt.input.empty() == (opt.pattern <= 0))
         fail("export", "give exactly one of --input and --pattern SECONDS");
     ExportSettings s;
     s.output = opt.output;
+    s.quiet = global.quiet;
     std::string why;
     if (!parseFrameRate(opt.fps, &s.rate, &why))
         fail("--fps", why);
@@ -128,6 +143,7 @@ int runExport(const ExportOptions& opt, const GlobalOptions&) {
             return true;
         };
     } else if (opt.input == "-") {
+        s.inputs.push_back("-");
         if (s.width == 0)
             fail("--input -", "raw frames on standard input need --size WxH");
         frames = [&s](int64_t i, uint8_t* rgba) {
@@ -146,21 +162,23 @@ int runExport(const ExportOptions& opt, const GlobalOptions&) {
         };
     } else {
         files = listPictures(opt.input);
-        RgbaPicture first = readPng(files[0]);
+        s.inputs.insert(s.inputs.end(), files.begin(), files.end());
+        RgbaPicture first = readStill(files[0]);
         if (s.width != 0 && (s.width != first.width || s.height != first.height))
-            fail(files[0], "is " + std::to_string(first.width) + "x" +
-                               std::to_string(first.height) + ", not the --size " + opt.size);
+            fail(files[0], "is " + sizeText(first.width, first.height) + ", not the --size " +
+                               opt.size);
         s.width = first.width;
         s.height = first.height;
         expected = static_cast<int64_t>(files.size());
         frames = [&s, &files](int64_t i, uint8_t* rgba) {
             if (i >= static_cast<int64_t>(files.size()))
                 return false;
-            RgbaPicture pic = readPng(files[i]);
+            RgbaPicture pic = readStill(files[i]);
             if (pic.width != s.width || pic.height != s.height)
-                fail(files[i], "is " + std::to_string(pic.width) + "x" +
-                                   std::to_string(pic.height) + " but the first picture is " +
-                                   std::to_string(s.width) + "x" + std::to_string(s.height));
+                fail(files[i], "is " + sizeText(pic.width, pic.height) +
+                                   ", but the pictures before it are " +
+                                   sizeText(s.width, s.height) +
+                                   "; every picture of a movie has one size");
             std::memcpy(rgba, pic.rgba.data(), pic.rgba.size());
             return true;
         };
@@ -171,10 +189,11 @@ int runExport(const ExportOptions& opt, const GlobalOptions&) {
     AudioFeed audio;
     if (!opt.audio.empty()) {
         openWav(wav, opt.audio);
+        s.inputs.push_back(opt.audio);
         s.hasAudio = true;
         s.channels = wav.channels;
         s.sampleRate = wav.rate;
-        s.bits = opt.audioBits ? opt.audioBits : wav.bits;
+        s.bits = storedBits(wav, opt.audioBits, global);
         audio = [&wav](int64_t first, uint32_t count, uint32_t channels, float** planar) {
             return readWavPlanar(wav, first, count, channels, planar);
         };
@@ -193,7 +212,13 @@ int runExport(const ExportOptions& opt, const GlobalOptions&) {
 
     checkExportSettings(s);
     ExportStats stats = exportMovie(s, frames, audio, expected);
-    std::printf("wrote %s: %lld frames of %dx%d at %s fps%s\n", s.output.c_str(),
+    if (global.quiet)
+        return kExitOK;
+    // The movie itself may be on standard output; the summary then goes
+    // where messages go.
+    std::FILE* said = s.output == "-" ? stderr : stdout;
+    std::fprintf(said, "wrote %s: %lld frames of %dx%d at %s fps%s\n",
+                 s.output == "-" ? "standard output" : s.output.c_str(),
                 static_cast<long long>(stats.frames), s.width, s.height,
                 frameRateText(s.rate).c_str(),
                 s.hasAudio ? (", " + std::to_string(s.channels) + " channel(s) of " +
@@ -209,15 +234,19 @@ int runExport(const ExportOptions& opt, const GlobalOptions&) {
 void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action) {
     auto opt = std::make_shared<ExportOptions>();
     CLI::App* cmd = app.add_subcommand("export", "Write a KEO movie through the export functions");
-    cmd->add_option("-o,--output", opt->output, "Movie to write (.mov)")->required();
+    cmd->add_option("-o,--output", opt->output,
+                    "Movie to write (.mov); - for standard output when that is a file")
+        ->required();
     cmd->add_option("--input", opt->input,
-                    "A folder of PNG files, a glob such as 'shots/*.png', or - for raw RGBA "
-                    "frames on stdin (needs --size)");
+                    "A folder of PNG, TIFF or JPEG files, a glob such as 'shots/*.png' (taken "
+                    "in natural order: 2 before 10), or - for raw RGBA frames on stdin (needs "
+                    "--size)");
     cmd->add_option("--size", opt->size,
                     "Frame size WxH (raw input; default 640x360 for --pattern)");
     cmd->add_option("--fps", opt->fps, "Frame rate: 25, 29.97, 30000/1001, ... (default 25)");
     cmd->add_option("--audio", opt->audio, "WAV file of 1, 2 or 6 channels");
-    cmd->add_option("--audio-bits", opt->audioBits, "Stored sample width instead of the WAV's")
+    cmd->add_option("--audio-bits", opt->audioBits,
+                    "Stored sample width instead of the WAV's (float WAV: default 24)")
         ->check(CLI::IsMember({8, 16, 24, 32}));
     cmd->add_flag("--alpha", opt->alpha, "Keep transparency (DXT5)");
     cmd->add_option("--optimize", opt->optimize,
@@ -229,7 +258,9 @@ void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action
                     "Instead of --input, SECONDS of the built-in moving test picture (with a "
                     "tone unless --audio is given)")
         ->check(CLI::PositiveNumber);
-    cmd->footer("Sound longer than the pictures is cut; shorter sound is padded with silence.\n\n"
+    cmd->footer("Sound longer than the pictures is cut; shorter sound is padded with silence.\n"
+                "An existing movie is replaced only when the new one is complete; a symbolic\n"
+                "link is written through; devices are written in place, never replaced.\n\n"
                 "Examples:\n  keo export --pattern 2 -o test.mov\n"
                 "  keo export --input 'shots/*.png' --fps 29.97 --audio mix.wav -o shots.mov\n"
                 "  keo decode a.mov --format rgba -o - | keo export --input - --size 640x360 "

@@ -1,8 +1,10 @@
 // How a keo command gives up: one line on stderr and an exit status.
 //
 // Commands throw Failure; main catches it and prints "keo: <what>: <why>".
-// Status 2 is kept for a movie that cannot be opened (missing or refused by
-// the plug-in), so scripts can tell "not a movie" from every other failure.
+// Status 2 is kept for a movie that cannot be opened (missing, unreadable or
+// refused by the plug-in), so scripts can tell "not a movie" from every
+// other failure; 3 for a command that went through a movie but could not
+// read some of its frames or sound (each is reported as it happens).
 #pragma once
 
 #include <stdexcept>
@@ -14,6 +16,7 @@ enum ExitStatus {
     kExitOK = 0,
     kExitFailed = 1,
     kExitBadMovie = 2,
+    kExitDamaged = 3,
 };
 
 struct Failure : std::runtime_error {

@@ -114,8 +114,14 @@ struct ExportRun {
     }
 };
 
-std::string exportFailure(int result) {
-    return std::string(KEOExportResultText(result)) + " (result " + std::to_string(result) + ")";
+// The movie writer keeps the system's reason for a write that failed; that
+// names the fault better than the export's own result ("No space left on
+// device" rather than "the movie file could not be written").
+[[noreturn]] void failExport(const ExportRun& run, const std::string& subject,
+                             const std::string& output, int result) {
+    if (run.movie.writeErrno != 0)
+        failWithErrno(output, run.movie.writeErrno);
+    fail(subject, KEOExportResultText(result));
 }
 
 } // namespace
@@ -148,12 +154,15 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     checkExportSettings(s);
     const PrTime tpf = ticksPerFrame(s.rate, kTicksPerSecond);
     ExportRun run;
-    beginOutput(run.out, s.output);
+    beginOutput(run.out, s.output, OutputUse::Seek, s.inputs);
     char compressor[] = "ZUVM";
     const double fps = static_cast<double>(s.rate.num) / s.rate.den;
-    if (!run.movie.openWrite(run.out.temp.c_str(), compressor, s.width, s.height, fps, 1,
-                             s.hasAudio ? 1 : 0, s.sampleRate, s.channels, s.bits))
+    if (!run.movie.openWrite(run.out.writePath.c_str(), compressor, s.width, s.height, fps, 1,
+                             s.hasAudio ? 1 : 0, s.sampleRate, s.channels, s.bits)) {
+        if (run.movie.writeErrno != 0)
+            failWithErrno(s.output, run.movie.writeErrno);
         fail(s.output, "the movie writer cannot create the movie");
+    }
     run.movieOpen = true;
 
     run.host = keo::host::createHost();
@@ -204,7 +213,7 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
 
     ExportStats stats;
     Progress progress;
-    progressStart(progress, "export", expectedFrames);
+    progressStart(progress, "export", expectedFrames, s.quiet);
     try {
         for (int64_t i = 0;; ++i) {
             if (!frames(i, picture.data()))
@@ -216,7 +225,7 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
             stats.encodeSeconds +=
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             if (r != 0)
-                fail("frame " + std::to_string(i), exportFailure(r));
+                failExport(run, "frame " + std::to_string(i), s.output, r);
             stats.frames = i + 1;
             progressStep(progress, stats.frames);
         }
@@ -233,15 +242,18 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
         // shorter input is padded with silence by the feed.
         int r = RenderAndWriteAllAudio(&er, stats.frames * tpf);
         if (audioSlot.failed)
-            fail("audio", "the sound could not be read");
+            fail(s.inputs.empty() ? "audio" : s.inputs.back(), "the sound could not be read");
         if (r != 0)
-            fail("audio", exportFailure(r));
+            failExport(run, "audio", s.output, r);
     }
 
     run.releaseAll();
     run.movieOpen = false;
-    if (run.movie.close() != 0)
-        fail(s.output, "the movie writer could not finish the movie (disk full?)");
+    if (run.movie.close() != 0) {
+        if (run.movie.writeErrno != 0)
+            failWithErrno(s.output, run.movie.writeErrno);
+        fail(s.output, "the movie writer could not finish the movie");
+    }
     std::string report = keo::host::leakReport(host);
     if (!report.empty()) {
         for (char& c : report)

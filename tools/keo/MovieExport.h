@@ -17,11 +17,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace keo::tool {
 
 struct ExportSettings {
-    std::string output;
+    std::string output;              // "-" is standard output
+    std::vector<std::string> inputs; // files read, which the output must not be
     int width = 0;
     int height = 0;
     FrameRate rate;
@@ -32,6 +34,7 @@ struct ExportSettings {
     int channels = 0;   // 1, 2 or 6
     int sampleRate = 0; // Hz
     int bits = 0;       // 8, 16, 24 or 32
+    bool quiet = false; // no progress bar
 };
 
 // Fills frame `index` (width x height RGBA, top row first) and returns true,

@@ -2,6 +2,8 @@
 #include "PluginSession.h"
 
 #include "Failure.h"
+#include "MovieSurvey.h"
+#include "PluginResults.h"
 
 #include <cerrno>
 #include <climits>
@@ -16,8 +18,6 @@ namespace {
 
 constexpr uint32_t kZUVM = ('Z' << 24) | ('U' << 16) | ('V' << 8) | 'M';
 constexpr int32_t kImporterID = 1;
-// The plug-in copies at most 255 path units before handing the path on.
-constexpr size_t kMaxPathUnits = 255;
 
 std::string executableFolder() {
     char buf[PATH_MAX];
@@ -82,8 +82,7 @@ void enumerateFormats(PluginSession& s) {
         if (r == imBadFormatIndex)
             break;
         if (r != malNoError)
-            fail(s.modulePath,
-                 "imGetIndFormat(" + std::to_string(i) + ") returned " + std::to_string(r));
+            fail(s.modulePath, "imGetIndFormat(" + std::to_string(i) + "): " + resultWords(r));
         if (rec.filetype == kZUVM)
             keoFormat = true;
     }
@@ -97,8 +96,7 @@ void enumerateFormats(PluginSession& s) {
         if (r == imBadFormatIndex)
             break;
         if (r != malNoError)
-            fail(s.modulePath,
-                 "imGetIndPixelFormat(" + std::to_string(i) + ") returned " + std::to_string(r));
+            fail(s.modulePath, "imGetIndPixelFormat(" + std::to_string(i) + "): " + resultWords(r));
         if (rec.outPixelFormat == PrPixelFormat_ARGB_4444_8u)
             argb = true;
     }
@@ -195,20 +193,17 @@ void startSession(PluginSession& s, const std::string& modulePath) {
     std::memset(&info, 0, sizeof info);
     int32_t r = call(s, imInit, &info, nullptr);
     if (r != imIsCacheable && r != malNoError)
-        fail(modulePath, "imInit returned " + std::to_string(r));
+        fail(modulePath, "imInit: " + resultWords(r));
     enumerateFormats(s);
 }
 
 void openMovie(PluginSession& s, const std::string& path) {
     s.moviePath = path;
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0)
-        fail(path, std::strerror(errno), kExitBadMovie);
-    if (S_ISDIR(st.st_mode))
-        fail(path, "is a folder, not a movie", kExitBadMovie);
+    // The plug-in only says yes or no; what the system would say comes first.
+    checkMovieReadable(path);
+    // The whole path goes to the plug-in, however long: it opens what the
+    // host names, and keeps a cut copy only as the record's name.
     s.path16 = toUtf16(path);
-    if (s.path16.size() - 1 > kMaxPathUnits)
-        fail(path, "path longer than 255 characters, which the plug-in cannot take", kExitBadMovie);
 
     imFileOpenRec8 open;
     std::memset(&open, 0, sizeof open);
@@ -221,10 +216,7 @@ void openMovie(PluginSession& s, const std::string& path) {
     int32_t r = call(s, imOpenFile8, &s.fileRef, &open);
     s.privateData = open.privatedata;
     if (r != malNoError)
-        fail(path,
-             "the plug-in refused it (imOpenFile8 returned " + std::to_string(r) +
-                 "): not a KEO movie, or damaged",
-             kExitBadMovie);
+        fail(path, refusalReason(path), kExitBadMovie);
     s.movieOpen = true;
 
     imFileAccessRec8 access;
@@ -241,10 +233,7 @@ void openMovie(PluginSession& s, const std::string& path) {
     if (fi.privatedata)
         s.privateData = fi.privatedata;
     if (r != malNoError)
-        fail(path,
-             "the plug-in cannot describe it (imGetInfo8 returned " + std::to_string(r) +
-                 "): no video frames, or a frame rate it does not know",
-             kExitBadMovie);
+        fail(path, refusalReason(path), kExitBadMovie);
     describe(s, fi);
     s.audioDelivered = 0;
 }

@@ -1,5 +1,4 @@
-// PNG through libpng's simplified API, which handles every input colour type
-// and converts to the one layout the tool works in.
+// PNG writing through libpng's simplified API (reading is in Stills.cpp).
 #include "Png.h"
 
 #include "AtomicOutput.h"
@@ -11,38 +10,6 @@
 
 namespace keo::tool {
 
-RgbaPicture readPng(const std::string& path) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        fail(path, std::strerror(errno));
-    if (!png_image_begin_read_from_stdio(&image, file)) {
-        std::string why = image.message;
-        png_image_free(&image);
-        std::fclose(file);
-        fail(path, "not a readable PNG (" + why + ")");
-    }
-    image.format = PNG_FORMAT_RGBA;
-    RgbaPicture pic;
-    pic.width = static_cast<int>(image.width);
-    pic.height = static_cast<int>(image.height);
-    if (image.width > 32767 || image.height > 32767) {
-        png_image_free(&image);
-        std::fclose(file);
-        fail(path, "picture larger than 32767 pixels a side");
-    }
-    pic.rgba.resize(PNG_IMAGE_SIZE(image));
-    bool ok = png_image_finish_read(&image, nullptr, pic.rgba.data(), 0, nullptr) != 0;
-    std::string why = ok ? "" : image.message;
-    png_image_free(&image);
-    std::fclose(file);
-    if (!ok)
-        fail(path, "damaged PNG (" + why + ")");
-    return pic;
-}
-
 void writePng(std::FILE* file, const std::string& name, const uint8_t* rgba, int width,
               int height) {
     png_image image;
@@ -51,20 +18,31 @@ void writePng(std::FILE* file, const std::string& name, const uint8_t* rgba, int
     image.width = static_cast<png_uint_32>(width);
     image.height = static_cast<png_uint_32>(height);
     image.format = PNG_FORMAT_RGBA;
+    errno = 0;
     if (!png_image_write_to_stdio(&image, file, 0, rgba, 0, nullptr)) {
+        int err = errno;
         std::string why = image.message;
         png_image_free(&image);
+        if (err != 0 && std::ferror(file))
+            failWithErrno(name, err);
         fail(name, "cannot write PNG (" + why + ")");
     }
     png_image_free(&image);
 }
 
-void writePngFile(const std::string& path, const uint8_t* rgba, int width, int height) {
+void writePngFile(const std::string& path, const uint8_t* rgba, int width, int height,
+                  const std::vector<std::string>& inputs) {
     AtomicOutput out;
-    beginOutput(out, path);
-    std::FILE* file = std::fopen(out.temp.c_str(), "wb");
+    beginOutput(out, path, OutputUse::Stream, inputs);
+    if (out.toStdout) {
+        writePng(stdout, "standard output", rgba, width, height);
+        if (std::fflush(stdout) != 0)
+            failWithErrno("standard output", errno);
+        return;
+    }
+    std::FILE* file = std::fopen(out.writePath.c_str(), "wb");
     if (!file)
-        fail(path, std::strerror(errno));
+        failWithErrno(path, errno);
     try {
         writePng(file, path, rgba, width, height);
     } catch (...) {
@@ -72,7 +50,7 @@ void writePngFile(const std::string& path, const uint8_t* rgba, int width, int h
         throw;
     }
     if (std::fclose(file) != 0)
-        fail(path, std::string("write failed: ") + std::strerror(errno));
+        failWithErrno(path, errno);
     commitOutput(out);
 }
 

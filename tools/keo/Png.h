@@ -1,7 +1,5 @@
-// PNG pictures in and out, always as 8-bit RGBA.
-//
-// Reading accepts any PNG libpng understands (grey, palette, 16-bit, with or
-// without alpha) and converts it; writing produces RGBA 8-bit.
+// PNG pictures out, as 8-bit RGBA, and the conversions between the
+// decoder's ARGB and RGBA. Pictures in: Stills.h.
 #pragma once
 
 #include <cstdint>
@@ -11,18 +9,12 @@
 
 namespace keo::tool {
 
-struct RgbaPicture {
-    int width = 0;
-    int height = 0;
-    std::vector<uint8_t> rgba; // width x height x 4, top row first, rows packed
-};
-
-// Throws Failure naming the file when it cannot be read as a PNG.
-RgbaPicture readPng(const std::string& path);
 // Writes the picture to an open stream; `name` only labels errors.
 void writePng(std::FILE* file, const std::string& name, const uint8_t* rgba, int width, int height);
-// Writes a whole file through a temporary (nothing is left on failure).
-void writePngFile(const std::string& path, const uint8_t* rgba, int width, int height);
+// Writes a whole file through AtomicOutput (nothing is left on failure);
+// "-" is standard output. `inputs` are files the output must not be.
+void writePngFile(const std::string& path, const uint8_t* rgba, int width, int height,
+                  const std::vector<std::string>& inputs = {});
 
 // ARGB32 (bytes A, R, G, B) to RGBA and back, `pixels` pixels.
 void argbToRgba(const uint8_t* argb, uint8_t* rgba, size_t pixels);

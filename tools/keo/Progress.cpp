@@ -1,7 +1,9 @@
-// Progress bar drawing.
+// Progress bar drawing, and the terminal lock that keeps one bar at a time.
 #include "Progress.h"
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace keo::tool {
@@ -19,10 +21,11 @@ void draw(Progress& p) {
         for (int i = 0; i < kWidth; ++i)
             bar[i] = i < filled ? '=' : (i == filled ? '>' : ' ');
         bar[kWidth] = '\0';
-        std::snprintf(line, sizeof line, "\r%s [%s] %lld/%lld frames  %.1f fps ", p.label.c_str(),
-                      bar, static_cast<long long>(p.done), static_cast<long long>(p.total), fps);
+        std::snprintf(line, sizeof line, "\r%s [%s] %lld/%lld frames  %.1f fps\033[K",
+                      p.label.c_str(), bar, static_cast<long long>(p.done),
+                      static_cast<long long>(p.total), fps);
     } else {
-        std::snprintf(line, sizeof line, "\r%s %lld frames  %.1f fps ", p.label.c_str(),
+        std::snprintf(line, sizeof line, "\r%s %lld frames  %.1f fps\033[K", p.label.c_str(),
                       static_cast<long long>(p.done), fps);
     }
     std::fputs(line, stderr);
@@ -33,8 +36,33 @@ void draw(Progress& p) {
 
 } // namespace
 
-void progressStart(Progress& p, const std::string& label, int64_t total) {
-    p.enabled = isatty(STDERR_FILENO) != 0;
+bool claimTerminal(int fd, int* lockFd) {
+    *lockFd = -1;
+    const char* name = ttyname(fd);
+    if (!name)
+        return false;
+    // Processes of one pipe share the open terminal, and a lock taken on a
+    // shared open file is everyone's; a file opened anew is this process's
+    // own, and the lock is on the terminal itself.
+    int own = open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (own < 0)
+        return false;
+    if (flock(own, LOCK_EX | LOCK_NB) != 0) {
+        close(own);
+        return false;
+    }
+    *lockFd = own;
+    return true;
+}
+
+Progress::~Progress() {
+    if (lockFd >= 0)
+        close(lockFd);
+}
+
+void progressStart(Progress& p, const std::string& label, int64_t total, bool quiet) {
+    progressEnd(p);
+    p.enabled = !quiet && isatty(STDERR_FILENO) && claimTerminal(STDERR_FILENO, &p.lockFd);
     p.label = label;
     p.total = total;
     p.done = 0;
@@ -47,9 +75,17 @@ void progressStep(Progress& p, int64_t done) {
     p.done = done;
     if (!p.enabled)
         return;
-    if (std::chrono::steady_clock::now() - p.lastDraw >= std::chrono::milliseconds(100) ||
+    if (!p.drawn || std::chrono::steady_clock::now() - p.lastDraw >= std::chrono::milliseconds(100) ||
         (p.total > 0 && done >= p.total))
         draw(p);
+}
+
+void progressPause(Progress& p) {
+    if (p.enabled && p.drawn) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        p.drawn = false;
+    }
 }
 
 void progressEnd(Progress& p) {
@@ -59,6 +95,9 @@ void progressEnd(Progress& p) {
     }
     p.enabled = false;
     p.drawn = false;
+    if (p.lockFd >= 0)
+        close(p.lockFd);
+    p.lockFd = -1;
 }
 
 } // namespace keo::tool

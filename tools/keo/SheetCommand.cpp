@@ -1,12 +1,14 @@
 // keo sheet: a contact sheet of evenly spaced frames, to see a movie at a glance.
 #include "Commands.h"
 #include "Failure.h"
+#include "PluginResults.h"
 #include "PluginSession.h"
 #include "Png.h"
 #include "Progress.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -20,6 +22,7 @@ struct SheetOptions {
     int count = 12;
     int columns = 4;
     int width = 240;
+    bool stopOnError = false;
 };
 
 constexpr int kGap = 4;
@@ -96,17 +99,30 @@ int runSheet(const SheetOptions& opt, const GlobalOptions& global) {
 
     std::vector<uint8_t> argb(static_cast<size_t>(m.width) * m.height * 4);
     Progress progress;
-    progressStart(progress, "sheet", count);
+    progressStart(progress, "sheet", count, global.quiet);
+    int failed = 0;
     for (int k = 0; k < count; ++k) {
         // Evenly spaced from the first frame on.
         int index = static_cast<int>(static_cast<int64_t>(k) * m.frames / count);
         int r = fetchFrame(session, index, argb.data());
-        if (r != 0)
-            fail("frame " + std::to_string(index),
-                 "the plug-in returned error " + std::to_string(r));
-        std::vector<float> thumb = thumbnail(argb, m.width, m.height, tw, th);
         const int64_t ox = kGap + static_cast<int64_t>(k % columns) * (tw + kGap);
         const int64_t oy = kGap + static_cast<int64_t>(k / columns) * (th + kGap);
+        if (r != 0) {
+            progressPause(progress);
+            reportFrameFailure(index, r, opt.stopOnError);
+            ++failed;
+            // The frame's place shows that it failed rather than staying
+            // empty, which would look like a black frame.
+            for (int y = 0; y < th; ++y)
+                for (int x = 0; x < tw; ++x) {
+                    uint8_t* p = &sheet[((oy + y) * sheetW + ox + x) * 4];
+                    bool cross = std::abs(x * th - y * tw) < tw || std::abs(x * th - (th - 1 - y) * tw) < tw;
+                    p[0] = cross ? 220 : 90;
+                    p[1] = p[2] = cross ? 40 : kBackground;
+                }
+            continue;
+        }
+        std::vector<float> thumb = thumbnail(argb, m.width, m.height, tw, th);
         for (int y = 0; y < th; ++y)
             for (int x = 0; x < tw; ++x) {
                 uint8_t* p = &sheet[((oy + y) * sheetW + ox + x) * 4];
@@ -118,15 +134,9 @@ int runSheet(const SheetOptions& opt, const GlobalOptions& global) {
     }
     progressEnd(progress);
     endSession(session);
-    if (opt.output == "-") {
-        writePng(stdout, "standard output", sheet.data(), static_cast<int>(sheetW),
-                 static_cast<int>(sheetH));
-        if (std::fflush(stdout) != 0)
-            fail("standard output", "write failed");
-    } else {
-        writePngFile(opt.output, sheet.data(), static_cast<int>(sheetW), static_cast<int>(sheetH));
-    }
-    return kExitOK;
+    writePngFile(opt.output, sheet.data(), static_cast<int>(sheetW), static_cast<int>(sheetH),
+                 {opt.movie});
+    return failed ? kExitDamaged : kExitOK;
 }
 
 } // namespace
@@ -143,7 +153,11 @@ void addSheetCommand(CLI::App& app, const GlobalOptions& global, Action& action)
     cmd->add_option("--width", opt->width,
                     "Width of each frame on the sheet in pixels (default 240)")
         ->check(CLI::Range(1, 4096));
-    cmd->footer("Example:\n  keo sheet clip.mov -o sheet.png --count 16 --columns 4");
+    cmd->add_flag("--stop-on-error", opt->stopOnError,
+                  "Stop at the first frame that fails (default: mark its place and go on)");
+    cmd->footer("A frame that fails is reported on stderr and crossed out on the sheet; the exit\n"
+                "status is then 3.\n\n"
+                "Example:\n  keo sheet clip.mov -o sheet.png --count 16 --columns 4");
     cmd->callback(
         [opt, &global, &action] { action = [opt, &global] { return runSheet(*opt, global); }; });
 }

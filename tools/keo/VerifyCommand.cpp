@@ -1,6 +1,7 @@
 // keo verify: every frame and all the sound, through the plug-in.
 #include "Commands.h"
 #include "Failure.h"
+#include "PluginResults.h"
 #include "PluginSession.h"
 #include "Progress.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 struct VerifyOptions {
     std::string movie;
+    bool stopOnError = false;
 };
 
 constexpr uint32_t kAudioBlock = 4800;
@@ -27,13 +29,16 @@ int runVerify(const VerifyOptions& opt, const GlobalOptions& global) {
     int badFrames = 0;
     std::vector<uint8_t> argb(static_cast<size_t>(m.width) * m.height * 4);
     Progress progress;
-    progressStart(progress, "verify", m.frames);
+    progressStart(progress, "verify", m.frames, global.quiet);
     for (int i = 0; i < m.frames; ++i) {
         int r = fetchFrame(session, i, argb.data());
         if (r != 0) {
-            progressEnd(progress);
-            std::printf("frame %d: error %d\n", i, r);
+            progressPause(progress);
+            std::printf("frame %d: %s\n", i, resultWords(r).c_str());
+            std::fflush(stdout);
             ++badFrames;
+            if (opt.stopOnError)
+                break;
         }
         progressStep(progress, i + 1);
     }
@@ -41,7 +46,9 @@ int runVerify(const VerifyOptions& opt, const GlobalOptions& global) {
 
     int badAudio = 0;
     int64_t audioDone = 0;
-    if (m.hasAudio && m.channels > 0 && m.channels <= 64) {
+    if (opt.stopOnError && badFrames > 0) {
+        // The sound is not looked at once a frame has stopped the check.
+    } else if (m.hasAudio && m.channels > 0 && m.channels <= 64) {
         std::vector<std::vector<float>> planes(m.channels, std::vector<float>(kAudioBlock));
         std::vector<float*> planar;
         for (auto& p : planes)
@@ -54,9 +61,11 @@ int runVerify(const VerifyOptions& opt, const GlobalOptions& global) {
             int r =
                 fetchAudio(session, named ? audioDone : -1, kAudioBlock, planar.data(), &delivered);
             if (r != 0) {
-                std::printf("audio at sample frame %lld: error %d\n",
-                            static_cast<long long>(audioDone), r);
+                std::printf("audio at sample frame %lld: %s\n", static_cast<long long>(audioDone),
+                            resultWords(r).c_str());
                 ++badAudio;
+                if (opt.stopOnError)
+                    break;
             }
             if (delivered <= 0)
                 break;
@@ -74,7 +83,7 @@ int runVerify(const VerifyOptions& opt, const GlobalOptions& global) {
                 static_cast<long long>(audioDone));
     std::fflush(stdout);
     endSession(session);
-    return ok ? kExitOK : kExitFailed;
+    return ok ? kExitOK : kExitDamaged;
 }
 
 } // namespace
@@ -84,7 +93,9 @@ void addVerifyCommand(CLI::App& app, const GlobalOptions& global, Action& action
     CLI::App* cmd =
         app.add_subcommand("verify", "Fetch every frame and all audio; exit 0 only if all succeed");
     cmd->add_option("MOVIE", opt->movie, "KEO movie (.mov)")->required();
-    cmd->footer("Prints one line per failed request (\"frame 12: error 99\") and a summary.\n\n"
+    cmd->add_flag("--stop-on-error", opt->stopOnError, "Stop at the first request that fails");
+    cmd->footer("Prints one line per failed request (\"frame 12: ... (error 99)\") and a summary;\n"
+                "exit status 3 when any failed.\n\n"
                 "Example:\n  keo verify clip.mov");
     cmd->callback(
         [opt, &global, &action] { action = [opt, &global] { return runVerify(*opt, global); }; });

@@ -4,6 +4,7 @@
 #include "Failure.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <sndfile.h>
 
@@ -60,6 +61,7 @@ void openWav(WavReader& wav, const std::string& path) {
     wav.rate = info.samplerate;
     wav.bits = bits;
     wav.isFloat = isFloat;
+    wav.fileBits = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_DOUBLE ? 64 : bits;
     wav.frames = info.frames;
     wav.position = 0;
 }
@@ -99,7 +101,8 @@ WavWriter::~WavWriter() {
         sf_close(file);
 }
 
-void createWav(WavWriter& wav, const std::string& path, int channels, int rate, int bits) {
+void createWav(WavWriter& wav, const std::string& path, int channels, int rate, int bits,
+               const std::vector<std::string>& inputs) {
     int subtype;
     switch (bits) {
     case 0:
@@ -120,7 +123,7 @@ void createWav(WavWriter& wav, const std::string& path, int channels, int rate, 
     default:
         fail(path, "cannot write " + std::to_string(bits) + "-bit samples to a WAV file");
     }
-    beginOutput(wav.out, path);
+    beginOutput(wav.out, path, OutputUse::Seek, inputs);
     SF_INFO info;
     std::memset(&info, 0, sizeof info);
     info.channels = channels;
@@ -129,21 +132,39 @@ void createWav(WavWriter& wav, const std::string& path, int channels, int rate, 
     if (!sf_format_check(&info))
         fail(path, "libsndfile cannot write a WAV of " + std::to_string(channels) +
                        " channels at " + std::to_string(rate) + " Hz");
-    wav.file = sf_open(wav.out.temp.c_str(), SFM_WRITE, &info);
-    if (!wav.file)
+    errno = 0;
+    wav.file = sf_open(wav.out.writePath.c_str(), SFM_WRITE, &info);
+    if (!wav.file) {
+        if (errno != 0)
+            failWithErrno(path, errno);
         fail(path, std::string("cannot write the sound file (") + sf_strerror(nullptr) + ")");
+    }
     wav.channels = channels;
     wav.bits = bits;
 }
 
+namespace {
+
+// libsndfile keeps only its own words for a failed write; the system's
+// reason is still in errno right after the call.
+[[noreturn]] void failWrite(WavWriter& wav, int err) {
+    if (err != 0)
+        failWithErrno(wav.out.target, err);
+    fail(wav.out.target, std::string("write failed (") + sf_strerror(wav.file) + ")");
+}
+
+} // namespace
+
 void writeWavFloat(WavWriter& wav, const float* interleaved, int64_t frames) {
+    errno = 0;
     if (sf_writef_float(wav.file, interleaved, frames) != frames)
-        fail(wav.out.target, std::string("write failed (") + sf_strerror(wav.file) + ")");
+        failWrite(wav, errno);
 }
 
 void writeWavPcm(WavWriter& wav, const int32_t* interleaved, int64_t frames) {
     size_t n = static_cast<size_t>(frames) * wav.channels;
     sf_count_t written;
+    errno = 0;
     // libsndfile's short and int calls take full-scale 16 and 32-bit values;
     // narrower samples sit in the top bits, which it maps exactly.
     if (wav.bits <= 16) {
@@ -160,14 +181,19 @@ void writeWavPcm(WavWriter& wav, const int32_t* interleaved, int64_t frames) {
         written = sf_writef_int(wav.file, wav.scratch.data(), frames);
     }
     if (written != frames)
-        fail(wav.out.target, std::string("write failed (") + sf_strerror(wav.file) + ")");
+        failWrite(wav, errno);
 }
 
 void finishWav(WavWriter& wav) {
+    errno = 0;
     int err = sf_close(wav.file);
+    int sys = errno;
     wav.file = nullptr;
-    if (err != 0)
+    if (err != 0) {
+        if (sys != 0)
+            failWithErrno(wav.out.target, sys);
         fail(wav.out.target, std::string("write failed (") + sf_error_number(err) + ")");
+    }
     commitOutput(wav.out);
 }
 

@@ -22,6 +22,7 @@ struct WavReader {
     int rate = 0;
     int bits = 0;         // 8, 16, 24 or 32 (float files report 32)
     bool isFloat = false; // the samples are stored as floats
+    int fileBits = 0;     // width in the file: 32 or 64 for floats, else as bits
     int64_t frames = 0;
     int64_t position = 0; // next sample frame the stream will give
     std::vector<float> scratch;
@@ -57,7 +58,10 @@ struct WavWriter {
 
 // bits 0 makes a 32-bit float WAV; 8, 16, 24 or 32 make integer PCM (8-bit
 // WAV samples are unsigned on disk; libsndfile maps them).
-void createWav(WavWriter& wav, const std::string& path, int channels, int rate, int bits);
+// `inputs` are files the output must not be; "-" is standard output when it
+// is a file or a device.
+void createWav(WavWriter& wav, const std::string& path, int channels, int rate, int bits,
+               const std::vector<std::string>& inputs = {});
 // Interleaved float samples (float WAV).
 void writeWavFloat(WavWriter& wav, const float* interleaved, int64_t frames);
 // Interleaved signed samples in the stored width's range (integer WAV).

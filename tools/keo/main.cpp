@@ -5,10 +5,12 @@
 #include "AtomicOutput.h"
 #include "Commands.h"
 #include "Failure.h"
+#include "KeoVersion.h"
 
 #include <CLI/CLI.hpp>
 #include <clocale>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <langinfo.h>
 
@@ -32,7 +34,32 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// Whatever went to standard output must have arrived: a full disk or a
+// closed descriptor is a failure, not a success. (A reader that went away
+// ends keo through SIGPIPE before this, quietly, as pipes expect.)
+int finishStandardOutput(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        int err = errno != 0 ? errno : EIO;
+        std::fprintf(stderr, "keo: standard output: %s\n", std::strerror(err));
+        return status == kExitOK ? kExitFailed : status;
+    }
+    return status;
+}
+
+const char* kExitCodes = "Exit status: 0 done; 1 failed (usage, input, output or system error, said\n"
+                         "on stderr); 2 the movie is missing, unreadable or not a KEO movie; 3 some\n"
+                         "frames or sound of the movie could not be read, the rest was done.";
+
 } // namespace
+
+namespace keo::tool {
+
+void note(const GlobalOptions& global, const std::string& text) {
+    if (!global.quiet)
+        std::fprintf(stderr, "keo: note: %s\n", text.c_str());
+}
+
+} // namespace keo::tool
 
 int main(int argc, char** argv) {
     useUtf8Locale();
@@ -41,11 +68,15 @@ int main(int argc, char** argv) {
     CLI::App app{"keo: inspect, decode, verify and export KEO movies through the KEO importer "
                  "plug-in"};
     app.require_subcommand(1);
-    app.footer("The plug-in module is --plugin PATH, else $KEO_PLUGIN, else ../lib/KEOImporter.so\n"
-               "beside keo. Run `keo COMMAND --help` for a command's options.\n\n"
-               "Example:\n  keo demo");
+    app.footer(std::string("The plug-in module is --plugin PATH, else $KEO_PLUGIN, else\n"
+                           "../lib/KEOImporter.so beside keo. Run `keo help COMMAND` (or\n"
+                           "`keo COMMAND --help`) for a command's options.\n\n") +
+               kExitCodes + "\n\nExample:\n  keo demo");
     GlobalOptions global;
     app.add_option("--plugin", global.plugin, "Importer module to load (KEOImporter.so)");
+    app.add_flag("-q,--quiet", global.quiet,
+                 "No progress bar, notes or summary lines; errors are still reported");
+    app.set_version_flag("--version", std::string("keo ") + kKeoVersion, "Show keo's version");
     Action action;
     addInfoCommand(app, global, action);
     addDecodeCommand(app, global, action);
@@ -55,22 +86,42 @@ int main(int argc, char** argv) {
     addExportCommand(app, global, action);
     addDemoCommand(app, global, action);
 
+    std::string helpTopic;
+    CLI::App* help = app.add_subcommand("help", "Show the help of keo or of one command");
+    help->add_option("COMMAND", helpTopic, "The command to explain");
+    help->footer("Example:\n  keo help info");
+    help->callback([&app, &helpTopic, &action] {
+        action = [&app, &helpTopic] {
+            if (helpTopic.empty()) {
+                std::fputs(app.help().c_str(), stdout);
+                return kExitOK;
+            }
+            for (CLI::App* sub : app.get_subcommands({}))
+                if (sub->get_name() == helpTopic && helpTopic != "help") {
+                    std::fputs(sub->help().c_str(), stdout);
+                    return kExitOK;
+                }
+            fail("help", "no command '" + helpTopic + "'; the commands are info, decode, audio, "
+                         "verify, sheet, export and demo");
+        };
+    });
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return finishStandardOutput(app.exit(e));
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "keo: %s (see keo --help)\n", oneLine(e.what()).c_str());
         return kExitFailed;
     }
     if (!action)
-        return kExitOK;
+        return finishStandardOutput(kExitOK);
     try {
-        int status = action();
-        std::fflush(stdout);
-        return status;
+        return finishStandardOutput(action());
     } catch (const Failure& f) {
         std::fflush(stdout);
         std::fprintf(stderr, "keo: %s\n", oneLine(f.what()).c_str());

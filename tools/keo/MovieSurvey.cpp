@@ -1,0 +1,131 @@
+// Surveying a movie file with the container and the frame headers.
+#include "MovieSurvey.h"
+
+#include "AtomicOutput.h"
+#include "Failure.h"
+#include "codec/FramePayload.h"
+#include "container/MovFile.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace keo::tool {
+namespace {
+
+// A QuickTime file begins with an atom: a 32-bit size (0, 1 or at least 8)
+// and four printable characters.
+bool beginsWithAtom(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    unsigned char b[8];
+    bool whole = pread(fd, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b);
+    close(fd);
+    if (!whole)
+        return false;
+    uint32_t size = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+    if (size != 0 && size != 1 && size < 8)
+        return false;
+    for (int i = 4; i < 8; ++i)
+        if (!std::isprint(b[i]))
+            return false;
+    return true;
+}
+
+int layoutOf(const KEOFrameHeader& h) {
+    if (h.isDXT24)
+        return h.hasAlpha ? kLayoutDXT24Alpha : kLayoutDXT24;
+    return h.hasAlpha ? kLayoutDXT5 : kLayoutDXT1;
+}
+
+} // namespace
+
+const char* layoutName(int layout) {
+    static const char* const kNames[kLayoutCount] = {"DXT1", "DXT5", "DXT24", "DXT24+alpha"};
+    return layout >= 0 && layout < kLayoutCount ? kNames[layout] : "?";
+}
+
+bool surveyMovie(const std::string& path, MovieSurvey* survey) {
+    *survey = MovieSurvey();
+    MovFile movie;
+    if (!movie.openRead(path.c_str())) {
+        // As the importer does: a file refused for its structure still has
+        // what was read to release; one refused for its codec has not.
+        if (movie.ok)
+            movie.close();
+        return false;
+    }
+    survey->videoFormat = movie.frameType();
+    survey->audioFormat = movie.hasAudio() ? movie.audioType() : "";
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0)
+        survey->fileBytes = st.st_size;
+    const int n = movie.nFrames();
+    for (int i = 0; i < n; ++i) {
+        const int size = movie.frameSize(i);
+        const long long offset = movie.frameOffset(i);
+        survey->videoBytes += size;
+        unsigned char bytes[kKEOFrameHeaderSize];
+        if (fd < 0 || size < kKEOFrameHeaderSize || offset < 0 ||
+            pread(fd, bytes, sizeof bytes, offset) != static_cast<ssize_t>(sizeof bytes)) {
+            survey->unreadable++;
+            continue;
+        }
+        KEOFrameHeader h;
+        h.read(bytes);
+        survey->frames[layoutOf(h)][h.isLZF ? 1 : 0]++;
+    }
+    if (fd >= 0)
+        close(fd);
+    movie.close();
+    return true;
+}
+
+void checkMovieReadable(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        fail(path, std::strerror(errno), kExitBadMovie);
+    if (S_ISDIR(st.st_mode))
+        fail(path, std::strerror(EISDIR), kExitBadMovie);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        fail(path, std::strerror(errno), kExitBadMovie);
+    close(fd);
+    if (!S_ISREG(st.st_mode))
+        fail(path, "is not a regular file; a movie is read from a file", kExitBadMovie);
+    if (st.st_size == 0)
+        fail(path, "is empty (0 bytes), not a movie", kExitBadMovie);
+}
+
+std::string refusalReason(const std::string& path) {
+    if (!beginsWithAtom(path))
+        return "not a KEO movie: the file is not a QuickTime movie";
+    MovFile movie;
+    if (!movie.openRead(path.c_str())) {
+        if (!movie.ok)
+            return "not a KEO movie: a QuickTime movie whose video is in another format";
+        movie.close();
+        return "not a KEO movie: its movie structure is damaged or missing";
+    }
+    std::string why;
+    int scale = 0, duration = 0;
+    movie.frameRate(scale, duration);
+    if (movie.nFrames() < 1)
+        why = movie.hasAudio() ? "the movie has sound but no video frames"
+                               : "the movie has no video frames";
+    else if (scale <= 0 || duration <= 0)
+        why = "the movie's video has no usable frame rate";
+    else
+        why = "the plug-in cannot describe the movie (frame rate " + std::to_string(scale) + "/" +
+              std::to_string(duration) + ", " + std::to_string(movie.nFrames()) + " frames)";
+    movie.close();
+    return why;
+}
+
+} // namespace keo::tool

@@ -1,0 +1,41 @@
+// What keo learns of a movie beside the plug-in: the file itself, read with
+// the container and the frame headers, for what a host is not told (which
+// block layouts the frames use, the data rate, the audio's byte order) and
+// to say why the plug-in refused a file.
+//
+// This reads the file, not the importer: the importer is reached only
+// through the loaded module (PluginSession).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace keo::tool {
+
+// Frames of each block layout, plain and LZF.
+enum FrameLayout { kLayoutDXT1, kLayoutDXT5, kLayoutDXT24, kLayoutDXT24Alpha, kLayoutCount };
+const char* layoutName(int layout); // "DXT1", "DXT5", "DXT24", "DXT24+alpha"
+
+struct MovieSurvey {
+    int64_t fileBytes = 0;
+    int64_t videoBytes = 0;                  // all video samples
+    int64_t frames[kLayoutCount][2] = {};    // [layout][plain 0, LZF 1]
+    int64_t unreadable = 0;                  // frames whose header cannot be read
+    std::string videoFormat;                 // "ZUVM"
+    std::string audioFormat;                 // "sowt", "twos", "" without sound
+};
+
+// Reads the movie's tables and every frame's header. False when the
+// container cannot open the file (the survey is then empty).
+bool surveyMovie(const std::string& path, MovieSurvey* survey);
+
+// Checks what the system says of `path` before the plug-in gets it: throws
+// Failure (status kExitBadMovie) naming the system's reason (No such file,
+// Permission denied, Is a directory) or an empty file.
+void checkMovieReadable(const std::string& path);
+
+// Why a file that the system could read was refused: "not a KEO movie:
+// ..." with what the file turned out to be.
+std::string refusalReason(const std::string& path);
+
+} // namespace keo::tool
