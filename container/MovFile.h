@@ -166,6 +166,8 @@ struct MovFile {
     // when the movie is not complete in the file.
     int closeWrite();
     void resetWriteState();
+    // Keeps errno as writeErrno unless a reason is kept already; a caller
+    // whose own write into a prepared chunk failed calls it too.
     void noteWriteError();
     bool canBeginChunk() const;
     int finishChunk(QuicktimeTrak* track, int64_t chunk, QuicktimeAtom& atom, int samples,

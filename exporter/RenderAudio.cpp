@@ -120,8 +120,12 @@ int writeBlock(const AudioJob& job, float** channelArrays, unsigned char* buffer
                                        job.bytesPerSample);
     LargeFp* fp = movie->prepareToWriteAudioSample();
     // A short write is not ended as a chunk, so no table points at it.
-    if (!fp || fwrite_L(buffer, bytes, 1, fp) != bytes)
+    if (!fp)
         return kKEOExportWriteFailed;
+    if (fwrite_L(buffer, bytes, 1, fp) != bytes) {
+        movie->noteWriteError();
+        return kKEOExportWriteFailed;
+    }
     if (movie->endWriteAudioSample(block) != 0)
         return kKEOExportWriteFailed;
     return 0;

@@ -90,6 +90,8 @@ int encodeAndWrite(unsigned char* argb, int width, int height, exDoExportRec* re
             fwrite_L(payload, static_cast<size_t>(length), 1, fp) != static_cast<size_t>(length)) {
             // The chunk is not ended, so the tables never point at a torn
             // frame; the frames before it stay valid.
+            if (fp)
+                movie->noteWriteError();
             result = kKEOExportWriteFailed;
         } else if (movie->endWriteFrame() != 0) {
             result = kKEOExportWriteFailed;

@@ -12,7 +12,10 @@
 //   keo_check payload MOVIE RAW FIRST COUNT [argb|rgba]
 //   keo_check png PNG RAW_RGBA
 //   keo_check numbers RAW_RGBA WIDTH HEIGHT FIRST COUNT
+//   keo_check make-still png8|png16|tiff8|tiff16|jpeg PATH WIDTH HEIGHT
+//   keo_check make-socket PATH
 #include "TestPattern.h"
+#include "tools/StillWriters.h"
 #include "codec/FramePayload.h"
 #include "container/MovFile.h"
 #include "support/MovieBuilder.h"
@@ -24,7 +27,11 @@
 #include <fstream>
 #include <iterator>
 #include <sndfile.h>
+#include <png.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <vector>
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -273,6 +280,37 @@ int fixtures(const std::string& dir) {
     return 0;
 }
 
+int makeStill(const std::string& kind, const std::string& path, int w, int h) {
+    std::vector<uint8_t> made;
+    if (kind == "png8")
+        made = keotest::writePng(path, w, h, PNG_COLOR_TYPE_RGB_ALPHA, 8);
+    else if (kind == "png16")
+        made = keotest::writePng(path, w, h, PNG_COLOR_TYPE_RGB_ALPHA, 16);
+    else if (kind == "tiff8")
+        made = keotest::writeTiff(path, w, h, 4, 8, false);
+    else if (kind == "tiff16")
+        made = keotest::writeTiff(path, w, h, 4, 16, false);
+    else if (kind == "jpeg")
+        made = keotest::writeJpeg(path, w, h, false);
+    else
+        return failed("unknown kind of still " + kind);
+    return made.empty() ? failed("cannot write " + path) : 0;
+}
+
+// A socket left in the file system, as a server that has exited leaves it.
+int makeSocket(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path)
+        return failed(path + ": name too long for a socket");
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        return failed(path + ": cannot make a socket");
+    close(fd);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -293,5 +331,9 @@ int main(int argc, char** argv) {
     if (a.size() == 6 && a[0] == "numbers")
         return numbers(a[1], std::atoi(a[2].c_str()), std::atoi(a[3].c_str()),
                        std::atoi(a[4].c_str()), std::atoi(a[5].c_str()));
+    if (a.size() == 5 && a[0] == "make-still")
+        return makeStill(a[1], a[2], std::atoi(a[3].c_str()), std::atoi(a[4].c_str()));
+    if (a.size() == 2 && a[0] == "make-socket")
+        return makeSocket(a[1]);
     return failed("unknown mode; see the head of keo_check.cpp");
 }

@@ -61,3 +61,12 @@ finish() {
     fi
     exit 0
 }
+
+# skip NAME REASON: a case that cannot run here, said so rather than passed.
+skip() {
+    echo "skip $1: $2"
+}
+
+is_root() {
+    [ "$(id -u)" -eq 0 ]
+}

@@ -1,0 +1,129 @@
+// The still readers: every PNG colour type and depth, TIFF of 8 and 16 bits
+// in one or separate planes, JPEG, and files that are not pictures.
+#include "Failure.h"
+#include "Stills.h"
+#include "tools/StillWriters.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <string>
+#include <unistd.h>
+
+using namespace keo::tool;
+
+namespace {
+
+class StillsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/keo-stills-test-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override {
+        for (const std::string& f : made)
+            unlink(f.c_str());
+        rmdir(dir.c_str());
+    }
+    std::string file(const std::string& name) {
+        made.push_back(dir + "/" + name);
+        return made.back();
+    }
+    // Exact: every sample as the writer meant it.
+    void expectSame(const std::string& path, const std::vector<uint8_t>& want, int w, int h) {
+        ASSERT_FALSE(want.empty()) << "could not write " << path;
+        RgbaPicture pic = readStill(path);
+        ASSERT_EQ(pic.width, w) << path;
+        ASSERT_EQ(pic.height, h) << path;
+        ASSERT_EQ(pic.rgba.size(), want.size()) << path;
+        for (size_t i = 0; i < want.size(); ++i)
+            ASSERT_EQ(pic.rgba[i], want[i]) << path << " sample " << i;
+    }
+    std::string dir;
+    std::vector<std::string> made;
+};
+
+constexpr int kW = 37, kH = 21; // odd sizes, so no row is a multiple of anything
+
+TEST_F(StillsTest, EveryPngColourTypeAndDepthReadsExactly) {
+    struct Case {
+        const char* name;
+        int colorType, depth;
+    } cases[] = {
+        {"grey1", PNG_COLOR_TYPE_GRAY, 1},       {"grey2", PNG_COLOR_TYPE_GRAY, 2},
+        {"grey4", PNG_COLOR_TYPE_GRAY, 4},       {"grey8", PNG_COLOR_TYPE_GRAY, 8},
+        {"grey16", PNG_COLOR_TYPE_GRAY, 16},     {"greyA8", PNG_COLOR_TYPE_GRAY_ALPHA, 8},
+        {"greyA16", PNG_COLOR_TYPE_GRAY_ALPHA, 16}, {"rgb8", PNG_COLOR_TYPE_RGB, 8},
+        {"rgb16", PNG_COLOR_TYPE_RGB, 16},       {"rgba8", PNG_COLOR_TYPE_RGBA, 8},
+        {"rgba16", PNG_COLOR_TYPE_RGBA, 16},     {"palette2", PNG_COLOR_TYPE_PALETTE, 2},
+        {"palette8", PNG_COLOR_TYPE_PALETTE, 8},
+    };
+    for (const Case& c : cases) {
+        std::string path = file(std::string(c.name) + ".png");
+        expectSame(path, keotest::writePng(path, kW, kH, c.colorType, c.depth), kW, kH);
+    }
+}
+
+TEST_F(StillsTest, SixteenBitsAreScaledWithRoundingNotMadeBrighter) {
+    // The same picture at 8 and 16 bits must read the same; a reader that
+    // applied a gamma curve to 16-bit samples reads tens of levels apart.
+    std::string p8 = file("a8.png"), p16 = file("a16.png");
+    keotest::writePng(p8, kW, kH, PNG_COLOR_TYPE_RGB, 8);
+    keotest::writePng(p16, kW, kH, PNG_COLOR_TYPE_RGB, 16);
+    EXPECT_EQ(readStill(p8).rgba, readStill(p16).rgba);
+}
+
+TEST_F(StillsTest, TiffOfEightAndSixteenBitsInOneOrSeparatePlanes) {
+    for (int samples : {1, 2, 3, 4})
+        for (int bits : {8, 16})
+            for (bool planar : {false, true}) {
+                std::string path = file("t" + std::to_string(samples) + "_" +
+                                        std::to_string(bits) + (planar ? "p" : "c") + ".tif");
+                expectSame(path, keotest::writeTiff(path, kW, kH, samples, bits, planar), kW, kH);
+            }
+}
+
+TEST_F(StillsTest, JpegIsCloseToWhatWasEncoded) {
+    for (bool grey : {false, true}) {
+        std::string path = file(grey ? "g.jpg" : "c.jpg");
+        std::vector<uint8_t> want = keotest::writeJpeg(path, kW, kH, grey);
+        RgbaPicture pic = readStill(path);
+        ASSERT_EQ(pic.width, kW);
+        ASSERT_EQ(pic.rgba.size(), want.size());
+        double error = 0;
+        for (size_t i = 0; i < want.size(); ++i) {
+            if (i % 4 == 3) {
+                EXPECT_EQ(pic.rgba[i], 255);
+            }
+            error += std::abs(pic.rgba[i] - want[i]);
+        }
+        EXPECT_LT(error / want.size(), 6.0) << path;
+    }
+}
+
+TEST_F(StillsTest, WhatIsNotAPictureIsRefusedByName) {
+    std::string empty = file("empty.png"), text = file("text.png"), cut = file("cut.png");
+    std::ofstream(empty).close();
+    std::ofstream(text) << "not a picture at all";
+    std::string whole = file("whole.png");
+    keotest::writePng(whole, kW, kH, PNG_COLOR_TYPE_RGB, 8);
+    {
+        std::ifstream in(whole, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    }
+    for (const std::string& path : {empty, text, cut, dir + "/missing.png"}) {
+        try {
+            readStill(path);
+            ADD_FAILURE() << path << " was read";
+        } catch (const Failure& f) {
+            EXPECT_NE(std::string(f.what()).find(path), std::string::npos) << f.what();
+        }
+    }
+}
+
+} // namespace
