@@ -2,12 +2,14 @@
 // are not plain ASCII or are long, close, save and delete, and no file.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "ImporterDriver.h"
+#include "importer/ImporterLocalRec.h"
 
 namespace keoimp {
 namespace {
@@ -43,6 +45,13 @@ TEST_F(ImporterEntryTest, NonAsciiAndLongPathsOpenTheRightFile) {
             .write(reinterpret_cast<const char*>(movie.data()), movie.size());
         EXPECT_EQ(open(name), 0) << name;
         EXPECT_EQ(info(), 0);
+        // The file opened is the whole path; the record's 256-unit name
+        // keeps what fits of it, terminated.
+        const ImporterLocalRec8* rec = RecordOf(privateData);
+        ASSERT_NE(rec, nullptr);
+        const size_t kept = std::min<size_t>(path16.size() - 1, kRecordNameUnits - 1);
+        EXPECT_TRUE(std::equal(path16.begin(), path16.begin() + kept, rec->name)) << name;
+        EXPECT_EQ(rec->name[kept], 0) << name;
     }
     // An unpaired surrogate names no file.
     std::vector<prUTF16Char> bad = Utf16((dir / "x.mov").string());

@@ -9,6 +9,9 @@ check "demo writes its picture and says where" sh -c '
     p=$(sed -n "s/.*movie: //p" demo.txt) && [ -n "$p" ] && [ -s "$p" ] &&
     "$0" decode demo/demo-dxt24-lzf.mov --frame 2 --format rgba -o f2.rgba && "$1" png "$p" f2.rgba' \
     "$KEO" "$CHECK"
+check "demo writes into the current folder by default" sh -c '
+    mkdir -p here && cd here && "$0" -q demo --seconds 0.08 --width 64 --height 64 >/dev/null &&
+    [ -s demo-dxt1.mov ] && [ -s demo-frame.png ]' "$KEO"
 check "demo movies verify" sh -c 'for m in demo/demo-*.mov; do "$0" verify "$m" >/dev/null || exit 1; done' "$KEO"
 
 for cmd in info decode audio verify sheet export demo; do

@@ -1,0 +1,78 @@
+# keo's inputs and its surface: stills of every kind and depth, sequences in
+# natural order, sound that cannot be kept as it is said so, messages in the
+# system's words, --version, help, --quiet, and decode, sheet and verify
+# going on past a frame that fails.
+. "$(dirname "$0")/lib.sh"
+
+# One movie per still, with the same settings: pictures that read the same
+# give the same frames, byte for byte.
+same_frames() {
+    "$KEO" -q export --input "$1" --optimize 2 -o a.mov && "$KEO" -q export --input "$2" --optimize 2 -o b.mov &&
+        "$KEO" decode a.mov --format argb -o a.argb && "$KEO" decode b.mov --format argb -o b.argb &&
+        cmp -s a.argb b.argb
+}
+for kind in png8 png16 tiff8 tiff16 jpeg; do "$CHECK" make-still "$kind" "$kind.${kind%%[0-9]*}" 64 40; done
+check "a 16-bit PNG gives the frame of its 8-bit version" same_frames png8.png png16.png
+tiff_frames() {
+    same_frames png8.png tiff8.tiff && same_frames png8.png tiff16.tiff
+}
+check "8 and 16-bit TIFF give the frame of the PNG" tiff_frames
+check "a JPEG exports" sh -c '"$0" -q export --input jpeg.jpeg -o j.mov && "$0" info j.mov --json | grep -q "\"frames\":1,"' "$KEO"
+
+# Natural order: f2 before f10, whatever the bytes say.
+"$KEO" -q export --pattern 0.48 --size 160x96 -o p.mov
+"$KEO" decode p.mov -o numbered/
+mkdir -p seq
+i=0
+for f in numbered/frame_*.png; do cp "$f" "seq/f$i.png"; i=$((i + 1)); done
+check "a sequence is taken in natural order (f2 before f10)" sh -c '
+    "$0" -q export --input seq -o seq.mov && "$0" decode seq.mov --format rgba -o seq.rgba &&
+    "$1" numbers seq.rgba 160 96 0 12' "$KEO" "$CHECK"
+cp png8.png seq/f12.png
+check "a still of another size is named" sh -c '
+    "$0" export --input seq -o bad.mov 2>err.txt; [ $? -eq 1 ] &&
+    grep -q "seq/f12.png: is 64x40, but the pictures before it are 160x96" err.txt' "$KEO"
+
+# Messages in the system's words, status 2 for what is not a movie.
+: >empty.mov
+echo "garbage" >garbage.mov
+"$CHECK" fixtures .
+says() {
+    want_status=$1 text=$2
+    shift 2
+    status_and_one_line "$want_status" "$KEO" "$@" && grep -q "$text" err.txt || { cat err.txt; false; }
+}
+check "an empty file says so" says 2 "empty.mov: is empty (0 bytes)" info empty.mov
+check "garbage is not a KEO movie" says 2 "garbage.mov: not a KEO movie: the file is not a QuickTime movie" info garbage.mov
+check "another codec is named as such" says 2 "video is in another format" info other-codec.mov
+check "a missing file: No such file or directory" says 2 "nothing.mov: No such file or directory" info nothing.mov
+check "a folder: Is a directory" says 2 "Is a directory" info seq
+if is_root && command -v setpriv >/dev/null && id nobody >/dev/null 2>&1; then
+    cp p.mov locked.mov && chmod 600 locked.mov
+    check "an unreadable file: Permission denied" sh -c '
+        setpriv --reuid=nobody --regid=nogroup --clear-groups "$0" info "$PWD/locked.mov" 2>err.txt; [ $? -eq 2 ] &&
+        grep -q "locked.mov: Permission denied" err.txt' "$KEO"
+else
+    skip "an unreadable file" "needs root, setpriv and a user nobody to be refused a file"
+fi
+
+# Frames that fail: reported, the rest done, status 3; --stop-on-error stops.
+check "decode --stop-on-error stops at the bad frame" sh -c '
+    "$0" decode bad-frame.mov -o stop/ --stop-on-error 2>err.txt; [ $? -eq 3 ] &&
+    [ -s stop/frame_000000.png ] && [ ! -e stop/frame_000001.png ]' "$KEO"
+check "sheet goes on past the bad frame and marks it" sh -c '
+    "$0" sheet bad-frame.mov -o sheet.png --width 16 2>err.txt; [ $? -eq 3 ] && [ -s sheet.png ] &&
+    grep -q "frame 1: its data is damaged" err.txt' "$KEO"
+check "verify --stop-on-error stops at the first failure" sh -c '
+    "$0" verify bad-frame.mov --stop-on-error >v.txt; [ $? -eq 3 ] && grep -q "^frame 1:" v.txt' "$KEO"
+
+# The usual surface.
+check "--version names the version" sh -c '"$0" --version | grep -Eq "^keo [0-9]+\.[0-9]+"' "$KEO"
+check "keo help info shows the command's help" sh -c '"$0" help info | grep -q "^Example"' "$KEO"
+check "keo help of no such command: one line" status_and_one_line 1 "$KEO" help nosuch
+check "keo --help documents the exit statuses" sh -c '"$0" --help | grep -q "^Exit status: 0"' "$KEO"
+check "--quiet: no summary line" sh -c '[ -z "$("$0" --quiet export --pattern 0.08 --size 64x64 -o q.mov 2>&1)" ]' "$KEO"
+check "no progress bar when stderr is not a terminal" sh -c '
+    "$0" decode p.mov -o quiet/ 2>err.txt && [ ! -s err.txt ]' "$KEO"
+
+finish

@@ -15,10 +15,10 @@
 //   keo_check make-still png8|png16|tiff8|tiff16|jpeg PATH WIDTH HEIGHT
 //   keo_check make-socket PATH
 #include "TestPattern.h"
-#include "tools/StillWriters.h"
 #include "codec/FramePayload.h"
 #include "container/MovFile.h"
 #include "support/MovieBuilder.h"
+#include "tools/StillWriters.h"
 
 #include <cmath>
 #include <cstdio>
@@ -26,8 +26,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sndfile.h>
 #include <png.h>
+#include <sndfile.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -54,12 +54,12 @@ TEST_F(StillsTest, EveryPngColourTypeAndDepthReadsExactly) {
         const char* name;
         int colorType, depth;
     } cases[] = {
-        {"grey1", PNG_COLOR_TYPE_GRAY, 1},       {"grey2", PNG_COLOR_TYPE_GRAY, 2},
-        {"grey4", PNG_COLOR_TYPE_GRAY, 4},       {"grey8", PNG_COLOR_TYPE_GRAY, 8},
-        {"grey16", PNG_COLOR_TYPE_GRAY, 16},     {"greyA8", PNG_COLOR_TYPE_GRAY_ALPHA, 8},
+        {"grey1", PNG_COLOR_TYPE_GRAY, 1},          {"grey2", PNG_COLOR_TYPE_GRAY, 2},
+        {"grey4", PNG_COLOR_TYPE_GRAY, 4},          {"grey8", PNG_COLOR_TYPE_GRAY, 8},
+        {"grey16", PNG_COLOR_TYPE_GRAY, 16},        {"greyA8", PNG_COLOR_TYPE_GRAY_ALPHA, 8},
         {"greyA16", PNG_COLOR_TYPE_GRAY_ALPHA, 16}, {"rgb8", PNG_COLOR_TYPE_RGB, 8},
-        {"rgb16", PNG_COLOR_TYPE_RGB, 16},       {"rgba8", PNG_COLOR_TYPE_RGBA, 8},
-        {"rgba16", PNG_COLOR_TYPE_RGBA, 16},     {"palette2", PNG_COLOR_TYPE_PALETTE, 2},
+        {"rgb16", PNG_COLOR_TYPE_RGB, 16},          {"rgba8", PNG_COLOR_TYPE_RGBA, 8},
+        {"rgba16", PNG_COLOR_TYPE_RGBA, 16},        {"palette2", PNG_COLOR_TYPE_PALETTE, 2},
         {"palette8", PNG_COLOR_TYPE_PALETTE, 8},
     };
     for (const Case& c : cases) {
@@ -81,8 +81,8 @@ TEST_F(StillsTest, TiffOfEightAndSixteenBitsInOneOrSeparatePlanes) {
     for (int samples : {1, 2, 3, 4})
         for (int bits : {8, 16})
             for (bool planar : {false, true}) {
-                std::string path = file("t" + std::to_string(samples) + "_" +
-                                        std::to_string(bits) + (planar ? "p" : "c") + ".tif");
+                std::string path = file("t" + std::to_string(samples) + "_" + std::to_string(bits) +
+                                        (planar ? "p" : "c") + ".tif");
                 expectSame(path, keotest::writeTiff(path, kW, kH, samples, bits, planar), kW, kH);
             }
 }

@@ -5,8 +5,8 @@
 #include "Failure.h"
 #include "FrameRate.h"
 #include "Stills.h"
-#include "Timecode.h"
 #include "TestPattern.h"
+#include "Timecode.h"
 #include "Wav.h"
 
 #include <algorithm>
@@ -206,9 +206,9 @@ TEST(NaturalOrder, NumbersCompareByValue) {
     std::vector<std::string> names = {"frame10.png", "frame2.png", "frame1.png", "frame02.png",
                                       "a.png",       "frame.png",  "b9c10.png",  "b9c9.png"};
     std::sort(names.begin(), names.end(), naturalLess);
-    EXPECT_EQ(names, (std::vector<std::string>{"a.png", "b9c9.png", "b9c10.png", "frame.png",
-                                               "frame1.png", "frame02.png", "frame2.png",
-                                               "frame10.png"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"a.png", "b9c9.png", "b9c10.png", "frame.png", "frame1.png",
+                                        "frame02.png", "frame2.png", "frame10.png"}));
     EXPECT_FALSE(naturalLess("x", "x"));
     EXPECT_TRUE(naturalLess("shot_099", "shot_100"));
 }

@@ -8,11 +8,11 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <cstdint>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,8 +203,7 @@ int copySpool(AtomicOutput& out) {
 }
 
 // Standard output, written where it is.
-void beginStandardOutput(AtomicOutput& out, OutputUse use,
-                         const std::vector<std::string>& inputs) {
+void beginStandardOutput(AtomicOutput& out, OutputUse use, const std::vector<std::string>& inputs) {
     const std::string subject = "standard output";
     struct stat st;
     if (fstat(STDOUT_FILENO, &st) != 0)

@@ -1,10 +1,10 @@
 // keo demo: the whole round trip with no input. A moving test picture with a
 // tone is exported once per block layout, imported back through the
 // plug-in, and compared with what went in.
+#include "AtomicOutput.h"
 #include "Commands.h"
 #include "Failure.h"
 #include "MovieExport.h"
-#include "AtomicOutput.h"
 #include "PluginResults.h"
 #include "PluginSession.h"
 #include "Png.h"
@@ -137,8 +137,8 @@ Result importBack(PluginSession& session, const std::string& path, const Layout&
         int r =
             fetchAudio(session, res.audioFrames == 0 ? 0 : -1, block, planar.data(), &delivered);
         if (r != 0 || delivered <= 0)
-            fail(path, "audio request at sample frame " + std::to_string(res.audioFrames) +
-                           ": " + resultWords(r));
+            fail(path, "audio request at sample frame " + std::to_string(res.audioFrames) + ": " +
+                           resultWords(r));
         renderTone(res.audioFrames, static_cast<uint32_t>(delivered), m.channels, kToneRate,
                    tonePlanar.data());
         for (int c = 0; c < m.channels; ++c)

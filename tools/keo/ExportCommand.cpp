@@ -165,8 +165,8 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
         s.inputs.insert(s.inputs.end(), files.begin(), files.end());
         RgbaPicture first = readStill(files[0]);
         if (s.width != 0 && (s.width != first.width || s.height != first.height))
-            fail(files[0], "is " + sizeText(first.width, first.height) + ", not the --size " +
-                               opt.size);
+            fail(files[0],
+                 "is " + sizeText(first.width, first.height) + ", not the --size " + opt.size);
         s.width = first.width;
         s.height = first.height;
         expected = static_cast<int64_t>(files.size());
@@ -175,10 +175,9 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
                 return false;
             RgbaPicture pic = readStill(files[i]);
             if (pic.width != s.width || pic.height != s.height)
-                fail(files[i], "is " + sizeText(pic.width, pic.height) +
-                                   ", but the pictures before it are " +
-                                   sizeText(s.width, s.height) +
-                                   "; every picture of a movie has one size");
+                fail(files[i],
+                     "is " + sizeText(pic.width, pic.height) + ", but the pictures before it are " +
+                         sizeText(s.width, s.height) + "; every picture of a movie has one size");
             std::memcpy(rgba, pic.rgba.data(), pic.rgba.size());
             return true;
         };
@@ -219,13 +218,13 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
     std::FILE* said = s.output == "-" ? stderr : stdout;
     std::fprintf(said, "wrote %s: %lld frames of %dx%d at %s fps%s\n",
                  s.output == "-" ? "standard output" : s.output.c_str(),
-                static_cast<long long>(stats.frames), s.width, s.height,
-                frameRateText(s.rate).c_str(),
-                s.hasAudio ? (", " + std::to_string(s.channels) + " channel(s) of " +
-                              std::to_string(s.bits) + "-bit sound at " +
-                              std::to_string(s.sampleRate) + " Hz")
-                                 .c_str()
-                           : "");
+                 static_cast<long long>(stats.frames), s.width, s.height,
+                 frameRateText(s.rate).c_str(),
+                 s.hasAudio ? (", " + std::to_string(s.channels) + " channel(s) of " +
+                               std::to_string(s.bits) + "-bit sound at " +
+                               std::to_string(s.sampleRate) + " Hz")
+                                  .c_str()
+                            : "");
     return kExitOK;
 }
 

@@ -117,9 +117,9 @@ void printJson(const std::string& path, const Facts& f) {
                 "\"timecode\":%s,\"fileBytes\":%lld,\"dataRate\":%lld,\"videoDataRate\":%lld,"
                 "\"layouts\":[",
                 jsonString(path).c_str(), static_cast<long long>(f.rateNum),
-                static_cast<long long>(f.rateDen), f.fps, f.seconds,
-                jsonString(f.timecode).c_str(), static_cast<long long>(f.survey.fileBytes),
-                static_cast<long long>(f.dataRate), static_cast<long long>(f.videoDataRate));
+                static_cast<long long>(f.rateDen), f.fps, f.seconds, jsonString(f.timecode).c_str(),
+                static_cast<long long>(f.survey.fileBytes), static_cast<long long>(f.dataRate),
+                static_cast<long long>(f.videoDataRate));
     bool first = true;
     for (int layout = 0; layout < kLayoutCount; ++layout)
         for (int lzf = 0; lzf < 2; ++lzf)

@@ -18,11 +18,11 @@ const char* layoutName(int layout); // "DXT1", "DXT5", "DXT24", "DXT24+alpha"
 
 struct MovieSurvey {
     int64_t fileBytes = 0;
-    int64_t videoBytes = 0;                  // all video samples
-    int64_t frames[kLayoutCount][2] = {};    // [layout][plain 0, LZF 1]
-    int64_t unreadable = 0;                  // frames whose header cannot be read
-    std::string videoFormat;                 // "ZUVM"
-    std::string audioFormat;                 // "sowt", "twos", "" without sound
+    int64_t videoBytes = 0;               // all video samples
+    int64_t frames[kLayoutCount][2] = {}; // [layout][plain 0, LZF 1]
+    int64_t unreadable = 0;               // frames whose header cannot be read
+    std::string videoFormat;              // "ZUVM"
+    std::string audioFormat;              // "sowt", "twos", "" without sound
 };
 
 // Reads the movie's tables and every frame's header. False when the

@@ -75,7 +75,8 @@ void progressStep(Progress& p, int64_t done) {
     p.done = done;
     if (!p.enabled)
         return;
-    if (!p.drawn || std::chrono::steady_clock::now() - p.lastDraw >= std::chrono::milliseconds(100) ||
+    if (!p.drawn ||
+        std::chrono::steady_clock::now() - p.lastDraw >= std::chrono::milliseconds(100) ||
         (p.total > 0 && done >= p.total))
         draw(p);
 }

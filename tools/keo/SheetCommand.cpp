@@ -8,8 +8,8 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -116,7 +116,8 @@ int runSheet(const SheetOptions& opt, const GlobalOptions& global) {
             for (int y = 0; y < th; ++y)
                 for (int x = 0; x < tw; ++x) {
                     uint8_t* p = &sheet[((oy + y) * sheetW + ox + x) * 4];
-                    bool cross = std::abs(x * th - y * tw) < tw || std::abs(x * th - (th - 1 - y) * tw) < tw;
+                    bool cross =
+                        std::abs(x * th - y * tw) < tw || std::abs(x * th - (th - 1 - y) * tw) < tw;
                     p[0] = cross ? 220 : 90;
                     p[1] = p[2] = cross ? 40 : kBackground;
                 }

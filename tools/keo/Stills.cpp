@@ -155,7 +155,8 @@ bool readTiffSamples(TIFF* t, const std::string& path, uint32_t w, uint32_t h, R
     TIFFGetFieldDefaulted(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
     if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric))
         return false;
-    const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    const bool grey =
+        photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
     const int colours = grey ? 1 : 3;
     if ((bits != 8 && bits != 16) || format != SAMPLEFORMAT_UINT ||
         orientation != ORIENTATION_TOPLEFT || (!grey && photometric != PHOTOMETRIC_RGB) ||
@@ -192,7 +193,8 @@ bool readTiffSamples(TIFF* t, const std::string& path, uint32_t w, uint32_t h, R
             out[3] = alpha ? sample(colours) : 255;
             if (associated && out[3] != 0 && out[3] != 255)
                 for (int c = 0; c < 3; ++c)
-                    out[c] = static_cast<uint8_t>(std::min(255, (out[c] * 255 + out[3] / 2) / out[3]));
+                    out[c] =
+                        static_cast<uint8_t>(std::min(255, (out[c] * 255 + out[3] / 2) / out[3]));
         }
     }
     return true;
@@ -266,8 +268,7 @@ RgbaPicture readJpeg(std::FILE* file, const std::string& path) {
     jpeg_read_header(info.get(), TRUE);
     tooLarge = info->image_width > kMaxSide || info->image_height > kMaxSide;
     if (!tooLarge) {
-        const bool cmyk =
-            info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
+        const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
         info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
         jpeg_start_decompress(info.get());
         const uint32_t w = info->output_width, h = info->output_height;
@@ -275,7 +276,8 @@ RgbaPicture readJpeg(std::FILE* file, const std::string& path) {
         state->pic.height = static_cast<int>(h);
         state->pic.rgba.resize(static_cast<size_t>(w) * h * 4);
         while (info->output_scanline < h) {
-            JSAMPROW row = state->pic.rgba.data() + static_cast<size_t>(info->output_scanline) * w * 4;
+            JSAMPROW row =
+                state->pic.rgba.data() + static_cast<size_t>(info->output_scanline) * w * 4;
             jpeg_read_scanlines(info.get(), &row, 1);
         }
         if (cmyk) {

@@ -8,9 +8,9 @@
 #include "KeoVersion.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cerrno>
 #include <cstring>
 #include <langinfo.h>
 
@@ -46,9 +46,10 @@ int finishStandardOutput(int status) {
     return status;
 }
 
-const char* kExitCodes = "Exit status: 0 done; 1 failed (usage, input, output or system error, said\n"
-                         "on stderr); 2 the movie is missing, unreadable or not a KEO movie; 3 some\n"
-                         "frames or sound of the movie could not be read, the rest was done.";
+const char* kExitCodes =
+    "Exit status: 0 done; 1 failed (usage, input, output or system error, said\n"
+    "on stderr); 2 the movie is missing, unreadable or not a KEO movie; 3 some\n"
+    "frames or sound of the movie could not be read, the rest was done.";
 
 } // namespace
 
@@ -101,8 +102,9 @@ int main(int argc, char** argv) {
                     std::fputs(sub->help().c_str(), stdout);
                     return kExitOK;
                 }
-            fail("help", "no command '" + helpTopic + "'; the commands are info, decode, audio, "
-                         "verify, sheet, export and demo");
+            fail("help", "no command '" + helpTopic +
+                             "'; the commands are info, decode, audio, "
+                             "verify, sheet, export and demo");
         };
     });
 
