@@ -2,6 +2,7 @@
 // in one or separate planes, JPEG, and files that are not pictures.
 #include "Failure.h"
 #include "Stills.h"
+#include "TempFolder.h"
 #include "tools/StillWriters.h"
 
 #include <cmath>
@@ -17,22 +18,8 @@ using namespace keo::tool;
 
 namespace {
 
-class StillsTest : public ::testing::Test {
+class StillsTest : public TempFolder {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/keo-stills-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-    }
-    void TearDown() override {
-        for (const std::string& f : made)
-            unlink(f.c_str());
-        rmdir(dir.c_str());
-    }
-    std::string file(const std::string& name) {
-        made.push_back(dir + "/" + name);
-        return made.back();
-    }
     // Exact: every sample as the writer meant it.
     void expectSame(const std::string& path, const std::vector<uint8_t>& want, int w, int h) {
         ASSERT_FALSE(want.empty()) << "could not write " << path;
@@ -43,8 +30,6 @@ protected:
         for (size_t i = 0; i < want.size(); ++i)
             ASSERT_EQ(pic.rgba[i], want[i]) << path << " sample " << i;
     }
-    std::string dir;
-    std::vector<std::string> made;
 };
 
 constexpr int kW = 37, kH = 21; // odd sizes, so no row is a multiple of anything

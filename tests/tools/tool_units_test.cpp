@@ -4,7 +4,9 @@
 #include "AtomicOutput.h"
 #include "Failure.h"
 #include "FrameRate.h"
+#include "Progress.h"
 #include "Stills.h"
+#include "TempFolder.h"
 #include "TestPattern.h"
 #include "Timecode.h"
 #include "Wav.h"
@@ -15,6 +17,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,32 +35,6 @@ FrameRate rateOf(const std::string& text) {
     EXPECT_TRUE(parseFrameRate(text, &r, &why)) << text << ": " << why;
     return r;
 }
-
-// A fresh folder per test, removed with whatever is left in it.
-class TempFolder : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char name[] = "/tmp/keo-tool-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-    }
-    void TearDown() override {
-        for (const std::string& f : entries())
-            unlink((dir + "/" + f).c_str());
-        rmdir(dir.c_str());
-    }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> out;
-        DIR* d = opendir(dir.c_str());
-        while (dirent* e = d ? readdir(d) : nullptr)
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                out.push_back(e->d_name);
-        if (d)
-            closedir(d);
-        return out;
-    }
-    std::string dir;
-};
 
 } // namespace
 
@@ -200,6 +177,28 @@ TEST_F(TempFolder, OutputsThatCannotBeWrittenFailBeforeAnythingIsMade) {
     EXPECT_EQ(readText(input), "picture");
     unlink((dir + "/alias.png").c_str());
     unlink((dir + "/fifo").c_str());
+}
+
+TEST(Progress, OneBarAtATimeOnATerminal) {
+    // Two commands of one pipe share the terminal: the first to claim it
+    // draws, the other stays silent until the first is done.
+    int master = -1, terminal = -1;
+    if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0)
+        GTEST_SKIP() << "no pseudo-terminal here";
+    int first = -1, second = -1;
+    EXPECT_TRUE(claimTerminal(terminal, &first));
+    EXPECT_FALSE(claimTerminal(terminal, &second));
+    EXPECT_EQ(second, -1);
+    close(first);
+    EXPECT_TRUE(claimTerminal(terminal, &second));
+    close(second);
+    int notTerminal[2];
+    ASSERT_EQ(pipe(notTerminal), 0);
+    EXPECT_FALSE(claimTerminal(notTerminal[1], &first));
+    close(notTerminal[0]);
+    close(notTerminal[1]);
+    close(terminal);
+    close(master);
 }
 
 TEST(NaturalOrder, NumbersCompareByValue) {
