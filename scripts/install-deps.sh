@@ -10,6 +10,9 @@ packages=(
   libcli11-dev libpng-dev libtiff-dev libjpeg62-turbo-dev libsndfile1-dev
   clang libclang-rt-14-dev clang-format
   time
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-base-apps
 )
 
 missing=()

@@ -1,0 +1,300 @@
+// keodec, a GstVideoDecoder over the codec's DecodeFramePayloadInto.
+#include "gst/KEODec.h"
+
+#include <climits>
+#include <cstdint>
+
+#include <gst/video/video.h>
+
+#include "codec/FramePayload.h"
+#include "gst/KEOPixelOrder.h"
+
+GST_DEBUG_CATEGORY_STATIC(keo_dec_debug);
+#define GST_CAT_DEFAULT keo_dec_debug
+
+#define KEO_FRAME_SIZE "width = (int) [ 1, MAX ], height = (int) [ 1, MAX ]"
+
+static GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
+    "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("video/x-gst-fourcc-ZUVM, " KEO_FRAME_SIZE "; video/x-keo, " KEO_FRAME_SIZE));
+
+// ARGB first: it is the codec's own order and costs no reordering, so it is
+// what a downstream that takes anything gets.
+static GstStaticPadTemplate srcTemplate =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ ARGB, BGRA, RGBA, BGRx, RGBx }")));
+
+struct _GstKeoDec {
+    GstVideoDecoder parent;
+    GstVideoCodecState* input; // the sink caps: frame size, rate, aspect
+    int width, height;
+    // Set by handle_frame before it asks for negotiation: whether the frame
+    // at hand carries alpha, so the chosen format keeps it where it can.
+    gboolean wantAlpha;
+    // Output chosen for the current input caps; whether it has alpha; whether
+    // an alpha format was already asked for (asked once per input caps, so a
+    // downstream without one is not queried again on every frame).
+    gboolean outputChosen, outputHasAlpha, alphaAsked;
+    KEOPixelOrder order;
+};
+
+G_DEFINE_TYPE(GstKeoDec, gst_keo_dec, GST_TYPE_VIDEO_DECODER)
+
+GST_ELEMENT_REGISTER_DEFINE(keodec, "keodec", GST_RANK_PRIMARY, GST_TYPE_KEO_DEC)
+
+namespace {
+
+// The codec refuses pictures of more than 2^31 bytes; so does the element,
+// before a pool of such buffers is ever set up.
+bool frameSizeDecodable(int width, int height) {
+    return width >= 1 && height >= 1 &&
+           static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4 <= (uint64_t(1) << 31);
+}
+
+KEOPixelOrder orderOf(GstVideoFormat format) {
+    switch (format) {
+    case GST_VIDEO_FORMAT_BGRA:
+    case GST_VIDEO_FORMAT_BGRx:
+        return kKEOOrderBGRA;
+    case GST_VIDEO_FORMAT_RGBA:
+    case GST_VIDEO_FORMAT_RGBx:
+        return kKEOOrderRGBA;
+    default:
+        return kKEOOrderARGB;
+    }
+}
+
+bool formatHasAlpha(GstVideoFormat format) {
+    return GST_VIDEO_FORMAT_INFO_HAS_ALPHA(gst_video_format_get_info(format));
+}
+
+// Calls `visit` with each format of `caps` in order, until it returns true.
+template <typename Visit> void forEachFormat(GstCaps* caps, Visit visit) {
+    for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
+        const GValue* value = gst_structure_get_value(gst_caps_get_structure(caps, i), "format");
+        if (value == nullptr)
+            continue;
+        if (G_VALUE_HOLDS_STRING(value)) {
+            if (visit(gst_video_format_from_string(g_value_get_string(value))))
+                return;
+        } else if (GST_VALUE_HOLDS_LIST(value)) {
+            for (guint k = 0; k < gst_value_list_get_size(value); ++k) {
+                const GValue* item = gst_value_list_get_value(value, k);
+                if (G_VALUE_HOLDS_STRING(item) &&
+                    visit(gst_video_format_from_string(g_value_get_string(item))))
+                    return;
+            }
+        }
+    }
+}
+
+// The first format downstream accepts, or the first with alpha when that is
+// wanted and there is one; without a peer, the template's first.
+GstVideoFormat chooseFormat(GstKeoDec* self, gboolean wantAlpha) {
+    GstCaps* allowed = gst_pad_get_allowed_caps(GST_VIDEO_DECODER_SRC_PAD(self));
+    if (allowed == nullptr)
+        return GST_VIDEO_FORMAT_ARGB;
+    GstVideoFormat first = GST_VIDEO_FORMAT_UNKNOWN, firstAlpha = GST_VIDEO_FORMAT_UNKNOWN;
+    forEachFormat(allowed, [&](GstVideoFormat format) {
+        if (format == GST_VIDEO_FORMAT_UNKNOWN)
+            return false;
+        if (first == GST_VIDEO_FORMAT_UNKNOWN)
+            first = format;
+        if (formatHasAlpha(format)) {
+            firstAlpha = format;
+            return true;
+        }
+        return !wantAlpha;
+    });
+    gst_caps_unref(allowed);
+    return wantAlpha && firstAlpha != GST_VIDEO_FORMAT_UNKNOWN ? firstAlpha : first;
+}
+
+} // namespace
+
+static gboolean keoDecStart(GstVideoDecoder* decoder) {
+    GstKeoDec* self = GST_KEO_DEC(decoder);
+    self->outputChosen = self->outputHasAlpha = self->alphaAsked = FALSE;
+    return TRUE;
+}
+
+static gboolean keoDecStop(GstVideoDecoder* decoder) {
+    GstKeoDec* self = GST_KEO_DEC(decoder);
+    g_clear_pointer(&self->input, gst_video_codec_state_unref);
+    return TRUE;
+}
+
+static gboolean keoDecSetFormat(GstVideoDecoder* decoder, GstVideoCodecState* state) {
+    GstKeoDec* self = GST_KEO_DEC(decoder);
+    const GstStructure* s = gst_caps_get_structure(state->caps, 0);
+    int width = 0, height = 0;
+    if (!gst_structure_get_int(s, "width", &width) ||
+        !gst_structure_get_int(s, "height", &height))
+        return FALSE;
+    if (!frameSizeDecodable(width, height)) {
+        GST_ELEMENT_ERROR(self, STREAM, FORMAT,
+                          ("KEO frames of %dx%d pixels are too large to decode.", width, height),
+                          ("a picture may take at most 2^31 bytes"));
+        return FALSE;
+    }
+    g_clear_pointer(&self->input, gst_video_codec_state_unref);
+    self->input = gst_video_codec_state_ref(state);
+    self->width = width;
+    self->height = height;
+    self->outputChosen = self->alphaAsked = FALSE;
+    // Named in tags, since media tools describe an unknown caps name by itself.
+    GstTagList* tags = gst_tag_list_new(GST_TAG_VIDEO_CODEC, "KEO", nullptr);
+    gst_video_decoder_merge_tags(decoder, tags, GST_TAG_MERGE_REPLACE);
+    gst_tag_list_unref(tags);
+    return TRUE;
+}
+
+// Also called by the base class when downstream asks to reconfigure, so the
+// format is chosen afresh from what downstream takes now.
+static gboolean keoDecNegotiate(GstVideoDecoder* decoder) {
+    GstKeoDec* self = GST_KEO_DEC(decoder);
+    if (self->input == nullptr)
+        return FALSE;
+    const GstVideoFormat format = chooseFormat(self, self->wantAlpha || self->outputHasAlpha);
+    if (format == GST_VIDEO_FORMAT_UNKNOWN)
+        return FALSE;
+    GstVideoCodecState* output =
+        gst_video_decoder_set_output_state(decoder, format, self->width, self->height, self->input);
+    if (output == nullptr)
+        return FALSE;
+    // The encoder takes its frames from a host's sRGB pictures, full range.
+    gst_video_colorimetry_from_string(&output->info.colorimetry, GST_VIDEO_COLORIMETRY_SRGB);
+    gst_video_codec_state_unref(output);
+    GST_DEBUG_OBJECT(self, "output %s", gst_video_format_to_string(format));
+    self->order = orderOf(format);
+    self->outputHasAlpha = formatHasAlpha(format);
+    return GST_VIDEO_DECODER_CLASS(gst_keo_dec_parent_class)->negotiate(decoder);
+}
+
+// The default pool is a video buffer pool that hands its buffers back for
+// reuse; video meta lets a downstream pool with its own row pitch be used too.
+static gboolean keoDecDecideAllocation(GstVideoDecoder* decoder, GstQuery* query) {
+    if (!GST_VIDEO_DECODER_CLASS(gst_keo_dec_parent_class)->decide_allocation(decoder, query))
+        return FALSE;
+    GstBufferPool* pool = nullptr;
+    if (gst_query_get_n_allocation_pools(query) > 0)
+        gst_query_parse_nth_allocation_pool(query, 0, &pool, nullptr, nullptr, nullptr);
+    if (pool == nullptr)
+        return FALSE;
+    GstStructure* config = gst_buffer_pool_get_config(pool);
+    if (gst_query_find_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr))
+        gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_META);
+    const gboolean set = gst_buffer_pool_set_config(pool, config);
+    gst_object_unref(pool);
+    return set;
+}
+
+// Chooses or changes the output format when the stream needs it: on the first
+// frame after new caps, and when a frame with alpha meets an output without.
+static GstFlowReturn ensureOutput(GstKeoDec* self, gboolean frameHasAlpha) {
+    const gboolean alphaMissing = frameHasAlpha && !self->outputHasAlpha && !self->alphaAsked;
+    if (self->outputChosen && !alphaMissing)
+        return GST_FLOW_OK;
+    self->wantAlpha = frameHasAlpha;
+    self->alphaAsked = self->alphaAsked || frameHasAlpha;
+    const gboolean negotiated = gst_video_decoder_negotiate(GST_VIDEO_DECODER(self));
+    self->wantAlpha = FALSE;
+    if (!negotiated)
+        return GST_PAD_IS_FLUSHING(GST_VIDEO_DECODER_SRC_PAD(self)) ? GST_FLOW_FLUSHING
+                                                                    : GST_FLOW_NOT_NEGOTIATED;
+    self->outputChosen = TRUE;
+    return GST_FLOW_OK;
+}
+
+// Decodes the payload into the mapped output frame and puts its pixels into
+// the negotiated order; false, with nothing written, when it does not decode.
+static bool decodeInto(GstKeoDec* self, const GstMapInfo& in, GstVideoFrame* out) {
+    if (in.size > UINT_MAX)
+        return false;
+    unsigned char* pixels = static_cast<unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(out, 0));
+    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(out, 0);
+    if (DecodeFramePayloadInto(in.data, static_cast<unsigned int>(in.size), self->width,
+                               self->height, pixels, stride, false) != kKEODecodeOK)
+        return false;
+    KEOReorderPixels(pixels, stride, self->width, self->height, self->order);
+    return true;
+}
+
+static GstFlowReturn keoDecHandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame) {
+    GstKeoDec* self = GST_KEO_DEC(decoder);
+    GstMapInfo in;
+    if (!gst_buffer_map(frame->input_buffer, &in, GST_MAP_READ)) {
+        gst_video_decoder_drop_frame(decoder, frame);
+        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a KEO frame."), (nullptr));
+        return GST_FLOW_ERROR;
+    }
+    // Only the alpha flag is looked at here; the decoder checks the rest.
+    KEOFrameHeader header{};
+    if (in.size >= kKEOFrameHeaderSize)
+        header.read(in.data);
+    GstFlowReturn ret = ensureOutput(self, header.hasAlpha != 0);
+    if (ret == GST_FLOW_OK)
+        ret = gst_video_decoder_allocate_output_frame(decoder, frame);
+    if (ret != GST_FLOW_OK) {
+        gst_buffer_unmap(frame->input_buffer, &in);
+        gst_video_decoder_drop_frame(decoder, frame);
+        return ret;
+    }
+
+    GstVideoCodecState* output = gst_video_decoder_get_output_state(decoder);
+    GstVideoFrame out;
+    bool decoded = false;
+    if (gst_video_frame_map(&out, &output->info, frame->output_buffer, GST_MAP_WRITE)) {
+        decoded = decodeInto(self, in, &out);
+        gst_video_frame_unmap(&out);
+    }
+    gst_video_codec_state_unref(output);
+    const gsize size = in.size;
+    gst_buffer_unmap(frame->input_buffer, &in);
+    if (decoded)
+        return gst_video_decoder_finish_frame(decoder, frame);
+
+    GST_VIDEO_DECODER_ERROR(self, 1, STREAM, DECODE, ("Could not decode a KEO frame."),
+                            ("frame %u: %" G_GSIZE_FORMAT " bytes are no KEO payload of %dx%d",
+                             frame->system_frame_number, size, self->width, self->height),
+                            ret);
+    gst_video_decoder_drop_frame(decoder, frame);
+    return ret;
+}
+
+static void keoDecFinalize(GObject* object) {
+    GstKeoDec* self = GST_KEO_DEC(object);
+    g_clear_pointer(&self->input, gst_video_codec_state_unref);
+    G_OBJECT_CLASS(gst_keo_dec_parent_class)->finalize(object);
+}
+
+static void gst_keo_dec_class_init(GstKeoDecClass* klass) {
+    GObjectClass* objectClass = G_OBJECT_CLASS(klass);
+    GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
+    GstVideoDecoderClass* decoderClass = GST_VIDEO_DECODER_CLASS(klass);
+    GST_DEBUG_CATEGORY_INIT(keo_dec_debug, "keodec", 0, "KEO video decoder");
+
+    objectClass->finalize = keoDecFinalize;
+    gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
+    gst_element_class_add_static_pad_template(elementClass, &srcTemplate);
+    gst_element_class_set_static_metadata(
+        elementClass, "KEO video decoder", "Codec/Decoder/Video",
+        "Decodes KEO frames (DXT1, DXT5 and DXT24 blocks, plain or LZF) into raw video",
+        "KEO developers");
+
+    decoderClass->start = keoDecStart;
+    decoderClass->stop = keoDecStop;
+    decoderClass->set_format = keoDecSetFormat;
+    decoderClass->negotiate = keoDecNegotiate;
+    decoderClass->decide_allocation = keoDecDecideAllocation;
+    decoderClass->handle_frame = keoDecHandleFrame;
+}
+
+static void gst_keo_dec_init(GstKeoDec* self) {
+    GstVideoDecoder* decoder = GST_VIDEO_DECODER(self);
+    // Every buffer is one whole frame, and every frame stands alone.
+    gst_video_decoder_set_packetized(decoder, TRUE);
+    gst_video_decoder_set_needs_format(decoder, TRUE);
+    gst_video_decoder_set_use_default_pad_acceptcaps(decoder, TRUE);
+    GST_PAD_SET_ACCEPT_TEMPLATE(GST_VIDEO_DECODER_SINK_PAD(self));
+}
