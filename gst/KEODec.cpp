@@ -20,9 +20,9 @@ static GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
 
 // ARGB first: it is the codec's own order and costs no reordering, so it is
 // what a downstream that takes anything gets.
-static GstStaticPadTemplate srcTemplate =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ ARGB, BGRA, RGBA, BGRx, RGBx }")));
+static GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ ARGB, BGRA, RGBA, BGRx, RGBx }")));
 
 struct _GstKeoDec {
     GstVideoDecoder parent;
@@ -91,9 +91,16 @@ template <typename Visit> void forEachFormat(GstCaps* caps, Visit visit) {
 // The first format downstream accepts, or the first with alpha when that is
 // wanted and there is one; without a peer, the template's first.
 GstVideoFormat chooseFormat(GstKeoDec* self, gboolean wantAlpha) {
-    GstCaps* allowed = gst_pad_get_allowed_caps(GST_VIDEO_DECODER_SRC_PAD(self));
-    if (allowed == nullptr)
+    // Asked without a filter and intersected with downstream's caps first,
+    // since a peer that intersects with our filter keeps our order, not its.
+    GstPad* src = GST_VIDEO_DECODER_SRC_PAD(self);
+    GstCaps* peer = gst_pad_peer_query_caps(src, nullptr);
+    if (peer == nullptr)
         return GST_VIDEO_FORMAT_ARGB;
+    GstCaps* ours = gst_pad_get_pad_template_caps(src);
+    GstCaps* allowed = gst_caps_intersect_full(peer, ours, GST_CAPS_INTERSECT_FIRST);
+    gst_caps_unref(peer);
+    gst_caps_unref(ours);
     GstVideoFormat first = GST_VIDEO_FORMAT_UNKNOWN, firstAlpha = GST_VIDEO_FORMAT_UNKNOWN;
     forEachFormat(allowed, [&](GstVideoFormat format) {
         if (format == GST_VIDEO_FORMAT_UNKNOWN)
@@ -128,8 +135,7 @@ static gboolean keoDecSetFormat(GstVideoDecoder* decoder, GstVideoCodecState* st
     GstKeoDec* self = GST_KEO_DEC(decoder);
     const GstStructure* s = gst_caps_get_structure(state->caps, 0);
     int width = 0, height = 0;
-    if (!gst_structure_get_int(s, "width", &width) ||
-        !gst_structure_get_int(s, "height", &height))
+    if (!gst_structure_get_int(s, "width", &width) || !gst_structure_get_int(s, "height", &height))
         return FALSE;
     if (!frameSizeDecodable(width, height)) {
         GST_ELEMENT_ERROR(self, STREAM, FORMAT,

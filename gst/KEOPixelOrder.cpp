@@ -27,9 +27,10 @@ void reorderRowPortable(unsigned char* row, int width, KEOPixelOrder order) {
 #if KEO_GST_SSSE3
 __attribute__((target("ssse3"))) void reorderRowSSSE3(unsigned char* row, int width,
                                                       KEOPixelOrder order) {
-    const __m128i control = order == kKEOOrderBGRA
-                                ? _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12)
-                                : _mm_setr_epi8(1, 2, 3, 0, 5, 6, 7, 4, 9, 10, 11, 8, 13, 14, 15, 12);
+    const __m128i control =
+        order == kKEOOrderBGRA
+            ? _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12)
+            : _mm_setr_epi8(1, 2, 3, 0, 5, 6, 7, 4, 9, 10, 11, 8, 13, 14, 15, 12);
     int x = 0;
     for (; x + 4 <= width; x += 4, row += 16) {
         __m128i* at = reinterpret_cast<__m128i*>(row);
