@@ -133,7 +133,7 @@ TEST(DamagedMovieTest, AFrameSizeTooLargeToDecodeIsAnErrorNotAnAllocation) {
         runPipeline("filesrc location=" + movie.path + " ! qtdemux ! keodec ! fakesink");
     EXPECT_TRUE(run.ended);
     EXPECT_FALSE(run.eos);
-    EXPECT_FALSE(run.error.empty());
+    EXPECT_NE(run.error.find("65535x65535 pixels are too large"), std::string::npos) << run.error;
 }
 
 // The container defects the importer is tested against, through qtdemux and
