@@ -8,7 +8,7 @@ TIME       ?= 600
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps configure build test test-sanitize test-tsan fuzz-smoke fuzz bench demo format clean
+.PHONY: all deps configure build test test-sanitize test-tsan fuzz-smoke fuzz bench demo install format clean
 
 all: build
 
@@ -59,6 +59,11 @@ bench: build
 demo: deps configure
 	cmake --build $(BUILD) --target keo keo_plugin -j $(JOBS)
 	$(BUILD)/bin/keo demo --output-dir $(BUILD)/demo
+
+# The GStreamer plug-in into GStreamer's own plug-in folder (DESTDIR is honoured).
+install: deps configure
+	cmake --build $(BUILD) --target gstkeo -j $(JOBS)
+	cmake --install $(BUILD) --component gstreamer
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

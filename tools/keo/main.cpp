@@ -72,7 +72,14 @@ int main(int argc, char** argv) {
     app.footer(std::string("The plug-in module is --plugin PATH, else $KEO_PLUGIN, else\n"
                            "../lib/KEOImporter.so beside keo. Run `keo help COMMAND` (or\n"
                            "`keo COMMAND --help`) for a command's options.\n\n") +
-               kExitCodes + "\n\nExample:\n  keo demo");
+               kExitCodes + "\n\nExample:\n  keo demo\n\n" +
+               "GStreamer (with the keo plug-in: make install, or GST_PLUGIN_PATH=build/lib/"
+               "gstreamer-1.0):\n"
+               "  gst-play-1.0 movie.mov\n"
+               "  gst-launch-1.0 filesrc location=movie.mov ! qtdemux ! keodec ! videoconvert ! "
+               "theoraenc ! oggmux ! filesink location=movie.ogg\n"
+               "  gst-launch-1.0 -q videotestsrc num-buffers=100 ! video/x-raw,format=RGBA,"
+               "width=640,height=360 ! fdsink | keo export --input - --size 640x360 -o test.mov");
     GlobalOptions global;
     app.add_option("--plugin", global.plugin, "Importer module to load (KEOImporter.so)");
     app.add_flag("-q,--quiet", global.quiet,
