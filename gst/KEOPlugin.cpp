@@ -1,4 +1,4 @@
-// The "keo" GStreamer plug-in: registers keodec.
+// The "keo" GStreamer plug-in: registers keodec and keoenc.
 
 // The source module name that GST_PLUGIN_DEFINE records for the registry.
 #define PACKAGE "keo"
@@ -6,11 +6,14 @@
 #include <gst/gst.h>
 
 #include "gst/KEODec.h"
+#include "gst/KEOEnc.h"
 
 static gboolean keoPluginInit(GstPlugin* plugin) {
-    return GST_ELEMENT_REGISTER(keodec, plugin);
+    gboolean registered = GST_ELEMENT_REGISTER(keodec, plugin);
+    registered |= GST_ELEMENT_REGISTER(keoenc, plugin);
+    return registered;
 }
 
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, keo,
-                  "KEO video: decodes the frames of KEO movies", keoPluginInit, "0.1",
-                  "Proprietary", "KEO", "KEO")
+                  "KEO video: decodes the frames of KEO movies, and encodes them", keoPluginInit,
+                  "0.1", "Proprietary", "KEO", "KEO")

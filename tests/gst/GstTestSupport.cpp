@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -15,14 +16,19 @@
 #include "codec/encode_picture.h"
 #include "container/MovFile.h"
 #include "gst/KEODec.h"
+#include "gst/KEOEnc.h"
 
 namespace keogst {
 
 void initGStreamer() {
     static std::once_flag once;
     std::call_once(once, [] {
+        // A registry of the build's own: the user's is neither read nor
+        // written, whatever plug-ins it holds.
+        setenv("GST_REGISTRY", KEO_GST_TEST_REGISTRY, 0);
         gst_init(nullptr, nullptr);
         GST_ELEMENT_REGISTER(keodec, nullptr);
+        GST_ELEMENT_REGISTER(keoenc, nullptr);
     });
 }
 

@@ -2,7 +2,7 @@
 # The built plug-in module through GStreamer's own tools, as a user runs them:
 # decodebin and playbin reach the end of a movie with sound, gst-discoverer
 # finds no missing plug-in, a movie transcodes to Theora/Ogg, and raw frames
-# from gst-launch feed `keo export --input -`.
+# from gst-launch feed `keo export --input -`; keoenc's output decodes.
 # Called as: gst_tools.sh KEO PLUGIN_DIR WORKDIR. Exit 77 (skipped) when
 # GStreamer's tools are not installed (`make deps` installs them).
 set -u
@@ -82,6 +82,12 @@ raw_into_export() {
         "$KEO" info fromraw.mov | grep -q '30'
 }
 check "raw frames from gst-launch feed keo export" raw_into_export
+
+encoder_round_trip() {
+    launch videotestsrc num-buffers=10 ! video/x-raw,format=ARGB,width=64,height=36 ! \
+        keoenc layout=dxt1 ! keodec ! fakesink >roundtrip.txt 2>&1
+}
+check "keoenc's payloads decode through keodec" encoder_round_trip
 
 # A movie cut in the middle of its frames: an error or a clean end, in time.
 cut_movie_ends() {

@@ -1,0 +1,249 @@
+// keoenc, a GstVideoEncoder over the codec's CompressDXTFrame.
+#include "gst/KEOEnc.h"
+
+#include <lzf.h>
+
+#include <cstring>
+
+#include <gst/video/video.h>
+
+#include "codec/FrameEncoder.h"
+#include "codec/FramePayload.h"
+
+GST_DEBUG_CATEGORY_STATIC(keo_enc_debug);
+#define GST_CAT_DEFAULT keo_enc_debug
+
+static GstStaticPadTemplate encSinkTemplate = GST_STATIC_PAD_TEMPLATE(
+    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("ARGB")));
+
+static GstStaticPadTemplate encSrcTemplate =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("video/x-keo, width = (int) [ 1, MAX ], "
+                                            "height = (int) [ 1, MAX ]"));
+
+enum KEOEncLayout { kEncDXT24, kEncDXT1, kEncDXT5 };
+
+enum { PROP_0, PROP_LAYOUT, PROP_LZF, PROP_THREADS };
+
+struct _GstKeoEnc {
+    GstVideoEncoder parent;
+    GstVideoCodecState* input;
+    // Properties, read under the object lock and copied per frame.
+    int layout;
+    gboolean lzf;
+    int threads;
+};
+
+G_DEFINE_TYPE(GstKeoEnc, gst_keo_enc, GST_TYPE_VIDEO_ENCODER)
+
+GST_ELEMENT_REGISTER_DEFINE(keoenc, "keoenc", GST_RANK_PRIMARY, GST_TYPE_KEO_ENC)
+
+static GType keoEncLayoutType() {
+    static GType type = 0;
+    static const GEnumValue values[] = {
+        {kEncDXT24, "DXT24: 8:8:8 end colours, opaque, 10 bytes a block", "dxt24"},
+        {kEncDXT1, "DXT1: opaque, 8 bytes a block", "dxt1"},
+        {kEncDXT5, "DXT5: with alpha, 16 bytes a block", "dxt5"},
+        {0, nullptr, nullptr}};
+    if (g_once_init_enter(&type))
+        g_once_init_leave(&type, g_enum_register_static("GstKeoEncLayout", values));
+    return type;
+}
+
+namespace {
+
+// The frame encoder's (transparency, optimizeFor) for a layout and LZF
+// choice. It has no setting for DXT1 without LZF: that one is asked with LZF
+// and undone (plainPayload).
+void encoderSettings(int layout, bool lzf, int* transparency, int* optimizeFor) {
+    *transparency = layout == kEncDXT5;
+    if (layout == kEncDXT1)
+        *optimizeFor = 1;
+    else
+        *optimizeFor = lzf ? 0 : 2;
+}
+
+// Rewrites an LZF payload of `length` bytes at `payload` (room for the
+// largest plain one) as plain blocks; the new length, or 0 on failure.
+int plainPayload(unsigned char* payload, int length, int width, int height) {
+    KEOFrameHeader header;
+    header.read(payload);
+    uint64_t blockBytes = 0;
+    if (!header.isLZF)
+        return length;
+    if (!KEOBlockDataSize(width, height, header.isDXT24 != 0, header.hasAlpha != 0, &blockBytes))
+        return 0;
+    unsigned char* blocks = static_cast<unsigned char*>(g_try_malloc(blockBytes));
+    if (blocks == nullptr)
+        return 0;
+    const unsigned int produced = lzf_decompress(payload + kKEOFrameHeaderSize, header.payloadSize,
+                                                 blocks, static_cast<unsigned int>(blockBytes));
+    if (produced == blockBytes) {
+        std::memcpy(payload + kKEOFrameHeaderSize, blocks, blockBytes);
+        header.isLZF = 0;
+        header.payloadSize = static_cast<uint32_t>(blockBytes);
+        header.write(payload);
+    }
+    g_free(blocks);
+    return produced == blockBytes ? kKEOFrameHeaderSize + static_cast<int>(blockBytes) : 0;
+}
+
+} // namespace
+
+static gboolean keoEncStop(GstVideoEncoder* encoder) {
+    GstKeoEnc* self = GST_KEO_ENC(encoder);
+    g_clear_pointer(&self->input, gst_video_codec_state_unref);
+    return TRUE;
+}
+
+static gboolean keoEncSetFormat(GstVideoEncoder* encoder, GstVideoCodecState* state) {
+    GstKeoEnc* self = GST_KEO_ENC(encoder);
+    uint64_t capacity = 0;
+    const int width = GST_VIDEO_INFO_WIDTH(&state->info);
+    const int height = GST_VIDEO_INFO_HEIGHT(&state->info);
+    if (!KEOMaxFramePayloadSize(width, height, &capacity)) {
+        GST_ELEMENT_ERROR(self, STREAM, FORMAT,
+                          ("Frames of %dx%d pixels are too large to encode.", width, height),
+                          (nullptr));
+        return FALSE;
+    }
+    g_clear_pointer(&self->input, gst_video_codec_state_unref);
+    self->input = gst_video_codec_state_ref(state);
+    GstCaps* caps = gst_caps_new_simple("video/x-keo", "width", G_TYPE_INT, width, "height",
+                                        G_TYPE_INT, height, nullptr);
+    GstVideoCodecState* output = gst_video_encoder_set_output_state(encoder, caps, state);
+    gst_video_codec_state_unref(output);
+    return gst_video_encoder_negotiate(encoder);
+}
+
+static GstFlowReturn keoEncHandleFrame(GstVideoEncoder* encoder, GstVideoCodecFrame* frame) {
+    GstKeoEnc* self = GST_KEO_ENC(encoder);
+    const int width = GST_VIDEO_INFO_WIDTH(&self->input->info);
+    const int height = GST_VIDEO_INFO_HEIGHT(&self->input->info);
+    GST_OBJECT_LOCK(self);
+    const int layout = self->layout, threads = self->threads;
+    const bool lzf = self->lzf;
+    GST_OBJECT_UNLOCK(self);
+    int transparency = 0, optimizeFor = 0;
+    encoderSettings(layout, lzf, &transparency, &optimizeFor);
+
+    uint64_t capacity = 0;
+    KEOMaxFramePayloadSize(width, height, &capacity);
+    GstVideoFrame in;
+    if (!gst_video_frame_map(&in, &self->input->info, frame->input_buffer, GST_MAP_READ)) {
+        gst_video_encoder_finish_frame(encoder, frame);
+        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a video frame."), (nullptr));
+        return GST_FLOW_ERROR;
+    }
+    GstBuffer* out = gst_video_encoder_allocate_output_buffer(encoder, capacity);
+    GstMapInfo map;
+    int length = 0;
+    if (out != nullptr && gst_buffer_map(out, &map, GST_MAP_WRITE)) {
+        length = CompressDXTFrame(
+            static_cast<const unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(&in, 0)), map.data, width,
+            height, GST_VIDEO_FRAME_PLANE_STRIDE(&in, 0), transparency, optimizeFor, threads);
+        if (length > 0 && !lzf)
+            length = plainPayload(map.data, length, width, height);
+        gst_buffer_unmap(out, &map);
+    }
+    gst_video_frame_unmap(&in);
+    if (length <= 0) {
+        if (out)
+            gst_buffer_unref(out);
+        gst_video_encoder_finish_frame(encoder, frame);
+        GST_ELEMENT_ERROR(self, STREAM, ENCODE, ("Could not encode a KEO frame."),
+                          ("%dx%d frame", width, height));
+        return GST_FLOW_ERROR;
+    }
+    gst_buffer_set_size(out, length);
+    frame->output_buffer = out;
+    GST_VIDEO_CODEC_FRAME_SET_SYNC_POINT(frame);
+    return gst_video_encoder_finish_frame(encoder, frame);
+}
+
+static void keoEncSetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+    GstKeoEnc* self = GST_KEO_ENC(object);
+    GST_OBJECT_LOCK(self);
+    switch (id) {
+    case PROP_LAYOUT:
+        self->layout = g_value_get_enum(value);
+        break;
+    case PROP_LZF:
+        self->lzf = g_value_get_boolean(value);
+        break;
+    case PROP_THREADS:
+        self->threads = g_value_get_int(value);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        break;
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
+static void keoEncGetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+    GstKeoEnc* self = GST_KEO_ENC(object);
+    GST_OBJECT_LOCK(self);
+    switch (id) {
+    case PROP_LAYOUT:
+        g_value_set_enum(value, self->layout);
+        break;
+    case PROP_LZF:
+        g_value_set_boolean(value, self->lzf);
+        break;
+    case PROP_THREADS:
+        g_value_set_int(value, self->threads);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        break;
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
+static void keoEncFinalize(GObject* object) {
+    g_clear_pointer(&GST_KEO_ENC(object)->input, gst_video_codec_state_unref);
+    G_OBJECT_CLASS(gst_keo_enc_parent_class)->finalize(object);
+}
+
+static void gst_keo_enc_class_init(GstKeoEncClass* klass) {
+    GObjectClass* objectClass = G_OBJECT_CLASS(klass);
+    GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
+    GstVideoEncoderClass* encoderClass = GST_VIDEO_ENCODER_CLASS(klass);
+    GST_DEBUG_CATEGORY_INIT(keo_enc_debug, "keoenc", 0, "KEO video encoder");
+
+    objectClass->set_property = keoEncSetProperty;
+    objectClass->get_property = keoEncGetProperty;
+    objectClass->finalize = keoEncFinalize;
+    const GParamFlags flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
+    g_object_class_install_property(objectClass, PROP_LAYOUT,
+                                    g_param_spec_enum("layout", "Block layout",
+                                                      "How the 4x4 blocks are stored",
+                                                      keoEncLayoutType(), kEncDXT24, flags));
+    g_object_class_install_property(
+        objectClass, PROP_LZF,
+        g_param_spec_boolean(
+            "lzf", "LZF", "Store the blocks as an LZF stream where that is shorter", TRUE, flags));
+    g_object_class_install_property(
+        objectClass, PROP_THREADS,
+        g_param_spec_int("threads", "Threads",
+                         "DXT24 encoder threads for frames of 29 rows or more", 1, 32, 1, flags));
+    gst_type_mark_as_plugin_api(keoEncLayoutType(), static_cast<GstPluginAPIFlags>(0));
+
+    gst_element_class_add_static_pad_template(elementClass, &encSinkTemplate);
+    gst_element_class_add_static_pad_template(elementClass, &encSrcTemplate);
+    gst_element_class_set_static_metadata(
+        elementClass, "KEO video encoder", "Codec/Encoder/Video",
+        "Encodes raw video into KEO frames (DXT1, DXT5 or DXT24 blocks, plain or LZF)",
+        "KEO developers");
+
+    encoderClass->stop = keoEncStop;
+    encoderClass->set_format = keoEncSetFormat;
+    encoderClass->handle_frame = keoEncHandleFrame;
+}
+
+static void gst_keo_enc_init(GstKeoEnc* self) {
+    self->layout = kEncDXT24;
+    self->lzf = TRUE;
+    self->threads = 1;
+}
