@@ -21,6 +21,7 @@
 
 #include "BenchPhoto.h"
 #include "BestTimes.h"
+#include "base/ByteBuffer.h"
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
 #include "codec/encode_picture.h"
@@ -37,20 +38,24 @@ struct Payload {
 };
 
 // The same call and frame as bench_frame_request's decode: the stand-in
-// host's row pitch, bottom row first.
-void BM_CodecDecodeInto(benchmark::State& state, const Payload* payload) {
+// host's row pitch, bottom row first; and the same with the LZF output kept
+// from one frame to the next, as the importer and keodec keep it.
+void BM_CodecDecodeInto(benchmark::State& state, const Payload* payload, bool keepScratch) {
     const long long pitch = kWidth * 4 + 16;
     std::vector<unsigned char> frame(static_cast<size_t>(pitch) * kHeight);
+    keo::ByteBuffer scratch;
     for (auto _ : state) {
         if (DecodeFramePayloadInto(payload->bytes.data(),
                                    static_cast<unsigned>(payload->bytes.size()), kWidth, kHeight,
-                                   frame.data(), pitch, true) != kKEODecodeOK) {
+                                   frame.data(), pitch, true,
+                                   keepScratch ? &scratch : nullptr) != kKEODecodeOK) {
             state.SkipWithError("decode failed");
             break;
         }
         benchmark::DoNotOptimize(frame.data());
         benchmark::ClobberMemory();
     }
+    keo::release(scratch);
 }
 
 void BM_KeoDec(benchmark::State& state, const Payload* payload, const char* format) {
@@ -117,7 +122,9 @@ int main(int argc, char** argv) {
     };
     for (const Payload& p : payloads) {
         settle(benchmark::RegisterBenchmark(("decode_into/" + p.name).c_str(), BM_CodecDecodeInto,
-                                            &p));
+                                            &p, false));
+        settle(benchmark::RegisterBenchmark(("decode_into+scratch/" + p.name).c_str(),
+                                            BM_CodecDecodeInto, &p, true));
         for (const char* format : {"ARGB", "BGRA"})
             settle(benchmark::RegisterBenchmark(
                 ("keodec/" + std::string(format) + "/" + p.name).c_str(), BM_KeoDec, &p, format));
@@ -130,7 +137,8 @@ int main(int argc, char** argv) {
                 havePhoto ? "photograph" : "synthetic ");
     for (const Payload& p : payloads) {
         const double codec = reporter.best("decode_into/" + p.name).cpuMs;
-        for (const std::string row : {"decode_into/", "keodec/ARGB/", "keodec/BGRA/"}) {
+        for (const std::string row :
+             {"decode_into/", "decode_into+scratch/", "keodec/ARGB/", "keodec/BGRA/"}) {
             const keo::bench::BestTime t = reporter.best(row + p.name);
             if (t.cpuMs >= 0)
                 std::printf("%-32s %9.3f %9.3f %9.2f\n", (row + p.name).c_str(), t.cpuMs, t.wallMs,

@@ -6,6 +6,7 @@
 
 #include <gst/video/video.h>
 
+#include "base/ByteBuffer.h"
 #include "codec/FramePayload.h"
 #include "gst/KEOPixelOrder.h"
 
@@ -36,6 +37,9 @@ struct _GstKeoDec {
     // downstream without one is not queried again on every frame).
     gboolean outputChosen, outputHasAlpha, alphaAsked;
     KEOPixelOrder order;
+    // The LZF output of a frame, kept from one frame to the next, as the
+    // importer keeps one per open movie.
+    keo::ByteBuffer scratch;
 };
 
 G_DEFINE_TYPE(GstKeoDec, gst_keo_dec, GST_TYPE_VIDEO_DECODER)
@@ -128,6 +132,7 @@ static gboolean keoDecStart(GstVideoDecoder* decoder) {
 static gboolean keoDecStop(GstVideoDecoder* decoder) {
     GstKeoDec* self = GST_KEO_DEC(decoder);
     g_clear_pointer(&self->input, gst_video_codec_state_unref);
+    keo::release(self->scratch);
     return TRUE;
 }
 
@@ -220,7 +225,7 @@ static bool decodeInto(GstKeoDec* self, const GstMapInfo& in, GstVideoFrame* out
     unsigned char* pixels = static_cast<unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(out, 0));
     const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(out, 0);
     if (DecodeFramePayloadInto(in.data, static_cast<unsigned int>(in.size), self->width,
-                               self->height, pixels, stride, false) != kKEODecodeOK)
+                               self->height, pixels, stride, false, &self->scratch) != kKEODecodeOK)
         return false;
     KEOReorderPixels(pixels, stride, self->width, self->height, self->order);
     return true;
@@ -271,6 +276,7 @@ static GstFlowReturn keoDecHandleFrame(GstVideoDecoder* decoder, GstVideoCodecFr
 static void keoDecFinalize(GObject* object) {
     GstKeoDec* self = GST_KEO_DEC(object);
     g_clear_pointer(&self->input, gst_video_codec_state_unref);
+    keo::release(self->scratch);
     G_OBJECT_CLASS(gst_keo_dec_parent_class)->finalize(object);
 }
 
