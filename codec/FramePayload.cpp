@@ -1,8 +1,6 @@
 // Header layout and sizes of the KEO frame payload, and its decode pipeline.
 #include "codec/FramePayload.h"
 
-#include <lzf.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +9,7 @@
 #include "base/ByteOrder.h"
 #include "codec/DXT24Decode.h"
 #include "codec/DecodeBlocks.h"
+#include "codec/LZFDecode.h"
 
 void KEOFrameHeader::read(const unsigned char* bytes) {
     headerSize = keo::loadLE32(bytes + 0);
@@ -127,7 +126,7 @@ bool prepareBlocks(const unsigned char* sample, unsigned int sampleLength, int w
         unsigned char* room = blockRoom(blockBytes, scratch, source);
         if (room == nullptr)
             return false;
-        if (lzf_decompress(payload, payloadBytes, room, blockBytes) != blockBytes) {
+        if (KEOLZFDecompress(payload, payloadBytes, room, blockBytes) != blockBytes) {
             std::free(source->owned);
             source->owned = nullptr;
             return false;

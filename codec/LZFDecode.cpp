@@ -1,0 +1,251 @@
+// LZF decompression with wide copies: a fast token loop far from the ends of
+// the buffers, and a careful one near them that follows liblzf's checks in
+// liblzf's order.
+#include "codec/LZFDecode.h"
+
+#include <cstring>
+
+#if KEO_HAVE_LZF_SSE2_PATH
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// The fast loop runs while the input has this many bytes left (a control
+// byte, two more of a reference, and a 32-byte wild literal copy) ...
+constexpr size_t kInputMargin = 40;
+// ... and the output this many: the longest reference (264 bytes) plus the
+// widest step past its end.
+constexpr size_t kOutputMargin = 300;
+
+inline void copy8(unsigned char* to, const unsigned char* from) {
+    uint64_t word;
+    std::memcpy(&word, from, 8);
+    std::memcpy(to, &word, 8);
+}
+
+// A reference closer than 8 bytes repeats its first `distance` bytes: an
+// 8-byte word of that pattern is stored every `step` bytes, step being the
+// largest multiple of the distance that fits into 8.
+inline void copyNear(unsigned char* op, const unsigned char* ref, size_t length, size_t distance) {
+    static const unsigned char kStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+    unsigned char pattern[8];
+    for (size_t i = 0; i < distance; ++i)
+        pattern[i] = ref[i];
+    for (size_t i = distance; i < 8; ++i)
+        pattern[i] = pattern[i - distance];
+    for (size_t i = 0; i < length; i += kStep[distance])
+        std::memcpy(op + i, pattern, 8);
+}
+
+// 8-byte words: a reference 8 or more bytes back never reads a byte of its
+// own step before it is written. Most references are 3 to 8 bytes long and
+// take one step, which reads no byte it does not need: a wider read of
+// bytes that the last tokens have just stored waits for those stores.
+struct PortableCopy {
+    static void literal(unsigned char* op, const unsigned char* ip) {
+        copy8(op, ip);
+        copy8(op + 8, ip + 8);
+        copy8(op + 16, ip + 16);
+        copy8(op + 24, ip + 24);
+    }
+    static void reference(unsigned char* op, const unsigned char* ref, size_t length,
+                          size_t distance) {
+        if (distance < 8) {
+            copyNear(op, ref, length, distance);
+            return;
+        }
+        size_t i = 0;
+        do {
+            copy8(op + i, ref + i);
+            i += 8;
+        } while (i < length);
+    }
+};
+
+#if KEO_HAVE_LZF_SSE2_PATH
+inline void copy16(unsigned char* to, const unsigned char* from) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+}
+
+// 16-byte steps where the reference is at least that far back and longer
+// than one 8-byte step, 8-byte ones from 8 to 15, the pattern below.
+struct SSE2Copy {
+    static void literal(unsigned char* op, const unsigned char* ip) {
+        copy16(op, ip);
+        copy16(op + 16, ip + 16);
+    }
+    static void reference(unsigned char* op, const unsigned char* ref, size_t length,
+                          size_t distance) {
+        size_t i = 0;
+        if (distance >= 8 && length <= 8) {
+            copy8(op, ref);
+            return;
+        }
+        if (distance >= 16) {
+            do {
+                copy16(op + i, ref + i);
+                i += 16;
+            } while (i < length);
+        } else if (distance >= 8) {
+            do {
+                copy8(op + i, ref + i);
+                i += 8;
+            } while (i < length);
+        } else {
+            copyNear(op, ref, length, distance);
+        }
+    }
+};
+#endif
+
+// Whole tokens while both margins hold and fewer than `stop` bytes are out.
+// False on a reference before the start of the output, the only refusal
+// possible this far from the ends.
+template <typename Copy>
+bool fastTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsigned char* ipLimit,
+                const unsigned char* opStop, const unsigned char* out) {
+    const unsigned char* ip = ipRef;
+    unsigned char* op = opRef;
+    bool accepted = true;
+    while (ip < ipLimit && op < opStop) {
+        const unsigned int control = ip[0];
+        if (control < 32) {
+            Copy::literal(op, ip + 1);
+            op += control + 1;
+            ip += control + 2;
+            continue;
+        }
+        size_t length = control >> 5;
+        ++ip;
+        if (length == 7)
+            length += *ip++;
+        const size_t distance = ((control & 31u) << 8) + *ip++ + 1;
+        if (distance > static_cast<size_t>(op - out)) {
+            accepted = false;
+            break;
+        }
+        length += 2;
+        Copy::reference(op, op - distance, length, distance);
+        op += length;
+    }
+    ipRef = ip;
+    opRef = op;
+    return accepted;
+}
+
+// Tokens one by one with every check of lzf_decompress, until `stop` bytes
+// are out or the input ends. Nothing is written past the token's end.
+bool carefulTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsigned char* inEnd,
+                   unsigned char* outEnd, size_t stop, const unsigned char* out) {
+    const unsigned char* ip = ipRef;
+    unsigned char* op = opRef;
+    bool accepted = true;
+    while (ip < inEnd && static_cast<size_t>(op - out) < stop) {
+        const unsigned int control = *ip++;
+        if (control < 32) {
+            const size_t length = control + 1;
+            if (length > static_cast<size_t>(outEnd - op) ||
+                length > static_cast<size_t>(inEnd - ip)) {
+                accepted = false;
+                break;
+            }
+            std::memcpy(op, ip, length);
+            op += length;
+            ip += length;
+            continue;
+        }
+        size_t length = control >> 5;
+        if (ip >= inEnd) {
+            accepted = false;
+            break;
+        }
+        if (length == 7) {
+            length += *ip++;
+            if (ip >= inEnd) {
+                accepted = false;
+                break;
+            }
+        }
+        const size_t distance = ((control & 31u) << 8) + *ip++ + 1;
+        length += 2;
+        if (length > static_cast<size_t>(outEnd - op) || distance > static_cast<size_t>(op - out)) {
+            accepted = false;
+            break;
+        }
+        const unsigned char* ref = op - distance;
+        for (size_t i = 0; i < length; ++i)
+            op[i] = ref[i];
+        op += length;
+    }
+    ipRef = ip;
+    opRef = op;
+    return accepted;
+}
+
+template <typename Copy> bool decodeUntil(KEOLZFStream* s, size_t target) {
+    const unsigned char* ip = s->in + s->consumed;
+    unsigned char* op = s->out + s->produced;
+    const size_t inLength = static_cast<size_t>(s->inEnd - s->in);
+    const size_t outLength = static_cast<size_t>(s->outEnd - s->out);
+    const size_t stop = target < outLength ? target : outLength;
+    bool accepted = true;
+    if (inLength > kInputMargin && outLength > kOutputMargin) {
+        const size_t fastStop = stop < outLength - kOutputMargin ? stop : outLength - kOutputMargin;
+        accepted = fastTokens<Copy>(ip, op, s->inEnd - kInputMargin, s->out + fastStop, s->out);
+    }
+    // The careful loop finishes the stretch, and past the output's end it
+    // meets any token left over, which liblzf refuses.
+    if (accepted)
+        accepted = carefulTokens(ip, op, s->inEnd, s->outEnd, target, s->out);
+    s->consumed = static_cast<size_t>(ip - s->in);
+    s->produced = static_cast<size_t>(op - s->out);
+    s->refused = !accepted;
+    return accepted;
+}
+
+} // namespace
+
+bool KEOLZFPathAvailable(KEOLZFPath path) {
+    return path != kKEOLZFSSE2 || KEO_HAVE_LZF_SSE2_PATH;
+}
+
+void KEOLZFBegin(KEOLZFStream* stream, const unsigned char* in, unsigned int inLength,
+                 unsigned char* out, unsigned int outLength, KEOLZFPath path) {
+    stream->in = in;
+    stream->inEnd = in + inLength;
+    stream->out = out;
+    stream->outEnd = out + outLength;
+    stream->consumed = 0;
+    stream->produced = 0;
+    stream->path = path;
+    // liblzf reads a control byte even from an empty input, and refuses it.
+    stream->refused = inLength == 0 || !KEOLZFPathAvailable(path);
+}
+
+bool KEOLZFDecodeUntil(KEOLZFStream* stream, size_t target) {
+    if (stream->refused)
+        return false;
+#if KEO_HAVE_LZF_SSE2_PATH
+    if (stream->path != kKEOLZFPortable)
+        return decodeUntil<SSE2Copy>(stream, target);
+#endif
+    return decodeUntil<PortableCopy>(stream, target);
+}
+
+bool KEOLZFFinished(const KEOLZFStream* stream) {
+    return !stream->refused && stream->in + stream->consumed == stream->inEnd &&
+           stream->out + stream->produced == stream->outEnd;
+}
+
+unsigned int KEOLZFDecompress(const unsigned char* in, unsigned int inLength, unsigned char* out,
+                              unsigned int outLength, KEOLZFPath path) {
+    KEOLZFStream stream;
+    KEOLZFBegin(&stream, in, inLength, out, outLength, path);
+    // Past the output's end, so that tokens left over after a full output
+    // are met and refused as liblzf refuses them.
+    if (!KEOLZFDecodeUntil(&stream, static_cast<size_t>(outLength) + 1))
+        return 0;
+    return static_cast<unsigned int>(stream.produced);
+}

@@ -1,0 +1,81 @@
+// LZF decompression for the frame decoder: the same streams, bytes and
+// answers as liblzf's lzf_decompress, several times faster.
+//
+// An LZF stream is a sequence of tokens, each opened by a control byte c:
+//
+//   c < 32       literal run: the next c + 1 input bytes are copied out
+//   c >= 32      back-reference: length L = c >> 5, and when L is 7 one more
+//                byte is added to it; then a byte d; the L + 2 bytes that
+//                start ((c & 31) << 8) + d + 1 bytes back in the output are
+//                copied out, one after the other, so a reference that
+//                overlaps its own output repeats a pattern
+//
+// so a token yields 1 to 32 literal bytes or 3 to 264 copied ones from at
+// most 8192 bytes back. A stream is refused (result 0) exactly where
+// lzf_decompress refuses it: a token cut by the end of the input, a
+// reference before the start of the output, or output past the limit. A
+// stream that ends early is not refused; the result is then the shorter
+// length, which the frame decoder checks.
+//
+// liblzf moves most bytes one at a time. This decoder copies 8 or 16 bytes
+// per step into an output that has room after them ("wild" copies that are
+// overwritten by the next token), takes references by their distance (16 or
+// more: plain wide copies; 8 to 15: 8-byte steps; below 8: a pattern of the
+// first bytes), and checks the bounds once per token. Within 300 bytes of
+// either end of the output or 40 of the input end it finishes with a careful
+// loop that writes no byte past the token it decodes. liblzf stays the
+// compressor and the reference in tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The 16-byte path needs only SSE2, which every x86-64 processor has.
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#define KEO_HAVE_LZF_SSE2_PATH 1
+#else
+#define KEO_HAVE_LZF_SSE2_PATH 0
+#endif
+
+enum KEOLZFPath {
+    kKEOLZFBest,     // the fastest path this build has
+    kKEOLZFPortable, // 8-byte steps in plain C++, any machine
+    kKEOLZFSSE2,     // 16-byte steps, x86 builds only
+};
+
+bool KEOLZFPathAvailable(KEOLZFPath path);
+
+// lzf_decompress's contract: decodes in[0, inLength) into out[0, outLength)
+// and returns the bytes produced, or 0 for a refused stream (or an empty
+// input, or an unavailable path). On refusal out may hold anything within
+// its outLength bytes; nothing outside them is ever written or read.
+unsigned int KEOLZFDecompress(const unsigned char* in, unsigned int inLength, unsigned char* out,
+                              unsigned int outLength, KEOLZFPath path = kKEOLZFBest);
+
+// A decode that stops and resumes between tokens, so that the caller can use
+// each stretch of output while it is still in cache. Start with
+// KEOLZFBegin, call KEOLZFDecodeUntil with rising targets; the bytes before
+// `produced` are final. The stream was accepted whole when KEOLZFFinished
+// says so, and its bytes and answer are those of KEOLZFDecompress.
+struct KEOLZFStream {
+    const unsigned char* in;
+    const unsigned char* inEnd;
+    unsigned char* out;
+    unsigned char* outEnd;
+    size_t consumed; // input bytes taken by whole tokens
+    size_t produced; // output bytes written by whole tokens
+    bool refused;
+    KEOLZFPath path;
+};
+
+void KEOLZFBegin(KEOLZFStream* stream, const unsigned char* in, unsigned int inLength,
+                 unsigned char* out, unsigned int outLength, KEOLZFPath path = kKEOLZFBest);
+
+// Decodes tokens until at least `target` bytes are produced (a token may
+// carry it up to 263 bytes further), the input is used up, or the stream is
+// refused. Returns false once the stream is refused.
+bool KEOLZFDecodeUntil(KEOLZFStream* stream, size_t target);
+
+// True when the whole input was decoded without refusal into exactly the
+// output's length.
+bool KEOLZFFinished(const KEOLZFStream* stream);
