@@ -9,8 +9,13 @@
 //                  layout and the hostile payloads of the decode rows
 // <folder>/settings  inputs of the write-then-read target: every layout,
 //                  audio of every width, one and two channels
+// <folder>/lzf     a mode byte, an output limit and a stream or data for the
+//                  LZF decompressor target: compressed frames and textures,
+//                  references at short and long distances, cut and damaged
+//                  streams
 //
 // Everything is built here from code; nothing is copied from elsewhere.
+#include <lzf.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -19,6 +24,7 @@
 
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
+#include "codec/lzf_streams.h"
 #include "faults/HostileCases.h"
 #include "support/MovieBuilder.h"
 
@@ -225,6 +231,60 @@ void settingsSeeds(const std::string& dir) {
     }
 }
 
+// Mode byte, output limit (16-bit little-endian), then the stream (even
+// modes) or data to compress (odd modes); see fuzz_lzf_decode.cpp.
+void lzfSeeds(const std::string& dir) {
+    int n = 0;
+    auto put = [&](unsigned mode, size_t limit, const Bytes& body) {
+        Bytes b = {static_cast<uint8_t>(mode), static_cast<uint8_t>(limit & 0xFF),
+                   static_cast<uint8_t>((limit >> 8) & 0xFF)};
+        keotest::append(b, body);
+        writeFile(dir + "/seed-" + std::to_string(n++), b);
+    };
+    auto compress = [](const Bytes& data) {
+        Bytes stream(data.size() + data.size() / 16 + 64);
+        stream.resize(lzf_compress(data.data(), static_cast<unsigned>(data.size()), stream.data(),
+                                   static_cast<unsigned>(stream.size())));
+        return stream;
+    };
+    // Block data of frames of every layout, and textures.
+    const int settings[][2] = {{0, 0}, {0, 1}, {1, 1}};
+    for (const auto& st : settings) {
+        const Bytes frame = encodeFrame(64, 48, 2, st[0], st[1]);
+        KEOFrameHeader h;
+        h.read(frame.data());
+        if (h.isLZF)
+            put(12, 64 * 48 * 4, Bytes(frame.begin() + kKEOFrameHeaderSize, frame.end()));
+    }
+    for (size_t size : {40, 400, 4000, 20000}) {
+        const Bytes texture = lzf_test::textureBytes(size, static_cast<uint32_t>(size));
+        const Bytes stream = compress(texture);
+        put(0, size, stream);
+        put(6, size - 1, stream);
+        put(1, 0, texture);
+        // Cut in the middle and near the end.
+        put(2, size, Bytes(stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2)));
+        put(4, size, Bytes(stream.begin(), stream.end() - 1));
+    }
+    // References at short and long distances after a history, also before
+    // the start.
+    const Bytes history = lzf_test::textureBytes(8192, 5);
+    for (size_t distance : {1, 3, 8, 15, 16, 17, 300, 8192}) {
+        for (size_t length : {3, 9, 264}) {
+            Bytes stream;
+            lzf_test::literals(stream, history);
+            lzf_test::reference(stream, distance, length);
+            lzf_test::literals(stream, Bytes(history.begin(), history.begin() + 320));
+            put(8, 8192 + length + 320, stream);
+        }
+        Bytes early;
+        lzf_test::literals(
+            early, Bytes(history.begin(), history.begin() + static_cast<long>(distance - 1)));
+        lzf_test::reference(early, distance, 5);
+        put(10, distance + 4, early);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -233,11 +293,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string root = argv[1];
-    for (const char* sub : {"", "/movie", "/decode", "/settings"})
+    for (const char* sub : {"", "/movie", "/decode", "/settings", "/lzf"})
         mkdir((root + sub).c_str(), 0755);
     movieSeeds(root + "/movie");
     decodeSeeds(root + "/decode");
     settingsSeeds(root + "/settings");
+    lzfSeeds(root + "/lzf");
     std::printf("keo_fuzz_corpus: %d seeds in %s\n", g_written, root.c_str());
     return g_written > 0 ? 0 : 1;
 }

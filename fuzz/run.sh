@@ -23,13 +23,14 @@ rm -rf "$BUILD/corpus"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_movie_reader fuzz_decode_payload fuzz_importer fuzz_write_read)
+  targets=(fuzz_movie_reader fuzz_decode_payload fuzz_importer fuzz_write_read fuzz_lzf_decode)
 fi
 
 seeds_of() {
   case "$1" in
     fuzz_decode_payload) echo "$BUILD/corpus/decode" ;;
     fuzz_write_read) echo "$BUILD/corpus/settings" ;;
+    fuzz_lzf_decode) echo "$BUILD/corpus/lzf" ;;
     *) echo "$BUILD/corpus/movie" ;;
   esac
 }

@@ -1,0 +1,88 @@
+// Fuzz target: the codec's LZF decompressor against liblzf's.
+//
+// Byte 0 chooses the mode, bytes 1 and 2 an output limit (little-endian,
+// 0..65535), the rest is the input.
+//   even mode: the input is a stream. lzf_decompress and KEOLZFDecompress on
+//     every path must give the same answer and, when they accept, the same
+//     bytes; a decode that stops and resumes every (mode / 2) * 37 + 1 bytes
+//     must end the same way.
+//   odd mode: the input is data. lzf_compress makes a stream of it, which
+//     the codec's decompressor must turn back into the data.
+// Our decoder gets its input in an allocation of exactly its size, and its
+// output likewise, so AddressSanitizer sees the first byte beyond either.
+#include <lzf.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "codec/LZFDecode.h"
+#include "fuzz/FuzzSupport.h"
+
+namespace {
+
+std::unique_ptr<unsigned char[]> exactCopy(const uint8_t* data, size_t size) {
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[size > 0 ? size : 1]);
+    if (size > 0)
+        std::memcpy(copy.get(), data, size);
+    return copy;
+}
+
+void compareWithLiblzf(const uint8_t* stream, size_t size, unsigned limit, size_t step) {
+    // liblzf reads a control byte even from an empty input.
+    const auto reference = exactCopy(stream, size);
+    std::vector<unsigned char> expected(limit);
+    const unsigned answer =
+        lzf_decompress(reference.get(), static_cast<unsigned>(size), expected.data(), limit);
+
+    const auto in = exactCopy(stream, size);
+    for (KEOLZFPath path : {kKEOLZFPortable, kKEOLZFSSE2, kKEOLZFBest}) {
+        if (!KEOLZFPathAvailable(path))
+            continue;
+        std::unique_ptr<unsigned char[]> out(new unsigned char[limit > 0 ? limit : 1]);
+        const unsigned got =
+            KEOLZFDecompress(in.get(), static_cast<unsigned>(size), out.get(), limit, path);
+        KEO_FUZZ_CHECK(got == answer);
+        KEO_FUZZ_CHECK(got == 0 || std::memcmp(out.get(), expected.data(), got) == 0);
+
+        KEOLZFStream s;
+        KEOLZFBegin(&s, in.get(), static_cast<unsigned>(size), out.get(), limit, path);
+        for (size_t target = step;
+             KEOLZFDecodeUntil(&s, target) && !KEOLZFFinished(&s) && s.consumed < size;
+             target += step) {
+        }
+        KEO_FUZZ_CHECK(KEOLZFFinished(&s) == (answer == limit && answer != 0));
+        if (KEOLZFFinished(&s))
+            KEO_FUZZ_CHECK(std::memcmp(out.get(), expected.data(), limit) == 0);
+    }
+}
+
+void roundTrip(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return;
+    std::vector<unsigned char> stream(size + size / 16 + 64);
+    const unsigned length = lzf_compress(data, static_cast<unsigned>(size), stream.data(),
+                                         static_cast<unsigned>(stream.size()));
+    KEO_FUZZ_CHECK(length > 0);
+    const auto in = exactCopy(stream.data(), length);
+    std::unique_ptr<unsigned char[]> out(new unsigned char[size]);
+    KEO_FUZZ_CHECK(KEOLZFDecompress(in.get(), length, out.get(), static_cast<unsigned>(size)) ==
+                   size);
+    KEO_FUZZ_CHECK(std::memcmp(out.get(), data, size) == 0);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3)
+        return 0;
+    const unsigned mode = data[0];
+    const unsigned limit = static_cast<unsigned>(data[1] | (data[2] << 8));
+    if (mode & 1)
+        roundTrip(data + 3, size - 3);
+    else
+        compareWithLiblzf(data + 3, size - 3, limit, (mode >> 1) * 37 + 1);
+    return 0;
+}
