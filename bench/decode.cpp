@@ -13,6 +13,10 @@
 // encoders and those frames are decoded too. After the usual table a summary
 // gives the best ms per frame of the repetitions and the ratio to the
 // memcpy; on a busy machine compare ratios, not milliseconds.
+//
+// A 3840x2160 frame (the synthetic block rows tiled twice each way) is also
+// decoded into a host frame with the block decode on one thread and split
+// over the processor's cores, in wall time, which is what the split saves.
 #include <benchmark/benchmark.h>
 #include <lzf.h>
 
@@ -29,6 +33,7 @@
 #include "BestTimes.h"
 #include "codec/DXT1DXT5Encode.h"
 #include "codec/DXT24Encode.h"
+#include "codec/DecodeThreads.h"
 #include "codec/FramePayload.h"
 
 namespace {
@@ -265,6 +270,40 @@ void BM_LZFDecompress(benchmark::State& state, std::vector<unsigned char> sample
     }
 }
 
+constexpr int kUltraWidth = 2 * kWidth;
+constexpr int kUltraHeight = 2 * kHeight;
+
+// The block data of a frame twice as wide and high: every block row twice
+// side by side, and the whole twice one above the other.
+std::vector<unsigned char> tileTwice(const std::vector<unsigned char>& blocks, int blockSize) {
+    const size_t rowBytes = size_t(kWidth / 4) * blockSize;
+    std::vector<unsigned char> tiled;
+    tiled.reserve(blocks.size() * 4);
+    for (int half = 0; half < 2; ++half)
+        for (size_t at = 0; at < blocks.size(); at += rowBytes)
+            for (int copy = 0; copy < 2; ++copy)
+                tiled.insert(tiled.end(), blocks.begin() + static_cast<long>(at),
+                             blocks.begin() + static_cast<long>(at + rowBytes));
+    return tiled;
+}
+
+void BM_DecodeUltraHD(benchmark::State& state, std::vector<unsigned char> sample, int threads) {
+    const long long pitch = kUltraWidth * 4 + 64;
+    std::vector<unsigned char> frame(static_cast<size_t>(pitch) * kUltraHeight);
+    const int saved = KEOGetDecodeThreads();
+    KEOSetDecodeThreads(threads);
+    for (auto _ : state) {
+        if (DecodeFramePayloadInto(sample.data(), static_cast<unsigned>(sample.size()), kUltraWidth,
+                                   kUltraHeight, frame.data(), pitch, true) != kKEODecodeOK) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        benchmark::DoNotOptimize(frame.data());
+        benchmark::ClobberMemory();
+    }
+    KEOSetDecodeThreads(saved);
+}
+
 struct Row {
     std::string name;
     size_t payloadBytes;
@@ -317,6 +356,21 @@ int main(int argc, char** argv) {
             }
         }
 
+    // 3840x2160: the split off, then automatic.
+    std::vector<std::string> ultraRows;
+    for (Layout layout : {kDXT1, kDXT5, kDXT24}) {
+        static const int kBlockSize[kLayoutCount] = {8, 16, 10, 18};
+        const auto sample =
+            makeSample(layout, tileTwice(makeBlockData(layout), kBlockSize[layout]), true);
+        for (int threads : {1, int(kKEODecodeThreadsAuto)}) {
+            const std::string name = std::string("3840x2160/") + kLayoutNames[layout] +
+                                     (threads == 1 ? "/one thread" : "/split");
+            ultraRows.push_back(name);
+            settle(benchmark::RegisterBenchmark(name.c_str(), BM_DecodeUltraHD, sample, threads)
+                       ->UseRealTime());
+        }
+    }
+
     keo::bench::BestTimeReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
@@ -330,6 +384,15 @@ int main(int argc, char** argv) {
             continue;
         std::printf("%-40s %12zu %10.3f %10.2f\n", row.name.c_str(), row.payloadBytes, ms,
                     memcpyMs > 0 ? ms / memcpyMs : 0.0);
+    }
+    std::printf("\n3840x2160 frame into a host frame, LZF, wall ms (%d threads when split)\n",
+                KEODecodeThreadsFor(kUltraWidth, kUltraHeight));
+    for (size_t i = 0; i + 1 < ultraRows.size(); i += 2) {
+        const double one = reporter.best(ultraRows[i]).wallMs;
+        const double split = reporter.best(ultraRows[i + 1]).wallMs;
+        if (one > 0 && split > 0)
+            std::printf("%-40s %10.3f\n%-40s %10.3f  (%.2fx faster)\n", ultraRows[i].c_str(), one,
+                        ultraRows[i + 1].c_str(), split, one / split);
     }
     return 0;
 }

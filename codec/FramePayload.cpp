@@ -9,6 +9,7 @@
 #include "base/ByteOrder.h"
 #include "codec/DXT24Decode.h"
 #include "codec/DecodeBlocks.h"
+#include "codec/DecodeThreads.h"
 #include "codec/LZFDecode.h"
 
 void KEOFrameHeader::read(const unsigned char* bytes) {
@@ -149,6 +150,16 @@ bool prepareBlocks(const unsigned char* sample, unsigned int sampleLength, int w
     return true;
 }
 
+// The blocks into the picture, large pictures on as many threads as the
+// process-wide setting allows.
+void decodeBlocks(const BlockSource& source, int width, int height, unsigned char* row0,
+                  ptrdiff_t pitch) {
+    const uint32_t w = static_cast<uint32_t>(width);
+    const uint32_t h = static_cast<uint32_t>(height);
+    KEODecodeBlocksOnThreads(source.layout, source.blocks, w, h, row0, pitch,
+                             KEODecodeThreadsFor(w, h));
+}
+
 } // namespace
 
 int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, int width,
@@ -168,8 +179,7 @@ int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, i
         std::free(source.owned);
         return kKEODecodeFailed;
     }
-    KEODecodeBlocks(source.layout, source.blocks, static_cast<uint32_t>(width),
-                    static_cast<uint32_t>(height), pixels, static_cast<ptrdiff_t>(pitch));
+    decodeBlocks(source, width, height, pixels, static_cast<ptrdiff_t>(pitch));
     std::free(source.owned);
     *picture = pixels;
     return kKEODecodeOK;
@@ -190,8 +200,7 @@ int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLengt
 
     const ptrdiff_t pitch = static_cast<ptrdiff_t>(rowPitch);
     unsigned char* row0 = bottomUp ? dest + static_cast<ptrdiff_t>(height - 1) * pitch : dest;
-    KEODecodeBlocks(source.layout, source.blocks, static_cast<uint32_t>(width),
-                    static_cast<uint32_t>(height), row0, bottomUp ? -pitch : pitch);
+    decodeBlocks(source, width, height, row0, bottomUp ? -pitch : pitch);
     std::free(source.owned);
     return kKEODecodeOK;
 }
