@@ -18,14 +18,10 @@ alignas(16) unsigned char _srcBlock[64];
 alignas(16) unsigned char destBlock[16];
 std::mutex g_blockLock;
 
-} // namespace
-
-void stbCompressARGB32(unsigned char* destination, const unsigned char* source, int width,
-                       int height, int rowBytes, bool alpha) {
-    if (height < 1 || width < 1)
-        return;
-    std::lock_guard<std::mutex> lock(g_blockLock);
-
+// Gathers each 4x4 block into `block` as R, G, B, A and compresses it into
+// `out`.
+void encodeRegion(unsigned char* destination, const unsigned char* source, int width, int height,
+                  int rowBytes, bool alpha, unsigned char* block, unsigned char* out) {
     // 0 means packed rows, as for the DXT24 encoder; reading row 0 for every
     // row would turn a frame into vertical stripes depending on its layout.
     const std::ptrdiff_t stride = rowBytes != 0 ? rowBytes : static_cast<std::ptrdiff_t>(width) * 4;
@@ -43,17 +39,35 @@ void stbCompressARGB32(unsigned char* destination, const unsigned char* source, 
                 for (int i = 0; i < 4; ++i) {
                     const int sx = x + i < width ? x + i : width - 1;
                     const unsigned char* p = row + static_cast<std::ptrdiff_t>(sx) * 4;
-                    unsigned char* q = _srcBlock + (j * 4 + i) * 4;
+                    unsigned char* q = block + (j * 4 + i) * 4;
                     q[0] = p[1];
                     q[1] = p[2];
                     q[2] = p[3];
                     q[3] = p[0];
                 }
             }
-            keo::stb_compress_dxt_block(destBlock, _srcBlock, alpha ? 1 : 0,
-                                        keo::kStbDxtHighQuality);
-            std::memcpy(destination, destBlock, outBytes);
+            keo::stb_compress_dxt_block(out, block, alpha ? 1 : 0, keo::kStbDxtHighQuality);
+            std::memcpy(destination, out, outBytes);
             destination += outBytes;
         }
     }
+}
+
+} // namespace
+
+void stbCompressARGB32(unsigned char* destination, const unsigned char* source, int width,
+                       int height, int rowBytes, bool alpha) {
+    if (height < 1 || width < 1)
+        return;
+    std::lock_guard<std::mutex> lock(g_blockLock);
+    encodeRegion(destination, source, width, height, rowBytes, alpha, _srcBlock, destBlock);
+}
+
+void KEOEncodeDXT1DXT5Region(unsigned char* destination, const unsigned char* source, int width,
+                             int height, int rowBytes, bool alpha) {
+    if (height < 1 || width < 1)
+        return;
+    alignas(16) unsigned char block[64];
+    alignas(16) unsigned char out[16];
+    encodeRegion(destination, source, width, height, rowBytes, alpha, block, out);
 }

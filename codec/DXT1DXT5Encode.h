@@ -13,3 +13,11 @@
 // buffers, so calls are serialised internally.
 void stbCompressARGB32(unsigned char* destination, const unsigned char* source, int width,
                        int height, int rowBytes, bool alpha);
+
+// The same for any region of a frame (a band of block rows, say), with the
+// working blocks on the caller's stack: any number of threads may encode
+// different regions at once. A band whose rows are a multiple of 4 and that
+// starts on a block row gives exactly the blocks that the whole-frame encode
+// gives there.
+void KEOEncodeDXT1DXT5Region(unsigned char* destination, const unsigned char* source, int width,
+                             int height, int rowBytes, bool alpha);

@@ -1,5 +1,5 @@
-// DXT24 encoder workers: named-semaphore hand-over, band split and the
-// process-wide pool that the frame encoder uses.
+// Encoder workers: named-semaphore hand-over, DXT24 band split, banded
+// frame encodes, and the process-wide pool that the frame encoder uses.
 #include "codec/EncoderThreads.h"
 
 #include <atomic>
@@ -10,6 +10,7 @@
 #include <mutex>
 #include <unistd.h>
 
+#include "codec/BandedEncode.h"
 #include "codec/DXT24Encode.h"
 #include "codec/FramePayload.h"
 
@@ -70,7 +71,7 @@ KEOSemaphore::~KEOSemaphore() {
 
 ThreadInfo::ThreadInfo()
     : quit(false), dest(nullptr), src(nullptr), width(0), rows(0), rowBytes(0), alpha(false),
-      running(false) {}
+      running(false), frame(nullptr) {}
 
 void ThreadInfo::RunThread() {
     for (;;) {
@@ -78,7 +79,10 @@ void ThreadInfo::RunThread() {
         // Read only after the wait, which orders it after the poster's write.
         if (quit)
             break;
-        _stbCompressARGB32_to24(dest, src, width, rows, rowBytes, alpha);
+        if (frame)
+            KEOEncodeBands(frame);
+        else
+            _stbCompressARGB32_to24(dest, src, width, rows, rowBytes, alpha);
         sem_post(doneSemaphore.handle);
     }
 }
@@ -191,6 +195,27 @@ void EncodeOnWorkers(ThreadInfo* infos, int count, unsigned char* destination,
             waitSemaphore(ready[i]->doneSemaphore.handle);
 }
 
+void EncodeBandsOnWorkers(ThreadInfo* infos, int count, int threads, KEOBandedFrame* frame) {
+    ThreadInfo* ready[kKEOMaxEncodeThreads];
+    int n = 0;
+    for (int i = 0; i < count && n < kKEOMaxEncodeThreads && n < threads && n < frame->bandCount;
+         ++i)
+        if (infos[i].running)
+            ready[n++] = &infos[i];
+    if (n == 0) {
+        KEOEncodeBands(frame);
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        ready[i]->frame = frame;
+        sem_post(ready[i]->startSemaphore.handle);
+    }
+    for (int i = 0; i < n; ++i) {
+        waitSemaphore(ready[i]->doneSemaphore.handle);
+        ready[i]->frame = nullptr;
+    }
+}
+
 // Defined beside stbCompressARGB32_to24_threaded, which the frame encoder
 // calls: a static link that takes CompressDXTFrame takes this object file and
 // with it the initialiser that builds the records at load time.
@@ -225,6 +250,20 @@ void SetupThreads(int count) {
     g_numDXT24Threads = StartWorkers(g_threadInfos, g_threadIds, count);
 }
 
+namespace {
+
+// The first threaded encode of either kind starts the workers, with the
+// count it asks for; later ones use those. Called under g_poolLock.
+void startPoolOnce(int threads) {
+    static bool threadsReady = false;
+    if (!threadsReady) {
+        threadsReady = true;
+        SetupThreads(threads);
+    }
+}
+
+} // namespace
+
 void stbCompressARGB32_to24_threaded(int threads, unsigned char* destination,
                                      const unsigned char* source, int width, int height,
                                      int rowBytes, bool alpha) {
@@ -233,13 +272,19 @@ void stbCompressARGB32_to24_threaded(int threads, unsigned char* destination,
         return;
     }
     std::lock_guard<std::mutex> lock(g_poolLock);
-    static bool threadsReady = false;
-    if (!threadsReady) {
-        threadsReady = true;
-        SetupThreads(threads);
-    }
+    startPoolOnce(threads);
     EncodeOnWorkers(g_threadInfos, kKEOMaxEncodeThreads, destination, source, width, height,
                     rowBytes, alpha);
+}
+
+void KEOEncodeBandsThreaded(int threads, KEOBandedFrame* frame) {
+    if (threads < 2) {
+        KEOEncodeBands(frame);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_poolLock);
+    startPoolOnce(threads);
+    EncodeBandsOnWorkers(g_threadInfos, kKEOMaxEncodeThreads, threads, frame);
 }
 
 void KEOSetSemOpenForTesting(KEOSemOpenFunction function) {

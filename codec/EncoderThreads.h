@@ -1,8 +1,11 @@
-// Worker threads for DXT24 frame encoding.
+// Worker threads for frame encoding.
 //
-// A frame is cut into horizontal bands of whole block rows, one per worker;
-// each worker encodes its band with _stbCompressARGB32_to24 into its own part
-// of the destination, so the bytes equal those of a single-thread encode.
+// A DXT24 frame is cut into horizontal bands of whole block rows, one per
+// worker; each worker encodes its band with _stbCompressARGB32_to24 into its
+// own part of the destination, so the bytes equal those of a single-thread
+// encode. The frame encoder's banded encodes (BandedEncode.h) use the same
+// workers another way: each takes bands of a KEOBandedFrame in turn until
+// none is left.
 //
 // Up to 32 workers exist per process. Their records, g_threadInfos, are built
 // by a static initialiser when the module is loaded, each with two named
@@ -20,6 +23,8 @@
 #include <pthread.h>
 #include <semaphore.h>
 #include <sys/types.h>
+
+struct KEOBandedFrame;
 
 enum { kKEOMaxEncodeThreads = 32 };
 
@@ -48,6 +53,9 @@ struct ThreadInfo {
     int rowBytes;
     bool alpha;
     bool running; // a thread for this record waits on startSemaphore
+    // When set, the job is to take bands of this frame (KEOEncodeBands)
+    // instead of encoding the DXT24 band above.
+    KEOBandedFrame* frame;
 
     // Creates startSemaphore, then doneSemaphore; destruction closes them in
     // the opposite order.
@@ -89,6 +97,13 @@ struct KEOBand {
 // the frame's bottom, so late workers of a short frame get none. Returns chunk.
 int KEOSplitBands(int height, int n, KEOBand* bands);
 
+// Encodes the frame's bands on up to `threads` workers (fewer when fewer
+// run, or when the frame has fewer bands); threads below 2 encode on the
+// calling thread. The first call that asks for 2 or more starts the workers,
+// as for DXT24, and the pool never grows afterwards. Only one threaded
+// encode runs at a time; concurrent callers wait.
+void KEOEncodeBandsThreaded(int threads, KEOBandedFrame* frame);
+
 // The same machinery on any set of records, for pools other than the global
 // one. StartWorkers starts a thread for every record among the first count
 // that has both semaphores and none yet, and returns how many run.
@@ -99,6 +114,8 @@ int StartWorkers(ThreadInfo* infos, pthread_t* ids, int count);
 void EncodeOnWorkers(ThreadInfo* infos, int count, unsigned char* destination,
                      const unsigned char* source, int width, int height, int rowBytes, bool alpha);
 void StopWorkers(ThreadInfo* infos, pthread_t* ids, int count);
+// The bands of `frame` on at most `threads` of the running records.
+void EncodeBandsOnWorkers(ThreadInfo* infos, int count, int threads, KEOBandedFrame* frame);
 
 // Test seams: replace sem_open and pthread_create to make them fail. Null
 // restores the system functions.

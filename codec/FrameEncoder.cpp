@@ -1,14 +1,13 @@
-// CompressDXTFrame: layout choice, block encoding, header and LZF.
+// CompressDXTFrame: layout choice, banded block encoding and LZF, header.
 #include "codec/FrameEncoder.h"
 
 #include <atomic>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <lzf.h>
 #include <mutex>
 
-#include "codec/DXT1DXT5Encode.h"
+#include "base/ByteBuffer.h"
+#include "codec/BandedEncode.h"
 #include "codec/EncoderThreads.h"
 #include "codec/FramePayload.h"
 
@@ -16,9 +15,21 @@ namespace {
 
 std::atomic<KEOExportParamGetter> g_paramGetter{nullptr};
 
-// Both encoders keep shared state (static blocks, the worker pool); two
-// exports at once take turns frame by frame.
+// The worker pool and the buffers below are shared; two exports at once
+// take turns frame by frame.
 std::mutex g_frameLock;
+
+// The block data, the bands' streams and their lengths, kept from one frame
+// to the next (under g_frameLock): an export asks for the same sizes frame
+// after frame, and fresh megabytes each time would cost their page faults.
+struct FrameBuffers {
+    keo::ByteBuffer blocks, packed, lengths;
+    ~FrameBuffers() {
+        keo::release(blocks);
+        keo::release(packed);
+        keo::release(lengths);
+    }
+} g_frameBuffers;
 
 // Fewer rows than this are not worth handing to the workers.
 const int kMinThreadedRows = 29;
@@ -74,17 +85,32 @@ int CompressDXTFrame(const unsigned char* source, unsigned char* destination, in
         return 0;
     const unsigned int blockDataSize = static_cast<unsigned int>(size);
 
-    unsigned char* scratch = static_cast<unsigned char*>(std::malloc(blockDataSize));
-    if (!scratch)
-        return 0;
-
     std::lock_guard<std::mutex> lock(g_frameLock);
-    if (layout.isDXT24) {
-        const int threads = height >= kMinThreadedRows ? encodeThreads : 1;
-        stbCompressARGB32_to24_threaded(threads, scratch, source, width, height, rowBytes, false);
+    KEOBandedFrame frame;
+    frame.source = source;
+    frame.width = width;
+    frame.height = height;
+    frame.rowBytes = rowBytes;
+    frame.isDXT24 = layout.isDXT24;
+    frame.alpha = layout.hasAlpha;
+    frame.compress = layout.tryLZF;
+    KEOPlanBands(&frame);
+    unsigned char* payload = destination + kKEOFrameHeaderSize;
+    if (layout.tryLZF) {
+        const size_t bands = static_cast<size_t>(frame.bandCount);
+        frame.blocks = keo::reserve(g_frameBuffers.blocks, blockDataSize);
+        frame.packed = keo::reserve(g_frameBuffers.packed, bands * frame.bandRoom);
+        frame.packedLengths = reinterpret_cast<unsigned int*>(
+            keo::reserve(g_frameBuffers.lengths, bands * sizeof(unsigned int)));
+        if (!frame.blocks || !frame.packed || !frame.packedLengths)
+            return 0;
     } else {
-        stbCompressARGB32(scratch, source, width, height, rowBytes, layout.hasAlpha);
+        // Plain blocks are the payload: encoded where they are to stay.
+        frame.blocks = payload;
+        frame.packed = nullptr;
+        frame.packedLengths = nullptr;
     }
+    KEOEncodeBandsThreaded(height >= kMinThreadedRows ? encodeThreads : 1, &frame);
 
     KEOFrameHeader header;
     header.headerSize = kKEOFrameHeaderSize;
@@ -95,21 +121,17 @@ int CompressDXTFrame(const unsigned char* source, unsigned char* destination, in
     header.isDXT24 = layout.isDXT24 ? 1 : 0;
     header.isLZF = 0;
     header.payloadSize = blockDataSize;
-
-    // The stream goes straight after the header; an output capacity of the
-    // block-data size makes lzf_compress give up (0) exactly when storing
-    // plain would be no longer, and a compressible frame is copied only once.
-    unsigned char* payload = destination + kKEOFrameHeaderSize;
-    const unsigned int packed =
-        layout.tryLZF ? lzf_compress(scratch, blockDataSize, payload, blockDataSize) : 0;
-    if (packed != 0) {
-        header.isLZF = 1;
-        header.payloadSize = packed;
-    } else {
-        std::memcpy(payload, scratch, blockDataSize);
+    if (layout.tryLZF) {
+        // LZF only when it saves space; otherwise the blocks go in plain.
+        const size_t packed = KEOPackedBandsLength(&frame);
+        if (packed != 0 && packed < blockDataSize) {
+            KEOJoinPackedBands(&frame, payload);
+            header.isLZF = 1;
+            header.payloadSize = static_cast<uint32_t>(packed);
+        } else {
+            std::memcpy(payload, frame.blocks, blockDataSize);
+        }
     }
     header.write(destination);
-
-    std::free(scratch);
     return kKEOFrameHeaderSize + static_cast<int>(header.payloadSize);
 }

@@ -9,9 +9,11 @@
 //   any other          DXT1               DXT5              yes         0
 //
 // Transparency is "KEOTransparency" != 0; "KEOEncodeThreads" is the number of
-// DXT24 workers for frames of at least 29 rows. The payload is the 28-byte
-// header of FramePayload.h followed by the block data, as one LZF stream when
-// that is shorter, else plain.
+// encoder workers for frames of at least 29 rows (smaller ones are encoded on
+// the calling thread). The payload is the 28-byte header of FramePayload.h
+// followed by the block data, plain or as one LZF stream when that is
+// shorter. The blocks are encoded and compressed in bands (BandedEncode.h),
+// so the bytes are the same for any number of threads.
 //
 // codec/ knows nothing of the host: the exporter registers a getter that reads
 // export parameters through the host, and CompressDXTFrame(..., record) uses
