@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/Bounds.h"
 #include "codec/FrameEncoder.h"
@@ -26,11 +27,13 @@ void bottomUpBGRAToARGB(const unsigned char* frame, size_t rowBytes, int width, 
     for (int r = 0; r < height; ++r) {
         const unsigned char* src = frame + static_cast<size_t>(height - 1 - r) * rowBytes;
         unsigned char* dst = argb + static_cast<size_t>(r) * packed;
+        // B, G, R, A to A, R, G, B is a reversal of each pixel's four bytes:
+        // one byte swap of a 32-bit word, whatever the machine's byte order.
         for (size_t i = 0; i < packed; i += 4) {
-            dst[i + 0] = src[i + 3];
-            dst[i + 1] = src[i + 2];
-            dst[i + 2] = src[i + 1];
-            dst[i + 3] = src[i + 0];
+            uint32_t pixel;
+            std::memcpy(&pixel, src + i, 4);
+            pixel = __builtin_bswap32(pixel);
+            std::memcpy(dst + i, &pixel, 4);
         }
     }
 }
