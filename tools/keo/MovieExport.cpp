@@ -3,6 +3,7 @@
 
 #include "AtomicOutput.h"
 #include "Failure.h"
+#include "FramesAhead.h"
 #include "Progress.h"
 #include "StandInHost.h"
 #include "container/MovFile.h"
@@ -181,8 +182,10 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     keo::host::setParamInt(host, "KEOOptimizeFor", s.optimize);
     keo::host::setParamInt(host, "KEOEncodeThreads", s.threads);
 
-    std::vector<uint8_t> picture(static_cast<size_t>(s.width) * s.height * 4);
-    FrameSlot frameSlot{picture.data(), s.width, s.height};
+    // With more than one thread the next frame is read while this one is
+    // exported.
+    FramesAhead pictures(frames, static_cast<size_t>(s.width) * s.height * 4, s.threads > 1);
+    FrameSlot frameSlot{nullptr, s.width, s.height};
     AudioSlot audioSlot{&audio, false};
     keo::host::setFrameSource(host, provideFrame, &frameSlot);
     keo::host::setAudioSource(host, provideAudio, &audioSlot);
@@ -216,7 +219,8 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     progressStart(progress, "export", expectedFrames, s.quiet);
     try {
         for (int64_t i = 0;; ++i) {
-            if (!frames(i, picture.data()))
+            frameSlot.rgba = pictures.next();
+            if (!frameSlot.rgba)
                 break;
             const PrTime time = i * tpf;
             er.endTime = time + tpf;
