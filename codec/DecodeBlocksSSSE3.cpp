@@ -22,6 +22,7 @@
 #include <cstring>
 
 #define KEO_SSSE3 __attribute__((target("ssse3")))
+#define KEO_SSSE3_INLINE __attribute__((target("ssse3"), always_inline)) inline
 
 namespace {
 
@@ -65,24 +66,24 @@ inline uint32_t load32(const unsigned char* p) {
     return v;
 }
 
-KEO_SSSE3 inline __m128i swapPairs(__m128i v) {
+KEO_SSSE3_INLINE __m128i swapPairs(__m128i v) {
     return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xB1), 0xB1);
 }
 
 // v / 3 for v < 2^16: v * 0xAAAB / 2^17 overshoots v / 3 by less than 1/3.
-KEO_SSSE3 inline __m128i div3(__m128i v) {
+KEO_SSSE3_INLINE __m128i div3(__m128i v) {
     return _mm_srli_epi16(_mm_mulhi_epu16(v, _mm_set1_epi16(static_cast<short>(0xAAAB))), 1);
 }
 
 // Lane pairs (a, b) to ((2a + b + bias) / 3, (2b + a + bias) / 3).
-KEO_SSSE3 inline __m128i thirds(__m128i ends, __m128i bias) {
+KEO_SSSE3_INLINE __m128i thirds(__m128i ends, __m128i bias) {
     return div3(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(ends, ends), swapPairs(ends)), bias));
 }
 
 // The four palettes of four blocks from their channel lanes. alphaLanes is
 // 0x00FF in every lane for opaque layouts and 0 where alpha is or-ed in per
 // pixel. A pixel word is A | R << 8 | G << 16 | B << 24.
-KEO_SSSE3 inline void assemblePalettes(__m128i r01, __m128i g01, __m128i b01, __m128i r23,
+KEO_SSSE3_INLINE void assemblePalettes(__m128i r01, __m128i g01, __m128i b01, __m128i r23,
                                        __m128i g23, __m128i b23, __m128i alphaLanes,
                                        __m128i palettes[4]) {
     const __m128i ar01 = _mm_or_si128(_mm_slli_epi16(r01, 8), alphaLanes);
@@ -100,19 +101,19 @@ KEO_SSSE3 inline void assemblePalettes(__m128i r01, __m128i g01, __m128i b01, __
 }
 
 // DXT1's three-colour entries: (mid-point, black) in each lane pair.
-KEO_SSSE3 inline __m128i midpoints(__m128i ends) {
+KEO_SSSE3_INLINE __m128i midpoints(__m128i ends) {
     return _mm_and_si128(_mm_srli_epi16(_mm_add_epi16(ends, swapPairs(ends)), 1),
                          _mm_set1_epi32(0xFFFF));
 }
 
-KEO_SSSE3 inline __m128i pickFourOrThree(__m128i four, __m128i ifFour, __m128i ifThree) {
+KEO_SSSE3_INLINE __m128i pickFourOrThree(__m128i four, __m128i ifFour, __m128i ifThree) {
     return _mm_or_si128(_mm_and_si128(four, ifFour), _mm_andnot_si128(four, ifThree));
 }
 
 // Channel c of the end colours of four DXT24 blocks (at bytes 0-5 and 8-13 of
 // the two vectors) into lanes: blocks 0, 1 from the first, 2, 3 from the
 // second.
-KEO_SSSE3 inline __m128i channelLanes(__m128i blocks01, __m128i blocks23, char c) {
+KEO_SSSE3_INLINE __m128i channelLanes(__m128i blocks01, __m128i blocks23, char c) {
     const char z = -128;
     const __m128i low = _mm_setr_epi8(c, z, char(c + 3), z, char(c + 8), z, char(c + 11), z, z, z,
                                       z, z, z, z, z, z);
@@ -123,7 +124,7 @@ KEO_SSSE3 inline __m128i channelLanes(__m128i blocks01, __m128i blocks23, char c
 
 // Eight 5:6:5 colours (lane pairs c0, c1 of four blocks) to palettes. With
 // threeColour, blocks with c0 <= c1 get the mid-point and black instead.
-KEO_SSSE3 inline void palettes565(__m128i colours, bool threeColour, __m128i alphaLanes,
+KEO_SSSE3_INLINE void palettes565(__m128i colours, bool threeColour, __m128i alphaLanes,
                                   __m128i palettes[4]) {
     // (t / 32 + t) / 32 with t = 255v + 16, and likewise for 6 bits; every
     // intermediate fits in 16 bits.
@@ -156,7 +157,7 @@ KEO_SSSE3 inline void palettes565(__m128i colours, bool threeColour, __m128i alp
 
 // Palettes of four DXT24 colour blocks (R0 G0 B0 R1 G1 B1 each), whose
 // mixes round: (2a + b + 1) / 3.
-KEO_SSSE3 inline void palettes888(const unsigned char* const colour[4], __m128i alphaLanes,
+KEO_SSSE3_INLINE void palettes888(const unsigned char* const colour[4], __m128i alphaLanes,
                                   __m128i palettes[4]) {
     // Blocks 0 and 1 in bytes 0-5 and 8-13 of one vector, 2 and 3 of another.
     const __m128i q01 =
@@ -188,7 +189,7 @@ const AlphaMode kAlphaModes[2] = {
 };
 
 // The 16 alpha bytes of a DXT5 alpha block, in pixel order.
-KEO_SSSE3 inline __m128i alphaBytes(const unsigned char* alphaBlock) {
+KEO_SSSE3_INLINE __m128i alphaBytes(const unsigned char* alphaBlock) {
     const AlphaMode& mode = kAlphaModes[alphaBlock[0] > alphaBlock[1]];
     const __m128i block = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(alphaBlock));
     const __m128i ends = _mm_shuffle_epi32(_mm_unpacklo_epi8(block, _mm_setzero_si128()), 0);
@@ -229,7 +230,7 @@ template <> struct Traits<kKEOLayoutDXT24Alpha> {
 };
 
 template <KEOBlockLayout layout>
-KEO_SSSE3 inline void palettesOf4(const unsigned char* blocks, __m128i palettes[4]) {
+KEO_SSSE3_INLINE void palettesOf4(const unsigned char* blocks, __m128i palettes[4]) {
     typedef Traits<layout> T;
     const __m128i alphaLanes = T::hasAlpha ? _mm_setzero_si128() : _mm_set1_epi16(0xFF);
     if (T::is888) {
@@ -261,7 +262,7 @@ KEO_SSSE3 inline void palettesOf4(const unsigned char* blocks, __m128i palettes[
 
 // Row j of a whole block, at `at`.
 template <KEOBlockLayout layout>
-KEO_SSSE3 inline void writeRow(__m128i palette, uint32_t indexByte, __m128i alpha, int j,
+KEO_SSSE3_INLINE void writeRow(__m128i palette, uint32_t indexByte, __m128i alpha, int j,
                                unsigned char* at) {
     const __m128i control =
         _mm_load_si128(reinterpret_cast<const __m128i*>(kRowShuffle.bytes[indexByte]));
@@ -277,7 +278,7 @@ KEO_SSSE3 inline void writeRow(__m128i palette, uint32_t indexByte, __m128i alph
 // A whole block: four rows of four pixels, spelled out so that every shift
 // is a constant.
 template <KEOBlockLayout layout>
-KEO_SSSE3 inline void writeWholeBlock(const unsigned char* block, __m128i palette,
+KEO_SSSE3_INLINE void writeWholeBlock(const unsigned char* block, __m128i palette,
                                       unsigned char* at, ptrdiff_t pitch) {
     typedef Traits<layout> T;
     const uint32_t indices = load32(block + T::indicesAt);
@@ -290,7 +291,7 @@ KEO_SSSE3 inline void writeWholeBlock(const unsigned char* block, __m128i palett
 
 // A block cut by the picture's edge: only columns x rows pixels.
 template <KEOBlockLayout layout>
-KEO_SSSE3 inline void writeEdgeBlock(const unsigned char* block, __m128i palette, unsigned char* at,
+KEO_SSSE3_INLINE void writeEdgeBlock(const unsigned char* block, __m128i palette, unsigned char* at,
                                      ptrdiff_t pitch, uint32_t columns, uint32_t rows) {
     typedef Traits<layout> T;
     unsigned char entries[16];
