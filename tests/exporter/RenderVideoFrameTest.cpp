@@ -5,6 +5,7 @@
 #include "exporter/RenderVideoFrame.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -26,6 +27,27 @@ TEST(BottomUpBGRAToARGB, TwoByTwoHostFrameBecomesTopDownARGB) {
     std::memset(argb, 0, sizeof argb);
     keo::exporter::bottomUpBGRAToARGB(padded, 12, 2, 2, argb);
     EXPECT_EQ(0, std::memcmp(argb, expected, 16));
+}
+
+// Rows of 1 to 9 pixels, so that the four-pixel steps and the pixels after
+// them both run, at an odd row pitch: every output byte is its source
+// pixel's bytes reversed, rows taken from the bottom up.
+TEST(BottomUpBGRAToARGB, EveryRowWidthReversesEachPixel) {
+    for (int width = 1; width <= 9; ++width) {
+        const int height = 3;
+        const size_t rowBytes = static_cast<size_t>(width) * 4 + 3;
+        std::vector<unsigned char> frame(rowBytes * height);
+        for (size_t i = 0; i < frame.size(); ++i)
+            frame[i] = static_cast<unsigned char>(i * 7 + 1);
+        std::vector<unsigned char> argb(static_cast<size_t>(width) * 4 * height, 0);
+        keo::exporter::bottomUpBGRAToARGB(frame.data(), rowBytes, width, height, argb.data());
+        for (int r = 0; r < height; ++r)
+            for (int x = 0; x < width; ++x)
+                for (int b = 0; b < 4; ++b)
+                    ASSERT_EQ(argb[(static_cast<size_t>(r) * width + x) * 4 + b],
+                              frame[(height - 1 - r) * rowBytes + x * 4 + (3 - b)])
+                        << "width " << width << ", row " << r << ", pixel " << x;
+    }
 }
 
 TEST_F(ExportTest, RenderRequestCarriesTheExportSettings) {
