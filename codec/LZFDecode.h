@@ -22,9 +22,9 @@
 // overwritten by the next token), takes references by their distance (16 or
 // more: plain wide copies; 8 to 15: 8-byte steps; below 8: a pattern of the
 // first bytes), and checks the bounds once per token. Within 300 bytes of
-// either end of the output or 40 of the input end it finishes with a careful
-// loop that writes no byte past the token it decodes. liblzf stays the
-// compressor and the reference in tests.
+// the output's end or 40 of the input's end it finishes with a careful loop
+// that writes no byte past the token it decodes. liblzf stays the compressor
+// and the reference in tests.
 #pragma once
 
 #include <cstddef>
