@@ -174,9 +174,10 @@ struct MovFile {
                     int64_t expectedBytes);
 
     // --- Field primitives (MovFilePrimitives.cpp) ---
-    // The one read path: n bytes at the current position; whatever lies
-    // past the end of the file reads as zero. Counters advance by n.
-    void readInto(int64_t n, void* buf);
+    // The one read path: n bytes at the current position. Returns how many
+    // came from the file; whatever lies past its end reads as zero, and
+    // the counters advance by n all the same.
+    int64_t readInto(int64_t n, void* buf);
     int readChar();
     int readInt16();
     int64_t readInt24();
@@ -189,9 +190,6 @@ struct MovFile {
     float readFixed16();
     // Length byte, then that many bytes into `buf` (256 bytes), terminated.
     void readPascal(char* buf);
-    // The same, bounded by `end`: no bytes left is an empty string; a length
-    // reaching past `end` refuses the file and returns false.
-    bool readPascal(char* buf, int64_t end);
     void readMatrix(QuicktimeMatrix& m);
 
     int writeInto(int64_t n, const void* buf);
@@ -214,9 +212,6 @@ struct MovFile {
     // --- Refusal, used by the atom readers ---
     void refuse() { refused = true; }
     bool stopped() const { return !ok || refused; }
-    // True when n bytes lie between the current position and `end`;
-    // refuses the file otherwise.
-    bool need(int64_t end, uint64_t n);
 
     // First description of video map 0 / audio map 0, or null.
     QuicktimeTrak* firstVideoTrack() const;

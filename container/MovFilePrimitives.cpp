@@ -1,7 +1,8 @@
 // The big-endian field primitives of MovFile and its position counters.
 //
-// readInto is the single path of every read in the container; all other
-// readers decode the bytes it returns with base/ByteOrder.h.
+// readInto is the single path of every read from the file: atom headers of
+// the top-level walk, the movie atom's payload (which the atom records then
+// parse from memory, container/AtomReader.h), frames and audio.
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -12,7 +13,6 @@
 #include "container/QuicktimeFile.h"
 
 using keo::checkedAdd;
-using keo::hasRoom;
 
 namespace {
 
@@ -39,14 +39,14 @@ int64_t advance(QuicktimeFile* f, int64_t n) {
 
 } // namespace
 
-void MovFile::readInto(int64_t n, void* buf) {
+int64_t MovFile::readInto(int64_t n, void* buf) {
     if (n <= 0 || !buf)
-        return;
+        return 0;
     unsigned char* out = static_cast<unsigned char*>(buf);
     QuicktimeFile* f = file;
     if (!f) {
         std::memset(out, 0, static_cast<size_t>(n));
-        return;
+        return 0;
     }
     int64_t pos = f->filePosition;
     // A file open for reading is never read past the size it had when it was
@@ -62,6 +62,7 @@ void MovFile::readInto(int64_t n, void* buf) {
     // Only a short read leaves the stream behind the counter.
     if (got != static_cast<size_t>(n))
         fseek_L(f->fp, next, SEEK_SET);
+    return static_cast<int64_t>(got);
 }
 
 int MovFile::readChar() {
@@ -123,20 +124,6 @@ void MovFile::readPascal(char* buf) {
     readInto(1, n);
     readInto(n[0], buf);
     buf[n[0]] = 0;
-}
-
-bool MovFile::readPascal(char* buf, int64_t end) {
-    buf[0] = 0;
-    // An atom that ends where the name would begin simply has no name.
-    if (!file || file->filePosition >= end)
-        return true;
-    unsigned char n[1];
-    readInto(1, n);
-    if (!need(end, n[0]))
-        return false;
-    readInto(n[0], buf);
-    buf[n[0]] = 0;
-    return true;
 }
 
 void MovFile::readMatrix(QuicktimeMatrix& m) {
@@ -240,12 +227,4 @@ int MovFile::atomSkip(QuicktimeFile* f, QuicktimeAtom& atom) {
     if (atom.end <= atom.start)
         atom.end = atom.start < kMaxPosition ? atom.start + 1 : kMaxPosition;
     return setPosition(f, atom.end);
-}
-
-bool MovFile::need(int64_t end, uint64_t n) {
-    int64_t pos = file ? file->filePosition : 0;
-    if (pos >= 0 && end >= 0 && hasRoom(static_cast<uint64_t>(pos), n, static_cast<uint64_t>(end)))
-        return true;
-    refuse();
-    return false;
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/Bounds.h"
+#include "container/AtomReader.h"
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
 
@@ -44,6 +45,30 @@ QuicktimeFile* startFile(MovFile& movie, int rd, int wr) {
         movie.file->wr = wr;
     }
     return movie.file;
+}
+
+// Reads the payload of a top-level movie atom into memory and the movie
+// tree from there (container/AtomReader.h says why); the header has just
+// been read and its end is inside the file. A movie atom that does not hold
+// what its atoms promise, or cannot be read whole, refuses the file.
+void readMovieAtom(MovFile& movie, QuicktimeFile* f, const QuicktimeAtom& atom) {
+    const int64_t start = movie.position(f);
+    const int64_t bytes = atom.end > start ? atom.end - start : 0;
+    unsigned char* payload = nullptr;
+    if (bytes > 0) {
+        payload = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(bytes)));
+        if (!payload || movie.readInto(bytes, payload) != bytes) {
+            std::free(payload);
+            movie.refuse();
+            return;
+        }
+    }
+    AtomReader reader(payload, static_cast<size_t>(bytes), start);
+    reader.setHeader(atom);
+    f->moov.read(f, reader, movie);
+    std::free(payload);
+    if (!reader.ok())
+        movie.refuse();
 }
 
 // Reads the movie tree of the file just opened; false when it is refused.
@@ -133,7 +158,7 @@ int MovFile::readInfo(QuicktimeFile* f) {
             f->mdat.end = atom.end;
         } else if (atom.is("moov")) {
             foundMoov = true;
-            f->moov.read(f, atom, *this);
+            readMovieAtom(*this, f, atom);
             if (stopped())
                 return 0;
         }

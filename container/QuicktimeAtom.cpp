@@ -1,71 +1,38 @@
 // Reading and writing atom headers, with 64-bit sizes and the wide atom.
 #include "container/QuicktimeAtom.h"
 
-#include <algorithm>
 #include <cstring>
 #include <limits>
 
-#include "base/Bounds.h"
 #include "base/ByteOrder.h"
+#include "container/AtomReader.h"
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
-
-namespace {
-
-// A size that cannot be a position (beyond signed 64 bits, or an end that
-// would overflow) is taken as reaching the end of the file.
-void setEnd(QuicktimeAtom& atom, uint64_t size, const QuicktimeFile* file) {
-    int64_t end;
-    if (size <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) &&
-        keo::checkedAdd(atom.start, static_cast<int64_t>(size), &end)) {
-        atom.size = static_cast<int64_t>(size);
-        atom.end = end;
-        return;
-    }
-    atom.end = std::max(file->fileSize, atom.start);
-    atom.size = atom.end - atom.start;
-}
-
-// Reads the 8-byte size that follows a size field of 1.
-void readLargeSize(QuicktimeAtom& atom, QuicktimeFile* file, MovFile& movie) {
-    unsigned char buf[8];
-    movie.readInto(8, buf);
-    uint64_t stored = atom.readSize64(buf);
-    setEnd(atom, stored < 8 ? 8 : stored, file);
-}
-
-} // namespace
 
 int QuicktimeAtom::readHeader(QuicktimeFile* file, MovFile& movie) {
     reset();
     start = movie.position(file);
-    unsigned char buf[8];
-    movie.readInto(8, buf);
-    int result = readType(buf, type);
-    readSize(buf);
-    setEnd(*this, static_cast<uint32_t>(size), file);
-
-    if (is("wide")) {
-        int64_t wideSize = size;
-        start = movie.position(file);
-        end = 0;
-        std::memset(type, 0, sizeof type);
-        movie.readInto(8, buf);
-        result = readType(buf, type);
-        if (wideSize > 8) {
-            setEnd(*this, static_cast<uint64_t>(wideSize - 8), file);
-            return result;
-        }
-        readSize(buf);
-        setEnd(*this, static_cast<uint64_t>(size), file);
-        // The atom after a wide one is the one that may need a 64-bit size.
-        if (size == 1)
-            readLargeSize(*this, file, movie);
-        return result;
+    // Room for the longest header: an 8-byte wide atom, then the atom's own
+    // 8 bytes and a 64-bit size.
+    unsigned char window[24];
+    const int64_t got = movie.readInto(sizeof window, window);
+    AtomReader reader(window, static_cast<size_t>(got), start);
+    bool letters = false;
+    if (!reader.readAtomHeader(this, &letters)) {
+        // Cut short by the end of the file: no atom, and the walk stops.
+        reset();
+        end = start;
+        size = 0;
+        movie.setPosition(file, start + got);
+        return 1;
     }
-    if (size == 1)
-        readLargeSize(*this, file, movie);
-    return result;
+    movie.setPosition(file, reader.position());
+    // A size that no position can hold reaches the end of the file.
+    if (end == std::numeric_limits<int64_t>::max()) {
+        end = file->fileSize > start ? file->fileSize : start;
+        size = end - start;
+    }
+    return letters ? 0 : 1;
 }
 
 bool QuicktimeAtom::myIsAlpha(int c) {

@@ -1,44 +1,45 @@
-// What every atom reader shares: the bounded walk over a container's
-// children and the allocation of tables whose size the file gave.
+// What every atom reader shares: the walk over a container's children and
+// the allocation of tables whose size the file gave.
+//
+// Refusals travel two ways. A record whose atom does not hold what its
+// fields promise fails its reader; the walk then fails the parent's reader,
+// and so on up to the movie atom, whose failure refuses the file. A video
+// description that is not ours clears the movie's `ok`, and an allocation
+// that fails refuses the movie directly; both stop every walk at once.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 
+#include "container/AtomReader.h"
 #include "container/MovFile.h"
-#include "container/QuicktimeAtom.h"
 #include "container/QuicktimeFile.h"
+#include "container/QuicktimeMatrix.h"
 
-// Reads the next child header of `parent` at the current position. False
-// ends the walk: no whole header is left before the parent's end (trailing
-// padding is ignored), or the child is shorter than its own header or
-// reaches past its parent, which refuses the file.
-bool readChildHeader(QuicktimeFile* file, const QuicktimeAtom& parent, QuicktimeAtom& child,
-                     MovFile& movie);
-
-// Calls onChild for every child of `parent`, in file order. After each child
-// the walk goes on at the child's declared end, whatever the child read, so
-// every step moves forward and never leaves the parent.
+// Calls onChild with a reader over each child of `parent`, in file order.
+// The parent's cursor is past the child before onChild runs, so every step
+// moves forward and never leaves the parent, whatever the child reads.
 template <typename OnChild>
-void walkChildren(QuicktimeFile* file, const QuicktimeAtom& parent, MovFile& movie,
-                  OnChild&& onChild) {
-    QuicktimeAtom child;
-    while (!movie.stopped() && readChildHeader(file, parent, child, movie)) {
+void walkChildren(AtomReader& parent, MovFile& movie, OnChild&& onChild) {
+    AtomReader child;
+    while (!movie.stopped() && parent.nextChild(&child)) {
         onChild(child);
-        if (movie.stopped())
-            return;
-        movie.setPosition(file, child.end);
+        if (!child.ok())
+            parent.fail();
     }
 }
 
-// Reads version (1 byte), flags (3) and a 32-bit entry count, then checks
-// that `count` entries of `entrySize` bytes fit in the rest of the atom.
-// False (the file refused) when the header or the entries do not fit.
-bool readTableHeader(QuicktimeFile* file, const QuicktimeAtom& atom, MovFile& movie,
-                     uint64_t entrySize, int32_t* version, int64_t* flags, int64_t* count);
+// Version (1 byte), flags (3) and a 32-bit count whose entries of
+// `entrySize` bytes must fit in the rest of the atom. False, with the reader
+// failed, when they do not.
+bool readTableHeader(AtomReader& atom, uint64_t entrySize, int32_t* version, int64_t* flags,
+                     int64_t* count);
+
+// Nine 16.16 values into the matrix, in file order.
+bool readMatrix(AtomReader& atom, QuicktimeMatrix& matrix);
 
 // A zero-filled table of `count` entries (null for 0). Callers have already
-// checked that the file backs the count; a failed allocation refuses it.
+// checked that the atom backs the count; a failed allocation refuses the movie.
 template <typename T> T* allocTable(int64_t count, MovFile& movie) {
     if (count <= 0)
         return nullptr;

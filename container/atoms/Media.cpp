@@ -12,17 +12,15 @@ void QuicktimeMDHD::init() {
     quality = 100;
 }
 
-void QuicktimeMDHD::read(QuicktimeFile*, QuicktimeAtom& atom, MovFile& movie) {
-    if (!movie.need(atom.end, 24))
-        return;
-    version = movie.readChar();
-    flags = movie.readInt24();
-    creationTime = movie.readInt32();
-    modificationTime = movie.readInt32();
-    timeScale = movie.readInt32();
-    duration = movie.readInt32();
-    language = movie.readInt16();
-    quality = movie.readInt16();
+void QuicktimeMDHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
+    atom.s8(&version);
+    atom.u24(&flags);
+    atom.u32(&creationTime);
+    atom.u32(&modificationTime);
+    atom.u32(&timeScale);
+    atom.u32(&duration);
+    atom.u16(&language);
+    atom.u16(&quality);
 }
 
 void QuicktimeHDLR::init() {
@@ -32,17 +30,22 @@ void QuicktimeHDLR::init() {
     std::strcpy(componentName, "ZU handler");
 }
 
-void QuicktimeHDLR::read(QuicktimeFile*, QuicktimeAtom& atom, MovFile& movie) {
-    if (!movie.need(atom.end, 24))
-        return;
-    version = movie.readChar();
-    flags = movie.readInt24();
-    movie.readChar32(componentType);
-    movie.readChar32(componentSubtype);
-    componentManufacturer = movie.readInt32();
-    componentFlags = movie.readInt32();
-    componentFlagsMask = movie.readInt32();
-    movie.readPascal(componentName, atom.end);
+void QuicktimeHDLR::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
+    atom.s8(&version);
+    atom.u24(&flags);
+    atom.fourCC(componentType);
+    atom.fourCC(componentSubtype);
+    atom.u32(&componentManufacturer);
+    atom.u32(&componentFlags);
+    atom.u32(&componentFlagsMask);
+    // The name is only shown, never used: a Pascal string as this format
+    // stores it, else whatever text is there (a C string without a length
+    // byte, as many writers store it), else nothing. None of these refuses.
+    AtomReader name = atom;
+    if (name.pascal(componentName))
+        atom = name;
+    else
+        atom.restAsText(componentName, sizeof componentName);
 }
 
 void QuicktimeVMHD::init() {
@@ -53,14 +56,12 @@ void QuicktimeVMHD::init() {
         c = 32768;
 }
 
-void QuicktimeVMHD::read(QuicktimeFile*, QuicktimeAtom& atom, MovFile& movie) {
-    if (!movie.need(atom.end, 12))
-        return;
-    version = movie.readChar();
-    flags = movie.readInt24();
-    graphicsMode = movie.readInt16();
+void QuicktimeVMHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
+    atom.s8(&version);
+    atom.u24(&flags);
+    atom.u16(&graphicsMode);
     for (int32_t& c : opcolor)
-        c = movie.readInt16();
+        atom.u16(&c);
 }
 
 void QuicktimeSMHD::init() {
@@ -70,13 +71,11 @@ void QuicktimeSMHD::init() {
     reserved = 0;
 }
 
-void QuicktimeSMHD::read(QuicktimeFile*, QuicktimeAtom& atom, MovFile& movie) {
-    if (!movie.need(atom.end, 8))
-        return;
-    version = movie.readChar();
-    flags = movie.readInt24();
-    balance = movie.readInt16();
-    reserved = movie.readInt16();
+void QuicktimeSMHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
+    atom.s8(&version);
+    atom.u24(&flags);
+    atom.u16(&balance);
+    atom.u16(&reserved);
 }
 
 void QuicktimeDRefTable::init() {
@@ -92,11 +91,11 @@ void QuicktimeDRefTable::deleteMe() {
     dataReference = nullptr;
 }
 
-void QuicktimeDRef::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
+void QuicktimeDRef::read(QuicktimeFile*, AtomReader& atom, MovFile& movie) {
     deleteMe();
     int64_t count;
     // Every entry carries at least its 12-byte header.
-    if (!readTableHeader(file, atom, movie, 12, &version, &flags, &count))
+    if (!readTableHeader(atom, 12, &version, &flags, &count))
         return;
     table = allocTable<QuicktimeDRefTable>(count, movie);
     if (movie.stopped())
@@ -105,25 +104,21 @@ void QuicktimeDRef::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movi
     for (int64_t i = 0; i < count; i++) {
         QuicktimeDRefTable& entry = table[i];
         entry.init();
-        int64_t entryStart = movie.position(file);
-        if (!movie.need(atom.end, 12))
+        if (!atom.u32(&entry.size) || !atom.fourCC(entry.type) || !atom.s8(&entry.version) ||
+            !atom.u24(&entry.flags))
             return;
-        entry.size = movie.readInt32();
-        movie.readChar32(entry.type);
-        entry.version = movie.readChar();
-        entry.flags = movie.readInt24();
         // The entry must hold its own header and stay inside dref.
-        if (entry.size < 12 || entry.size > atom.end - entryStart) {
-            movie.refuse();
+        if (entry.size < 12 || static_cast<uint64_t>(entry.size - 12) > atom.remaining()) {
+            atom.fail();
             return;
         }
-        int64_t dataBytes = entry.size - 12;
+        const int64_t dataBytes = entry.size - 12;
         entry.dataReference = static_cast<char*>(std::malloc(static_cast<size_t>(dataBytes) + 1));
         if (!entry.dataReference) {
             movie.refuse();
             return;
         }
-        movie.readInto(dataBytes, entry.dataReference);
+        atom.bytes(entry.dataReference, static_cast<uint64_t>(dataBytes));
         entry.dataReference[dataBytes] = 0;
     }
 }
@@ -136,8 +131,8 @@ void QuicktimeDRef::deleteMe() {
     totalEntries = 0;
 }
 
-void QuicktimeDInf::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
-    walkChildren(file, atom, movie, [&](QuicktimeAtom& child) {
+void QuicktimeDInf::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie) {
+    walkChildren(atom, movie, [&](AtomReader& child) {
         if (child.is("dref"))
             dref.read(file, child, movie);
     });
@@ -153,8 +148,8 @@ void QuicktimeMInf::init() {
     std::memset(&dinf, 0, sizeof dinf);
 }
 
-void QuicktimeMInf::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
-    walkChildren(file, atom, movie, [&](QuicktimeAtom& child) {
+void QuicktimeMInf::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie) {
+    walkChildren(atom, movie, [&](AtomReader& child) {
         // The kind is known from the media header atoms, so they must come
         // before stbl for the sample description to be read as such.
         if (child.is("vmhd")) {
@@ -184,8 +179,8 @@ void QuicktimeMdia::init() {
     hdlr.init();
 }
 
-void QuicktimeMdia::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
-    walkChildren(file, atom, movie, [&](QuicktimeAtom& child) {
+void QuicktimeMdia::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie) {
+    walkChildren(atom, movie, [&](AtomReader& child) {
         if (child.is("mdhd"))
             mdhd.read(file, child, movie);
         else if (child.is("hdlr"))

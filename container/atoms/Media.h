@@ -21,7 +21,7 @@ struct QuicktimeMDHD {
     int32_t quality;
 
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void initVideo(QuicktimeFile* file, int width, int height, float fps);
     void initAudio(QuicktimeFile* file, int sampleRate);
     void write(QuicktimeFile* file, MovFile& movie);
@@ -29,7 +29,9 @@ struct QuicktimeMDHD {
 
 // hdlr: version 1, flags 3, componentType 4, componentSubtype 4,
 //   componentManufacturer 4, componentFlags 4, componentFlagsMask 4,
-//   componentName (Pascal string: length byte + text)
+//   componentName (Pascal string: length byte + text; read as a C string,
+//   up to a zero byte or the atom's end, when the length byte runs past
+//   the atom, since many writers store it that way)
 struct QuicktimeHDLR {
     int32_t version;
     int64_t flags;
@@ -41,7 +43,7 @@ struct QuicktimeHDLR {
     char componentName[256];
 
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void initVideo();
     void initAudio();
     void write(QuicktimeFile* file, MovFile& movie);
@@ -55,7 +57,7 @@ struct QuicktimeVMHD {
     int32_t opcolor[3];
 
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void initVideo();
     void write(QuicktimeFile* file, MovFile& movie);
 };
@@ -68,7 +70,7 @@ struct QuicktimeSMHD {
     int32_t reserved;
 
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void write(QuicktimeFile* file, MovFile& movie);
 };
 
@@ -93,7 +95,7 @@ struct QuicktimeDRef {
     int64_t totalEntries;
     QuicktimeDRefTable* table;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
     int initAll();
     void write(QuicktimeFile* file, MovFile& movie);
@@ -103,7 +105,7 @@ struct QuicktimeDRef {
 struct QuicktimeDInf {
     QuicktimeDRef dref;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     int initAll();
     void write(QuicktimeFile* file, MovFile& movie);
     void deleteMe() { dref.deleteMe(); }
@@ -120,7 +122,7 @@ struct QuicktimeMInf {
     QuicktimeDInf dinf;
 
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
     int initVideo(QuicktimeFile* file, int width, int height, float fps, char* compressor);
     int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
@@ -136,7 +138,7 @@ struct QuicktimeMdia {
     // Defaults of a new track's media; no table gets room here (the writer
     // makes room when it sets a track up as video or audio).
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe() { minf.deleteMe(); }
     int initVideo(QuicktimeFile* file, int width, int height, float fps, char* compressor);
     int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "base/Bounds.h"
 #include "container/atoms/AtomRead.h"
 #include "container/atoms/Track.h"
 
@@ -41,26 +40,24 @@ void QuicktimeMVHD::init() {
     nextTrackId = 1;
 }
 
-void QuicktimeMVHD::read(QuicktimeFile*, QuicktimeAtom& atom, MovFile& movie) {
-    if (!movie.need(atom.end, 100))
-        return;
-    version = movie.readChar();
-    flags = movie.readInt24();
-    creationTime = movie.readInt32();
-    modificationTime = movie.readInt32();
-    timeScale = movie.readInt32();
-    duration = movie.readInt32();
-    preferredRate = movie.readFixed32();
-    preferredVolume = movie.readFixed16();
-    movie.readInto(10, reserved);
-    movie.readMatrix(matrix);
-    previewTime = movie.readInt32();
-    previewDuration = movie.readInt32();
-    posterTime = movie.readInt32();
-    selectionTime = movie.readInt32();
-    selectionDuration = movie.readInt32();
-    currentTime = movie.readInt32();
-    nextTrackId = movie.readInt32();
+void QuicktimeMVHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
+    atom.s8(&version);
+    atom.u24(&flags);
+    atom.u32(&creationTime);
+    atom.u32(&modificationTime);
+    atom.u32(&timeScale);
+    atom.u32(&duration);
+    atom.fixed32(&preferredRate);
+    atom.fixed16(&preferredVolume);
+    atom.bytes(reserved, sizeof reserved);
+    readMatrix(atom, matrix);
+    atom.u32(&previewTime);
+    atom.u32(&previewDuration);
+    atom.u32(&posterTime);
+    atom.u32(&selectionTime);
+    atom.u32(&selectionDuration);
+    atom.u32(&currentTime);
+    atom.u32(&nextTrackId);
 }
 
 void QuicktimeUDTA::init() {
@@ -86,17 +83,15 @@ void QuicktimeCTab::init() {
     values = red = green = blue = nullptr;
 }
 
-void QuicktimeCTab::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
+void QuicktimeCTab::read(QuicktimeFile*, AtomReader& atom, MovFile& movie) {
     deleteMe();
-    if (!movie.need(atom.end, 8))
+    int64_t storedSize;
+    if (!atom.u32(&seed) || !atom.u16(&flags) || !atom.u16(&storedSize))
         return;
-    seed = movie.readInt32();
-    flags = movie.readInt16();
-    int64_t n = static_cast<int64_t>(movie.readInt16()) + 1;
+    const int64_t n = storedSize + 1;
     // Each entry is four 16-bit values; the atom must hold all of them.
-    int64_t left = atom.end - movie.position(file);
-    if (!keo::entriesFit(static_cast<uint64_t>(n), 8, static_cast<uint64_t>(left))) {
-        movie.refuse();
+    if (!atom.hasRoomFor(static_cast<uint64_t>(n), 8)) {
+        atom.fail();
         return;
     }
     values = allocTable<uint16_t>(n, movie);
@@ -107,10 +102,10 @@ void QuicktimeCTab::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movi
         return;
     size = n;
     for (int64_t i = 0; i < n; i++) {
-        values[i] = static_cast<uint16_t>(movie.readInt16());
-        red[i] = static_cast<uint16_t>(movie.readInt16());
-        green[i] = static_cast<uint16_t>(movie.readInt16());
-        blue[i] = static_cast<uint16_t>(movie.readInt16());
+        atom.u16(&values[i]);
+        atom.u16(&red[i]);
+        atom.u16(&green[i]);
+        atom.u16(&blue[i]);
     }
 }
 
@@ -132,13 +127,13 @@ void QuicktimeMOOV::init() {
     ctab.init();
 }
 
-void QuicktimeMOOV::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
+void QuicktimeMOOV::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie) {
     readChildren(file, atom, movie, 0);
 }
 
-void QuicktimeMOOV::readChildren(QuicktimeFile* file, QuicktimeAtom& parent, MovFile& movie,
+void QuicktimeMOOV::readChildren(QuicktimeFile* file, AtomReader& parent, MovFile& movie,
                                  int depth) {
-    walkChildren(file, parent, movie, [&](QuicktimeAtom& child) {
+    walkChildren(parent, movie, [&](AtomReader& child) {
         if (child.is("mvhd")) {
             mvhd.read(file, child, movie);
         } else if (child.is("trak")) {
@@ -154,7 +149,7 @@ void QuicktimeMOOV::readChildren(QuicktimeFile* file, QuicktimeAtom& parent, Mov
             ctab.read(file, child, movie);
         } else if (child.is("cmov")) {
             if (depth + 1 > kMaxNesting) {
-                movie.refuse();
+                child.fail();
                 return;
             }
             readChildren(file, child, movie, depth + 1);

@@ -7,6 +7,7 @@
 #include "container/QuicktimeAtom.h"
 #include "container/QuicktimeMatrix.h"
 
+class AtomReader;
 struct MovFile;
 struct QuicktimeFile;
 struct QuicktimeTrak;
@@ -36,7 +37,7 @@ struct QuicktimeMVHD {
     int64_t nextTrackId;
 
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     // The movie time scale for a frame rate: 600 when it gives whole frame
     // durations, else hundredths (whole rates) or 1001ths (fractional).
     static int64_t getTimescale(double fps);
@@ -72,7 +73,7 @@ struct QuicktimeCTab {
     uint16_t* blue;
 
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
 };
 
@@ -88,7 +89,7 @@ struct QuicktimeMOOV {
 
     // New-movie defaults: movie header, credit text, no tracks.
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     // A new track with the track-header defaults and an initialised media;
     // null when all 1024 slots are used (further tracks are ignored).
     QuicktimeTrak* addTrak();
@@ -100,7 +101,7 @@ struct QuicktimeMOOV {
     void deleteMe();
 
     // Walks the children of `parent` (moov or a cmov inside it).
-    void readChildren(QuicktimeFile* file, QuicktimeAtom& parent, MovFile& movie, int depth);
+    void readChildren(QuicktimeFile* file, AtomReader& parent, MovFile& movie, int depth);
 };
 
 // The credit text that every new movie carries as its information entry.

@@ -8,16 +8,6 @@
 #include "container/atoms/AtomRead.h"
 #include "container/atoms/Media.h"
 
-namespace {
-
-// reserved 6 + dataReference 2 after the entry's own header.
-const uint64_t kEntryHeadBytes = 8;
-const uint64_t kVideoBodyBytes = 70;
-const uint64_t kSoundBodyBytes = 20;
-const uint64_t kSoundVersion1Bytes = 16;
-
-} // namespace
-
 void QuicktimeSTSDTable::init() {
     std::memset(this, 0, sizeof *this);
     std::memcpy(format, "ZUVM", 4);
@@ -61,111 +51,106 @@ void QuicktimeSTSDTable::formatText(char* out) const {
 }
 
 void QuicktimeSTSDTable::read(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie,
-                              int64_t end) {
-    QuicktimeAtom entry;
-    QuicktimeAtom stsdBody;
-    stsdBody.start = movie.position(file);
-    stsdBody.end = end;
-    if (!readChildHeader(file, stsdBody, entry, movie)) {
-        movie.refuse(); // a count promised this entry
+                              AtomReader& stsd) {
+    AtomReader entry;
+    if (!stsd.nextChild(&entry)) {
+        stsd.fail(); // the count promised this entry
         return;
     }
-    std::memcpy(format, entry.type, 4);
+    std::memcpy(format, entry.header().type, 4);
     if (minf.isVideo && !MovFile::match32(format, "ZUVM")) {
         movie.ok = false;
         return;
     }
     // reserved and dataReference complete the 16 bytes every entry has.
-    if (!movie.need(entry.end, kEntryHeadBytes))
-        return;
-    movie.readInto(6, reserved);
-    dataReference = movie.readInt16();
+    entry.bytes(reserved, sizeof reserved);
+    entry.u16(&dataReference);
     if (minf.isAudio)
         readAudio(file, entry, movie);
-    if (minf.isVideo && !movie.stopped())
+    if (minf.isVideo)
         readVideo(file, entry, movie);
-    if (!movie.stopped())
-        movie.setPosition(file, entry.end);
+    if (!entry.ok())
+        stsd.fail();
 }
 
-void QuicktimeSTSDTable::readVideo(QuicktimeFile* file, QuicktimeAtom& entryAtom, MovFile& movie) {
-    if (!movie.need(entryAtom.end, kVideoBodyBytes))
-        return;
-    version = movie.readInt16();
-    revision = movie.readInt16();
-    movie.readChar32(vendor);
-    temporalQuality = movie.readInt32();
-    spatialQuality = movie.readInt32();
-    width = movie.readInt16();
-    height = movie.readInt16();
-    dpiHorizontal = movie.readFixed32();
-    dpiVertical = movie.readFixed32();
-    dataSize = movie.readInt32();
-    framesPerSample = movie.readInt16();
+void QuicktimeSTSDTable::readVideo(QuicktimeFile* file, AtomReader& entry, MovFile& movie) {
+    entry.u16(&version);
+    entry.u16(&revision);
+    entry.fourCC(vendor);
+    entry.u32(&temporalQuality);
+    entry.u32(&spatialQuality);
+    entry.u16(&width);
+    entry.u16(&height);
+    entry.fixed32(&dpiHorizontal);
+    entry.fixed32(&dpiVertical);
+    entry.u32(&dataSize);
+    entry.u16(&framesPerSample);
     // The length byte is not trusted: the field is always 31 bytes of text.
-    movie.readChar();
-    movie.readInto(31, compressorName);
+    entry.skip(1);
+    entry.bytes(compressorName, 31);
     compressorName[31] = 0;
-    depth = movie.readInt16();
-    ctabId = movie.readInt16();
+    entry.u16(&depth);
+    entry.u16(&ctabId);
+    if (!entry.ok())
+        return;
 
-    walkChildren(file, entryAtom, movie, [&](QuicktimeAtom& ext) {
+    walkChildren(entry, movie, [&](AtomReader& ext) {
         if (ext.is("ctab")) {
             ctab.read(file, ext, movie);
         } else if (ext.is("fiel")) {
-            if (movie.need(ext.end, 2)) {
-                fields = movie.readChar();
-                fieldDominance = movie.readChar();
-            }
+            ext.s8(&fields);
+            ext.s8(&fieldDominance);
         } else if (ext.is("gama")) {
-            if (movie.need(ext.end, 4))
-                gamma = movie.readFixed32();
+            ext.fixed32(&gamma);
         }
     });
 }
 
-void QuicktimeSTSDTable::readAudio(QuicktimeFile*, QuicktimeAtom& entryAtom, MovFile& movie) {
-    if (!movie.need(entryAtom.end, kSoundBodyBytes))
-        return;
-    version = movie.readInt16();
-    revision = movie.readInt16();
-    movie.readChar32(vendor);
-    channels = movie.readInt16();
-    sampleSize = movie.readInt16();
-    compressionId = movie.readInt16();
-    packetSize = movie.readInt16();
+void QuicktimeSTSDTable::readAudio(QuicktimeFile*, AtomReader& entry, MovFile&) {
+    entry.u16(&version);
+    entry.u16(&revision);
+    entry.fourCC(vendor);
+    entry.u16(&channels);
+    entry.u16(&sampleSize);
+    entry.u16(&compressionId);
+    entry.u16(&packetSize);
     // A 16-bit integer part cannot hold 88200 or 96000; the writer keeps
     // their low 16 bits, recognised here by the wrapped value.
-    float rate = movie.readFixed32();
+    float rate = 0.0f;
+    if (!entry.fixed32(&rate))
+        return;
     if (rate + 65536.0f == 88200.0f)
         rate = 88200.0f;
     else if (rate + 65536.0f == 96000.0f)
         rate = 96000.0f;
     sampleRate = rate;
     if (version == 1) {
-        if (!movie.need(entryAtom.end, kSoundVersion1Bytes))
+        uint32_t v[4];
+        for (uint32_t& field : v)
+            entry.u32(&field);
+        if (!entry.ok())
             return;
-        samplesPerPacket = static_cast<int32_t>(movie.readInt32());
-        bytesPerPacket = static_cast<int32_t>(movie.readInt32());
-        bytesPerFrame = static_cast<int32_t>(movie.readInt32());
-        bytesPerSample = static_cast<int32_t>(movie.readInt32());
+        samplesPerPacket = static_cast<int32_t>(v[0]);
+        bytesPerPacket = static_cast<int32_t>(v[1]);
+        bytesPerFrame = static_cast<int32_t>(v[2]);
+        bytesPerSample = static_cast<int32_t>(v[3]);
     }
 }
 
-void QuicktimeSTSD::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie,
+void QuicktimeSTSD::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie,
                          QuicktimeMInf& minf) {
     deleteMe();
     int64_t count;
     // Every entry is at least 16 bytes: size, format, reserved, data reference.
-    if (!readTableHeader(file, atom, movie, 16, &version, &flags, &count))
+    if (!readTableHeader(atom, 16, &version, &flags, &count))
         return;
     table = allocTable<QuicktimeSTSDTable>(count, movie);
     if (movie.stopped())
         return;
     totalEntries = count;
-    for (int64_t i = 0; i < count && !movie.stopped(); i++) {
+    for (int64_t i = 0; i < count && atom.ok() && !movie.stopped(); i++) {
         table[i].init();
-        table[i].read(file, minf, movie, atom.end);
+        table[i].read(file, minf, movie, atom);
     }
 }
 

@@ -56,10 +56,11 @@ struct QuicktimeSTSDTable {
 
     // New-movie defaults; also applied before every entry is read.
     void init();
-    // Reads one entry at the current position; `end` is the end of stsd.
-    void read(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie, int64_t end);
-    void readVideo(QuicktimeFile* file, QuicktimeAtom& entryAtom, MovFile& movie);
-    void readAudio(QuicktimeFile* file, QuicktimeAtom& entryAtom, MovFile& movie);
+    // Reads the entry atom at the cursor of `stsd`; an entry that is not
+    // there whole fails `stsd`.
+    void read(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie, AtomReader& stsd);
+    void readVideo(QuicktimeFile* file, AtomReader& entry, MovFile& movie);
+    void readAudio(QuicktimeFile* file, AtomReader& entry, MovFile& movie);
     // True when `format`, read as a terminated string, equals the 4cc.
     bool formatIs(const char* fourcc) const;
     // format followed by reserved up to the first zero, terminated (11 bytes).
@@ -76,7 +77,7 @@ struct QuicktimeSTSD {
     int64_t totalEntries;
     QuicktimeSTSDTable* table;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie, QuicktimeMInf& minf);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie, QuicktimeMInf& minf);
     void deleteMe();
     // One description with the defaults when there is none; non-zero when
     // it cannot be allocated.

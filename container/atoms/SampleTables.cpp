@@ -9,18 +9,18 @@
 #include "container/atoms/AtomRead.h"
 #include "container/atoms/Media.h"
 
-void QuicktimeSTTS::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
+void QuicktimeSTTS::read(QuicktimeFile*, AtomReader& atom, MovFile& movie) {
     deleteMe();
     int64_t count;
-    if (!readTableHeader(file, atom, movie, 8, &version, &flags, &count))
+    if (!readTableHeader(atom, 8, &version, &flags, &count))
         return;
     table = allocTable<QuicktimeSTTSTable>(count, movie);
     if (movie.stopped())
         return;
     totalEntries = count;
     for (int64_t i = 0; i < count; i++) {
-        table[i].sampleCount = movie.readInt32();
-        table[i].sampleDuration = movie.readInt32();
+        atom.u32(&table[i].sampleCount);
+        atom.u32(&table[i].sampleDuration);
     }
 }
 
@@ -30,9 +30,9 @@ void QuicktimeSTTS::deleteMe() {
     totalEntries = 0;
 }
 
-void QuicktimeSTSS::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
+void QuicktimeSTSS::read(QuicktimeFile*, AtomReader& atom, MovFile& movie) {
     int64_t count;
-    if (!readTableHeader(file, atom, movie, 4, &version, &flags, &count))
+    if (!readTableHeader(atom, 4, &version, &flags, &count))
         return;
     if (count > entriesAllocated) {
         void* grown = std::realloc(table, static_cast<size_t>(count) * sizeof *table);
@@ -45,7 +45,7 @@ void QuicktimeSTSS::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movi
     }
     totalEntries = count;
     for (int64_t i = 0; i < count; i++)
-        table[i] = movie.readInt32();
+        atom.u32(&table[i]);
 }
 
 void QuicktimeSTSS::deleteMe() {
@@ -54,10 +54,10 @@ void QuicktimeSTSS::deleteMe() {
     totalEntries = entriesAllocated = 0;
 }
 
-void QuicktimeSTSC::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
+void QuicktimeSTSC::read(QuicktimeFile*, AtomReader& atom, MovFile& movie) {
     deleteMe();
     int64_t count;
-    if (!readTableHeader(file, atom, movie, 12, &version, &flags, &count))
+    if (!readTableHeader(atom, 12, &version, &flags, &count))
         return;
     table = allocTable<QuicktimeSTSCTable>(count, movie);
     if (movie.stopped())
@@ -65,13 +65,13 @@ void QuicktimeSTSC::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movi
     totalEntries = entriesAllocated = count;
     int64_t previous = 0;
     for (int64_t i = 0; i < count; i++) {
-        table[i].chunk = movie.readInt32();
-        table[i].samples = movie.readInt32();
-        table[i].id = movie.readInt32();
+        atom.u32(&table[i].chunk);
+        atom.u32(&table[i].samples);
+        atom.u32(&table[i].id);
         // Runs start at chunk 1 and go strictly forward; anything else would
         // send the lookups to chunk 0 or backwards through the offsets.
         if ((i == 0 && table[i].chunk != 1) || table[i].chunk <= previous) {
-            movie.refuse();
+            atom.fail();
             return;
         }
         previous = table[i].chunk;
@@ -84,14 +84,12 @@ void QuicktimeSTSC::deleteMe() {
     totalEntries = entriesAllocated = 0;
 }
 
-void QuicktimeSTSZ::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
+void QuicktimeSTSZ::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie) {
     deleteMe();
-    if (!movie.need(atom.end, 12))
+    int64_t constant, count;
+    if (!atom.s8(&version) || !atom.u24(&flags) || !atom.u32(&constant) || !atom.u32(&count))
         return;
-    version = movie.readChar();
-    flags = movie.readInt24();
-    sampleSize = movie.readInt32();
-    int64_t count = movie.readInt32();
+    sampleSize = constant;
     if (sampleSize != 0) {
         // Samples of one size have no table, but together they must still
         // fit in the file that holds them.
@@ -99,15 +97,14 @@ void QuicktimeSTSZ::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movi
         if (!keo::checkedMul(static_cast<uint64_t>(count), static_cast<uint64_t>(sampleSize),
                              &bytes) ||
             bytes > static_cast<uint64_t>(file->fileSize)) {
-            movie.refuse();
+            atom.fail();
             return;
         }
         totalEntries = entriesAllocated = count;
         return;
     }
-    int64_t left = atom.end - movie.position(file);
-    if (!keo::entriesFit(static_cast<uint64_t>(count), 4, static_cast<uint64_t>(left))) {
-        movie.refuse();
+    if (!atom.hasRoomFor(static_cast<uint64_t>(count), 4)) {
+        atom.fail();
         return;
     }
     table = allocTable<int64_t>(count, movie);
@@ -115,7 +112,7 @@ void QuicktimeSTSZ::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movi
         return;
     totalEntries = entriesAllocated = count;
     for (int64_t i = 0; i < count; i++)
-        table[i] = movie.readInt32();
+        atom.u32(&table[i]);
 }
 
 void QuicktimeSTSZ::deleteMe() {
@@ -126,11 +123,10 @@ void QuicktimeSTSZ::deleteMe() {
 
 namespace {
 
-void readOffsets(QuicktimeSTCO& stco, QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie,
-                 bool wide) {
+void readOffsets(QuicktimeSTCO& stco, AtomReader& atom, MovFile& movie, bool wide) {
     stco.deleteMe();
     int64_t count;
-    if (!readTableHeader(file, atom, movie, wide ? 8 : 4, &stco.version, &stco.flags, &count))
+    if (!readTableHeader(atom, wide ? 8 : 4, &stco.version, &stco.flags, &count))
         return;
     stco.table = allocTable<int64_t>(count, movie);
     if (movie.stopped())
@@ -138,20 +134,24 @@ void readOffsets(QuicktimeSTCO& stco, QuicktimeFile* file, QuicktimeAtom& atom, 
     stco.totalEntries = stco.entriesAllocated = count;
     const uint64_t maxOffset = std::numeric_limits<int64_t>::max();
     for (int64_t i = 0; i < count; i++) {
+        uint64_t offset = 0;
+        if (wide)
+            atom.u64(&offset);
+        else
+            atom.u32(&offset);
         // An offset no position can reach stays unreachable, not negative.
-        uint64_t offset = wide ? movie.readInt64() : static_cast<uint64_t>(movie.readInt32());
         stco.table[i] = static_cast<int64_t>(offset > maxOffset ? maxOffset : offset);
     }
 }
 
 } // namespace
 
-void QuicktimeSTCO::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
-    readOffsets(*this, file, atom, movie, false);
+void QuicktimeSTCO::read(QuicktimeFile*, AtomReader& atom, MovFile& movie) {
+    readOffsets(*this, atom, movie, false);
 }
 
-void QuicktimeSTCO::read64(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
-    readOffsets(*this, file, atom, movie, true);
+void QuicktimeSTCO::read64(QuicktimeFile*, AtomReader& atom, MovFile& movie) {
+    readOffsets(*this, atom, movie, true);
 }
 
 void QuicktimeSTCO::deleteMe() {
@@ -160,9 +160,9 @@ void QuicktimeSTCO::deleteMe() {
     totalEntries = entriesAllocated = 0;
 }
 
-void QuicktimeSTBL::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie,
+void QuicktimeSTBL::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie,
                          QuicktimeMInf& minf) {
-    walkChildren(file, atom, movie, [&](QuicktimeAtom& child) {
+    walkChildren(atom, movie, [&](AtomReader& child) {
         if (child.is("stsd"))
             stsd.read(file, child, movie, minf);
         else if (child.is("stts"))

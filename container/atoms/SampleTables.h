@@ -27,7 +27,7 @@ struct QuicktimeSTTS {
     int64_t totalEntries;
     QuicktimeSTTSTable* table;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
     // The set-ups and growth return non-zero when a table cannot be
     // allocated or a value cannot be stored (SampleTablesWrite.cpp).
@@ -44,7 +44,7 @@ struct QuicktimeSTSS {
     int64_t entriesAllocated;
     int64_t* table;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
     void write(QuicktimeFile* file, MovFile& movie);
 };
@@ -62,7 +62,7 @@ struct QuicktimeSTSC {
     int64_t entriesAllocated;
     QuicktimeSTSCTable* table;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
     int initVideo(QuicktimeFile* file);
     int initAudio(QuicktimeFile* file);
@@ -79,7 +79,7 @@ struct QuicktimeSTSZ {
     int64_t entriesAllocated;
     int64_t* table;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
     int initVideo(QuicktimeFile* file);
     void initAudio(QuicktimeFile* file);
@@ -94,8 +94,8 @@ struct QuicktimeSTCO {
     int64_t entriesAllocated;
     int64_t* table;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
-    void read64(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
+    void read64(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
     int initCommon(QuicktimeFile* file);
     int update(int64_t chunk, int64_t offset);
@@ -113,7 +113,7 @@ struct QuicktimeSTBL {
     QuicktimeSTSZ stsz;
     QuicktimeSTCO stco;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie, QuicktimeMInf& minf);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie, QuicktimeMInf& minf);
     void deleteMe();
     int initVideo(QuicktimeFile* file, int width, int height, float fps, char* compressor);
     int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);

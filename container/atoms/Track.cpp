@@ -12,24 +12,24 @@ void QuicktimeTKHD::init() {
     matrix.init();
 }
 
-void QuicktimeTKHD::read(QuicktimeFile*, QuicktimeAtom& atom, MovFile& movie) {
-    if (!movie.need(atom.end, 84))
-        return;
-    version = movie.readChar();
-    flags = movie.readInt24();
-    creationTime = movie.readInt32();
-    modificationTime = movie.readInt32();
-    trackId = static_cast<int32_t>(movie.readInt32());
-    reserved1 = movie.readInt32();
-    duration = movie.readInt32();
-    movie.readInto(8, reserved2);
-    layer = movie.readInt16();
-    alternateGroup = movie.readInt16();
-    volume = movie.readFixed16();
-    reserved3 = movie.readInt16();
-    movie.readMatrix(matrix);
-    trackWidth = movie.readFixed32();
-    trackHeight = movie.readFixed32();
+void QuicktimeTKHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
+    uint32_t id = 0;
+    atom.s8(&version);
+    atom.u24(&flags);
+    atom.u32(&creationTime);
+    atom.u32(&modificationTime);
+    if (atom.u32(&id))
+        trackId = static_cast<int32_t>(id);
+    atom.u32(&reserved1);
+    atom.u32(&duration);
+    atom.bytes(reserved2, sizeof reserved2);
+    atom.u16(&layer);
+    atom.u16(&alternateGroup);
+    atom.fixed16(&volume);
+    atom.u16(&reserved3);
+    readMatrix(atom, matrix);
+    atom.fixed32(&trackWidth);
+    atom.fixed32(&trackHeight);
 }
 
 void QuicktimeELSTTable::init() {
@@ -38,10 +38,10 @@ void QuicktimeELSTTable::init() {
     rate = 1.0f;
 }
 
-void QuicktimeELST::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
+void QuicktimeELST::read(QuicktimeFile*, AtomReader& atom, MovFile& movie) {
     deleteMe();
     int64_t count;
-    if (!readTableHeader(file, atom, movie, 12, &version, &flags, &count))
+    if (!readTableHeader(atom, 12, &version, &flags, &count))
         return;
     table = allocTable<QuicktimeELSTTable>(count, movie);
     if (movie.stopped())
@@ -49,9 +49,9 @@ void QuicktimeELST::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movi
     totalEntries = count;
     for (int64_t i = 0; i < count; i++) {
         table[i].init();
-        table[i].duration = movie.readInt32();
-        table[i].time = movie.readInt32();
-        table[i].rate = movie.readFixed32();
+        atom.u32(&table[i].duration);
+        atom.u32(&table[i].time);
+        atom.fixed32(&table[i].rate);
     }
 }
 
@@ -61,15 +61,15 @@ void QuicktimeELST::deleteMe() {
     totalEntries = 0;
 }
 
-void QuicktimeEDTS::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
-    walkChildren(file, atom, movie, [&](QuicktimeAtom& child) {
+void QuicktimeEDTS::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie) {
+    walkChildren(atom, movie, [&](AtomReader& child) {
         if (child.is("elst"))
             elst.read(file, child, movie);
     });
 }
 
-void QuicktimeTrak::read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie) {
-    walkChildren(file, atom, movie, [&](QuicktimeAtom& child) {
+void QuicktimeTrak::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie) {
+    walkChildren(atom, movie, [&](AtomReader& child) {
         if (child.is("tkhd"))
             tkhd.read(file, child, movie);
         else if (child.is("edts"))

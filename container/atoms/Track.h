@@ -31,7 +31,7 @@ struct QuicktimeTKHD {
     float trackHeight;
 
     void init();
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void initVideo(int width, int height);
     void write(QuicktimeFile* file, MovFile& movie);
 };
@@ -54,7 +54,7 @@ struct QuicktimeELST {
     int64_t totalEntries;
     QuicktimeELSTTable* table;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
     int initAll();
     void write(QuicktimeFile* file, int64_t trackDuration, MovFile& movie);
@@ -64,7 +64,7 @@ struct QuicktimeELST {
 struct QuicktimeEDTS {
     QuicktimeELST elst;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     int initTable();
     void write(QuicktimeFile* file, int64_t trackDuration, MovFile& movie);
     void deleteMe() { elst.deleteMe(); }
@@ -76,7 +76,7 @@ struct QuicktimeTrak {
     QuicktimeMdia mdia;
     QuicktimeEDTS edts;
 
-    void read(QuicktimeFile* file, QuicktimeAtom& atom, MovFile& movie);
+    void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
 
     // Sample lookups (TrackLookups.cpp). Samples from 0, chunks from 1.

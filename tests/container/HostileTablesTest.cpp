@@ -177,13 +177,45 @@ TEST(HostileDescriptions, D3_CompressorNameWithFullLengthByte) {
     EXPECT_EQ(d->depth, 24);
 }
 
-TEST(HostileDescriptions, D4_PascalStringOverrun) {
-    Movie m = baselineMovie();
-    Bytes body = hdlrBody("vide", "abc");
-    body[24] = 200;
-    m.find("trak/mdia/hdlr")->data = body;
-    OpenedMovie o(m);
-    EXPECT_TRUE(o.refused());
+// Mend: the handler name is only shown, so a name that is not a Pascal
+// string that fits its atom never refuses the movie. A length byte running
+// past the atom means the name was stored as text without one (as many
+// writers store it): the bytes that are there, up to a zero byte, are the
+// name. A Pascal name that fits, and no name at all, read as before.
+TEST(HostileDescriptions, HandlerNamesThatAreNotPascalStrings) {
+    struct Case {
+        const char* what;
+        Bytes name; // the bytes after the handler's fixed 24
+        std::string expected;
+    };
+    Bytes cString = {'V', 'i', 'd', 'e', 'o', 'H', 'a', 'n', 'd', 'l', 'e', 'r', 0};
+    const Case cases[] = {
+        {"length 200 with 3 bytes left",
+         {200, 'a', 'b', 'c'},
+         "\xC8"
+         "abc"},
+        {"a C string", cString, "VideoHandler"},
+        {"a C string with bytes after its zero", {'S', 'n', 'd', 0, 'x', 'y'}, "Snd"},
+        {"no name at all", {}, ""},
+        {"a Pascal string that fits", {3, 'a', 'b', 'c', 0}, "abc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* where : {"trak/mdia/hdlr", "trak/mdia/minf/hdlr"}) {
+            Movie m = baselineMovie();
+            Bytes body = hdlrBody("vide", "");
+            body.resize(24);
+            append(body, c.name);
+            m.find(where)->data = body;
+            OpenedMovie o(m);
+            ASSERT_TRUE(o.opened()) << where;
+            const QuicktimeMdia& mdia = o.movie.firstVideoTrack()->mdia;
+            const QuicktimeHDLR& hdlr =
+                std::string(where) == "trak/mdia/hdlr" ? mdia.hdlr : mdia.minf.hdlr;
+            EXPECT_EQ(std::string(hdlr.componentName), c.expected) << where;
+            EXPECT_TRUE(frameOk(o, 0) && frameOk(o, 1));
+        }
+    }
 }
 
 TEST(HostileDescriptions, D5_DataReferences) {
