@@ -13,11 +13,13 @@
 // null and `ok` stays true. Nothing is ever allocated from a count that the
 // bytes of its atom cannot back.
 //
-// Frames that cannot be located. frameOffset returns -1 and frameSize(frame)
-// returns 0 for a frame that does not exist (negative, or not below
-// nFrames()), has no chunk (empty or inconsistent sample-to-chunk and chunk
-// offset tables), or whose bytes do not lie inside the file. Callers treat
-// either answer as "no such frame".
+// Frames. When a movie opens, the first video track's tables are turned into
+// one entry per frame (container/FrameIndex.h), so frameOffset and
+// frameSize(frame) are array look-ups. They return -1 and 0 for a frame that
+// does not exist (negative, or not below nFrames()), has no chunk (empty or
+// inconsistent sample-to-chunk and chunk offset tables), or whose bytes do
+// not lie inside the file; callers treat either answer as "no such frame".
+// A movie open for writing locates no frame.
 //
 // One MovFile serves one file at a time, from one thread at a time. The
 // writer's members (openWrite, setVideo, ...) join this record later.
@@ -103,6 +105,9 @@ struct MovFile {
     // grow only when a larger frame needs it and are released by close.
     // False without an open file.
     bool frameBuffers(keo::ByteBuffer** sample, keo::ByteBuffer** scratch);
+    // The file's length in bytes, measured once when it was opened for
+    // reading; 0 without one.
+    int64_t fileLength() const;
 
     // --- Audio (MovFileAudio.cpp) ---
     bool hasAudio();
@@ -217,7 +222,7 @@ struct MovFile {
     QuicktimeTrak* firstVideoTrack() const;
     const QuicktimeSTSDTable* firstVideoDescription() const;
     const QuicktimeSTSDTable* audioDescription(int trackIndex) const;
-    // Offset and size of a frame of the first video track; false when it
-    // cannot be located (see above).
+    // Offset, size and chunk of a frame of the first video track; false
+    // when it cannot be located (see above).
     bool locateFrame(int64_t frame, int64_t* offset, int64_t* size, int64_t* chunk) const;
 };

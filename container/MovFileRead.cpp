@@ -168,6 +168,9 @@ int MovFile::readInfo(QuicktimeFile* f) {
     setPosition(f, saved);
     if (foundMoov)
         initMaps(f);
+    // A movie being written has no index: its frames are still coming.
+    if (!f->wr && f->totalVideoTracks > 0 && f->frameIndex.build(f, *f->videoMaps[0].track) != 0)
+        refuse();
     return 0;
 }
 
@@ -226,6 +229,7 @@ void MovFile::deleteAll() {
     if (!file)
         return;
     releaseMaps(file);
+    file->frameIndex.deleteMe();
     file->moov.deleteMe();
 }
 
@@ -254,22 +258,7 @@ const QuicktimeSTSDTable* MovFile::firstVideoDescription() const {
 }
 
 bool MovFile::locateFrame(int64_t frame, int64_t* offset, int64_t* size, int64_t* chunk) const {
-    QuicktimeTrak* t = firstVideoTrack();
-    if (!t || frame < 0 || frame >= t->mdia.minf.stbl.stsz.totalEntries)
-        return false;
-    int64_t first;
-    t->chunkOfSample(file, &first, chunk, frame);
-    int64_t at = t->sampleToOffset(file, frame);
-    const QuicktimeSTSZ& stsz = t->mdia.minf.stbl.stsz;
-    int64_t bytes = stsz.sampleSize != 0 ? stsz.sampleSize : stsz.table[frame];
-    int64_t end;
-    // The frame's bytes must lie inside the file, so nobody allocates or
-    // reads for a sample that is not there.
-    if (at < 0 || bytes > INT_MAX || !keo::checkedAdd(at, bytes, &end) || end > file->fileSize)
-        return false;
-    *offset = at;
-    *size = bytes;
-    return true;
+    return file && file->frameIndex.locate(frame, offset, size, chunk);
 }
 
 int MovFile::nFrames() const {
@@ -354,7 +343,9 @@ int MovFile::readFrame(long long frame, unsigned char* buffer) {
     int64_t offset, size, chunk;
     if (!buffer || !locateFrame(frame, &offset, &size, &chunk))
         return 0;
-    setVideoPosition(file, frame, 0);
+    file->videoMaps[0].currentPosition = frame;
+    file->videoMaps[0].currentChunk = chunk;
+    setPosition(file, offset);
     readInto(size, buffer);
     return static_cast<int>(size);
 }
@@ -366,4 +357,8 @@ int MovFile::videoTracks(QuicktimeFile* f) const {
     for (int64_t i = 0; i < f->moov.totalTracks; i++)
         n += f->moov.trak[i]->mdia.minf.isVideo ? 1 : 0;
     return n;
+}
+
+int64_t MovFile::fileLength() const {
+    return file && file->rd ? file->fileSize : 0;
 }

@@ -1,13 +1,13 @@
 // QuicktimeFile: everything the container keeps about one open movie file.
 //
-// It owns the stream, the movie tree and the track maps. It is created
-// zero-filled by MovFile::open and released by MovFile::close.
+// It owns the stream, the movie tree, the track maps and the frame index. It
+// is created zero-filled by MovFile::open and released by MovFile::close.
 #pragma once
 
 #include <cstdint>
 
 #include "base/ByteBuffer.h"
-
+#include "container/FrameIndex.h"
 #include "container/LargeFp.h"
 #include "container/QuicktimeAtom.h"
 #include "container/TrackMaps.h"
@@ -35,4 +35,5 @@ struct QuicktimeFile {
     // the sample's bytes and its decoder's working memory.
     keo::ByteBuffer sampleBytes;
     keo::ByteBuffer decodeScratch;
+    QuicktimeFrameIndex frameIndex; // the first video track's frames, when reading
 };
