@@ -35,6 +35,11 @@ void KEOFrameHeader::write(unsigned char* bytes) const {
     bytes[26] = isDXT24;
 }
 
+bool KEOPictureFits(int width, int height) {
+    return width >= 1 && height >= 1 &&
+           static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4 < kKEOMaxPictureBytes;
+}
+
 int KEOBlockSize(bool isDXT24, bool hasAlpha) {
     if (isDXT24)
         return hasAlpha ? 18 : 10;
@@ -55,9 +60,6 @@ bool KEOBlockDataSize(int width, int height, bool isDXT24, bool hasAlpha, uint64
 }
 
 namespace {
-
-// A frame picture of more bytes than this is refused before any allocation.
-constexpr uint64_t kMaxPictureBytes = uint64_t(1) << 31;
 
 // Header checks in the order that decides which one a bad header fails.
 bool headerAcceptable(const KEOFrameHeader& header) {
@@ -107,12 +109,10 @@ bool prepareBlocks(const unsigned char* sample, unsigned int sampleLength, int w
     const bool isDXT24 = header.isDXT24 == 1;
     const bool hasAlpha = header.hasAlpha != 0;
     uint64_t size;
-    if (!KEOBlockDataSize(width, height, isDXT24, hasAlpha, &size))
-        return false;
-    // Both sides are at least 1 here, and below 2^31, so the product fits.
-    const uint64_t pictureBytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
-    // The DXT24 decoders take the row stride as a signed 32-bit byte count.
-    if (pictureBytes > kMaxPictureBytes || width > INT32_MAX / 4)
+    // Within the picture limit the row stride of the DXT24 decoders (a signed
+    // 32-bit byte count) fits as well.
+    if (!KEOPictureFits(width, height) ||
+        !KEOBlockDataSize(width, height, isDXT24, hasAlpha, &size))
         return false;
     const unsigned int blockBytes = static_cast<unsigned int>(size);
 

@@ -48,6 +48,15 @@ struct KEOFrameHeader {
     void write(unsigned char* bytes) const;
 };
 
+// The limit of a decoded picture: width x height x 4 bytes stay below this.
+// It keeps every picture, row pitch and block count within 32 bits.
+constexpr uint64_t kKEOMaxPictureBytes = uint64_t(1) << 31;
+
+// True when the decoder takes a width x height picture: both sides at least
+// 1 and width x height x 4 below kKEOMaxPictureBytes. Whoever announces a
+// picture before decoding it (the importer) asks this first.
+bool KEOPictureFits(int width, int height);
+
 // Bytes of one block for a layout.
 int KEOBlockSize(bool isDXT24, bool hasAlpha);
 

@@ -7,6 +7,7 @@
 #include "container/MovFile.h"
 #include "importer/ImporterLocalRec.h"
 #include "importer/ImporterSelectors.h"
+#include "importer/SourceVideo.h"
 #include "importer/TimeConversion.h"
 
 namespace {
@@ -39,10 +40,13 @@ bool DescribeVideo(ImporterLocalRec8* rec, imFileInfoRec8* info) {
         return false;
     }
     info->hasVideo = 1;
-    DescribeAlpha(rec, info);
     int width = 0;
     int height = 0;
     movie->frameSize(width, height);
+    // The host would make frames of this size; refuse one no frame can fill.
+    if (!PictureCanBeDelivered(width, height))
+        return false;
+    DescribeAlpha(rec, info);
     info->vidInfo.imageWidth = width;
     info->vidInfo.imageHeight = height;
     info->vidInfo.depth = static_cast<int16_t>(movie->frameBitDepth());

@@ -7,6 +7,7 @@
 #include "container/MovFile.h"
 #include "importer/ImporterLocalRec.h"
 #include "importer/ImporterSelectors.h"
+#include "importer/SourceVideo.h"
 #include "importer/StringUtils.h"
 
 namespace {
@@ -116,12 +117,14 @@ int32_t ImOpenFile8(imStdParms* stdParms, imFileRef* fileRef, imFileOpenRec8* op
         return imBadFile;
     rec->movFile = movie;
     LargeFp* fp = movie->openRead(path);
-    if (!fp) {
-        if (movie->ok)
-            movie->close();
-        delete movie;
-        rec->movFile = nullptr;
-        rec->fileRef = nullptr;
+    // A picture that no frame can be delivered in is refused now, before
+    // the host plans for it; a movie without frames is refused when it is
+    // described.
+    int width = 0;
+    int height = 0;
+    movie->frameSize(width, height);
+    if (!fp || (movie->nFrames() >= 1 && !PictureCanBeDelivered(width, height))) {
+        CloseMovie(rec);
         return imBadFile;
     }
     rec->fileRef = fp;

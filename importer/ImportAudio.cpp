@@ -9,7 +9,6 @@
 #include "base/Bounds.h"
 #include "container/LargeFp.h"
 #include "container/MovFile.h"
-#include "importer/FileAccess.h"
 #include "importer/ImporterLocalRec.h"
 #include "importer/ImporterSelectors.h"
 
@@ -74,9 +73,8 @@ int32_t ImImportAudio7(imImportAudioRec7* request) {
     int64_t size;
     // Every byte delivered is stored in the file, so a request that needs
     // more than the file holds cannot be real and allocates nothing.
-    int64_t fileLength = FileLength(rec->fileRef);
-    if (!keo::checkedMul(frameBytes, static_cast<int64_t>(count), &size) || fileLength < 0 ||
-        size > fileLength || static_cast<uint64_t>(size) > SIZE_MAX)
+    if (!keo::checkedMul(frameBytes, static_cast<int64_t>(count), &size) ||
+        size > movie->fileLength() || static_cast<uint64_t>(size) > SIZE_MAX)
         return imFrameOrAudioErr;
     char* buffer = static_cast<char*>(std::calloc(static_cast<size_t>(size), 1));
     if (!buffer)

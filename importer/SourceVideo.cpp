@@ -7,13 +7,9 @@
 #include "codec/FramePayload.h"
 #include "container/LargeFp.h"
 #include "container/MovFile.h"
-#include "importer/FileAccess.h"
 #include "importer/ImporterSelectors.h"
 
 namespace {
-
-// The largest side a host frame's 16-bit bounds can state.
-constexpr int kMaxFrameSide = 32767;
 
 // Checks the frame that the host created before anything is written into
 // it: its bounds and format are the ones asked for and its rows are wide
@@ -34,6 +30,10 @@ bool HostFrameFits(ImporterLocalRec8* rec, PPixHand frame, int width, int height
 }
 
 } // namespace
+
+bool PictureCanBeDelivered(int width, int height) {
+    return KEOPictureFits(width, height) && width <= kMaxFrameSide && height <= kMaxFrameSide;
+}
 
 int GetPixelFormatSize(PrPixelFormat pixelFormat) {
     return pixelFormat == PrPixelFormat_VUYA_4444_32f ? 16 : 4;
@@ -60,7 +60,7 @@ int ReadFrameIntoRows(ImporterLocalRec8* rec, int frame, const imFrameFormat* fr
     int width = 0;
     int height = 0;
     movie->frameSize(width, height);
-    if (width < 1 || height < 1 || width > kMaxFrameSide || height > kMaxFrameSide)
+    if (!PictureCanBeDelivered(width, height))
         return imFrameOrAudioErr;
     if (frameFormat && (frameFormat->inFrameWidth != width || frameFormat->inFrameHeight != height))
         return imFrameOrAudioErr;
@@ -70,17 +70,13 @@ int ReadFrameIntoRows(ImporterLocalRec8* rec, int frame, const imFrameFormat* fr
     if (rowBytes < packed)
         return imFrameOrAudioErr;
 
+    // The movie located every frame when it opened, inside the file as it
+    // was measured then, so the size can be trusted for the allocation.
     unsigned int size = static_cast<unsigned int>(movie->frameSize(frame));
     if (size < kKEOFrameHeaderSize + 1)
         return imFrameOrAudioErr;
     long long offset = movie->frameOffset(frame);
-    // The sample must lie inside the file before its size is trusted for an
-    // allocation.
-    int64_t fileLength = FileLength(rec->fileRef);
-    if (offset < 0 || fileLength < 0 || offset > fileLength ||
-        static_cast<int64_t>(size) > fileLength - offset)
-        return imFrameOrAudioErr;
-    if (fseek_L(rec->fileRef, offset, SEEK_SET) != 0)
+    if (offset < 0 || fseek_L(rec->fileRef, offset, SEEK_SET) != 0)
         return imFrameOrAudioErr;
 
     // The movie keeps the sample's memory and the decoder's between
@@ -134,7 +130,7 @@ int32_t ImGetSourceVideo(imStdParms*, imSourceVideoRec* request) {
     int width = 0;
     int height = 0;
     movie->frameSize(width, height);
-    if (width < 1 || height < 1 || width > kMaxFrameSide || height > kMaxFrameSide)
+    if (!PictureCanBeDelivered(width, height))
         return imFrameOrAudioErr;
     // Frames are decoded at the movie's own size and in the one declared
     // format; anything else would need scaling or conversion.

@@ -6,6 +6,15 @@
 #include "KEOHostAPI.h"
 #include "importer/ImporterLocalRec.h"
 
+// The largest side a host frame's 16-bit bounds can state.
+constexpr int kMaxFrameSide = 32767;
+
+// True when frames of a width x height movie can reach the host: the decoder
+// takes the picture (KEOPictureFits) and a host frame can have its size. A
+// movie of any other size is refused when it is opened and described, so
+// the host never plans for a picture that cannot come.
+bool PictureCanBeDelivered(int width, int height);
+
 // Reads frame `frame` and decodes it into `dest` in one pass, the bottom row
 // of the picture first, rows rowBytes apart (0: packed, width x 4); only the
 // width x 4 pixel bytes of each row are written. Returns 0, or 99 with `dest`

@@ -281,12 +281,17 @@ TEST(DecodeFramePayload, RefusedDimensionsAndArguments) {
     const auto sample = baselineSample();
     const std::pair<int, int> refused[] = {
         {0, 8},         {8, 0},       {-1, 8},      {8, -8},        {INT_MIN, INT_MIN},
-        {65536, 65536}, {INT_MAX, 1}, {1, INT_MAX}, {(1 << 29), 1}, {46341, 46341}};
+        {65536, 65536}, {INT_MAX, 1}, {1, INT_MAX}, {(1 << 29), 1}, {46341, 46341},
+        {16384, 32768}}; // the last: exactly 2^31 bytes, the first size refused
     for (const auto& [w, h] : refused) {
         const Decoded d = decode(sample, w, h);
         EXPECT_EQ(d.result, kKEODecodeFailed) << w << "x" << h;
         EXPECT_TRUE(d.pictureNullOnFailure);
+        // The importer asks the same question before it announces a picture.
+        EXPECT_FALSE(KEOPictureFits(w, h)) << w << "x" << h;
     }
+    EXPECT_TRUE(KEOPictureFits(1, 1));
+    EXPECT_TRUE(KEOPictureFits(16384, 32767)); // 2^31 - 65536 bytes
     EXPECT_EQ(
         DecodeFramePayload(sample.data(), static_cast<unsigned>(sample.size()), 8, 8, nullptr),
         kKEODecodeFailed);
