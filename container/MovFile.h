@@ -131,9 +131,10 @@ struct MovFile {
     int setAudioPosition(QuicktimeFile* file, long long sample, int trackIndex);
     // Reads numSamples sample frames from the track's current position into
     // `out` (room for numSamples x channels x bits / 8 bytes). Stops early at
-    // a sample without a chunk, a chunk of 0 samples or a track whose sample
-    // width is not 8, 16, 24 or 32 bits or has no channels. Returns the
-    // bytes read; bytes past the end of the file read as zero.
+    // a sample without a chunk, a chunk of 0 samples, a track whose sample
+    // width is not 8, 16, 24 or 32 bits or has no channels, and at the end
+    // of the file. Returns the bytes that came from the file: fewer than
+    // asked for means the rest of `out` holds no samples.
     long long readAudio(QuicktimeFile* file, char* out, long numSamples, int trackIndex);
     // setAudioPosition(firstSample) then the read above; returns its bytes.
     long long readAudio(char* out, long firstSample, long numSamples, int trackIndex);

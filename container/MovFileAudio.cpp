@@ -170,8 +170,11 @@ long long MovFile::readAudio(QuicktimeFile* f, char* out, long numSamples, int t
         int64_t bytes;
         if (count <= 0 || !checkedMul(count, bytesPerFrame, &bytes))
             break;
-        readInto(bytes, out + total);
-        total += bytes;
+        const int64_t got = readInto(bytes, out + total);
+        total += got;
+        // The file ends inside the chunk: what follows is not there either.
+        if (got != bytes)
+            break;
         pos += count;
     }
     map.currentPosition = end;

@@ -76,11 +76,19 @@ int32_t ImImportAudio7(imImportAudioRec7* request) {
     if (!keo::checkedMul(frameBytes, static_cast<int64_t>(count), &size) ||
         size > movie->fileLength() || static_cast<uint64_t>(size) > SIZE_MAX)
         return imFrameOrAudioErr;
-    char* buffer = static_cast<char*>(std::calloc(static_cast<size_t>(size), 1));
+    // Every byte is either read from the file or the request fails, so no
+    // zero-fill.
+    char* buffer = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
     if (!buffer)
         return imFrameOrAudioErr;
     bool littleEndian = movie->audioBigEndian(); // true for "sowt" samples
-    movie->readAudio(buffer, static_cast<long>(first), static_cast<long>(count), 0);
+    // Samples the file does not hold (a chunk past its end, a chunk the
+    // tables do not place, a short read) fail the request: silence in
+    // their place would be a failure reported as success.
+    if (movie->readAudio(buffer, static_cast<long>(first), static_cast<long>(count), 0) != size) {
+        std::free(buffer);
+        return imFrameOrAudioErr;
+    }
     if (littleEndian != kMachineIsLittleEndian)
         SwapSampleBytes(buffer, size, bits / 8);
 

@@ -1,7 +1,8 @@
 // What the module tells the host when a movie's claims cannot be met: a
 // picture no frame can be delivered in is refused when the movie is opened
-// and described, before the host plans for it; and a handler name that is
-// not a Pascal string does not cost the user the movie.
+// and described, before the host plans for it; audio that the file does not
+// hold is an error, never silence reported as success; and a handler name
+// that is not a Pascal string does not cost the user the movie.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,6 +116,72 @@ TEST_F(OpenAnswersTest, RefusingAPictureTakesBoundedMemory) {
     ASSERT_TRUE(WIFEXITED(status)) << "the child was killed by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 #endif
+}
+
+// Audio: the baseline's two chunks of 100 sample frames, the second moved.
+class AudioAnswersTest : public ImporterTest {
+protected:
+    static Bytes withSecondChunkAt(uint64_t offset) {
+        Movie m = keotest::baselineMovie(true);
+        m.find("trak#1/mdia/minf/stbl/co64")->data = keotest::co64Body({76, offset});
+        return m.bytes();
+    }
+    // Every request's channels must either be whole or untouched.
+    static bool untouched(const std::vector<std::vector<float>>& channels) {
+        for (const auto& c : channels)
+            for (float v : c)
+                if (v != -7.0f)
+                    return false;
+        return true;
+    }
+};
+
+TEST_F(AudioAnswersTest, SamplesTheFileDoesNotHoldAreAnError) {
+    // The intact movie, for the values of the first chunk.
+    std::vector<std::vector<float>> expected;
+    ASSERT_EQ(open(keotest::baselineMovie(true).bytes()), 0);
+    ASSERT_EQ(info(), 0);
+    ASSERT_EQ(audio(0, 100, &expected, 2), 0);
+    closeFile();
+
+    const size_t fileBytes = withSecondChunkAt(0).size();
+    struct {
+        uint64_t offset;
+        const char* why;
+    } cases[] = {{0xC0000000u, "a chunk far past the end of the file"},
+                 {fileBytes - 100, "a chunk that runs 300 bytes past the end"},
+                 {fileBytes, "a chunk that starts at the end"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ASSERT_EQ(open(withSecondChunkAt(c.offset)), 0);
+        ASSERT_EQ(info(), 0);
+        std::vector<std::vector<float>> got;
+        // Any request that needs the second chunk fails and fills nothing.
+        EXPECT_EQ(audio(0, 200, &got, 2), imFrameOrAudioErr);
+        EXPECT_TRUE(untouched(got));
+        EXPECT_EQ(audio(95, 40, &got, 2), imFrameOrAudioErr);
+        EXPECT_TRUE(untouched(got));
+        EXPECT_EQ(audio(190, 10, &got, 2), imFrameOrAudioErr);
+        EXPECT_TRUE(untouched(got));
+        // The first chunk is there and comes as it always did.
+        EXPECT_EQ(audio(0, 100, &got, 2), 0);
+        EXPECT_EQ(got, expected);
+        closeFile();
+    }
+}
+
+TEST_F(AudioAnswersTest, AudioTheTablesDoNotPlaceIsAnError) {
+    // Sample-to-chunk runs that cover only the first chunk: the track's
+    // 200 samples (from its time-to-sample table) outrun the chunks.
+    Movie m = keotest::baselineMovie(true);
+    m.find("trak#1/mdia/minf/stbl/co64")->data = keotest::co64Body({76});
+    ASSERT_EQ(open(m.bytes()), 0);
+    ASSERT_EQ(info(), 0);
+    ASSERT_EQ(fileInfo.audDuration, 200);
+    std::vector<std::vector<float>> got;
+    EXPECT_EQ(audio(0, 200, &got, 2), imFrameOrAudioErr);
+    EXPECT_TRUE(untouched(got));
+    EXPECT_EQ(audio(0, 100, &got, 2), 0);
 }
 
 TEST_F(OpenAnswersTest, HandlerNamesStoredAsTextOpen) {

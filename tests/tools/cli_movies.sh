@@ -55,6 +55,14 @@ bad_frame_decode() {
         [ -s bad/frame_000000.png ] && no_leftovers bad
 }
 check "decoding the bad frame: one line for it, the others written" bad_frame_decode
+check "audio the file does not hold: one line naming the sample frames" sh -c '
+    "$0" audio lost-audio.mov -o lost.wav 2>lost.err; [ $? -eq 3 ] &&
+    grep -qx "keo: audio sample frames 0 to 199: its data is damaged, cut short or cannot be read (error 99)" lost.err &&
+    [ ! -e lost.wav ] || { cat lost.err; false; }' "$KEO"
+check "verify names the audio it could not read and fails" sh -c '
+    "$0" verify lost-audio.mov >lost.txt; [ $? -eq 3 ] &&
+    grep -qx "audio sample frames 0 to 199: its data is damaged, cut short or cannot be read (error 99)" lost.txt &&
+    grep -q "^verify: FAILED.* 0 audio sample frames read" lost.txt || { cat lost.txt; false; }' "$KEO"
 check "other codec: status 2, one line" status_and_one_line 2 "$KEO" info other-codec.mov
 check "not a movie: status 2, one line" status_and_one_line 2 "$KEO" info not-a-movie.mov
 check "missing file: status 2, one line" status_and_one_line 2 "$KEO" info no-such.mov

@@ -257,7 +257,15 @@ int fixtures(const std::string& dir) {
     if (badFrame.size() < 481 || badFrame[476] != 28)
         return failed("the baseline movie's layout has changed; update the bad-frame fixture");
     badFrame[476 + 4] = 2;
-    if (!writeFile(dir + "/baseline.mov", good.bytes()) ||
+    // The second audio chunk (sample frames 100 to 199) placed past the end
+    // of the file: audio the file does not hold.
+    keotest::Movie lostAudio = keotest::baselineMovie(true);
+    keotest::Atom* audioOffsets = lostAudio.find("trak#1/mdia/minf/stbl/co64");
+    if (!audioOffsets)
+        return failed("the baseline movie has no audio chunk offsets");
+    audioOffsets->data = keotest::co64Body({76, 0xC0000000u});
+    if (!writeFile(dir + "/lost-audio.mov", lostAudio.bytes()) ||
+        !writeFile(dir + "/baseline.mov", good.bytes()) ||
         !writeFile(dir + "/other-codec.mov", other.bytes()) ||
         !writeFile(dir + "/silent.mov", keotest::baselineMovie(false).bytes()) ||
         !writeFile(dir + "/bad-frame.mov", badFrame) ||

@@ -66,7 +66,8 @@ int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
         int64_t delivered = 0;
         int r = fetchAudio(session, done == 0 ? 0 : -1, opt.block, planar.data(), &delivered);
         if (r != 0)
-            fail("audio at sample frame " + std::to_string(done), resultWords(r), kExitDamaged);
+            fail("audio sample frames " + sampleSpan(done, delivered), resultWords(r),
+                 kExitDamaged);
         if (delivered <= 0)
             fail("audio at sample frame " + std::to_string(done), "the plug-in delivered nothing");
         for (int64_t i = 0; i < delivered; ++i)

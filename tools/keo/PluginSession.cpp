@@ -297,6 +297,12 @@ int fetchAudio(PluginSession& s, int64_t position, uint32_t count, float** plana
     return r;
 }
 
+std::string sampleSpan(int64_t first, int64_t count) {
+    if (count <= 1)
+        return std::to_string(first);
+    return std::to_string(first) + " to " + std::to_string(first + count - 1);
+}
+
 void closeMovie(PluginSession& s) {
     if (!s.entry || !s.host)
         return;

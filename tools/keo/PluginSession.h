@@ -83,6 +83,8 @@ int fetchFrame(PluginSession& s, int index, uint8_t* argb);
 // *delivered receives the frames the plug-in filled. Returns its result.
 int fetchAudio(PluginSession& s, int64_t position, uint32_t count, float** planar,
                int64_t* delivered);
+// The sample frames of a request, "first to last" ("first" for one frame).
+std::string sampleSpan(int64_t first, int64_t count);
 // imQuietFile and imCloseFile.
 void closeMovie(PluginSession& s);
 // Closes what is open and throws Failure if the plug-in kept anything.

@@ -46,6 +46,7 @@ int runVerify(const VerifyOptions& opt, const GlobalOptions& global) {
 
     int badAudio = 0;
     int64_t audioDone = 0;
+    int64_t audioRead = 0; // of those, the ones the plug-in delivered
     if (opt.stopOnError && badFrames > 0) {
         // The sound is not looked at once a frame has stopped the check.
     } else if (m.hasAudio && m.channels > 0 && m.channels <= 64) {
@@ -61,11 +62,13 @@ int runVerify(const VerifyOptions& opt, const GlobalOptions& global) {
             int r =
                 fetchAudio(session, named ? audioDone : -1, kAudioBlock, planar.data(), &delivered);
             if (r != 0) {
-                std::printf("audio at sample frame %lld: %s\n", static_cast<long long>(audioDone),
-                            resultWords(r).c_str());
+                std::printf("audio sample frames %s: %s\n",
+                            sampleSpan(audioDone, delivered).c_str(), resultWords(r).c_str());
                 ++badAudio;
                 if (opt.stopOnError)
                     break;
+            } else {
+                audioRead += delivered;
             }
             if (delivered <= 0)
                 break;
@@ -80,7 +83,7 @@ int runVerify(const VerifyOptions& opt, const GlobalOptions& global) {
     std::printf("verify: %s: %d of %d frames failed, %d audio request(s) failed, %lld audio "
                 "sample frames read\n",
                 ok ? "ok" : "FAILED", badFrames, m.frames, badAudio,
-                static_cast<long long>(audioDone));
+                static_cast<long long>(audioRead));
     std::fflush(stdout);
     endSession(session);
     return ok ? kExitOK : kExitDamaged;
