@@ -304,7 +304,8 @@ void dimensionRows(Builder& b) {
             m.mdat().data[26] = 1;
             m.mdat().data[60 + 26] = 1;
         }
-        b.add(s.id, "track dimensions", m, Opens::Any, {99, 99});
+        // No frame could ever be delivered: refused before the host plans for one.
+        b.add(s.id, "track dimensions", m, Opens::Refused);
     }
 }
 
