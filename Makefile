@@ -39,8 +39,9 @@ test-tsan: deps
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS)
 
-# libFuzzer targets (clang) from the seed corpus: 60 s each in CI, TIME
-# seconds each by hand (make fuzz TIME=600). Non-zero on any finding.
+# libFuzzer targets (clang): every committed input of fuzz/corpus/ replayed
+# first, then 60 s of fuzzing each in CI, TIME seconds each by hand (make
+# fuzz TIME=600). Non-zero on any finding.
 fuzz-smoke: deps
 	BUILD_FUZZ=$(BUILD_FUZZ) JOBS=$(JOBS) fuzz/run.sh 60
 

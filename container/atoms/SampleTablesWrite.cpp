@@ -26,10 +26,14 @@ template <typename T> bool resize(T*& table, int64_t& allocated, int64_t capacit
     if (capacity <= 0 || !keo::checkedMul(static_cast<uint64_t>(capacity), sizeof(T), &bytes) ||
         bytes > SIZE_MAX)
         return false;
-    T* grown = static_cast<T*>(std::realloc(table, static_cast<size_t>(bytes)));
+    // A new table comes zeroed from calloc, which for memory fresh from the
+    // system touches none of it: a track's room costs only the pages that
+    // its chunks use.
+    T* grown = table ? static_cast<T*>(std::realloc(table, static_cast<size_t>(bytes)))
+                     : static_cast<T*>(std::calloc(static_cast<size_t>(capacity), sizeof(T)));
     if (!grown)
         return false;
-    int64_t kept = table ? std::min(allocated, capacity) : 0;
+    int64_t kept = table ? std::min(allocated, capacity) : capacity;
     std::memset(grown + kept, 0, static_cast<size_t>(capacity - kept) * sizeof(T));
     table = grown;
     allocated = capacity;
