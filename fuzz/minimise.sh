@@ -9,24 +9,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${BUILD_FUZZ:-build-fuzz}
-if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
-  export TMPDIR=/dev/shm
-fi
 
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_movie_reader fuzz_decode_payload fuzz_importer fuzz_write_read)
-fi
+. fuzz/targets.sh
 
-seeds_of() {
-  case "$1" in
-    fuzz_decode_payload) echo "$BUILD/corpus/decode" ;;
-    fuzz_write_read) echo "$BUILD/corpus/settings" ;;
-    *) echo "$BUILD/corpus/movie" ;;
-  esac
-}
-
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 for t in "${targets[@]}"; do
   committed="fuzz/corpus/$t"
   fresh="$BUILD/minimised/$t"

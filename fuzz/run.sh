@@ -17,12 +17,6 @@ TIME=${1:-60}
 shift || true
 BUILD=${BUILD_FUZZ:-build-fuzz}
 
-# The write-then-read and importer targets write a file per input; a folder
-# in memory keeps the disk out of their pace.
-if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
-  export TMPDIR=/dev/shm
-fi
-
 if [ ! -f "$BUILD/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKEO_FUZZ=ON -DKEO_BUILD_BENCH=OFF
@@ -33,20 +27,7 @@ rm -rf "$BUILD/corpus"
 "$BUILD/bin/keo_fuzz_corpus" "$BUILD/corpus"
 
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_movie_reader fuzz_decode_payload fuzz_importer fuzz_write_read fuzz_lzf_decode)
-fi
-
-seeds_of() {
-  case "$1" in
-    fuzz_decode_payload) echo "$BUILD/corpus/decode" ;;
-    fuzz_write_read) echo "$BUILD/corpus/settings" ;;
-    fuzz_lzf_decode) echo "$BUILD/corpus/lzf" ;;
-    *) echo "$BUILD/corpus/movie" ;;
-  esac
-}
-
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+. fuzz/targets.sh
 limits=(-max_len=1048576 -timeout=1 -rss_limit_mb=2560 -malloc_limit_mb=512)
 
 # Every committed input first, once each: a regression anywhere fails the
