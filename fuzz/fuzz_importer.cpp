@@ -108,12 +108,14 @@ void exercise(Session& s, const imFileInfoRec8& info) {
         const int64_t frames = info.vidDuration / info.vidSampleSize;
         const int32_t w = info.vidInfo.imageWidth, h = info.vidInfo.imageHeight;
         // Every request costs the picture's size (the host fills each new
-        // frame, the decoder writes every pixel), so large pictures get
-        // fewer requests, and those beyond what a second can fill under the
-        // sanitizers none: the host may create them, the time limit could not
+        // frame, the decoder writes every pixel), so the whole input has one
+        // budget of pixels: large pictures get fewer requests, and those
+        // beyond what a second can fill under the sanitizers on a busy
+        // machine none: the host may create them, the time limit could not
         // tell that from a hang.
         const int64_t pixels = static_cast<int64_t>(w) * h;
-        int64_t cap = pixels > 0 ? kPixelBudget / pixels : kMaxFrames;
+        // One frame is kept back for the request after the reopen.
+        int64_t cap = pixels > 0 ? kPixelBudget / pixels - 1 : kMaxFrames;
         cap = cap > kMaxFrames ? kMaxFrames : cap;
         if (ticks >= 1 && ticks < 1e15) {
             for (int64_t f = 0; f < frames && f < cap; f++)
