@@ -120,7 +120,11 @@ void exercise(Session& s, const imFileInfoRec8& info) {
         if (ticks >= 1 && ticks < 1e15) {
             for (int64_t f = 0; f < frames && f < cap; f++)
                 s.frame(static_cast<PrTime>((f + 0.5) * ticks), w, h);
-            s.frame(static_cast<PrTime>(-ticks), w, h);
+            // Well outside the movie on both sides: the host's own frame
+            // duration may be a rounding of `ticks`, and a time just before
+            // 0 is frame 0 (times are cut toward zero), which the budget
+            // has not paid for.
+            s.frame(static_cast<PrTime>(-1.5 * ticks), w, h);
             s.frame(static_cast<PrTime>((frames + 0.5) * ticks), w, h);
         }
         s.frame(0, w + 4, h);
