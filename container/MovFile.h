@@ -7,11 +7,13 @@
 // to frameOffset(n) and reads frameSize(n) bytes.
 //
 // Refusals. A video sample description that is not ZUVM clears `ok`. A file
-// whose structure cannot be trusted (a count whose entries do not fit in
-// their atom, a child atom reaching past its parent, atoms nested too deep,
-// a field block shorter than its fields) is refused as well: openRead returns
-// null and `ok` stays true. Nothing is ever allocated from a count that the
-// bytes of its atom cannot back.
+// whose structure cannot be trusted (an atom shorter than the fields it must
+// hold, a count whose entries do not fit in their atom, a child atom reaching
+// past its parent, atoms nested too deep, a video track with more frames than
+// its file could hold) is refused as well: openRead returns null and `ok`
+// stays true. Every atom is read through a bounded reader
+// (container/AtomReader.h), and nothing is ever allocated from a count that
+// the bytes of its atom cannot back.
 //
 // Frames. When a movie opens, the first video track's tables are turned into
 // one entry per frame (container/FrameIndex.h), so frameOffset and
