@@ -48,11 +48,10 @@ GST_ELEMENT_REGISTER_DEFINE(keodec, "keodec", GST_RANK_PRIMARY, GST_TYPE_KEO_DEC
 
 namespace {
 
-// The codec refuses pictures of more than 2^31 bytes; so does the element,
-// before a pool of such buffers is ever set up.
+// The pictures the codec decodes; the element refuses others before a pool
+// of such buffers is ever set up.
 bool frameSizeDecodable(int width, int height) {
-    return width >= 1 && height >= 1 &&
-           static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4 <= (uint64_t(1) << 31);
+    return KEOPictureFits(width, height);
 }
 
 KEOPixelOrder orderOf(GstVideoFormat format) {
