@@ -161,7 +161,7 @@ static GstFlowReturn keoEncHandleFrame(GstVideoEncoder* encoder, GstVideoCodecFr
     return gst_video_encoder_finish_frame(encoder, frame);
 }
 
-static void keoEncSetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+static void keoEncSetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
     GstKeoEnc* self = GST_KEO_ENC(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
@@ -175,13 +175,13 @@ static void keoEncSetProperty(GObject* object, guint id, const GValue* value, GP
         self->threads = g_value_get_int(value);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
     }
     GST_OBJECT_UNLOCK(self);
 }
 
-static void keoEncGetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+static void keoEncGetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     GstKeoEnc* self = GST_KEO_ENC(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
@@ -195,7 +195,7 @@ static void keoEncGetProperty(GObject* object, guint id, GValue* value, GParamSp
         g_value_set_int(value, self->threads);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
     }
     GST_OBJECT_UNLOCK(self);
