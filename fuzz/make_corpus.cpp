@@ -3,10 +3,10 @@
 // <folder>/movie   movies for the reader and the importer: every frame
 //                  layout, plain and LZF, odd sizes, with and without audio
 //                  in both byte orders, moov before or after mdat, the
-//                  hostile movies of tests/faults up to 64 KiB, and a few
-//                  cut prefixes
+//                  hostile movies of tests/support/HostileCases.h up to
+//                  64 KiB (named hostile-<case>), and a few cut prefixes
 // <folder>/decode  two size bytes (width - 1, height - 1) and a sample: every
-//                  layout and the hostile payloads of the decode rows
+//                  layout and the hostile payloads of the decoder tests
 // <folder>/settings  inputs of the write-then-read target: every layout,
 //                  audio of every width, one and two channels
 // <folder>/lzf     a mode byte, an output limit and a stream or data for the
@@ -25,7 +25,7 @@
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
 #include "codec/lzf_streams.h"
-#include "faults/HostileCases.h"
+#include "support/HostileCases.h"
 #include "support/MovieBuilder.h"
 
 using keotest::Bytes;
@@ -173,7 +173,9 @@ void decodeSeeds(const std::string& dir) {
             put(decodeInput(w, w == 64 ? 40 : w,
                             encodeFrame(w, w == 64 ? 40 : w, w, st[0], st[1])));
 
-    // P1: the header values of the hostile rows on an 8x8 DXT1 frame.
+    // Header values a file can set wrongly, on an 8x8 DXT1 frame: cut at and
+    // one past the header, versions 2 and 0, header sizes 29, 0 and 20, and
+    // the flags isLZF, isDXT24 and hasAlpha at 2.
     const Bytes frame = keotest::dxt1Frame(5);
     put(decodeInput(8, 8, Bytes(frame.begin(), frame.begin() + 28)));
     put(decodeInput(8, 8, Bytes(frame.begin(), frame.begin() + 29)));
@@ -183,13 +185,14 @@ void decodeSeeds(const std::string& dir) {
         b[offset] = static_cast<uint8_t>(value);
         put(decodeInput(8, 8, b));
     }
-    // P2: plain payload sizes 0xFFFFFFFF and 10.
+    // Plain payload sizes that disagree with the sample: far past it, and
+    // shorter than the block data.
     for (uint32_t size : {0xFFFFFFFFu, 10u}) {
         Bytes b = header(size, false);
         b.insert(b.end(), frame.begin() + 28, frame.end());
         put(decodeInput(8, 8, b));
     }
-    // P3: an LZF stream of 33 bytes of which the sample holds 20.
+    // An LZF stream of 33 bytes of which the sample holds only 20.
     {
         Bytes b = header(33, true);
         b.push_back(31);
@@ -197,7 +200,8 @@ void decodeSeeds(const std::string& dir) {
             b.push_back(static_cast<uint8_t>(i));
         put(decodeInput(8, 8, b));
     }
-    // P4-P6: output overrun, references before the start, truncation.
+    // LZF streams that write past their output, reference bytes before
+    // their start, or end inside a literal run or a reference.
     std::vector<Bytes> streams;
     Bytes overrun = {0x1F};
     overrun.insert(overrun.end(), 32, 0x42);

@@ -1,5 +1,8 @@
-// The decode pipeline: header checks, plain and LZF payloads, sizes, and the
-// hostile payloads P1-P6, each sample in its own exact-size allocation.
+// The decode pipeline: header checks, plain and LZF payloads, sizes, and
+// hostile payloads (header values, payload sizes that lie, LZF streams cut
+// short, overrunning their output or reaching before their start), each
+// sample in its own exact-size allocation so the sanitizer sees the first
+// byte read too far.
 #include <gtest/gtest.h>
 
 #include <lzf.h>
@@ -103,7 +106,9 @@ TEST(DecodeFramePayload, FlagsTheReaderIgnoresChangeNothing) {
     EXPECT_EQ(d.picture, referencePicture(Layout::DXT5, blocks, 8, 8));
 }
 
-TEST(DecodeFramePayload, HeaderValuesP1) {
+// Every header field a file can set wrongly: lengths around the header's,
+// unknown versions, header sizes, flag values other than 0 and 1.
+TEST(DecodeFramePayload, HostileHeaderValues) {
     const auto base = baselineSample();
     const auto blocks = baselineBlocks();
     const auto expected = referencePicture(Layout::DXT1, blocks, 8, 8);
@@ -162,7 +167,9 @@ TEST(DecodeFramePayload, HeaderValuesP1) {
     EXPECT_EQ(asDXT5.picture, referencePicture(Layout::DXT5, padded, 8, 8));
 }
 
-TEST(DecodeFramePayload, PlainPayloadSizeP2) {
+// A plain payload size that disagrees with the sample: the copy stops at the
+// shorter of the two.
+TEST(DecodeFramePayload, PlainPayloadSizeThatLies) {
     const auto blocks = baselineBlocks();
     // payloadSize far past the 32 bytes present: cut at the sample's end.
     SampleFields huge;
@@ -221,7 +228,8 @@ TEST(DecodeFramePayload, LZFLengthMustMatchTheBlockData) {
     expectFails(sample, 32, 32, "DXT24 stream for a DXT24-with-alpha frame");
 }
 
-TEST(DecodeFramePayload, LZFCutBySampleP3) {
+// An LZF payload longer than the sample that holds it.
+TEST(DecodeFramePayload, LZFCutBySample) {
     const auto stream = literalRun(32); // 33 bytes
     auto sample = lzfStreamSample(stream, 33);
     sample.resize(28 + 20);
@@ -230,18 +238,21 @@ TEST(DecodeFramePayload, LZFCutBySampleP3) {
     EXPECT_EQ(decode(lzfStreamSample(stream), 8, 8).result, kKEODecodeOK);
 }
 
-TEST(DecodeFramePayload, LZFOutputOverrunP4) {
+// A stream that would write past the block data it decompresses into.
+TEST(DecodeFramePayload, LZFOutputOverrun) {
     auto stream = literalRun(32);
     stream.insert(stream.end(), {0xE0, 0x00, 0x00}); // a 9-byte copy
     expectFails(lzfStreamSample(stream), 8, 8, "copy past the block buffer");
 }
 
-TEST(DecodeFramePayload, LZFBackReferenceBeforeStartP5) {
+// A back reference to bytes before the start of the output.
+TEST(DecodeFramePayload, LZFBackReferenceBeforeStart) {
     expectFails(lzfStreamSample({0x20, 0x00, 0x00, 0x00}), 8, 8, "20 00");
     expectFails(lzfStreamSample({0x00, 'A', 0x3F, 0xFF, 0x00}), 8, 8, "00 'A' 3F FF");
 }
 
-TEST(DecodeFramePayload, LZFTruncatedP6) {
+// A stream that ends inside a literal run or a reference.
+TEST(DecodeFramePayload, LZFTruncated) {
     expectFails(lzfStreamSample({0x1F, 'a', 'b', 'c'}), 8, 8, "1F + 3 bytes");
     auto stream = literalRun(32);
     stream.push_back(0xE0);

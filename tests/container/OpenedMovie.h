@@ -2,9 +2,11 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
+#include "support/HostileCases.h"
 #include "support/MovieBuilder.h"
 
 struct OpenedMovie {
@@ -35,4 +37,12 @@ struct OpenedMovie {
             return {};
         return out;
     }
+};
+
+// The hostile case called `id` (support/HostileCases.h), opened.
+struct HostileMovie : OpenedMovie {
+    const keofaults::HostileCase& hostile;
+    explicit HostileMovie(const std::string& id)
+        : OpenedMovie(keofaults::hostileCase(id).bytes), hostile(keofaults::hostileCase(id)) {}
+    size_t fileBytes() const { return hostile.bytes.size(); }
 };

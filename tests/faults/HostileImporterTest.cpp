@@ -1,7 +1,7 @@
-// The container rows of the hostile-input table (H, T, D, V) driven through
-// the plug-in module as a host drives it: each movie is opened with
+// The hostile movies of tests/support/HostileCases.h driven through the
+// plug-in module as a host drives it: each movie is opened with
 // imOpenFile8, described, and its frames requested; the answers must be the
-// ones the table allows, every call must return, and a fresh stand-in host per
+// ones each case allows, every call must return, and a fresh stand-in host per
 // movie must get back everything it handed out. The container tests check the
 // reader's own answers to the same movies; this checks what the host sees.
 #include <dlfcn.h>
@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "StandInHost.h"
-#include "faults/HostileCases.h"
+#include "support/HostileCases.h"
+#include "support/SmallStack.h"
 
 namespace {
 
@@ -119,11 +120,11 @@ protected:
         entry = pluginEntry();
         ASSERT_NE(entry, nullptr) << "cannot load " << KEO_PLUGIN_PATH;
     }
-    // Every case whose id starts with `row`.
-    void checkRows(char row) {
+    // Every case of one kind.
+    void checkKind(keofaults::Kind kind) {
         int checked = 0;
         for (const HostileCase& c : keofaults::hostileCases())
-            if (c.id[0] == row) {
+            if (c.kind == kind) {
                 checkCase(entry, c);
                 checked++;
             }
@@ -132,47 +133,29 @@ protected:
     ImportEntryFunc entry = nullptr;
 };
 
-TEST_F(HostileThroughThePlugin, StructureRowsH1ToH8) {
-    checkRows('H');
+TEST_F(HostileThroughThePlugin, AtomStructure) {
+    checkKind(keofaults::Kind::Structure);
 }
 
-TEST_F(HostileThroughThePlugin, TableRowsT1ToT9) {
-    checkRows('T');
+TEST_F(HostileThroughThePlugin, SampleTables) {
+    checkKind(keofaults::Kind::Tables);
 }
 
-TEST_F(HostileThroughThePlugin, DescriptionRowsD1ToD6) {
-    checkRows('D');
+TEST_F(HostileThroughThePlugin, SampleDescriptions) {
+    checkKind(keofaults::Kind::Descriptions);
 }
 
-TEST_F(HostileThroughThePlugin, DimensionRowsV1V2) {
-    checkRows('V');
+TEST_F(HostileThroughThePlugin, TrackDimensions) {
+    checkKind(keofaults::Kind::Dimensions);
 }
 
-// H4 on the stack size of a host's worker thread: the refusal of deep nesting
+// Deep nesting on the stack size of a host's worker thread: the refusal
 // must not depend on the main thread's large stack.
 TEST_F(HostileThroughThePlugin, DeepNestingOnASmallThreadStack) {
-    struct Job {
-        ImportEntryFunc entry;
-        keotest::Bytes bytes;
-        int32_t open = -1;
-    } job{entry, {}};
-    for (const HostileCase& c : keofaults::hostileCases())
-        if (c.id == "H4c")
-            job.bytes = c.bytes;
-    ASSERT_FALSE(job.bytes.empty());
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    ASSERT_EQ(pthread_attr_setstacksize(&attr, 256 * 1024), 0);
-    pthread_t thread;
-    auto run = [](void* arg) -> void* {
-        Job* j = static_cast<Job*>(arg);
-        j->open = drive(j->entry, j->bytes, 0).open;
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attr, run, &job), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
-    EXPECT_EQ(job.open, imBadFile);
+    const keotest::Bytes& bytes = keofaults::hostileCase("cmov-nested-10000").bytes;
+    int32_t open = -1;
+    ASSERT_TRUE(keotest::runOnSmallStack([&] { open = drive(entry, bytes, 0).open; }));
+    EXPECT_EQ(open, imBadFile);
 }
 
 } // namespace

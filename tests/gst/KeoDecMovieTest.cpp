@@ -11,7 +11,7 @@
 #include "GstTestSupport.h"
 #include "ImporterReadBack.h"
 #include "StandInHost.h"
-#include "faults/HostileCases.h"
+#include "support/HostileCases.h"
 
 namespace keogst {
 namespace {
@@ -140,13 +140,13 @@ TEST(DamagedMovieTest, AFrameSizeTooLargeToDecodeIsAnErrorNotAnAllocation) {
 // keodec: each ends, with an error or at the end of the stream, in time.
 TEST(HostileMovieTest, EveryHostileMovieEndsWithAnErrorOrCleanly) {
     for (const keofaults::HostileCase& c : keofaults::hostileCases()) {
-        SCOPED_TRACE(c.defect);
+        SCOPED_TRACE(c.id + ": " + c.defect);
 #ifdef __SANITIZE_ADDRESS__
         // qtdemux walks 131,072 sibling atoms in time that grows with their
         // square: some 12 s here, minutes on the sanitizers' allocator. The
         // element sees nothing of this movie before that walk is done, and
         // the build without sanitizers keeps the case.
-        if (c.defect.find("131,072 empty free atoms") != std::string::npos)
+        if (c.id == "moov-free-flood")
             continue;
 #endif
         TempPath movie("hostile.mov");

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ImporterDriver.h"
+#include "support/HostileCases.h"
 
 namespace keoimp {
 namespace {
@@ -19,6 +20,9 @@ protected:
         int32_t r = open(movie);
         return r != 0 ? r : info();
     }
+    int32_t openAndDescribe(const std::string& hostileId) {
+        return openAndDescribe(keofaults::hostileCase(hostileId).bytes);
+    }
     // Every frame of the baseline's two: the answers in order.
     std::vector<int32_t> frameAnswers(int n) {
         std::vector<int32_t> out;
@@ -28,61 +32,45 @@ protected:
     }
 };
 
-TEST_F(ImporterHostileTest, H8UnfinishedWriterIsNoVideo) {
-    Bytes b;
-    keotest::put32(b, 1);
-    keotest::putType(b, "mdat");
-    keotest::put64(b, 0);
-    keotest::append(b, keotest::dxt1Frame(0));
-    keotest::append(b, keotest::dxt1Frame(1));
-    EXPECT_EQ(openAndDescribe(b), imBadFile);
+// What a writer that stopped mid-file leaves (an mdat of size 0, no moov)
+// holds no video a host could be told about.
+TEST_F(ImporterHostileTest, UnfinishedWriterIsNoVideo) {
+    EXPECT_EQ(openAndDescribe("unfinished-writer"), imBadFile);
 }
 
-TEST_F(ImporterHostileTest, T8ZeroFrameDurationIsRefusedNeverDividedBy) {
-    keotest::Movie m = baseline();
-    m.find("trak/mdia/minf/stbl/stts")->data = keotest::sttsBody({{2, 0}});
-    EXPECT_EQ(openAndDescribe(m.bytes()), imBadFile);
+// Frames that last 0 give no rate: refused, and never divided by. A last
+// frame of 0 leaves the rate of the first entry.
+TEST_F(ImporterHostileTest, ZeroFrameDurationIsRefusedNeverDividedBy) {
+    EXPECT_EQ(openAndDescribe("stts-duration-0"), imBadFile);
     EXPECT_EQ(sourceVideo(0, nullptr), imFrameOrAudioErr);
     closeFile();
 
-    keotest::Movie control = baseline();
-    control.find("trak/mdia/minf/stbl/stts")->data = keotest::sttsBody({{1, 24}, {1, 0}});
-    ASSERT_EQ(openAndDescribe(control.bytes()), 0);
+    ASSERT_EQ(openAndDescribe("stts-last-duration-0"), 0);
     EXPECT_EQ(frameAnswers(2), (std::vector<int32_t>{0, 0}));
 }
 
-TEST_F(ImporterHostileTest, T9ZeroTimeScale) {
-    keotest::Movie m = baseline();
-    m.find("trak/mdia/mdhd")->data = keotest::mdhdBody(0);
-    EXPECT_EQ(openAndDescribe(m.bytes()), imBadFile);
+// The track's time scale of 0 is refused; the movie's alone is not needed.
+TEST_F(ImporterHostileTest, ZeroTimeScale) {
+    EXPECT_EQ(openAndDescribe("mdhd-time-scale-0"), imBadFile);
     closeFile();
 
-    keotest::Movie control = baseline();
-    control.find("mvhd")->data = keotest::mvhdBody(0);
-    ASSERT_EQ(openAndDescribe(control.bytes()), 0);
+    ASSERT_EQ(openAndDescribe("mvhd-time-scale-0"), 0);
     EXPECT_EQ(frameAnswers(2), (std::vector<int32_t>{0, 0}));
 }
 
 TEST_F(ImporterHostileTest, ZeroDimensionsAreRefusedAtOpen) {
-    for (auto size : {std::pair<double, double>{0, 0}, {8, 0}}) {
-        keotest::Movie m = baseline();
-        m.find("trak/tkhd")->data = keotest::tkhdBody(size.first, size.second);
-        EXPECT_EQ(open(m.bytes()), imBadFile);
+    for (const char* id : {"track-size-0x0", "track-size-8x0"}) {
+        EXPECT_EQ(open(keofaults::hostileCase(id).bytes), imBadFile) << id;
         closeFile();
     }
 }
 
+// A frame of the largest size a track can state would not fit in memory: the
+// host is told nothing it could plan a buffer for, and no frame is made.
 TEST_F(ImporterHostileTest, HugeDimensionsAreRefusedBeforeAnyAllocation) {
-    for (bool dxt24 : {false, true}) {
-        keotest::Movie m = baseline();
-        m.find("trak/tkhd")->data = keotest::tkhdBody(65535.99, 65535.99);
-        if (dxt24) {
-            // Same frames, but DXT24 headers.
-            Bytes& data = m.mdat().data;
-            data[26] = 1;
-            data[60 + 26] = 1;
-        }
-        EXPECT_EQ(open(m.bytes()), imBadFile);
+    for (const char* id : {"track-size-largest", "track-size-largest-dxt24"}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(open(keofaults::hostileCase(id).bytes), imBadFile);
         EXPECT_EQ(info(), imBadFile);
         EXPECT_EQ(frameAnswers(2), (std::vector<int32_t>{99, 99}));
         EXPECT_EQ(keo::host::counters(host).framesCreated, 0);
@@ -90,7 +78,10 @@ TEST_F(ImporterHostileTest, HugeDimensionsAreRefusedBeforeAnyAllocation) {
     }
 }
 
-TEST_F(ImporterHostileTest, P1HeaderValuesThroughAMovie) {
+// Frame headers with wrong lengths, versions, header sizes and flag values,
+// one per frame of a movie: each frame answers alone, and the ones that
+// fail are not cached.
+TEST_F(ImporterHostileTest, FrameHeaderValuesThroughAMovie) {
     Bytes good = keotest::dxt1Frame(5);
     std::vector<Bytes> frames(10, good);
     frames[0].resize(28);
@@ -112,7 +103,9 @@ TEST_F(ImporterHostileTest, P1HeaderValuesThroughAMovie) {
     EXPECT_EQ(keo::host::counters(host).framesLive, 5);
 }
 
-TEST_F(ImporterHostileTest, S1AudioFormatFieldsAnswerZeroAndWriteNothing) {
+// Sound descriptions of channel counts and sample widths the importer does
+// not play.
+TEST_F(ImporterHostileTest, AudioFormatFieldsAnswerZeroAndWriteNothing) {
     struct Format {
         uint16_t channels, bits;
     } formats[] = {{1, 12}, {1, 4}, {0, 16}, {65535, 65535}};
@@ -137,7 +130,9 @@ TEST_F(ImporterHostileTest, S1AudioFormatFieldsAnswerZeroAndWriteNothing) {
     }
 }
 
-TEST_F(ImporterHostileTest, S2AudioWithEmptyChunksReturns) {
+// Sound tables that place no sample in any chunk (0 per chunk, or no stsc
+// entry at all): an audio request returns instead of looping.
+TEST_F(ImporterHostileTest, AudioWithEmptyChunksReturns) {
     for (int variant = 0; variant < 2; variant++) {
         keotest::Movie m = baseline(true);
         keotest::Atom* stsc = m.find("trak#1/mdia/minf/stbl/stsc");
@@ -151,7 +146,9 @@ TEST_F(ImporterHostileTest, S2AudioWithEmptyChunksReturns) {
     }
 }
 
-TEST_F(ImporterHostileTest, S3AudioPositions) {
+// Audio requests at, past and continuing from the end of the sound, and one
+// whose length runs far past it: only what exists is delivered.
+TEST_F(ImporterHostileTest, AudioPositions) {
     ASSERT_EQ(openAndDescribe(baseline(true).bytes()), 0);
     std::vector<std::vector<float>> ch;
     std::vector<std::vector<float>> first;
@@ -176,7 +173,9 @@ TEST_F(ImporterHostileTest, S3AudioPositions) {
     EXPECT_NE(left[199], -7.0f);
 }
 
-TEST_F(ImporterHostileTest, X1FrameIndexRangeIsNotCached) {
+// Times before the first frame or after the last answer "no frame" without
+// making or caching one.
+TEST_F(ImporterHostileTest, FrameIndexRangeIsNotCached) {
     ASSERT_EQ(openAndDescribe(baseline().bytes()), 0);
     PrTime t = ticksOf(PrVideoFrameRate_25);
     PPixHand frame = reinterpret_cast<PPixHand>(1);
@@ -204,7 +203,9 @@ TEST_F(ImporterHostileTest, FrameIndexIsCheckedBeforeItIsNarrowed) {
     EXPECT_EQ(sourceVideo(t, nullptr), 0);
 }
 
-TEST_F(ImporterHostileTest, X2FrameSizeOrFormatMismatchWritesNothing) {
+// A host asking for a size or pixel format the movie does not have gets a
+// refusal, and no frame is made or cached.
+TEST_F(ImporterHostileTest, FrameSizeOrFormatMismatchWritesNothing) {
     ASSERT_EQ(openAndDescribe(baseline().bytes()), 0);
     imFrameFormat formats[] = {{16, 16, PrPixelFormat_ARGB_4444_8u},
                                {4, 4, PrPixelFormat_ARGB_4444_8u},
@@ -250,12 +251,11 @@ TEST_F(ImporterHostileTest, FailedFrameIsRetriedNotServedFromTheCache) {
     EXPECT_EQ(keo::host::counters(host).cacheHits, hits);
 }
 
+// The second sample claims to reach past the end of the file: its size is
+// never allocated, and the first frame still reads.
 TEST_F(ImporterHostileTest, SampleOutsideTheFileIsNotAllocated) {
-    // T4: the second sample claims to reach past the end of the file.
-    for (uint32_t size : {0x80000000u, 1060u}) {
-        keotest::Movie m = baseline();
-        m.find("trak/mdia/minf/stbl/stsz")->data = keotest::stszBody(0, 2, {60, size});
-        int32_t r = openAndDescribe(m.bytes());
+    for (const char* id : {"sample-size-2147483648", "sample-size-1060"}) {
+        int32_t r = openAndDescribe(id);
         if (r == 0)
             EXPECT_EQ(frameAnswers(2), (std::vector<int32_t>{0, 99}));
         else
@@ -272,30 +272,23 @@ TEST_F(ImporterHostileTest, CountsThatCannotFitAreRefused) {
     auto set = [&](Movie& m, const char* leaf, Bytes body) {
         m.find(std::string(stbl) + leaf)->data = std::move(body);
     };
-    std::vector<Movie> movies;
-    Movie t1stts = baseline();
-    set(t1stts, "stts", keotest::sttsBody({{2, 24}}, 0xFFFFFFFFu));
-    movies.push_back(t1stts);
-    Movie t1stsz = baseline();
-    set(t1stsz, "stsz", keotest::stszBody(0, 0xFFFFFFFFu, {}));
-    movies.push_back(t1stsz);
-    Movie t2stsc = baseline();
-    set(t2stsc, "stsc", keotest::stscBody({{1, 1, 1}}, 0x15555556u));
-    movies.push_back(t2stsc);
-    Movie t2co64 = baseline();
-    set(t2co64, "co64", keotest::co64Body({16, 76}, 0x40000002u));
-    movies.push_back(t2co64);
-    Movie d1 = baseline();
-    *d1.find(std::string(stbl) + "stsd") =
-        keotest::stsdAtom({keotest::videoEntry("ZUVM")}, 0xFFFFFFFFu);
-    movies.push_back(d1);
-    for (size_t i = 0; i < movies.size(); i++) {
-        EXPECT_EQ(openAndDescribe(movies[i].bytes()), imBadFile) << "case " << i;
+    std::vector<std::pair<std::string, Bytes>> movies;
+    for (const char* id :
+         {"stts-count-huge", "stsz-count-huge", "stsc-count-wraps", "stsd-count-huge"})
+        movies.push_back({id, keofaults::hostileCase(id).bytes});
+    // co64 entries are 8 bytes: 0x40000002 of them wrap 32 bits to 16.
+    Movie co64 = baseline();
+    set(co64, "co64", keotest::co64Body({16, 76}, 0x40000002u));
+    movies.push_back({"co64 count 0x40000002", co64.bytes()});
+    for (const auto& [what, bytes] : movies) {
+        EXPECT_EQ(openAndDescribe(bytes), imBadFile) << what;
         closeFile();
     }
 }
 
-TEST_F(ImporterHostileTest, H3TruncationSweep) {
+// Every seventh prefix of a movie with audio: each opens or is refused, and
+// what opens answers every frame and audio request.
+TEST_F(ImporterHostileTest, TruncationSweep) {
     Bytes full = baseline(true).bytes();
     for (size_t cut = 0; cut <= full.size(); cut += 7) {
         Bytes prefix(full.begin(), full.begin() + cut);

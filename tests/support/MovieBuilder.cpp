@@ -121,6 +121,13 @@ Atom raw(Bytes bytes) {
     return a;
 }
 
+Bytes atomHeader(uint32_t size, const char* type) {
+    Bytes b;
+    put32(b, size);
+    putType(b, type);
+    return b;
+}
+
 Atom stblAtom(Atom stsd, const Tables& t) {
     Atom stbl = atom("stbl");
     stbl.add(std::move(stsd));

@@ -55,6 +55,9 @@ struct Atom {
 
 Atom atom(const char* type, Bytes data = {}, std::vector<Atom> children = {});
 Atom raw(Bytes bytes);
+// A bare 8-byte atom header, for atoms whose size field must lie or that
+// stand in raw bytes with no body of their own.
+Bytes atomHeader(uint32_t size, const char* type);
 
 // Leaf bodies (the bytes after the 8-byte header).
 Bytes mvhdBody(uint32_t timeScale = 600, uint32_t duration = 0);
