@@ -1,5 +1,5 @@
 // Encoder worker threads: band split, byte-identical threaded encodes, failure
-// of semaphores and threads, semaphore names, shutdown, and the timer.
+// of semaphores and threads, semaphore names, and shutdown.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +9,6 @@
 #include <dirent.h>
 #include <memory>
 #include <string>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -17,7 +16,6 @@
 #include "codec/EncoderThreads.h"
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
-#include "codec/KEOTimer.h"
 #include "codec/encode_picture.h"
 
 namespace {
@@ -282,19 +280,6 @@ int frameHeightsDecideThreading() {
 
 TEST_F(GlobalPool, FramesOfFewerThan29RowsStayOnTheCallingThread) {
     EXPECT_EXIT(std::exit(frameHeightsDecideThreading()), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(KEOTimerTest, MeasuresElapsedTimeAndRestarts) {
-    KEOTimer timer;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const double first = timer.GetElapsedTime();
-    EXPECT_GE(first, 0.049);
-    EXPECT_LT(first, 60.0);
-    timer.ResetTimer();
-    EXPECT_LT(timer.GetElapsedTime(), first);
-    // Any other timer shares the conversion.
-    KEOTimer other;
-    EXPECT_GE(other.GetElapsedTime(), 0.0);
 }
 
 } // namespace
