@@ -9,11 +9,20 @@ using namespace keotest;
 
 namespace {
 
-Bytes header(uint32_t size, const char* type) {
-    Bytes b;
-    put32(b, size);
-    putType(b, type);
-    return b;
+// The first atom header of a file holding `b`, and readHeader's answer.
+// `fileSize`, when given, pretends the file is that large.
+struct FirstHeader {
+    QuicktimeAtom atom{};
+    int result = -1;
+};
+
+FirstHeader firstHeader(const Bytes& b, int64_t fileSize = 0) {
+    RawFile r(b);
+    if (fileSize)
+        r.f->fileSize = fileSize;
+    FirstHeader h;
+    h.result = h.atom.readHeader(r.f, r.movie);
+    return h;
 }
 
 } // namespace
@@ -77,44 +86,39 @@ TEST(Primitives, ReadPastTheEndZeroFillsTheSameEveryTime) {
 
 // A header cut short by the end of the file is no atom: the walk stops.
 TEST(AtomHeader, HeaderCutByTheEndOfTheFile) {
-    Bytes b = header(1, "mdat");
+    Bytes b = atomHeader(1, "mdat");
     put32(b, 0); // half of the 64-bit size
-    RawFile r(b);
-    QuicktimeAtom a;
-    EXPECT_EQ(a.readHeader(r.f, r.movie), 1);
-    EXPECT_EQ(a.start, 0);
-    EXPECT_EQ(a.end, 0);
+    const FirstHeader h = firstHeader(b);
+    EXPECT_EQ(h.result, 1);
+    EXPECT_EQ(h.atom.start, 0);
+    EXPECT_EQ(h.atom.end, 0);
 }
 
 TEST(AtomHeader, LargeSizeBelowEightBecomesEight) {
-    Bytes b = header(1, "free");
+    Bytes b = atomHeader(1, "free");
     put64(b, 3);
-    RawFile r(b);
-    QuicktimeAtom a;
-    EXPECT_EQ(a.readHeader(r.f, r.movie), 0);
-    EXPECT_EQ(a.size, 8);
-    EXPECT_EQ(a.end, 8);
+    const FirstHeader h = firstHeader(b);
+    EXPECT_EQ(h.result, 0);
+    EXPECT_EQ(h.atom.size, 8);
+    EXPECT_EQ(h.atom.end, 8);
 }
 
 TEST(AtomHeader, EightByteWideFoldsIntoTheNextHeader) {
-    Bytes b = header(8, "wide");
-    append(b, header(0x100, "mdat"));
-    RawFile r(b);
-    QuicktimeAtom a;
-    EXPECT_EQ(a.readHeader(r.f, r.movie), 0);
-    EXPECT_TRUE(a.is("mdat"));
-    EXPECT_EQ(a.start, 8);
-    EXPECT_EQ(a.size, 0x100);
-    EXPECT_EQ(a.end, 8 + 0x100);
+    Bytes b = atomHeader(8, "wide");
+    append(b, atomHeader(0x100, "mdat"));
+    const FirstHeader h = firstHeader(b);
+    EXPECT_EQ(h.result, 0);
+    EXPECT_TRUE(h.atom.is("mdat"));
+    EXPECT_EQ(h.atom.start, 8);
+    EXPECT_EQ(h.atom.size, 0x100);
+    EXPECT_EQ(h.atom.end, 8 + 0x100);
 }
 
 TEST(AtomHeader, LongerWideGivesItsRemainder) {
-    Bytes b = header(24, "wide");
-    append(b, header(999, "abcd"));
+    Bytes b = atomHeader(24, "wide");
+    append(b, atomHeader(999, "abcd"));
     putZeros(b, 8);
-    RawFile r(b);
-    QuicktimeAtom a;
-    a.readHeader(r.f, r.movie);
+    const QuicktimeAtom a = firstHeader(b).atom;
     EXPECT_TRUE(a.is("abcd"));
     EXPECT_EQ(a.size, 16);
     EXPECT_EQ(a.end, a.start + 16);
@@ -123,13 +127,10 @@ TEST(AtomHeader, LongerWideGivesItsRemainder) {
 // Mend: the atom behind a wide one may carry a 64-bit size; reading it keeps
 // the atoms after a large mdat reachable.
 TEST(AtomHeader, WideFollowedByLargeSizeReadsTheLargeSize) {
-    Bytes b = header(8, "wide");
-    append(b, header(1, "mdat"));
+    Bytes b = atomHeader(8, "wide");
+    append(b, atomHeader(1, "mdat"));
     put64(b, 0x100000010ull);
-    RawFile r(b);
-    r.f->fileSize = 0x200000000ll; // pretend the file is large
-    QuicktimeAtom a;
-    a.readHeader(r.f, r.movie);
+    const QuicktimeAtom a = firstHeader(b, 0x200000000ll).atom; // pretend the file is large
     EXPECT_TRUE(a.is("mdat"));
     EXPECT_EQ(a.start, 8);
     EXPECT_EQ(a.size, 0x100000010ll);
@@ -138,20 +139,18 @@ TEST(AtomHeader, WideFollowedByLargeSizeReadsTheLargeSize) {
 
 // Mend: a 64-bit size no signed position can hold reaches the end of the file.
 TEST(AtomHeader, LargeSizeBeyondSignedRangeReachesTheEndOfTheFile) {
-    Bytes b = header(1, "mdat");
+    Bytes b = atomHeader(1, "mdat");
     put64(b, 0xFFFFFFFFFFFFFFF0ull);
     putZeros(b, 40);
-    RawFile r(b);
-    QuicktimeAtom a;
-    a.readHeader(r.f, r.movie);
+    const QuicktimeAtom a = firstHeader(b).atom;
     EXPECT_EQ(a.end, 56);
     EXPECT_EQ(a.size, 56);
 }
 
 TEST(AtomHeader, SizeZeroSkipsOneByteAndDigitsAreNotLetters) {
-    Bytes b = header(0, "free");
+    Bytes b = atomHeader(0, "free");
     putZeros(b, 4);
-    append(b, header(16, "co64"));
+    append(b, atomHeader(16, "co64"));
     RawFile r(b);
     QuicktimeAtom a;
     a.readHeader(r.f, r.movie);

@@ -19,6 +19,18 @@ namespace {
 
 char kZuvm[] = "ZUVM";
 
+// A 32 x 32 movie (with sound when asked) being written that already holds
+// one good frame `a`, so there is something a later failure must leave
+// readable.
+struct OneFrameWritten {
+    TempMovie temp;
+    MovFile movie;
+    Bytes a = pattern(100, 0);
+    bool ok;
+    explicit OneFrameWritten(bool withAudio = false)
+        : ok(openVideo(movie, temp.path, withAudio) && movie.writeFrame(0, 100, a.data()) == 0) {}
+};
+
 } // namespace
 
 TEST(WriterFailure, FileThatCannotBeCreated) {
@@ -94,11 +106,9 @@ TEST(WriterFailure, CallsOutOfOrderChangeNothing) {
 }
 
 TEST(WriterFailure, FrameLeftOpenAtCloseIsDroppedAndReported) {
-    TempMovie temp;
-    MovFile movie;
-    ASSERT_TRUE(openVideo(movie, temp.path));
-    Bytes a = pattern(100, 0);
-    ASSERT_EQ(movie.writeFrame(0, 100, a.data()), 0);
+    OneFrameWritten w;
+    auto& [temp, movie, a, ok] = w;
+    ASSERT_TRUE(ok);
     LargeFp* fp = movie.prepareToWriteFrame(0);
     fwrite_L(a.data(), 50, 1, fp);
     EXPECT_NE(movie.close(), 0);
@@ -107,11 +117,9 @@ TEST(WriterFailure, FrameLeftOpenAtCloseIsDroppedAndReported) {
 }
 
 TEST(WriterFailure, AudioBlockOfAnotherLengthFailsTheMovie) {
-    TempMovie temp;
-    MovFile movie;
-    ASSERT_TRUE(openVideo(movie, temp.path, true));
-    Bytes a = pattern(100, 0);
-    ASSERT_EQ(movie.writeFrame(0, 100, a.data()), 0);
+    OneFrameWritten w(true);
+    auto& [temp, movie, a, ok] = w;
+    ASSERT_TRUE(ok);
     LargeFp* fp = movie.prepareToWriteAudioSample();
     fwrite_L(a.data(), 100, 1, fp); // 25 stereo 16-bit sample frames
     EXPECT_NE(movie.endWriteAudioSample(100), 0);
@@ -122,11 +130,9 @@ TEST(WriterFailure, AudioBlockOfAnotherLengthFailsTheMovie) {
 }
 
 TEST(WriterFailure, FrameTooLargeForItsSizeField) {
-    TempMovie temp;
-    MovFile movie;
-    ASSERT_TRUE(openVideo(movie, temp.path));
-    Bytes a = pattern(100, 0);
-    ASSERT_EQ(movie.writeFrame(0, 100, a.data()), 0);
+    OneFrameWritten w;
+    auto& [temp, movie, a, ok] = w;
+    ASSERT_TRUE(ok);
     LargeFp* fp = movie.prepareToWriteFrame(0);
     ASSERT_NE(fp, nullptr);
     // A frame just over 4 GiB, made sparse so the test costs no disk.
@@ -143,11 +149,10 @@ TEST(WriterFailure, FrameTooLargeForItsSizeField) {
 }
 
 TEST(WriterFailure, DurationsTooLargeForTheirFields) {
-    TempMovie temp;
-    MovFile movie;
-    ASSERT_TRUE(openVideo(movie, temp.path));
-    Bytes a = pattern(100, 0);
-    for (int i = 0; i < 3; i++)
+    OneFrameWritten w;
+    auto& [temp, movie, a, ok] = w;
+    ASSERT_TRUE(ok);
+    for (int i = 0; i < 2; i++)
         ASSERT_EQ(movie.writeFrame(0, 100, a.data()), 0);
     // Three samples of 2^31 - 1 units sum to more than 32 bits hold.
     movie.file->moov.trak[0]->mdia.minf.stbl.stts.table[0].sampleDuration = 0x7FFFFFFF;

@@ -66,26 +66,12 @@ TEST(WriterLayout, ThreeFramesAt25Fps) {
     EXPECT_EQ(be(f, mdhd.start + 20, 4), 600u);
     EXPECT_EQ(be(f, mdhd.start + 24, 4), 72u);
 
-    Span stts = find(f, kStbl + "stts");
-    EXPECT_EQ(be(f, stts.start + 12, 4), 1u);
-    EXPECT_EQ(be(f, stts.start + 16, 4), 3u);
-    EXPECT_EQ(be(f, stts.start + 20, 4), 24u);
-    Span stsc = find(f, kStbl + "stsc");
-    EXPECT_EQ(be(f, stsc.start + 12, 4), 1u);
-    EXPECT_EQ(be(f, stsc.start + 16, 4), 1u);
-    EXPECT_EQ(be(f, stsc.start + 20, 4), 1u);
-    EXPECT_EQ(be(f, stsc.start + 24, 4), 1u);
-    Span stsz = find(f, kStbl + "stsz");
-    EXPECT_EQ(be(f, stsz.start + 12, 4), 0u); // per-sample sizes
-    EXPECT_EQ(be(f, stsz.start + 16, 4), 3u);
-    EXPECT_EQ(be(f, stsz.start + 20, 4), 100u);
-    EXPECT_EQ(be(f, stsz.start + 24, 4), 200u);
-    EXPECT_EQ(be(f, stsz.start + 28, 4), 300u);
-    Span co64 = find(f, kStbl + "co64");
-    EXPECT_EQ(be(f, co64.start + 12, 4), 3u);
-    EXPECT_EQ(be(f, co64.start + 16, 8), 16u);
-    EXPECT_EQ(be(f, co64.start + 24, 8), 116u);
-    EXPECT_EQ(be(f, co64.start + 32, 8), 316u);
+    // Counts first, then the entries.
+    EXPECT_EQ(fields(f, find(f, kStbl + "stts"), 12, 4, 3), (Fields{1, 3, 24}));
+    EXPECT_EQ(fields(f, find(f, kStbl + "stsc"), 12, 4, 4), (Fields{1, 1, 1, 1}));
+    // Sample size 0: a size per sample follows.
+    EXPECT_EQ(fields(f, find(f, kStbl + "stsz"), 12, 4, 5), (Fields{0, 3, 100, 200, 300}));
+    EXPECT_EQ(chunkOffsets(f, find(f, kStbl + "co64")), (Fields{16, 116, 316}));
 }
 
 TEST(WriterLayout, AtomSizesFollowTheFormula) {
@@ -208,12 +194,9 @@ TEST(WriterLayout, VideoSampleDescription) {
     EXPECT_EQ(be(f, e.start + 8, 6), 0u);  // reserved
     EXPECT_EQ(be(f, e.start + 14, 2), 1u); // data reference index
     EXPECT_EQ(text(f, e.start + 20, 4), "KEO ");
-    EXPECT_EQ(be(f, e.start + 24, 4), 100u);
-    EXPECT_EQ(be(f, e.start + 28, 4), 258u);
-    EXPECT_EQ(be(f, e.start + 32, 2), 1920u);
-    EXPECT_EQ(be(f, e.start + 34, 2), 1080u);
-    EXPECT_EQ(be(f, e.start + 36, 4), 0x00480000u);
-    EXPECT_EQ(be(f, e.start + 40, 4), 0x00480000u);
+    EXPECT_EQ(fields(f, e, 24, 4, 2), (Fields{100, 258})); // temporal, spatial quality
+    EXPECT_EQ(fields(f, e, 32, 2, 2), (Fields{1920, 1080}));
+    EXPECT_EQ(fields(f, e, 36, 4, 2), (Fields{0x00480000, 0x00480000})); // 72 dpi
     EXPECT_EQ(be(f, e.start + 48, 2), 1u);
     Bytes name(32, 0);
     name[0] = 3;
@@ -254,17 +237,16 @@ TEST(WriterLayout, HandlersAndMediaHeaders) {
     EXPECT_EQ(be(f, vmhd.start + 8, 4), 1u);
     EXPECT_EQ(be(f, vmhd.start + 12, 8), 0x0040800080008000u);
     Span dref = find(f, "moov/trak#0/mdia/minf/dinf/dref");
-    EXPECT_EQ(be(f, dref.start + 12, 4), 1u);
-    EXPECT_EQ(be(f, dref.start + 16, 4), 12u);
+    // One self-reference of 12 bytes, flags 1: the data is in this file.
+    EXPECT_EQ(fields(f, dref, 12, 4, 2), (Fields{1, 12}));
     EXPECT_EQ(text(f, dref.start + 20, 4), "alis");
     EXPECT_EQ(be(f, dref.start + 24, 4), 1u);
-    Span mdhd = find(f, "moov/trak#0/mdia/mdhd");
-    EXPECT_EQ(be(f, mdhd.start + 28, 2), 0u);
-    EXPECT_EQ(be(f, mdhd.start + 30, 2), 100u);
+    // Language 0, quality 100.
+    EXPECT_EQ(fields(f, find(f, "moov/trak#0/mdia/mdhd"), 28, 2, 2), (Fields{0, 100}));
+    // One edit from media time 0 at rate 1.0.
     Span elst = find(f, "moov/trak#0/edts/elst");
     EXPECT_EQ(be(f, elst.start + 12, 4), 1u);
-    EXPECT_EQ(be(f, elst.start + 20, 4), 0u);
-    EXPECT_EQ(be(f, elst.start + 24, 4), 0x00010000u);
+    EXPECT_EQ(fields(f, elst, 20, 4, 2), (Fields{0, 0x00010000}));
 }
 
 TEST(WriterLayout, OneCreditEntryNamingCodecAndMaker) {

@@ -39,6 +39,19 @@ uint64_t be(const Bytes& b, size_t at, int bytes) {
     return v;
 }
 
+Fields fields(const Bytes& f, const Span& atom, size_t at, int width, size_t n) {
+    Fields out;
+    for (size_t i = 0; i < n; i++)
+        out.push_back(be(f, atom.start + at + i * static_cast<size_t>(width), width));
+    return out;
+}
+
+Fields chunkOffsets(const Bytes& f, const Span& co64) {
+    const size_t room = co64.size >= 16 ? (co64.size - 16) / 8 : 0;
+    const size_t count = static_cast<size_t>(be(f, co64.start + 12, 4));
+    return fields(f, co64, 16, 8, count < room ? count : room);
+}
+
 std::string text(const Bytes& b, size_t at, size_t n) {
     if (at > b.size() || n > b.size() - at)
         return {};

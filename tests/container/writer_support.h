@@ -38,6 +38,15 @@ struct Span {
     size_t end() const { return start + size; }
 };
 
+using Fields = std::vector<uint64_t>;
+
+// `n` big-endian fields of `width` bytes, the first `at` bytes into `atom`
+// (12 is just past a table's header, version and flags), so a table's count
+// and entries are checked in one comparison.
+Fields fields(const Bytes& f, const Span& atom, size_t at, int width, size_t n);
+// The entries of a co64 table, as many as its count says and its atom holds.
+Fields chunkOffsets(const Bytes& f, const Span& co64);
+
 // The atom at `path` from the top of the file, "moov/trak#1/mdia/hdlr":
 // "#n" picks the n-th atom of that type (from 0). The entries of an stsd
 // are found as its children.

@@ -12,6 +12,15 @@ prRect bounds(int16_t width, int16_t height) {
     return r;
 }
 
+// An ARGB frame from the host, null when it refused one.
+PPixHand argbFrame(const keo::host::HostSuites& s, int16_t width, int16_t height,
+                   PrPPixBufferAccess access = PrPPixBufferAccess_ReadWrite) {
+    prRect r = bounds(width, height);
+    PPixHand frame = nullptr;
+    s.ppixCreator->CreatePPix(&frame, access, PrPixelFormat_ARGB_4444_8u, &r);
+    return frame;
+}
+
 } // namespace
 
 TEST_F(HostTest, CreatedFramesHavePaddedRowsOfTheRequestedFormat) {
@@ -79,9 +88,8 @@ TEST_F(HostTest, BadFrameRequestsAreRefused) {
 
 TEST_F(HostTest, FrameDisposedTwiceIsAViolationAndNotFollowed) {
     expectClean = false;
-    prRect r = bounds(2, 2);
-    PPixHand frame = nullptr;
-    s.ppixCreator->CreatePPix(&frame, PrPPixBufferAccess_ReadWrite, PrPixelFormat_ARGB_4444_8u, &r);
+    PPixHand frame = argbFrame(s, 2, 2);
+    ASSERT_NE(frame, nullptr);
     EXPECT_EQ(s.ppix->Dispose(frame), 0);
     EXPECT_NE(s.ppix->Dispose(frame), 0);
     int32_t rowBytes = 0;
@@ -92,17 +100,14 @@ TEST_F(HostTest, FrameDisposedTwiceIsAViolationAndNotFollowed) {
 
 TEST_F(HostTest, UndisposedFrameShowsInTheLeakReport) {
     expectClean = false;
-    prRect r = bounds(7, 3);
-    PPixHand frame = nullptr;
-    s.ppixCreator->CreatePPix(&frame, PrPPixBufferAccess_ReadWrite, PrPixelFormat_ARGB_4444_8u, &r);
+    argbFrame(s, 7, 3);
     EXPECT_EQ(leakReport(host), "frame 7x3: 1 reference(s) not disposed\n");
 }
 
 TEST_F(HostTest, ReadOnlyFrameRefusesWriteAccess) {
     expectClean = false;
-    prRect r = bounds(2, 2);
-    PPixHand frame = nullptr;
-    s.ppixCreator->CreatePPix(&frame, PrPPixBufferAccess_ReadOnly, PrPixelFormat_ARGB_4444_8u, &r);
+    PPixHand frame = argbFrame(s, 2, 2, PrPPixBufferAccess_ReadOnly);
+    ASSERT_NE(frame, nullptr);
     char* pixels = nullptr;
     EXPECT_EQ(s.ppix->GetPixels(frame, PrPPixBufferAccess_ReadOnly, &pixels), 0);
     EXPECT_NE(s.ppix->GetPixels(frame, PrPPixBufferAccess_WriteOnly, &pixels), 0);

@@ -2,6 +2,8 @@
 // name none of the standard rates.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+
 #include "StandInHost.h"
 #include "importer/TimeConversion.h"
 
@@ -27,14 +29,20 @@ protected:
         EXPECT_EQ(t, code ? ticks(code) : -5) << "written only when recognised";
         return code;
     }
+    // (scale, sample size) and the code each must be recognised as.
+    struct Pair {
+        int c, s, code;
+    };
+    void expectCodes(std::initializer_list<Pair> pairs) {
+        for (Pair p : pairs)
+            EXPECT_EQ(codeOf(p.c, p.s), p.code) << p.c << "/" << p.s;
+    }
     keo::host::StandInHost* host = nullptr;
     PrSDKTimeSuite* time = nullptr;
 };
 
 TEST_F(ImporterRateTest, EveryRowOfTheTable) {
-    struct Pair {
-        int c, s, code;
-    } pairs[] = {
+    expectCodes({
         {24000, 1001, 1}, {2397, 100, 1},   {90000, 3754, 1}, {23976, 1000, 1}, {47952, 2000, 1},
         {24, 1, 2},       {24024, 1001, 2}, {90000, 3750, 2}, {48, 2, 2},       {49, 2, 2},
         {25, 1, 3},       {600, 24, 3},     {90000, 3600, 3}, {2500, 100, 3},   {30000, 1001, 4},
@@ -42,25 +50,16 @@ TEST_F(ImporterRateTest, EveryRowOfTheTable) {
         {600, 20, 5},     {90000, 3000, 5}, {3000, 100, 5},   {50, 1, 6},       {600, 12, 6},
         {90000, 1800, 6}, {100, 2, 6},      {60000, 1001, 7}, {5994, 100, 7},   {90000, 1502, 7},
         {11988, 200, 7},  {60, 1, 8},       {600, 10, 8},     {90000, 1500, 8}, {120, 2, 8},
-    };
-    for (Pair p : pairs)
-        EXPECT_EQ(codeOf(p.c, p.s), p.code) << p.c << "/" << p.s;
+    });
 }
 
 TEST_F(ImporterRateTest, RatesOutsideTheTableMatchNothing) {
-    EXPECT_EQ(codeOf(15, 1), 0);
-    EXPECT_EQ(codeOf(100, 1), 0);
-    EXPECT_EQ(codeOf(24, 0), 0);
-    EXPECT_EQ(codeOf(0, 24), 0);
-    // The "scale is the rate" shortcuts need a sample size of 1.
-    EXPECT_EQ(codeOf(25, 2), 0);
-    EXPECT_EQ(codeOf(24, 2), 0);
-    EXPECT_EQ(codeOf(30, 2), 0);
-    EXPECT_EQ(codeOf(50, 2), 3); // 25 fps through the quotient
-    EXPECT_EQ(codeOf(60, 2), 5); // 30 fps through the quotient
+    expectCodes({{15, 1, 0}, {100, 1, 0}, {24, 0, 0}, {0, 24, 0}});
+    // The "scale is the rate" shortcuts need a sample size of 1; 50/2 and
+    // 60/2 are 25 and 30 fps through the quotient.
+    expectCodes({{25, 2, 0}, {24, 2, 0}, {30, 2, 0}, {50, 2, 3}, {60, 2, 5}});
     // Products that overflow 32 bits are taken in 64.
-    EXPECT_EQ(codeOf(2147483647, 89566), 0);
-    EXPECT_EQ(codeOf(-2147483647 - 1, -1), 0);
+    expectCodes({{2147483647, 89566, 0}, {-2147483647 - 1, -1, 0}});
 }
 
 TEST_F(ImporterRateTest, CanonicalPairsFromTicks) {

@@ -138,22 +138,29 @@ Bytes stszBody(uint32_t sampleSize, uint32_t count, const std::vector<uint32_t>&
     return b;
 }
 
-Bytes co64Body(const std::vector<uint64_t>& offsets, std::optional<uint32_t> count) {
+namespace {
+
+// Version and flags, the entry count (or the one a test claims), then the
+// values, each written by `put`.
+template <class T>
+Bytes countedBody(const std::vector<T>& values, std::optional<uint32_t> count,
+                  void (*put)(Bytes&, T)) {
     Bytes b;
     putVersionFlags(b);
-    put32(b, count ? *count : static_cast<uint32_t>(offsets.size()));
-    for (uint64_t o : offsets)
-        put64(b, o);
+    put32(b, count ? *count : static_cast<uint32_t>(values.size()));
+    for (T v : values)
+        put(b, v);
     return b;
 }
 
+} // namespace
+
+Bytes co64Body(const std::vector<uint64_t>& offsets, std::optional<uint32_t> count) {
+    return countedBody(offsets, count, put64);
+}
+
 Bytes stcoBody(const std::vector<uint32_t>& offsets, std::optional<uint32_t> count) {
-    Bytes b;
-    putVersionFlags(b);
-    put32(b, count ? *count : static_cast<uint32_t>(offsets.size()));
-    for (uint32_t o : offsets)
-        put32(b, o);
-    return b;
+    return countedBody(offsets, count, put32);
 }
 
 Bytes elstBody(const std::vector<std::array<uint32_t, 3>>& entries, std::optional<uint32_t> count) {
