@@ -1,6 +1,7 @@
 // LargeFp, the field primitives of MovFile and atom headers.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 #include "RawFile.h"
@@ -23,6 +24,20 @@ FirstHeader firstHeader(const Bytes& b, int64_t fileSize = 0) {
     FirstHeader h;
     h.result = h.atom.readHeader(r.f, r.movie);
     return h;
+}
+
+// A header with the 64-bit size form: size field 1, then `size`.
+Bytes largeHeader(const char* type, uint64_t size) {
+    Bytes b = atomHeader(1, type);
+    put64(b, size);
+    return b;
+}
+
+// Where an atom starts, its size and where it ends, compared in one go.
+using Place = std::array<int64_t, 3>;
+
+Place placeOf(const QuicktimeAtom& a) {
+    return {a.start, a.size, a.end};
 }
 
 } // namespace
@@ -95,12 +110,9 @@ TEST(AtomHeader, HeaderCutByTheEndOfTheFile) {
 }
 
 TEST(AtomHeader, LargeSizeBelowEightBecomesEight) {
-    Bytes b = atomHeader(1, "free");
-    put64(b, 3);
-    const FirstHeader h = firstHeader(b);
+    const FirstHeader h = firstHeader(largeHeader("free", 3));
     EXPECT_EQ(h.result, 0);
-    EXPECT_EQ(h.atom.size, 8);
-    EXPECT_EQ(h.atom.end, 8);
+    EXPECT_EQ(placeOf(h.atom), (Place{0, 8, 8}));
 }
 
 TEST(AtomHeader, EightByteWideFoldsIntoTheNextHeader) {
@@ -109,9 +121,7 @@ TEST(AtomHeader, EightByteWideFoldsIntoTheNextHeader) {
     const FirstHeader h = firstHeader(b);
     EXPECT_EQ(h.result, 0);
     EXPECT_TRUE(h.atom.is("mdat"));
-    EXPECT_EQ(h.atom.start, 8);
-    EXPECT_EQ(h.atom.size, 0x100);
-    EXPECT_EQ(h.atom.end, 8 + 0x100);
+    EXPECT_EQ(placeOf(h.atom), (Place{8, 0x100, 8 + 0x100}));
 }
 
 TEST(AtomHeader, LongerWideGivesItsRemainder) {
@@ -128,23 +138,17 @@ TEST(AtomHeader, LongerWideGivesItsRemainder) {
 // the atoms after a large mdat reachable.
 TEST(AtomHeader, WideFollowedByLargeSizeReadsTheLargeSize) {
     Bytes b = atomHeader(8, "wide");
-    append(b, atomHeader(1, "mdat"));
-    put64(b, 0x100000010ull);
+    append(b, largeHeader("mdat", 0x100000010ull));
     const QuicktimeAtom a = firstHeader(b, 0x200000000ll).atom; // pretend the file is large
     EXPECT_TRUE(a.is("mdat"));
-    EXPECT_EQ(a.start, 8);
-    EXPECT_EQ(a.size, 0x100000010ll);
-    EXPECT_EQ(a.end, 8 + 0x100000010ll);
+    EXPECT_EQ(placeOf(a), (Place{8, 0x100000010ll, 8 + 0x100000010ll}));
 }
 
 // Mend: a 64-bit size no signed position can hold reaches the end of the file.
 TEST(AtomHeader, LargeSizeBeyondSignedRangeReachesTheEndOfTheFile) {
-    Bytes b = atomHeader(1, "mdat");
-    put64(b, 0xFFFFFFFFFFFFFFF0ull);
+    Bytes b = largeHeader("mdat", 0xFFFFFFFFFFFFFFF0ull);
     putZeros(b, 40);
-    const QuicktimeAtom a = firstHeader(b).atom;
-    EXPECT_EQ(a.end, 56);
-    EXPECT_EQ(a.size, 56);
+    EXPECT_EQ(placeOf(firstHeader(b).atom), (Place{0, 56, 56}));
 }
 
 TEST(AtomHeader, SizeZeroSkipsOneByteAndDigitsAreNotLetters) {
