@@ -81,9 +81,17 @@ Frame decodeWith(KEODecodePath path, Layout layout, const std::vector<unsigned c
             GTEST_SKIP() << "processor or build without SSSE3";                                    \
     } while (0)
 
-TEST(DecodePaths, PortablePathIsAlwaysAvailable) {
-    EXPECT_TRUE(KEODecodePathAvailable(kKEODecodePortable));
-    EXPECT_TRUE(KEODecodePathAvailable(kKEODecodeBest));
+// The path every caller takes by default: it must run on any machine (the
+// decode itself checks that it was accepted) and give the reference bytes,
+// whichever path it picks here.
+TEST(DecodePaths, BestPathRunsAnywhereAndMatchesTheReference) {
+    uint32_t seed = 50;
+    for (Layout layout : kLayouts) {
+        const auto blocks = randomBlockData(layout, 33, 31, seed++);
+        SCOPED_TRACE(testing::Message() << blockSizeOf(layout) << "-byte blocks");
+        EXPECT_EQ(decodeWith(kKEODecodeBest, layout, blocks, 33, 31).packed(),
+                  referencePicture(layout, blocks, 33, 31));
+    }
 }
 
 // Sizes that cut edge blocks in every way, including frames narrower than a
