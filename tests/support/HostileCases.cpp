@@ -157,10 +157,10 @@ void structureCases(Builder& b) {
         bad.find("mdia/minf/stbl/stsd")->children[0].type = "XXXX";
         m.moov().add(bad);
         b.add("tracks-" + std::to_string(extra + 2) + "-last-unknown",
-              std::to_string(extra) +
-                  " empty tracks, then a track of an unknown format past the 1,024 tracks "
-                  "the reader keeps: the extra tracks are dropped, not written past the "
-                  "track list, and the unknown format beyond it refuses nothing",
+              "the video track, " + std::to_string(extra) +
+                  " empty ones, then one of an unknown format past the 1,024 tracks the "
+                  "reader keeps: the extra tracks are dropped, not written past the track "
+                  "list, and the unknown format beyond it refuses nothing",
               m, Opens::Yes, both);
     }
     {
