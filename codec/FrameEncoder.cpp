@@ -1,7 +1,6 @@
 // CompressDXTFrame: layout choice, banded block encoding and LZF, header.
 #include "codec/FrameEncoder.h"
 
-#include <atomic>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -12,8 +11,6 @@
 #include "codec/FramePayload.h"
 
 namespace {
-
-std::atomic<KEOExportParamGetter> g_paramGetter{nullptr};
 
 // The worker pool and the buffers below are shared; two exports at once
 // take turns frame by frame.
@@ -36,10 +33,6 @@ const int kMinThreadedRows = 29;
 
 } // namespace
 
-void KEOSetExportParamGetter(KEOExportParamGetter getter) {
-    g_paramGetter.store(getter);
-}
-
 KEOFrameLayout KEOChooseFrameLayout(int transparency, int optimizeFor) {
     KEOFrameLayout layout;
     layout.hasAlpha = transparency != 0;
@@ -56,20 +49,6 @@ bool KEOMaxFramePayloadSize(int width, int height, uint64_t* bytes) {
         return false;
     *bytes = blockData + kKEOFrameHeaderSize;
     return true;
-}
-
-int CompressDXTFrame(unsigned char* source, unsigned char* destination, int width, int height,
-                     int rowBytes, exDoExportRec* record) {
-    const KEOExportParamGetter getter = g_paramGetter.load();
-    if (!getter)
-        return 0;
-    int transparency, optimizeFor, encodeThreads;
-    if (getter(record, "KEOTransparency", &transparency) != 0 ||
-        getter(record, "KEOOptimizeFor", &optimizeFor) != 0 ||
-        getter(record, "KEOEncodeThreads", &encodeThreads) != 0)
-        return 0;
-    return CompressDXTFrame(source, destination, width, height, rowBytes, transparency, optimizeFor,
-                            encodeThreads);
 }
 
 int CompressDXTFrame(const unsigned char* source, unsigned char* destination, int width, int height,

@@ -15,21 +15,12 @@
 // shorter. The blocks are encoded and compressed in bands (BandedEncode.h),
 // so the bytes are the same for any number of threads.
 //
-// codec/ knows nothing of the host: the exporter registers a getter that reads
-// export parameters through the host, and CompressDXTFrame(..., record) uses
-// it. Only one frame encode runs at a time in the process; others wait.
+// codec/ knows nothing of the host: the caller reads the three settings
+// (the exporter from its export record, exporter/ExportParams.h) and passes
+// them in. Only one frame encode runs at a time in the process; others wait.
 #pragma once
 
 #include <cstdint>
-
-struct exDoExportRec;
-
-// Reads the 32-bit integer value of the export parameter `identifier` into
-// *value. Returns 0 on success, anything else when it cannot be read.
-typedef int (*KEOExportParamGetter)(exDoExportRec* record, const char* identifier, int* value);
-
-// Registers the getter (null unregisters).
-void KEOSetExportParamGetter(KEOExportParamGetter getter);
 
 struct KEOFrameLayout {
     bool isDXT24;
@@ -45,15 +36,10 @@ KEOFrameLayout KEOChooseFrameLayout(int transparency, int optimizeFor);
 // or frames too large to encode.
 bool KEOMaxFramePayloadSize(int width, int height, uint64_t* bytes);
 
-// Encodes the frame with the settings read through the registered getter.
-// Returns the sample length (28 + payload bytes), or 0 when no getter is
-// registered, a setting cannot be read, or the frame cannot be encoded.
-int CompressDXTFrame(unsigned char* source, unsigned char* destination, int width, int height,
-                     int rowBytes, exDoExportRec* record);
-
-// The same with the settings given. source: ARGB32, top row first, rows
-// rowBytes apart. destination: room for 28 + the block data of the chosen
-// layout. Returns 0, writing nothing, for a null buffer, sides below 1, a
-// frame too large, or a failed allocation.
+// Encodes the frame with the settings given and returns the sample length
+// (28 + payload bytes). source: ARGB32, top row first, rows rowBytes apart.
+// destination: room for 28 + the block data of the chosen layout. Returns 0,
+// writing nothing, for a null buffer, sides below 1, a frame too large, or a
+// failed allocation.
 int CompressDXTFrame(const unsigned char* source, unsigned char* destination, int width, int height,
                      int rowBytes, int transparency, int optimizeFor, int encodeThreads);

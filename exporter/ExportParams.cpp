@@ -1,4 +1,5 @@
-// Export parameters read through the host, and the encoder's view of them.
+// Export parameters read through the host, and the frame encode that takes
+// its settings from them.
 #include "exporter/ExportParams.h"
 
 #include "codec/FrameEncoder.h"
@@ -20,17 +21,6 @@ int readValue(exDoExportRec* record, const char* identifier, exParamValue* value
     if (err != suiteError_NoError)
         return err;
     *value = values.value;
-    return 0;
-}
-
-// The encoder knows only this narrow signature; it must answer 0 only when
-// the value is real, or the frame would be encoded with made-up settings.
-int encoderParamGetter(exDoExportRec* record, const char* identifier, int* value) {
-    int32_t v;
-    const int err = readParamInt(record, identifier, &v);
-    if (err != 0)
-        return err;
-    *value = v;
     return 0;
 }
 
@@ -60,8 +50,16 @@ int readParamTime(exDoExportRec* record, const char* identifier, PrTime* value) 
     return err;
 }
 
-void useHostParamsForEncoder() {
-    KEOSetExportParamGetter(&encoderParamGetter);
-}
-
 } // namespace keo::exporter
+
+int CompressDXTFrame(unsigned char* source, unsigned char* destination, int width, int height,
+                     int rowBytes, exDoExportRec* record) {
+    using keo::exporter::readParamInt;
+    int32_t transparency, optimizeFor, encodeThreads;
+    if (readParamInt(record, "KEOTransparency", &transparency) != 0 ||
+        readParamInt(record, "KEOOptimizeFor", &optimizeFor) != 0 ||
+        readParamInt(record, "KEOEncodeThreads", &encodeThreads) != 0)
+        return 0;
+    return CompressDXTFrame(source, destination, width, height, rowBytes, transparency, optimizeFor,
+                            encodeThreads);
+}

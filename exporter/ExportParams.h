@@ -17,8 +17,12 @@ int readParamInt(exDoExportRec* record, const char* identifier, int32_t* value);
 int readParamFloat(exDoExportRec* record, const char* identifier, double* value);
 int readParamTime(exDoExportRec* record, const char* identifier, PrTime* value);
 
-// Makes CompressDXTFrame read its settings through the host. Safe to call
-// before every encode: it only stores a function pointer.
-void useHostParamsForEncoder();
-
 } // namespace keo::exporter
+
+// Encodes one ARGB32 frame (codec/FrameEncoder.h) with the three codec
+// settings, "KEOTransparency", "KEOOptimizeFor" and "KEOEncodeThreads", read
+// from the export record on every frame. Returns the sample length, or 0 when
+// a setting cannot be read or the frame cannot be encoded: a frame encoded
+// with made-up settings would be a silent wrong export.
+int CompressDXTFrame(unsigned char* source, unsigned char* destination, int width, int height,
+                     int rowBytes, exDoExportRec* record);

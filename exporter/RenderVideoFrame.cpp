@@ -121,9 +121,6 @@ int encodeAndWrite(unsigned char* argb, int width, int height, exDoExportRec* re
     unsigned char* payload = memory.payload(capacity);
     if (!payload)
         return kKEOExportOutOfMemory;
-    // Registered on every frame, so no call order between the exporter and
-    // the encoder's set-up matters.
-    keo::exporter::useHostParamsForEncoder();
     const int length = CompressDXTFrame(argb, payload, width, height, width * 4, record);
     int result = 0;
     if (length <= 0) {

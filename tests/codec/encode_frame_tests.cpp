@@ -1,5 +1,5 @@
-// CompressDXTFrame: layout table, header flags, LZF use, parameter access,
-// failures, serialisation of concurrent encodes, and decode round trips.
+// CompressDXTFrame: layout table, header flags, LZF use, failures, serialisation of concurrent
+// encodes, and decode round trips.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -189,58 +189,6 @@ TEST(FrameFailures, BadArgumentsReturnZeroAndWriteNothing) {
     EXPECT_EQ(CompressDXTFrame(picture.data(), dest.data(), 65536, 65536, 0, 1, 0, 1), 0);
     for (unsigned char b : dest)
         ASSERT_EQ(b, 0xEE);
-}
-
-// A stand-in for the exporter's host-backed getter.
-struct FakeParams {
-    int transparency = 0, optimizeFor = 1, threads = 2;
-    std::string failOn;
-    std::vector<std::string> asked;
-};
-FakeParams g_params;
-int fakeGetter(exDoExportRec* record, const char* identifier, int* value) {
-    if (record != reinterpret_cast<exDoExportRec*>(&g_params))
-        return 1;
-    g_params.asked.push_back(identifier);
-    if (g_params.failOn == identifier)
-        return 5;
-    const std::string id = identifier;
-    if (id == "KEOTransparency")
-        *value = g_params.transparency;
-    else if (id == "KEOOptimizeFor")
-        *value = g_params.optimizeFor;
-    else if (id == "KEOEncodeThreads")
-        *value = g_params.threads;
-    else
-        return 3;
-    return 0;
-}
-
-TEST(FrameParameters, SettingsAreReadThroughTheRegisteredGetter) {
-    const int width = 20, height = 12;
-    auto picture = encode_test::naturalPicture(width, height, 7);
-    std::vector<unsigned char> dest(28 + blocks(width, height) * 16, 0xEE);
-    exDoExportRec* record = reinterpret_cast<exDoExportRec*>(&g_params);
-
-    KEOSetExportParamGetter(nullptr);
-    EXPECT_EQ(CompressDXTFrame(picture.data(), dest.data(), width, height, 0, record), 0);
-
-    KEOSetExportParamGetter(fakeGetter);
-    g_params = FakeParams{};
-    g_params.transparency = 1;
-    g_params.optimizeFor = 1;
-    const int length = CompressDXTFrame(picture.data(), dest.data(), width, height, 0, record);
-    const Encoded direct = encodeFrame(picture, width, height, 1, 1);
-    ASSERT_EQ(length, direct.length);
-    EXPECT_EQ(0, std::memcmp(dest.data(), direct.sample.data(), length));
-    EXPECT_EQ(g_params.asked,
-              (std::vector<std::string>{"KEOTransparency", "KEOOptimizeFor", "KEOEncodeThreads"}));
-
-    for (const char* id : {"KEOTransparency", "KEOOptimizeFor", "KEOEncodeThreads"}) {
-        g_params.failOn = id;
-        EXPECT_EQ(CompressDXTFrame(picture.data(), dest.data(), width, height, 0, record), 0) << id;
-    }
-    KEOSetExportParamGetter(nullptr);
 }
 
 // Two exports at once take turns; neither sees the other's blocks.
