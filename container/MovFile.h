@@ -1,4 +1,4 @@
-// MovFile: the movie object through which a KEO movie is opened and read.
+// MovFile: the movie object through which a KEO movie is read or written.
 //
 // Reading: openRead walks the file's top-level atoms, reads the movie tree and
 // builds one map per video and per audio track. The video queries answer for
@@ -23,8 +23,12 @@
 // not lie inside the file; callers treat either answer as "no such frame".
 // A movie open for writing locates no frame.
 //
-// One MovFile serves one file at a time, from one thread at a time. The
-// writer's members (openWrite, setVideo, ...) join this record later.
+// Writing: openWrite creates the file and the movie's tracks; every frame and
+// every audio block goes in as one chunk (prepareToWriteFrame, the bytes,
+// endWriteFrame), and close writes the movie atom after the media data, its
+// sizes patched in once known (MovFileWrite.cpp, container/atoms/*Write.cpp).
+//
+// One MovFile serves one file at a time, from one thread at a time.
 #pragma once
 
 #include <cstddef>

@@ -26,6 +26,26 @@ int32_t truncateToInt(float f) {
     return static_cast<int32_t>(f);
 }
 
+// Every integer field of the container is big-endian: `bytes` bytes (at most
+// 8), most significant first. A read that falls short finds zeros
+// (readInto fills them), so it yields the value of the bytes that were there.
+uint64_t readBigEndian(MovFile& movie, int bytes) {
+    unsigned char b[8];
+    movie.readInto(bytes, b);
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = v << 8 | b[i];
+    return v;
+}
+
+// The low `bytes` bytes of v, most significant first.
+int writeBigEndian(MovFile& movie, uint64_t v, int bytes) {
+    unsigned char b[8];
+    for (int i = bytes - 1; i >= 0; --i, v >>= 8)
+        b[i] = static_cast<unsigned char>(v);
+    return movie.writeInto(bytes, b);
+}
+
 // Moves both counters n bytes past the last read or write; a position past
 // the largest one stays there rather than wrapping.
 int64_t advance(QuicktimeFile* f, int64_t n) {
@@ -72,21 +92,15 @@ int MovFile::readChar() {
 }
 
 int MovFile::readInt16() {
-    unsigned char b[2];
-    readInto(2, b);
-    return keo::loadBE16(b);
+    return static_cast<int>(readBigEndian(*this, 2));
 }
 
 int64_t MovFile::readInt24() {
-    unsigned char b[3];
-    readInto(3, b);
-    return keo::loadBE24(b);
+    return static_cast<int64_t>(readBigEndian(*this, 3));
 }
 
 int64_t MovFile::readInt32() {
-    unsigned char b[4];
-    readInto(4, b);
-    return keo::loadBE32(b);
+    return static_cast<int64_t>(readBigEndian(*this, 4));
 }
 
 int64_t MovFile::readUInt32() {
@@ -97,9 +111,7 @@ int64_t MovFile::readSizeOfAtom() {
 }
 
 uint64_t MovFile::readInt64() {
-    unsigned char b[8];
-    readInto(8, b);
-    return keo::loadBE64(b);
+    return readBigEndian(*this, 8);
 }
 
 void MovFile::readChar32(char* buf) {
@@ -145,27 +157,19 @@ int MovFile::writeChar(int c) {
 }
 
 int MovFile::writeInt16(int64_t v) {
-    unsigned char b[2];
-    keo::storeBE16(b, static_cast<uint16_t>(v));
-    return writeInto(2, b);
+    return writeBigEndian(*this, static_cast<uint64_t>(v), 2);
 }
 
 int MovFile::writeInt24(int64_t v) {
-    unsigned char b[3];
-    keo::storeBE24(b, static_cast<uint32_t>(v) & 0xFFFFFFu);
-    return writeInto(3, b);
+    return writeBigEndian(*this, static_cast<uint64_t>(v), 3);
 }
 
 int MovFile::writeInt32(int64_t v) {
-    unsigned char b[4];
-    keo::storeBE32(b, static_cast<uint32_t>(v));
-    return writeInto(4, b);
+    return writeBigEndian(*this, static_cast<uint64_t>(v), 4);
 }
 
 int MovFile::writeInt64(int64_t v) {
-    unsigned char b[8];
-    keo::storeBE64(b, static_cast<uint64_t>(v));
-    return writeInto(8, b);
+    return writeBigEndian(*this, static_cast<uint64_t>(v), 8);
 }
 
 int MovFile::writeChar32(const char* s) {

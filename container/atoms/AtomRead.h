@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 
 #include "container/AtomReader.h"
 #include "container/MovFile.h"
@@ -28,6 +29,13 @@ void walkChildren(AtomReader& parent, MovFile& movie, OnChild&& onChild) {
             parent.fail();
     }
 }
+
+// Version (1 byte) and flags (3), the start of every full atom.
+bool readVersionAndFlags(AtomReader& atom, int32_t* version, int64_t* flags);
+
+// Consecutive unsigned 32-bit fields, in the order given; a field past the
+// atom's end is left as it was, like any failed read.
+bool readUInt32s(AtomReader& atom, std::initializer_list<int64_t*> fields);
 
 // Version (1 byte), flags (3) and a 32-bit count whose entries of
 // `entrySize` bytes must fit in the rest of the atom. False, with the reader

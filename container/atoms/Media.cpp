@@ -13,12 +13,8 @@ void QuicktimeMDHD::init() {
 }
 
 void QuicktimeMDHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
-    atom.s8(&version);
-    atom.u24(&flags);
-    atom.u32(&creationTime);
-    atom.u32(&modificationTime);
-    atom.u32(&timeScale);
-    atom.u32(&duration);
+    readVersionAndFlags(atom, &version, &flags);
+    readUInt32s(atom, {&creationTime, &modificationTime, &timeScale, &duration});
     atom.u16(&language);
     atom.u16(&quality);
 }
@@ -31,13 +27,10 @@ void QuicktimeHDLR::init() {
 }
 
 void QuicktimeHDLR::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
-    atom.s8(&version);
-    atom.u24(&flags);
+    readVersionAndFlags(atom, &version, &flags);
     atom.fourCC(componentType);
     atom.fourCC(componentSubtype);
-    atom.u32(&componentManufacturer);
-    atom.u32(&componentFlags);
-    atom.u32(&componentFlagsMask);
+    readUInt32s(atom, {&componentManufacturer, &componentFlags, &componentFlagsMask});
     // The name is only shown, never used: a Pascal string as this format
     // stores it, else whatever text is there (a C string without a length
     // byte, as many writers store it), else nothing. None of these refuses.
@@ -57,8 +50,7 @@ void QuicktimeVMHD::init() {
 }
 
 void QuicktimeVMHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
-    atom.s8(&version);
-    atom.u24(&flags);
+    readVersionAndFlags(atom, &version, &flags);
     atom.u16(&graphicsMode);
     for (int32_t& c : opcolor)
         atom.u16(&c);
@@ -72,8 +64,7 @@ void QuicktimeSMHD::init() {
 }
 
 void QuicktimeSMHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
-    atom.s8(&version);
-    atom.u24(&flags);
+    readVersionAndFlags(atom, &version, &flags);
     atom.u16(&balance);
     atom.u16(&reserved);
 }

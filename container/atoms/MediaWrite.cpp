@@ -5,6 +5,7 @@
 
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
+#include "container/atoms/AtomWrite.h"
 #include "container/atoms/Media.h"
 
 void QuicktimeMDHD::initVideo(QuicktimeFile*, int, int, float fps) {
@@ -22,15 +23,9 @@ void QuicktimeMDHD::initAudio(QuicktimeFile*, int sampleRate) {
 // timeScale 4, duration 4, language 2, quality 2
 void QuicktimeMDHD::write(QuicktimeFile* file, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "mdhd", movie);
-    movie.writeChar(version);
-    movie.writeInt24(flags);
-    movie.writeInt32(creationTime);
-    movie.writeInt32(modificationTime);
-    movie.writeInt32(timeScale);
-    movie.writeInt32(duration);
-    movie.writeInt16(language);
-    movie.writeInt16(quality);
+    writeFullAtomHeader(atom, file, "mdhd", version, flags, movie);
+    writeInt32s(movie, {creationTime, modificationTime, timeScale, duration});
+    writeInt16s(movie, {language, quality});
     atom.writeFooter(file, movie);
 }
 
@@ -49,14 +44,10 @@ void QuicktimeHDLR::initAudio() {
 // componentName (Pascal string)
 void QuicktimeHDLR::write(QuicktimeFile* file, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "hdlr", movie);
-    movie.writeChar(version);
-    movie.writeInt24(flags);
+    writeFullAtomHeader(atom, file, "hdlr", version, flags, movie);
     movie.writeChar32(componentType);
     movie.writeChar32(componentSubtype);
-    movie.writeInt32(componentManufacturer);
-    movie.writeInt32(componentFlags);
-    movie.writeInt32(componentFlagsMask);
+    writeInt32s(movie, {componentManufacturer, componentFlags, componentFlagsMask});
     movie.writePascal(componentName);
     atom.writeFooter(file, movie);
 }
@@ -68,9 +59,7 @@ void QuicktimeVMHD::initVideo() {
 // vmhd (20 bytes): version 1, flags 3, graphicsMode 2, opcolor 3 x 2
 void QuicktimeVMHD::write(QuicktimeFile* file, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "vmhd", movie);
-    movie.writeChar(version);
-    movie.writeInt24(flags);
+    writeFullAtomHeader(atom, file, "vmhd", version, flags, movie);
     movie.writeInt16(graphicsMode);
     for (int32_t c : opcolor)
         movie.writeInt16(c);
@@ -80,11 +69,8 @@ void QuicktimeVMHD::write(QuicktimeFile* file, MovFile& movie) {
 // smhd (16 bytes): version 1, flags 3, balance 2, reserved 2
 void QuicktimeSMHD::write(QuicktimeFile* file, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "smhd", movie);
-    movie.writeChar(version);
-    movie.writeInt24(flags);
-    movie.writeInt16(balance);
-    movie.writeInt16(reserved);
+    writeFullAtomHeader(atom, file, "smhd", version, flags, movie);
+    writeInt16s(movie, {balance, reserved});
     atom.writeFooter(file, movie);
 }
 
@@ -114,12 +100,9 @@ int QuicktimeDRef::initAll() {
 // dref: version 1, flags 3, count 4, then the entries
 void QuicktimeDRef::write(QuicktimeFile* file, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "dref", movie);
-    movie.writeChar(version);
-    movie.writeInt24(flags);
-    movie.writeInt32(totalEntries);
-    for (int64_t i = 0; table && i < totalEntries; i++)
-        table[i].write(file, movie);
+    writeFullAtomHeader(atom, file, "dref", version, flags, movie);
+    writeTable(movie, totalEntries, table,
+               [&](QuicktimeDRefTable& entry) { entry.write(file, movie); });
     atom.writeFooter(file, movie);
 }
 

@@ -41,23 +41,14 @@ void QuicktimeMVHD::init() {
 }
 
 void QuicktimeMVHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
-    atom.s8(&version);
-    atom.u24(&flags);
-    atom.u32(&creationTime);
-    atom.u32(&modificationTime);
-    atom.u32(&timeScale);
-    atom.u32(&duration);
+    readVersionAndFlags(atom, &version, &flags);
+    readUInt32s(atom, {&creationTime, &modificationTime, &timeScale, &duration});
     atom.fixed32(&preferredRate);
     atom.fixed16(&preferredVolume);
     atom.bytes(reserved, sizeof reserved);
     readMatrix(atom, matrix);
-    atom.u32(&previewTime);
-    atom.u32(&previewDuration);
-    atom.u32(&posterTime);
-    atom.u32(&selectionTime);
-    atom.u32(&selectionDuration);
-    atom.u32(&currentTime);
-    atom.u32(&nextTrackId);
+    readUInt32s(atom, {&previewTime, &previewDuration, &posterTime, &selectionTime,
+                       &selectionDuration, &currentTime, &nextTrackId});
 }
 
 void QuicktimeUDTA::init() {

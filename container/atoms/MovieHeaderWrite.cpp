@@ -7,6 +7,7 @@
 #include "base/Bounds.h"
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
+#include "container/atoms/AtomWrite.h"
 #include "container/atoms/MovieHeader.h"
 #include "container/atoms/Track.h"
 
@@ -64,24 +65,14 @@ int64_t QuicktimeMVHD::getTimescale(double fps) {
 void QuicktimeMVHD::write(QuicktimeFile* file, MovFile& movie) {
     static const char kZeros[10] = {0};
     QuicktimeAtom atom;
-    atom.writeHeader(file, "mvhd", movie);
-    movie.writeChar(version);
-    movie.writeInt24(flags);
-    movie.writeInt32(creationTime);
-    movie.writeInt32(modificationTime);
-    movie.writeInt32(timeScale);
-    movie.writeInt32(duration);
+    writeFullAtomHeader(atom, file, "mvhd", version, flags, movie);
+    writeInt32s(movie, {creationTime, modificationTime, timeScale, duration});
     movie.writeFixed32(preferredRate);
     movie.writeFixed16(preferredVolume);
     movie.writeInto(10, kZeros);
     movie.writeMatrix(matrix);
-    movie.writeInt32(previewTime);
-    movie.writeInt32(previewDuration);
-    movie.writeInt32(posterTime);
-    movie.writeInt32(selectionTime);
-    movie.writeInt32(selectionDuration);
-    movie.writeInt32(currentTime);
-    movie.writeInt32(nextTrackId);
+    writeInt32s(movie, {previewTime, previewDuration, posterTime, selectionTime, selectionDuration,
+                        currentTime, nextTrackId});
     atom.writeFooter(file, movie);
 }
 

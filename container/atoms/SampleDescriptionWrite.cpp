@@ -5,6 +5,7 @@
 
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
+#include "container/atoms/AtomWrite.h"
 #include "container/atoms/Media.h"
 
 namespace {
@@ -62,12 +63,9 @@ int QuicktimeSTSD::initAudio(QuicktimeFile*, int channels, int sampleRate, int b
 // stsd: version 1, flags 3, count 4, then one description atom per entry.
 void QuicktimeSTSD::write(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "stsd", movie);
-    movie.writeChar(version);
-    movie.writeInt24(flags);
-    movie.writeInt32(totalEntries);
-    for (int64_t i = 0; table && i < totalEntries; i++)
-        table[i].write(file, minf, movie);
+    writeFullAtomHeader(atom, file, "stsd", version, flags, movie);
+    writeTable(movie, totalEntries, table,
+               [&](QuicktimeSTSDTable& entry) { entry.write(file, minf, movie); });
     atom.writeFooter(file, movie);
 }
 
@@ -93,13 +91,10 @@ void QuicktimeSTSDTable::write(QuicktimeFile* file, QuicktimeMInf& minf, MovFile
 // 31 bytes), depth 2, ctabId 2; then "fiel" (count 1, ordering 1) when the
 // description has fields.
 void QuicktimeSTSDTable::writeVideo(QuicktimeFile* file, MovFile& movie) {
-    movie.writeInt16(version);
-    movie.writeInt16(revision);
+    writeInt16s(movie, {version, revision});
     movie.writeChar32(vendor);
-    movie.writeInt32(temporalQuality);
-    movie.writeInt32(spatialQuality);
-    movie.writeInt16(width);
-    movie.writeInt16(height);
+    writeInt32s(movie, {temporalQuality, spatialQuality});
+    writeInt16s(movie, {width, height});
     movie.writeFixed32(dpiHorizontal);
     movie.writeFixed32(dpiVertical);
     movie.writeInt32(dataSize);
@@ -125,18 +120,10 @@ void QuicktimeSTSDTable::writeVideo(QuicktimeFile* file, MovFile& movie) {
 // bytesPerSample 2. The rate and the zero samples-per-packet field together
 // read as a 16.16 rate; readers map the wrapped 88200 and 96000 back.
 void QuicktimeSTSDTable::writeAudio(QuicktimeFile*, MovFile& movie) {
-    movie.writeInt16(version);
-    movie.writeInt16(revision);
+    writeInt16s(movie, {version, revision});
     movie.writeChar32(vendor);
-    movie.writeInt16(channels);
-    movie.writeInt16(sampleSize);
-    movie.writeInt16(compressionId);
-    movie.writeInt16(packetSize);
     int64_t rate =
         sampleRate >= 0.0f && sampleRate < 4294967296.0f ? static_cast<int64_t>(sampleRate) : 0;
-    movie.writeInt16(rate);
-    movie.writeInt16(samplesPerPacket);
-    movie.writeInt16(bytesPerPacket);
-    movie.writeInt16(bytesPerFrame);
-    movie.writeInt16(bytesPerSample);
+    writeInt16s(movie, {channels, sampleSize, compressionId, packetSize, rate, samplesPerPacket,
+                        bytesPerPacket, bytesPerFrame, bytesPerSample});
 }

@@ -87,7 +87,7 @@ void QuicktimeSTSC::deleteMe() {
 void QuicktimeSTSZ::read(QuicktimeFile* file, AtomReader& atom, MovFile& movie) {
     deleteMe();
     int64_t constant, count;
-    if (!atom.s8(&version) || !atom.u24(&flags) || !atom.u32(&constant) || !atom.u32(&count))
+    if (!readVersionAndFlags(atom, &version, &flags) || !atom.u32(&constant) || !atom.u32(&count))
         return;
     sampleSize = constant;
     if (sampleSize != 0) {

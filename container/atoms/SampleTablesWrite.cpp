@@ -9,6 +9,7 @@
 #include "base/Bounds.h"
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
+#include "container/atoms/AtomWrite.h"
 #include "container/atoms/Media.h"
 
 namespace {
@@ -61,11 +62,6 @@ template <typename T> bool startTable(T*& table, int64_t& allocated, int64_t& to
     return true;
 }
 
-void writeVersionAndFlags(int32_t version, int64_t flags, MovFile& movie) {
-    movie.writeChar(version);
-    movie.writeInt24(flags);
-}
-
 } // namespace
 
 int QuicktimeSTTS::initTable() {
@@ -101,13 +97,10 @@ int QuicktimeSTTS::initAudio(QuicktimeFile*) {
 // stts: version 1, flags 3, count 4, then (sampleCount 4, sampleDuration 4)
 void QuicktimeSTTS::write(QuicktimeFile* file, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "stts", movie);
-    writeVersionAndFlags(version, flags, movie);
-    movie.writeInt32(totalEntries);
-    for (int64_t i = 0; table && i < totalEntries; i++) {
-        movie.writeInt32(table[i].sampleCount);
-        movie.writeInt32(table[i].sampleDuration);
-    }
+    writeFullAtomHeader(atom, file, "stts", version, flags, movie);
+    writeTable(movie, totalEntries, table, [&](const QuicktimeSTTSTable& entry) {
+        writeInt32s(movie, {entry.sampleCount, entry.sampleDuration});
+    });
     atom.writeFooter(file, movie);
 }
 
@@ -117,11 +110,8 @@ void QuicktimeSTSS::write(QuicktimeFile* file, MovFile& movie) {
     if (totalEntries <= 0 || !table)
         return;
     QuicktimeAtom atom;
-    atom.writeHeader(file, "stss", movie);
-    writeVersionAndFlags(version, flags, movie);
-    movie.writeInt32(totalEntries);
-    for (int64_t i = 0; i < totalEntries; i++)
-        movie.writeInt32(table[i]);
+    writeFullAtomHeader(atom, file, "stss", version, flags, movie);
+    writeTable(movie, totalEntries, table, [&](int64_t number) { movie.writeInt32(number); });
     atom.writeFooter(file, movie);
 }
 
@@ -161,8 +151,7 @@ void QuicktimeSTSC::write(QuicktimeFile* file, MovFile& movie) {
     totalEntries = kept + 1;
 
     QuicktimeAtom atom;
-    atom.writeHeader(file, "stsc", movie);
-    writeVersionAndFlags(version, flags, movie);
+    writeFullAtomHeader(atom, file, "stsc", version, flags, movie);
     movie.writeInt32(totalEntries);
     for (int64_t i = 0; i < totalEntries; i++) {
         QuicktimeSTSCTable entry = table ? table[i] : QuicktimeSTSCTable{1, 1, 1};
@@ -203,14 +192,10 @@ int QuicktimeSTSZ::update(int64_t sample, int64_t bytes) {
 // sampleSize is 0, one size 4 per sample.
 void QuicktimeSTSZ::write(QuicktimeFile* file, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "stsz", movie);
-    writeVersionAndFlags(version, flags, movie);
+    writeFullAtomHeader(atom, file, "stsz", version, flags, movie);
     movie.writeInt32(sampleSize);
-    movie.writeInt32(totalEntries);
-    if (sampleSize == 0) {
-        for (int64_t i = 0; table && i < totalEntries; i++)
-            movie.writeInt32(table[i]);
-    }
+    writeTable(movie, totalEntries, sampleSize == 0 ? table : nullptr,
+               [&](int64_t size) { movie.writeInt32(size); });
     atom.writeFooter(file, movie);
 }
 
@@ -230,11 +215,8 @@ int QuicktimeSTCO::update(int64_t chunk, int64_t offset) {
 // are always written in 64 bits, so media data may pass 4 GiB.
 void QuicktimeSTCO::write(QuicktimeFile* file, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "co64", movie);
-    writeVersionAndFlags(version, flags, movie);
-    movie.writeInt32(totalEntries);
-    for (int64_t i = 0; table && i < totalEntries; i++)
-        movie.writeInt64(table[i]);
+    writeFullAtomHeader(atom, file, "co64", version, flags, movie);
+    writeTable(movie, totalEntries, table, [&](int64_t offset) { movie.writeInt64(offset); });
     atom.writeFooter(file, movie);
 }
 

@@ -14,10 +14,8 @@ void QuicktimeTKHD::init() {
 
 void QuicktimeTKHD::read(QuicktimeFile*, AtomReader& atom, MovFile&) {
     uint32_t id = 0;
-    atom.s8(&version);
-    atom.u24(&flags);
-    atom.u32(&creationTime);
-    atom.u32(&modificationTime);
+    readVersionAndFlags(atom, &version, &flags);
+    readUInt32s(atom, {&creationTime, &modificationTime});
     if (atom.u32(&id))
         trackId = static_cast<int32_t>(id);
     atom.u32(&reserved1);

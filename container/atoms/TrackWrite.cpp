@@ -4,6 +4,7 @@
 
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
+#include "container/atoms/AtomWrite.h"
 #include "container/atoms/Track.h"
 
 void QuicktimeTKHD::initVideo(int width, int height) {
@@ -18,17 +19,10 @@ void QuicktimeTKHD::initVideo(int width, int height) {
 // trackWidth 4 (16.16), trackHeight 4 (16.16)
 void QuicktimeTKHD::write(QuicktimeFile* file, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "tkhd", movie);
-    movie.writeChar(version);
-    movie.writeInt24(flags);
-    movie.writeInt32(creationTime);
-    movie.writeInt32(modificationTime);
-    movie.writeInt32(trackId);
-    movie.writeInt32(reserved1);
-    movie.writeInt32(duration);
+    writeFullAtomHeader(atom, file, "tkhd", version, flags, movie);
+    writeInt32s(movie, {creationTime, modificationTime, trackId, reserved1, duration});
     movie.writeInto(8, reserved2);
-    movie.writeInt16(layer);
-    movie.writeInt16(alternateGroup);
+    writeInt16s(movie, {layer, alternateGroup});
     movie.writeFixed16(volume);
     movie.writeInt16(reserved3);
     movie.writeMatrix(matrix);
@@ -60,12 +54,10 @@ int QuicktimeELST::initAll() {
 // elst: version 1, flags 3, count 4, then the edits
 void QuicktimeELST::write(QuicktimeFile* file, int64_t trackDuration, MovFile& movie) {
     QuicktimeAtom atom;
-    atom.writeHeader(file, "elst", movie);
-    movie.writeChar(version);
-    movie.writeInt24(flags);
-    movie.writeInt32(totalEntries);
-    for (int64_t i = 0; table && i < totalEntries; i++)
-        table[i].write(file, static_cast<long>(trackDuration), movie);
+    writeFullAtomHeader(atom, file, "elst", version, flags, movie);
+    writeTable(movie, totalEntries, table, [&](QuicktimeELSTTable& edit) {
+        edit.write(file, static_cast<long>(trackDuration), movie);
+    });
     atom.writeFooter(file, movie);
 }
 
