@@ -48,20 +48,23 @@ inline int dot16(const __m128i a[2], const __m128i b[2]) {
     return sum32(_mm_add_epi32(_mm_madd_epi16(a[0], b[0]), _mm_madd_epi16(a[1], b[1])));
 }
 
-inline int minByte(__m128i v) {
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 8));
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 4));
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 2));
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 1));
+// Folds the 16 bytes of v into one with `pick` (a byte-wise min or max),
+// halving the distance each step. The lambdas below inline completely, so
+// this costs nothing over writing each fold out.
+template <typename Pick> inline int foldBytes(__m128i v, Pick pick) {
+    v = pick(v, _mm_srli_si128(v, 8));
+    v = pick(v, _mm_srli_si128(v, 4));
+    v = pick(v, _mm_srli_si128(v, 2));
+    v = pick(v, _mm_srli_si128(v, 1));
     return _mm_cvtsi128_si32(v) & 0xFF;
 }
 
+inline int minByte(__m128i v) {
+    return foldBytes(v, [](__m128i a, __m128i b) { return _mm_min_epu8(a, b); });
+}
+
 inline int maxByte(__m128i v) {
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 8));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 1));
-    return _mm_cvtsi128_si32(v) & 0xFF;
+    return foldBytes(v, [](__m128i a, __m128i b) { return _mm_max_epu8(a, b); });
 }
 
 // R*x + G*y + B*z of every pixel, four per vector in pixel order.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "KEOAudioChannels.h"
 #include "base/Bounds.h"
 #include "container/LargeFp.h"
 #include "container/MovFile.h"
@@ -47,16 +48,7 @@ void swapSampleBytes(unsigned char* samples, size_t count, int bytesPerSample) {
 } // namespace keo::exporter
 
 int GetNumberOfAudioChannels(int channelType) {
-    switch (channelType) {
-    case kPrAudioChannelType_Mono:
-        return 1;
-    case kPrAudioChannelType_Stereo:
-        return 2;
-    case kPrAudioChannelType_51:
-        return 6;
-    default:
-        return -1;
-    }
+    return KEOChannelsOfType(channelType);
 }
 
 int WriteMarkerAndProjectDataToFile(exportStdParms*, exDoExportRec*) {

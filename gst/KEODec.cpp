@@ -8,6 +8,7 @@
 
 #include "base/ByteBuffer.h"
 #include "codec/FramePayload.h"
+#include "gst/KEOElement.h"
 #include "gst/KEOPixelOrder.h"
 
 GST_DEBUG_CATEGORY_STATIC(keo_dec_debug);
@@ -280,19 +281,14 @@ static void keoDecFinalize(GObject* object) {
 }
 
 static void gst_keo_dec_class_init(GstKeoDecClass* klass) {
-    GObjectClass* objectClass = G_OBJECT_CLASS(klass);
-    GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
-    GstVideoDecoderClass* decoderClass = GST_VIDEO_DECODER_CLASS(klass);
     GST_DEBUG_CATEGORY_INIT(keo_dec_debug, "keodec", 0, "KEO video decoder");
+    KEODescribeElement(
+        GST_ELEMENT_CLASS(klass), &sinkTemplate, &srcTemplate, "KEO video decoder",
+        "Codec/Decoder/Video",
+        "Decodes KEO frames (DXT1, DXT5 and DXT24 blocks, plain or LZF) into raw video");
+    G_OBJECT_CLASS(klass)->finalize = keoDecFinalize;
 
-    objectClass->finalize = keoDecFinalize;
-    gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
-    gst_element_class_add_static_pad_template(elementClass, &srcTemplate);
-    gst_element_class_set_static_metadata(
-        elementClass, "KEO video decoder", "Codec/Decoder/Video",
-        "Decodes KEO frames (DXT1, DXT5 and DXT24 blocks, plain or LZF) into raw video",
-        "KEO developers");
-
+    GstVideoDecoderClass* decoderClass = GST_VIDEO_DECODER_CLASS(klass);
     decoderClass->start = keoDecStart;
     decoderClass->stop = keoDecStop;
     decoderClass->set_format = keoDecSetFormat;

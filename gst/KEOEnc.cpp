@@ -9,6 +9,7 @@
 
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
+#include "gst/KEOElement.h"
 
 GST_DEBUG_CATEGORY_STATIC(keo_enc_debug);
 #define GST_CAT_DEFAULT keo_enc_debug
@@ -207,10 +208,13 @@ static void keoEncFinalize(GObject* object) {
 }
 
 static void gst_keo_enc_class_init(GstKeoEncClass* klass) {
-    GObjectClass* objectClass = G_OBJECT_CLASS(klass);
-    GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
-    GstVideoEncoderClass* encoderClass = GST_VIDEO_ENCODER_CLASS(klass);
     GST_DEBUG_CATEGORY_INIT(keo_enc_debug, "keoenc", 0, "KEO video encoder");
+    KEODescribeElement(
+        GST_ELEMENT_CLASS(klass), &encSinkTemplate, &encSrcTemplate, "KEO video encoder",
+        "Codec/Encoder/Video",
+        "Encodes raw video into KEO frames (DXT1, DXT5 or DXT24 blocks, plain or LZF)");
+
+    GObjectClass* objectClass = G_OBJECT_CLASS(klass);
 
     objectClass->set_property = keoEncSetProperty;
     objectClass->get_property = keoEncGetProperty;
@@ -230,13 +234,7 @@ static void gst_keo_enc_class_init(GstKeoEncClass* klass) {
                          "DXT24 encoder threads for frames of 29 rows or more", 1, 32, 1, flags));
     gst_type_mark_as_plugin_api(keoEncLayoutType(), static_cast<GstPluginAPIFlags>(0));
 
-    gst_element_class_add_static_pad_template(elementClass, &encSinkTemplate);
-    gst_element_class_add_static_pad_template(elementClass, &encSrcTemplate);
-    gst_element_class_set_static_metadata(
-        elementClass, "KEO video encoder", "Codec/Encoder/Video",
-        "Encodes raw video into KEO frames (DXT1, DXT5 or DXT24 blocks, plain or LZF)",
-        "KEO developers");
-
+    GstVideoEncoderClass* encoderClass = GST_VIDEO_ENCODER_CLASS(klass);
     encoderClass->stop = keoEncStop;
     encoderClass->set_format = keoEncSetFormat;
     encoderClass->handle_frame = keoEncHandleFrame;

@@ -9,23 +9,9 @@
 
 #include <cstring>
 
+#include "KEOAudioChannels.h"
+
 namespace keo::host {
-namespace {
-
-int32_t channelsOf(PrAudioChannelType type) {
-    switch (type) {
-    case kPrAudioChannelType_Mono:
-        return 1;
-    case kPrAudioChannelType_Stereo:
-        return 2;
-    case kPrAudioChannelType_51:
-        return 6;
-    default:
-        return -1;
-    }
-}
-
-} // namespace
 
 prSuiteError audioMakeRenderer(StandInHost* host, uint32_t pluginID, PrTime startTime,
                                PrAudioChannelType channelType, PrAudioSampleType sampleType,
@@ -42,35 +28,26 @@ prSuiteError audioMakeRenderer(StandInHost* host, uint32_t pluginID, PrTime star
     log.sampleRate = sampleRate;
     log.blockSizes.clear();
     PrTime ticksPerSample = 0;
-    if (!outID || pluginID != host->config.exporterPluginID || channelsOf(channelType) < 0 ||
+    if (!outID || pluginID != host->config.exporterPluginID || KEOChannelsOfType(channelType) < 0 ||
         sampleType != kPrAudioSampleType_32BitFloat || startTime < 0 ||
         ticksPerAudioSample(sampleRate, &ticksPerSample) != suiteError_NoError)
         return suiteError_InvalidParms;
     AudioRenderer r{};
     r.pluginID = pluginID;
-    r.channels = channelsOf(channelType);
+    r.channels = KEOChannelsOfType(channelType);
     r.ticksPerSample = ticksPerSample;
     r.nextFrame = startTime / ticksPerSample;
     r.maxBlip = -1;
-    uint32_t id = host->nextAudioRenderID++;
-    host->audioRenderers[id] = r;
-    host->count.audioRenderersMade++;
-    *outID = id;
-    return suiteError_NoError;
+    return addRenderer(host->audioRenderers, host->nextAudioRenderID, r,
+                       host->count.audioRenderersMade, outID);
 }
 
 prSuiteError audioReleaseRenderer(StandInHost* host, uint32_t pluginID, uint32_t id) {
     if (!host)
         return suiteError_Fail;
     Lock lock(host->mutex);
-    auto it = host->audioRenderers.find(id);
-    if (it == host->audioRenderers.end() || it->second.pluginID != pluginID) {
-        recordViolation(host, "ReleaseAudioRenderer of a renderer not made (or released twice)");
-        return suiteError_InvalidParms;
-    }
-    host->audioRenderers.erase(it);
-    host->count.audioRenderersReleased++;
-    return suiteError_NoError;
+    return releaseRenderer(host, host->audioRenderers, pluginID, id, "AudioRenderer",
+                           host->count.audioRenderersReleased);
 }
 
 prSuiteError audioGetMaxBlip(StandInHost* host, uint32_t id, PrTime ticksPerFrame,

@@ -67,25 +67,16 @@ prSuiteError renderMakeVideoRenderer(StandInHost* host, uint32_t pluginID, uint3
     Lock lock(host->mutex);
     if (!outID || pluginID != host->config.exporterPluginID)
         return suiteError_InvalidParms;
-    uint32_t id = host->nextVideoRenderID++;
-    host->videoRenderers[id] = VideoRenderer{pluginID};
-    host->count.videoRenderersMade++;
-    *outID = id;
-    return suiteError_NoError;
+    return addRenderer(host->videoRenderers, host->nextVideoRenderID, VideoRenderer{pluginID},
+                       host->count.videoRenderersMade, outID);
 }
 
 prSuiteError renderReleaseVideoRenderer(StandInHost* host, uint32_t pluginID, uint32_t id) {
     if (!host)
         return suiteError_Fail;
     Lock lock(host->mutex);
-    auto it = host->videoRenderers.find(id);
-    if (it == host->videoRenderers.end() || it->second.pluginID != pluginID) {
-        recordViolation(host, "ReleaseVideoRenderer of a renderer not made (or released twice)");
-        return suiteError_InvalidParms;
-    }
-    host->videoRenderers.erase(it);
-    host->count.videoRenderersReleased++;
-    return suiteError_NoError;
+    return releaseRenderer(host, host->videoRenderers, pluginID, id, "VideoRenderer",
+                           host->count.videoRenderersReleased);
 }
 
 prSuiteError renderVideoFrame(StandInHost* host, uint32_t id, PrTime time,

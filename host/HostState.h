@@ -99,6 +99,35 @@ struct StandInHost {
 using Lock = std::lock_guard<std::recursive_mutex>;
 
 void recordViolation(StandInHost* host, const std::string& what);
+
+// Files a new renderer under the next free id, counts it, and hands the id
+// out. Ids are never reused, so a stale one cannot reach a later renderer.
+template <typename Renderers, typename Renderer>
+prSuiteError addRenderer(Renderers& renderers, uint32_t& nextID, const Renderer& renderer,
+                         int64_t& made, uint32_t* outID) {
+    const uint32_t id = nextID++;
+    renderers[id] = renderer;
+    made++;
+    *outID = id;
+    return suiteError_NoError;
+}
+
+// Takes renderer `id` out of `renderers` for the plug-in that made it and
+// counts the release. One that was never made, was made by another plug-in
+// or is already gone is the plug-in's fault: a violation named `kind`.
+template <typename Renderers>
+prSuiteError releaseRenderer(StandInHost* host, Renderers& renderers, uint32_t pluginID,
+                             uint32_t id, const char* kind, int64_t& released) {
+    auto it = renderers.find(id);
+    if (it == renderers.end() || it->second.pluginID != pluginID) {
+        recordViolation(host, std::string("Release") + kind +
+                                  " of a renderer not made (or released twice)");
+        return suiteError_InvalidParms;
+    }
+    renderers.erase(it);
+    released++;
+    return suiteError_NoError;
+}
 // Takes one from the allocation limit; false when it is used up.
 bool allowAllocation(StandInHost* host);
 

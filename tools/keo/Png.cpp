@@ -64,14 +64,4 @@ void argbToRgba(const uint8_t* argb, uint8_t* rgba, size_t pixels) {
     }
 }
 
-void rgbaToArgb(const uint8_t* rgba, uint8_t* argb, size_t pixels) {
-    for (size_t i = 0; i < pixels; ++i, argb += 4, rgba += 4) {
-        uint8_t a = rgba[3];
-        argb[3] = rgba[2];
-        argb[2] = rgba[1];
-        argb[1] = rgba[0];
-        argb[0] = a;
-    }
-}
-
 } // namespace keo::tool

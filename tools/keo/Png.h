@@ -16,8 +16,7 @@ void writePng(std::FILE* file, const std::string& name, const uint8_t* rgba, int
 void writePngFile(const std::string& path, const uint8_t* rgba, int width, int height,
                   const std::vector<std::string>& inputs = {});
 
-// ARGB32 (bytes A, R, G, B) to RGBA and back, `pixels` pixels.
+// ARGB32 (bytes A, R, G, B) to the RGBA order of PNG, `pixels` pixels.
 void argbToRgba(const uint8_t* argb, uint8_t* rgba, size_t pixels);
-void rgbaToArgb(const uint8_t* rgba, uint8_t* argb, size_t pixels);
 
 } // namespace keo::tool
