@@ -9,21 +9,12 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
-#include <clocale>
 #include <cstdio>
 #include <cstring>
-#include <langinfo.h>
 
 using namespace keo::tool;
 
 namespace {
-
-// The plug-in turns host paths into bytes with wcstombs, which follows the
-// process locale; without a UTF-8 one, any non-ASCII path would be lost.
-void useUtf8Locale() {
-    if (!std::setlocale(LC_CTYPE, "") || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
-        std::setlocale(LC_CTYPE, "C.UTF-8");
-}
 
 std::string oneLine(std::string text) {
     for (char& c : text)
@@ -63,7 +54,6 @@ void note(const GlobalOptions& global, const std::string& text) {
 } // namespace keo::tool
 
 int main(int argc, char** argv) {
-    useUtf8Locale();
     installOutputCleanup();
 
     CLI::App app{"keo: inspect, decode, verify and export KEO movies through the KEO importer "
