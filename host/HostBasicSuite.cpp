@@ -7,36 +7,29 @@
 
 #include <cstring>
 
+#include "KEOSuiteNames.h"
+
 namespace keo::host {
 namespace {
 
-struct SuiteEntry {
-    const char* name;
-    int32_t version;
-};
-
-constexpr SuiteEntry kSuites[] = {
-    {kPrSDKPPixCreatorSuite, kPrSDKPPixCreatorSuiteVersion},
-    {kPrSDKPPixCacheSuite, kPrSDKPPixCacheSuiteVersion},
-    {kPrSDKPPixSuite, kPrSDKPPixSuiteVersion},
-    {kPrSDKTimeSuite, kPrSDKTimeSuiteVersion},
-    {kPrSDKAudioSuite, kPrSDKAudioSuiteVersion},
-    {kPrSDKExportParamSuite, kPrSDKExportParamSuiteVersion},
-    {kPrSDKSequenceRenderSuite, kPrSDKSequenceRenderSuiteVersion},
-    {kPrSDKSequenceAudioSuite, kPrSDKSequenceAudioSuiteVersion},
-    {kPrSDKMemoryManagerSuite, kPrSDKMemoryManagerSuiteVersion},
-};
+// The table beside the entry of `suites` that names (name, version), or null.
+template <size_t N>
+const void* find(const KEOSuiteName (&suites)[N], const void* const (&tables)[N], const char* name,
+                 int32_t version) {
+    for (size_t i = 0; i < N; ++i)
+        if (std::strcmp(suites[i].name, name) == 0 && suites[i].version == version)
+            return tables[i];
+    return nullptr;
+}
 
 // The table of a known (name, version), or null.
 const void* lookUp(StandInHost* host, const char* name, int32_t version) {
     HostSuites s = tableSuites(host);
-    const void* tables[] = {s.ppixCreator,    s.ppixCache,     s.ppix,
-                            s.time,           s.audio,         s.exportParam,
-                            s.sequenceRender, s.sequenceAudio, s.memoryManager};
-    for (size_t i = 0; i < sizeof(kSuites) / sizeof(kSuites[0]); ++i)
-        if (std::strcmp(kSuites[i].name, name) == 0 && kSuites[i].version == version)
-            return tables[i];
-    return nullptr;
+    const void* const importer[] = {s.ppixCreator, s.ppixCache, s.ppix, s.time, s.audio};
+    const void* const exporter[] = {s.exportParam, s.sequenceRender, s.sequenceAudio,
+                                    s.memoryManager};
+    const void* table = find(kKEOImporterSuites, importer, name, version);
+    return table ? table : find(kKEOExporterSuites, exporter, name, version);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <new>
 #include <type_traits>
 
+#include "KEOSuiteNames.h"
 #include "container/MovFile.h"
 #include "importer/ImporterLocalRec.h"
 #include "importer/ImporterSelectors.h"
@@ -14,18 +15,9 @@ namespace {
 
 constexpr uint32_t kFileTypeZUVM = 0x5A55564D; // 'ZUVM', first character high
 
-struct SuiteName {
-    const char* name;
-    int32_t version;
-};
 // Acquired in this order by imGetInfo8 and released in it by imCloseFile.
-constexpr SuiteName kSuites[] = {
-    {kPrSDKPPixCreatorSuite, kPrSDKPPixCreatorSuiteVersion},
-    {kPrSDKPPixCacheSuite, kPrSDKPPixCacheSuiteVersion},
-    {kPrSDKPPixSuite, kPrSDKPPixSuiteVersion},
-    {kPrSDKTimeSuite, kPrSDKTimeSuiteVersion},
-    {kPrSDKAudioSuite, kPrSDKAudioSuiteVersion},
-};
+constexpr const KEOSuiteName* kSuites = kKEOImporterSuites;
+constexpr size_t kSuiteCount = sizeof(kKEOImporterSuites) / sizeof(kKEOImporterSuites[0]);
 
 PlugMemoryFuncs* MemoryFunctions(imStdParms* stdParms) {
     return stdParms && stdParms->piSuites ? stdParms->piSuites->memFuncs : nullptr;
@@ -64,7 +56,7 @@ void ReleaseRecordSuites(ImporterLocalRec8* rec) {
     SPBasicSuite* basic = rec->BasicSuite;
     const void* held[] = {rec->PPixCreatorSuite, rec->PPixCacheSuite, rec->PPixSuite,
                           rec->TimeSuite, rec->AudioSuite};
-    for (size_t i = 0; i < sizeof(kSuites) / sizeof(kSuites[0]); i++) {
+    for (size_t i = 0; i < kSuiteCount; i++) {
         if (basic && basic->ReleaseSuite && held[i])
             basic->ReleaseSuite(kSuites[i].name, kSuites[i].version);
     }
@@ -77,7 +69,7 @@ void ReleaseRecordSuites(ImporterLocalRec8* rec) {
 
 void AcquireRecordSuites(ImporterLocalRec8* rec) {
     SPBasicSuite* basic = rec->BasicSuite;
-    auto acquire = [basic](const SuiteName& which, auto** slot) {
+    auto acquire = [basic](const KEOSuiteName& which, auto** slot) {
         const void* suite = nullptr;
         if (!basic || !basic->AcquireSuite ||
             basic->AcquireSuite(which.name, which.version, &suite) != kSPNoError)
