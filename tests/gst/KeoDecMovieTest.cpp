@@ -137,7 +137,9 @@ TEST(DamagedMovieTest, AFrameSizeTooLargeToDecodeIsAnErrorNotAnAllocation) {
 }
 
 // The container defects the importer is tested against, through qtdemux and
-// keodec: each ends, with an error or at the end of the stream, in time.
+// keodec: each ends, with an error or at the end of the stream. The limit only
+// tells a hang from a slow walk: the free-atom flood alone takes qtdemux some
+// 12 s on an idle machine and more than a minute when the cores are shared.
 TEST(HostileMovieTest, EveryHostileMovieEndsWithAnErrorOrCleanly) {
     for (const keofaults::HostileCase& c : keofaults::hostileCases()) {
         SCOPED_TRACE(c.id + ": " + c.defect);
@@ -156,8 +158,8 @@ TEST(HostileMovieTest, EveryHostileMovieEndsWithAnErrorOrCleanly) {
                       static_cast<std::streamsize>(c.bytes.size()));
         }
         const PipelineRun run = runPipeline(
-            "filesrc location=" + movie.path + " ! qtdemux ! keodec ! fakesink sync=false", 60);
-        EXPECT_TRUE(run.ended) << "still running after 60 s";
+            "filesrc location=" + movie.path + " ! qtdemux ! keodec ! fakesink sync=false", 300);
+        EXPECT_TRUE(run.ended) << "still running after 300 s";
     }
 }
 
