@@ -134,7 +134,7 @@ TEST(AtomHeader, LongerWideGivesItsRemainder) {
     EXPECT_EQ(a.end, a.start + 16);
 }
 
-// Mend: the atom behind a wide one may carry a 64-bit size; reading it keeps
+// Hardened: the atom behind a wide one may carry a 64-bit size; reading it keeps
 // the atoms after a large mdat reachable.
 TEST(AtomHeader, WideFollowedByLargeSizeReadsTheLargeSize) {
     Bytes b = atomHeader(8, "wide");
@@ -144,7 +144,7 @@ TEST(AtomHeader, WideFollowedByLargeSizeReadsTheLargeSize) {
     EXPECT_EQ(placeOf(a), (Place{8, 0x100000010ll, 8 + 0x100000010ll}));
 }
 
-// Mend: a 64-bit size no signed position can hold reaches the end of the file.
+// Hardened: a 64-bit size no signed position can hold reaches the end of the file.
 TEST(AtomHeader, LargeSizeBeyondSignedRangeReachesTheEndOfTheFile) {
     Bytes b = largeHeader("mdat", 0xFFFFFFFFFFFFFFF0ull);
     putZeros(b, 40);

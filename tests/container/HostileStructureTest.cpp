@@ -185,7 +185,7 @@ TEST(HostileStructure, UnfinishedWriter) {
     EXPECT_TRUE(!o.opened() || o.movie.nFrames() == 0);
 }
 
-// Mend: a wide atom before a 64-bit mdat keeps the moov behind it.
+// Hardened: a wide atom before a 64-bit mdat keeps the moov behind it.
 TEST(HostileStructure, WideBeforeLargeMdatKeepsTheMoov) {
     Movie m = baselineMovie();
     m.top.insert(m.top.begin(), atom("wide"));
@@ -195,7 +195,7 @@ TEST(HostileStructure, WideBeforeLargeMdatKeepsTheMoov) {
     EXPECT_EQ(o.movie.file->mdat.start, 8);
 }
 
-// Mend: field blocks shorter than their fields refuse the file rather than
+// Hardened: field blocks shorter than their fields refuse the file rather than
 // reading the next atom's bytes as theirs.
 TEST(HostileStructure, ShortFixedAtomsAreRefused) {
     for (const char* path :

@@ -150,7 +150,7 @@ TEST(HostileDescriptions, CompressorNameWithFullLengthByte) {
     EXPECT_EQ(d->depth, 24);
 }
 
-// Mend: the handler name is only shown, so a name that is not a Pascal
+// Hardened: the handler name is only shown, so a name that is not a Pascal
 // string that fits its atom never refuses the movie. A length byte running
 // past the atom means the name was stored as text without one (as many
 // writers store it): the bytes that are there, up to a zero byte, are the
@@ -220,7 +220,7 @@ TEST(HostileDimensions, TrackSizesAreReportedAsStored) {
     }
 }
 
-// Mend: a track whose tables place no sample in a chunk answers every frame
+// Hardened: a track whose tables place no sample in a chunk answers every frame
 // query with "no such frame", whatever the frame number.
 TEST(HostileTables, UnaddressableTracksFailSafe) {
     Movie empty = baselineMovie();

@@ -132,7 +132,7 @@ TEST(MovFileAudio, TwosDecodeValues) {
         EXPECT_EQ(out[1], 0xFF00);
     }
     {
-        // Mend: 32-bit samples pass on their top 16 bits like 24-bit ones.
+        // Hardened: 32-bit samples pass on their top 16 bits like 24-bit ones.
         OpenedMovie o(soundMovie(track("twos", 1, 32, 1, 1), {{0xAB, 0xCD, 0xEF, 0x01}}));
         o.movie.audioTwosDecode(o.movie.file, out, 1, 0, 0);
         EXPECT_EQ(out[0], 0xABCD);
@@ -181,7 +181,7 @@ TEST(MovFileAudio, AudioOfOneVideoFrameTilesTheTrack) {
     delete[] f1;
 }
 
-// Mend: without a video track there is no frame rate to divide by.
+// Hardened: without a video track there is no frame rate to divide by.
 TEST(MovFileAudio, AudioOfAFrameWithoutVideoIsEmpty) {
     OpenedMovie o(soundMovie(track("twos", 2, 16, 4, 4), {Bytes(16, 0)}, false));
     ASSERT_TRUE(o.opened());
@@ -191,7 +191,7 @@ TEST(MovFileAudio, AudioOfAFrameWithoutVideoIsEmpty) {
     delete[] data;
 }
 
-// Mend: a chunk of 0 samples or a missing sample-to-chunk table ends a read.
+// Hardened: a chunk of 0 samples or a missing sample-to-chunk table ends a read.
 TEST(MovFileAudio, ReadsEndAtEmptyChunks) {
     SoundTrack s = track("twos", 2, 16, 200, 100);
     s.tables.stsc = {{1, 100, 1}, {2, 0, 1}};
@@ -208,7 +208,7 @@ TEST(MovFileAudio, ReadsEndAtEmptyChunks) {
     EXPECT_EQ(got, 0);
 }
 
-// Mend: sample widths the reader cannot size, and tracks without channels,
+// Hardened: sample widths the reader cannot size, and tracks without channels,
 // read nothing.
 TEST(MovFileAudio, UnreadableFormatsReadNothing) {
     for (auto [channels, bits] :
@@ -224,7 +224,7 @@ TEST(MovFileAudio, UnreadableFormatsReadNothing) {
     }
 }
 
-// Mend: a mono track's sample offsets inside a chunk count one channel.
+// Hardened: a mono track's sample offsets inside a chunk count one channel.
 TEST(MovFileAudio, MonoOffsetsInsideAChunk) {
     Bytes data;
     for (int i = 0; i < 50; i++)

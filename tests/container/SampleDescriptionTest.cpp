@@ -123,7 +123,7 @@ TEST(SampleDescription, FormatTextRunsIntoNonZeroReserved) {
 }
 
 TEST(SampleDescription, SecondEntryIsReadAtItsOwnStart) {
-    // Mend: each entry is read from its own start, even when the one before
+    // Hardened: each entry is read from its own start, even when the one before
     // it carries extension bytes the reader does not know.
     Movie m = withSound(2, 16, 44100, 0);
     Atom* stsd = m.find("trak#1/mdia/minf/stbl/stsd");

@@ -128,7 +128,7 @@ TEST(TrackLookups, SoundRangesUseTheTracksOwnChannelCount) {
     Track k;
     k.sound(2, 16);
     EXPECT_EQ(k.t.sampleRangeSize(0, 100), 400);
-    // Mend: a mono or six-channel track counts its own channels, not two.
+    // Hardened: a mono or six-channel track counts its own channels, not two.
     k.desc().channels = 1;
     EXPECT_EQ(k.t.sampleRangeSize(0, 100), 200);
     k.desc().channels = 6;
@@ -153,7 +153,7 @@ TEST(TrackLookups, SampleCounts) {
     EXPECT_EQ(ts, 2500);
 }
 
-// Mend: a first duration of 0 counts no samples instead of dividing by it.
+// Hardened: a first duration of 0 counts no samples instead of dividing by it.
 TEST(TrackLookups, ZeroFirstDurationCountsNothing) {
     Track video;
     video.t.mdia.minf.isVideo = 1;
@@ -161,7 +161,7 @@ TEST(TrackLookups, ZeroFirstDurationCountsNothing) {
     EXPECT_EQ(video.t.samples(&video.f, video.movie), 0);
 }
 
-// Mend: samples without a chunk in the offset table have no offset.
+// Hardened: samples without a chunk in the offset table have no offset.
 TEST(TrackLookups, SamplesWithoutAChunkHaveNoOffset) {
     Track k;
     k.stsc({{1, 1, 1}});
@@ -176,7 +176,7 @@ TEST(TrackLookups, SamplesWithoutAChunkHaveNoOffset) {
     EXPECT_EQ(k.t.chunkToOffset(&k.f, 9), 76);
 }
 
-// Mend: an empty sample-to-chunk table or a run of empty chunks holds no sample.
+// Hardened: an empty sample-to-chunk table or a run of empty chunks holds no sample.
 TEST(TrackLookups, EmptyRunsHoldNoSample) {
     Track empty;
     empty.offsets({16});
@@ -191,7 +191,7 @@ TEST(TrackLookups, EmptyRunsHoldNoSample) {
     EXPECT_EQ(zero.t.sampleToOffset(&zero.f, 5), -1);
 }
 
-// Mend: values from the file never wrap, however large.
+// Hardened: values from the file never wrap, however large.
 TEST(TrackLookups, HugeValuesDoNotOverflow) {
     Track k;
     k.stsc({{1, 0xFFFFFFFF, 1}, {0xFFFFFFFF, 0xFFFFFFFF, 1}, {0xFFFFFFFE + 2ll, 1, 1}});
