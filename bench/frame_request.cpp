@@ -1,13 +1,14 @@
 // A whole frame request as an editor makes it on a cache miss: imGetSourceVideo
-// of a 1920x1080 frame through the built importer module (loaded with dlopen,
-// as a host loads it) and the stand-in host, against a hot memcpy of the
+// of a 1920x1080 frame through the built importer module (loaded by the
+// plug-in driver, as a host loads it) and the stand-in host, against a hot memcpy of the
 // 8,294,400 picture bytes, and the same sample's payload decompressed by
 // liblzf's lzf_decompress and by the codec's own KEOLZFDecompress, all in one
 // run.
 //
 // The movies are written first, with the movie writer and the frame encoder,
 // from the seeded natural-looking picture of the encoder tests: DXT1 + LZF
-// (the goal's case), DXT5 + LZF and DXT24 + LZF. When bench/make_photo.sh has
+// (what most exports are, so the request a host makes most), DXT5 + LZF and
+// DXT24 + LZF. When bench/make_photo.sh has
 // left its photograph (BenchPhoto.h), DXT1 + LZF and DXT24 + LZF are also
 // written from it, as "photo/...": LZF's share of a request depends on the
 // repeats it finds in the blocks, and a photograph's are those of real
@@ -26,7 +27,6 @@
 // for its DXT24 + LZF frame and 6 for the DXT5 + LZF frame. On a busy
 // machine compare ratios, not milliseconds.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 #include <lzf.h>
 #include <unistd.h>
 
@@ -38,6 +38,7 @@
 
 #include "BenchPhoto.h"
 #include "BestTimes.h"
+#include "PluginDriver.h"
 #include "StandInHost.h"
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
@@ -52,8 +53,6 @@ constexpr int kHeight = 1080;
 constexpr size_t kPictureBytes = size_t(kWidth) * kHeight * 4;
 constexpr uint32_t kSeed = 20240611;
 constexpr int kFrames = 2;
-constexpr int32_t kImporterID = 1;
-constexpr uint32_t kZUVM = ('Z' << 24) | ('U' << 16) | ('V' << 8) | 'M';
 static_assert(kWidth == keo::bench::kPhotoWidth && kHeight == keo::bench::kPhotoHeight);
 
 struct Layout {
@@ -76,17 +75,13 @@ const RequestGoal kRequestGoals[] = {
 struct OpenMovie {
     std::string name; // the layout, "photo/" before it for the photograph
     std::string path;
-    std::vector<prUTF16Char> path16;
     std::vector<unsigned char> sample; // every frame of the movie holds it
-    imFileRef fileRef = imInvalidFileRef;
-    void* privateData = nullptr;
-    PrTime ticksPerFrame = 0;
+    keo::host::ImporterSession importer;
 };
 
 struct Bench {
     ImportEntryFunc entry = nullptr;
     keo::host::StandInHost* host = nullptr;
-    imStdParms* stdParms = nullptr;
     keo::host::HostSuites suites{};
     std::vector<OpenMovie> movies;
 };
@@ -122,46 +117,24 @@ bool writeMovie(const Layout& layout, const std::vector<unsigned char>& picture,
     return true;
 }
 
-int32_t call(Bench& b, int32_t selector, void* param1, void* param2) {
-    return b.entry(selector, b.stdParms, param1, param2);
-}
-
 bool openMovie(Bench& b, OpenMovie* movie) {
-    for (char c : movie->path)
-        movie->path16.push_back(static_cast<prUTF16Char>(static_cast<unsigned char>(c)));
-    movie->path16.push_back(0);
-    imFileOpenRec8 open{};
-    open.fileinfo.importerID = kImporterID;
-    open.fileinfo.filetype = kZUVM;
-    open.fileinfo.filepath = movie->path16.data();
-    open.fileinfo.fileref = imInvalidFileRef;
-    if (call(b, imOpenFile8, &movie->fileRef, &open) != malNoError)
+    // Every movie has its own record, as a host's open clips do, on the one
+    // host and module.
+    keo::host::bindImporter(&movie->importer, b.entry, b.host);
+    if (keo::host::openFile(&movie->importer, movie->path) != malNoError)
         return fail("imOpenFile8 refused " + movie->path);
-    movie->privateData = open.privatedata;
-    imFileAccessRec8 access{};
-    access.importerID = kImporterID;
-    access.filetype = kZUVM;
-    access.filepath = movie->path16.data();
-    access.fileref = movie->fileRef;
-    imFileInfoRec8 info{};
-    info.vidInfo.importerID = kImporterID;
-    info.privatedata = movie->privateData;
-    if (call(b, imGetInfo8, &access, &info) != malNoError || info.vidScale <= 0)
+    if (keo::host::describeFile(&movie->importer) != malNoError ||
+        keo::host::ticksPerFrame(movie->importer.info) <= 0)
         return fail("imGetInfo8 failed on " + movie->path);
-    movie->ticksPerFrame = keo::host::kTicksPerSecond * info.vidSampleSize / info.vidScale;
     return true;
 }
 
 // One imGetSourceVideo of frame `index`; the frame handed out, or null.
-PPixHand request(Bench& b, OpenMovie& movie, int index) {
+PPixHand request(OpenMovie& movie, int index) {
     imFrameFormat format{kWidth, kHeight, PrPixelFormat_ARGB_4444_8u};
     PPixHand frame = nullptr;
-    imSourceVideoRec rec{};
-    rec.inPrivateData = movie.privateData;
-    rec.inFrameTime = index * movie.ticksPerFrame;
-    rec.inFrameFormat = &format;
-    rec.outFrame = &frame;
-    if (call(b, imGetSourceVideo, nullptr, &rec) != malNoError)
+    if (keo::host::requestFrame(&movie.importer, keo::host::frameTime(movie.importer.info, index),
+                                &format, &frame) != malNoError)
         return nullptr;
     return frame;
 }
@@ -178,7 +151,7 @@ void BM_Memcpy(benchmark::State& state) {
 void BM_Request(benchmark::State& state, Bench* b, OpenMovie* movie) {
     int index = 0;
     for (auto _ : state) {
-        PPixHand frame = request(*b, *movie, index);
+        PPixHand frame = request(*movie, index);
         if (!frame) {
             state.SkipWithError("imGetSourceVideo failed");
             break;
@@ -234,18 +207,17 @@ void BM_DecodeInto(benchmark::State& state, const OpenMovie* movie) {
 }
 
 bool setUp(Bench& b) {
-    void* module = dlopen(KEO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!module)
-        return fail(std::string("cannot load ") + KEO_PLUGIN_PATH + ": " + dlerror());
-    b.entry = reinterpret_cast<ImportEntryFunc>(dlsym(module, "xImportEntry"));
+    std::string why;
+    b.entry = keo::host::keptEntry(KEO_PLUGIN_PATH, &why);
+    if (!b.entry)
+        return fail(std::string("cannot load ") + KEO_PLUGIN_PATH + ": " + why);
     b.host = keo::host::createHost();
-    if (!b.entry || !b.host)
-        return fail("no entry in the module, or no host");
-    b.stdParms = keo::host::importerStdParms(b.host);
+    if (!b.host)
+        return fail("cannot create the stand-in host");
     b.suites = keo::host::hostSuites(b.host);
-    imImportInfoRec info{};
-    const int32_t r = call(b, imInit, &info, nullptr);
-    if (r != malNoError && r != imIsCacheable)
+    keo::host::ImporterSession init;
+    const int32_t r = keo::host::startImporter(&init, b.entry, b.host);
+    if (r != malNoError)
         return fail("imInit returned " + std::to_string(r));
 
     const auto picture = encode_test::naturalPicture(kWidth, kHeight, kSeed, false);
@@ -277,8 +249,7 @@ bool setUp(Bench& b) {
 
 void tearDown(Bench& b) {
     for (OpenMovie& movie : b.movies) {
-        if (movie.privateData)
-            call(b, imCloseFile, &movie.fileRef, movie.privateData);
+        keo::host::closeFile(&movie.importer);
         std::remove(movie.path.c_str());
     }
     if (b.host) {

@@ -4,7 +4,8 @@
 // (importer/ImporterEntry.cpp) rather than loaded as the module: the module
 // is linked with --no-undefined, which a sanitizer runtime that lives in the
 // executable cannot satisfy, and libFuzzer needs the coverage of code it
-// links itself. The call sequence is the module's all the same.
+// links itself. The plug-in driver takes the linked entry instead of a
+// loaded one, so the call sequence is keo's and the tests' all the same.
 //
 // Each input is written to a temporary file of its own (imOpenFile8 takes a
 // path) and goes through init, open, info, every frame (up to a cap), frames
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "PluginDriver.h"
 #include "StandInHost.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -31,50 +33,18 @@ using keo::host::StandInHost;
 constexpr int kMaxFrames = 32;
 constexpr int64_t kPixelBudget = int64_t{1} << 22;
 
+// The driver's session and the checks every request's answer must pass.
 struct Session {
-    StandInHost* host;
-    imStdParms* std;
-    std::vector<prUTF16Char> path;
-    imFileRef fileRef = imInvalidFileRef;
-    void* privateData = nullptr;
-
-    int32_t call(int32_t selector, void* p1, void* p2) {
-        return xImportEntry(selector, std, p1, p2);
-    }
-
-    int32_t open() {
-        imFileOpenRec8 rec{};
-        rec.fileinfo.filepath = path.data();
-        rec.privatedata = privateData;
-        int32_t result = call(imOpenFile8, &fileRef, &rec);
-        privateData = rec.privatedata;
-        return result;
-    }
-
-    int32_t info(imFileInfoRec8* out) {
-        imFileAccessRec8 access{};
-        access.filepath = path.data();
-        access.fileref = fileRef;
-        *out = imFileInfoRec8{};
-        out->privatedata = privateData;
-        int32_t result = call(imGetInfo8, &access, out);
-        privateData = out->privatedata;
-        return result;
-    }
+    keo::host::ImporterSession importer;
 
     void frame(PrTime time, int32_t width, int32_t height) {
         imFrameFormat format{width, height, PrPixelFormat_ARGB_4444_8u};
-        imSourceVideoRec rec{};
-        rec.inPrivateData = privateData;
-        rec.inFrameTime = time;
-        rec.inFrameFormat = &format;
         PPixHand out = nullptr;
-        rec.outFrame = &out;
-        int32_t result = call(imGetSourceVideo, nullptr, &rec);
+        int32_t result = keo::host::requestFrame(&importer, time, &format, &out);
         KEO_FUZZ_CHECK(result == 0 || result == imFrameOrAudioErr);
         KEO_FUZZ_CHECK((result == 0) == (out != nullptr));
         if (out)
-            keo::host::hostSuites(host).ppix->Dispose(out);
+            keo::host::hostSuites(importer.host).ppix->Dispose(out);
     }
 
     void audio(PrAudioSample position, uint32_t size, int channels) {
@@ -83,21 +53,10 @@ struct Session {
         std::vector<float*> pointers;
         for (auto& b : buffers)
             pointers.push_back(b.data());
-        imImportAudioRec7 rec{};
-        rec.privateData = privateData;
-        rec.position = position;
-        rec.size = size;
-        rec.buffer = pointers.data();
-        int32_t result = call(imImportAudio7, nullptr, &rec);
+        int32_t result = keo::host::readAudio(&importer, position, size, pointers.data());
         KEO_FUZZ_CHECK(result == 0 || result == imFrameOrAudioErr);
     }
 };
-
-std::vector<prUTF16Char> utf16(const std::string& s) {
-    std::vector<prUTF16Char> out(s.begin(), s.end());
-    out.push_back(0);
-    return out;
-}
 
 void exercise(Session& s, const imFileInfoRec8& info) {
     if (info.hasVideo && info.vidScale > 0 && info.vidSampleSize > 0) {
@@ -162,35 +121,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    Session s{keo::host::createHost(), nullptr, utf16(path)};
-    KEO_FUZZ_CHECK(s.host != nullptr);
-    s.std = keo::host::importerStdParms(s.host);
-    imImportInfoRec init{};
-    s.call(imInit, &init, nullptr);
+    keo::host::StandInHost* host = keo::host::createHost();
+    KEO_FUZZ_CHECK(host != nullptr);
+    Session s;
+    keo::host::startImporter(&s.importer, xImportEntry, host);
 
-    int32_t opened = s.open();
+    int32_t opened = keo::host::openFile(&s.importer, path);
     KEO_FUZZ_CHECK(opened == 0 || opened == imBadFile);
     if (opened == 0) {
-        imFileInfoRec8 info{};
-        int32_t described = s.info(&info);
+        int32_t described = keo::host::describeFile(&s.importer);
         KEO_FUZZ_CHECK(described == 0 || described == imBadFile);
         if (described == 0) {
+            const imFileInfoRec8 info = s.importer.info;
             exercise(s, info);
             // Quiet closes the movie; the record stays and a reopen serves again.
-            KEO_FUZZ_CHECK(s.call(imQuietFile, &s.fileRef, s.privateData) == 0);
+            KEO_FUZZ_CHECK(keo::host::quietFile(&s.importer) == 0);
             const int32_t w = info.vidInfo.imageWidth, h = info.vidInfo.imageHeight;
-            if (s.open() == 0 && static_cast<int64_t>(w) * h <= kPixelBudget)
+            if (keo::host::openFile(&s.importer, path) == 0 &&
+                static_cast<int64_t>(w) * h <= kPixelBudget)
                 s.frame(0, w, h);
         }
     }
-    if (s.privateData)
-        KEO_FUZZ_CHECK(s.call(imCloseFile, &s.fileRef, s.privateData) == 0);
-    const std::string leaks = keo::host::leakReport(s.host);
+    KEO_FUZZ_CHECK(keo::host::closeFile(&s.importer) == 0);
+    const std::string leaks = keo::host::leakReport(host);
     if (!leaks.empty()) {
         std::fprintf(stderr, "host leak report:\n%s\n", leaks.c_str());
         std::abort();
     }
-    keo::host::destroyHost(s.host);
+    keo::host::destroyHost(host);
     unlink(path.c_str());
     return 0;
 }

@@ -1,12 +1,13 @@
 // Reads a written movie back through the built importer module, as the host
-// would: dlopen, xImportEntry with the stand-in host, imOpenFile8,
-// imGetInfo8, imGetSourceVideo and imImportAudio7, then imCloseFile.
+// would: the plug-in driver's imInit, imOpenFile8 and imGetInfo8 with the
+// test's stand-in host, then frames and audio on request, imCloseFile last.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "PluginDriver.h"
 #include "StandInHost.h"
 
 namespace export_test {
@@ -18,7 +19,7 @@ public:
     ~ImporterReadBack();
 
     int32_t result() const { return result_; }
-    const imFileInfoRec8& info() const { return info_; }
+    const imFileInfoRec8& info() const { return session_.info; }
 
     // The frame at `time` as a packed, top-down ARGB32 picture.
     int32_t frame(PrTime time, std::vector<unsigned char>* argb);
@@ -26,15 +27,7 @@ public:
     int32_t audio(int64_t position, uint32_t size, std::vector<std::vector<float>>* channels);
 
 private:
-    int32_t call(int32_t selector, void* param1, void* param2);
-
-    keo::host::StandInHost* host_;
-    ImportEntryFunc entry_ = nullptr;
-    imStdParms* stdParms_ = nullptr;
-    std::vector<prUTF16Char> path16_;
-    void* privateData_ = nullptr;
-    imFileRef fileRef_ = imInvalidFileRef;
-    imFileInfoRec8 info_{};
+    keo::host::ImporterSession session_;
     int32_t result_ = 0;
 };
 

@@ -4,13 +4,12 @@
 // ones each case allows, every call must return, and a fresh stand-in host per
 // movie must get back everything it handed out. The container tests check the
 // reader's own answers to the same movies; this checks what the host sees.
-#include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "PluginDriver.h"
 #include "StandInHost.h"
 #include "support/HostileCases.h"
 #include "support/SmallStack.h"
@@ -19,20 +18,6 @@ namespace {
 
 using keofaults::HostileCase;
 using keofaults::Opens;
-
-ImportEntryFunc pluginEntry() {
-    static ImportEntryFunc entry = [] {
-        void* module = dlopen(KEO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        return module ? reinterpret_cast<ImportEntryFunc>(dlsym(module, "xImportEntry")) : nullptr;
-    }();
-    return entry;
-}
-
-std::vector<prUTF16Char> utf16(const std::string& s) {
-    std::vector<prUTF16Char> out(s.begin(), s.end());
-    out.push_back(0);
-    return out;
-}
 
 struct Answers {
     int32_t open = -1, info = -1;
@@ -44,45 +29,27 @@ struct Answers {
 Answers drive(ImportEntryFunc entry, const keotest::Bytes& bytes, size_t frameCount) {
     Answers a;
     keotest::TempFile file(bytes);
-    std::vector<prUTF16Char> path = utf16(file.path);
     keo::host::StandInHost* host = keo::host::createHost();
-    imStdParms* std = keo::host::importerStdParms(host);
-    imImportInfoRec init{};
-    entry(imInit, std, &init, nullptr);
-
-    imFileRef ref = imInvalidFileRef;
-    imFileOpenRec8 open{};
-    open.fileinfo.filepath = path.data();
-    a.open = entry(imOpenFile8, std, &ref, &open);
-    void* privateData = open.privatedata;
+    keo::host::ImporterSession s;
+    keo::host::startImporter(&s, entry, host);
+    a.open = keo::host::openFile(&s, file.path);
     if (a.open == 0) {
-        imFileAccessRec8 access{};
-        access.filepath = path.data();
-        access.fileref = ref;
-        imFileInfoRec8 info{};
-        info.privatedata = privateData;
-        a.info = entry(imGetInfo8, std, &access, &info);
-        privateData = info.privatedata;
+        a.info = keo::host::describeFile(&s);
+        const imFileInfoRec8& info = s.info;
         if (a.info == 0 && info.vidScale > 0) {
             const PrTime ticks = keo::host::kTicksPerSecond / info.vidScale * info.vidSampleSize;
             for (size_t f = 0; f < frameCount; f++) {
                 imFrameFormat format{info.vidInfo.imageWidth, info.vidInfo.imageHeight,
                                      PrPixelFormat_ARGB_4444_8u};
-                imSourceVideoRec rec{};
-                rec.inPrivateData = privateData;
-                rec.inFrameTime = static_cast<PrTime>(f) * ticks;
-                rec.inFrameFormat = &format;
                 PPixHand frame = nullptr;
-                rec.outFrame = &frame;
-                a.frames.push_back(entry(imGetSourceVideo, std, nullptr, &rec));
+                a.frames.push_back(
+                    keo::host::requestFrame(&s, static_cast<PrTime>(f) * ticks, &format, &frame));
                 if (frame)
                     keo::host::hostSuites(host).ppix->Dispose(frame);
             }
         }
     }
-    if (privateData) {
-        EXPECT_EQ(entry(imCloseFile, std, &ref, privateData), 0);
-    }
+    EXPECT_EQ(keo::host::closeFile(&s), 0);
     EXPECT_EQ(keo::host::leakReport(host), "");
     keo::host::destroyHost(host);
     return a;
@@ -117,8 +84,9 @@ void checkCase(ImportEntryFunc entry, const HostileCase& c) {
 class HostileThroughThePlugin : public ::testing::Test {
 protected:
     void SetUp() override {
-        entry = pluginEntry();
-        ASSERT_NE(entry, nullptr) << "cannot load " << KEO_PLUGIN_PATH;
+        std::string why;
+        entry = keo::host::keptEntry(KEO_PLUGIN_PATH, &why);
+        ASSERT_NE(entry, nullptr) << "cannot load " << KEO_PLUGIN_PATH << ": " << why;
     }
     // Every case of one kind.
     void checkKind(keofaults::Kind kind) {

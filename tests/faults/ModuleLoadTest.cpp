@@ -3,7 +3,6 @@
 // their named semaphores, each unload must close them, and no semaphore name
 // may be left under /dev/shm, where it would outlive the process.
 #include <dirent.h>
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "KEOHostAPI.h"
+#include "PluginDriver.h"
 
 namespace {
 
@@ -30,14 +29,14 @@ std::vector<std::string> semaphoreNamesOfThisProcess() {
 
 TEST(ModuleLoad, ThousandLoadsAndUnloadsLeaveNoSemaphoreName) {
     for (int i = 0; i < 1000; i++) {
-        void* module = dlopen(KEO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << "load " << i << ": " << dlerror();
-        ASSERT_NE(dlsym(module, "xImportEntry"), nullptr) << i;
+        keo::host::PluginModule module;
+        ASSERT_EQ(keo::host::loadModule(&module, KEO_PLUGIN_PATH), keo::host::kDriverOK)
+            << "load " << i << ": " << module.error;
         // Between load and unload is where a leftover name would show.
         if (i % 100 == 0) {
             EXPECT_EQ(semaphoreNamesOfThisProcess(), std::vector<std::string>{}) << i;
         }
-        ASSERT_EQ(dlclose(module), 0) << i << ": " << dlerror();
+        ASSERT_EQ(keo::host::unloadModule(&module), 0) << i << ": " << module.error;
     }
     EXPECT_EQ(semaphoreNamesOfThisProcess(), std::vector<std::string>{});
 }
@@ -46,13 +45,12 @@ TEST(ModuleLoad, ThousandLoadsAndUnloadsLeaveNoSemaphoreName) {
 // every reload.
 TEST(ModuleLoad, EntryAnswersAfterEveryReload) {
     for (int i = 0; i < 20; i++) {
-        void* module = dlopen(KEO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << dlerror();
-        auto entry = reinterpret_cast<ImportEntryFunc>(dlsym(module, "xImportEntry"));
-        ASSERT_NE(entry, nullptr);
+        keo::host::PluginModule module;
+        ASSERT_EQ(keo::host::loadModule(&module, KEO_PLUGIN_PATH), keo::host::kDriverOK)
+            << module.error;
         // imGetSupports8 needs no host.
-        EXPECT_EQ(entry(imGetSupports8, nullptr, nullptr, nullptr), imIsVersion8);
-        ASSERT_EQ(dlclose(module), 0);
+        EXPECT_EQ(module.entry(imGetSupports8, nullptr, nullptr, nullptr), imIsVersion8);
+        ASSERT_EQ(keo::host::unloadModule(&module), 0);
     }
 }
 

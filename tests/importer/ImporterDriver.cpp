@@ -1,55 +1,11 @@
 // The module driver and the movie helpers of the importer tests.
 #include "ImporterDriver.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
 
 #include "codec/FramePayload.h"
 
 namespace keoimp {
-
-ImportEntryFunc PluginEntry() {
-    static ImportEntryFunc entry = [] {
-        void* module = dlopen(KEO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        return module ? reinterpret_cast<ImportEntryFunc>(dlsym(module, "xImportEntry")) : nullptr;
-    }();
-    return entry;
-}
-
-std::vector<prUTF16Char> Utf16(const std::string& utf8) {
-    std::vector<prUTF16Char> out;
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        uint32_t cp;
-        int n;
-        if (c < 0x80) {
-            cp = c;
-            n = 1;
-        } else if (c < 0xE0) {
-            cp = c & 0x1F;
-            n = 2;
-        } else if (c < 0xF0) {
-            cp = c & 0x0F;
-            n = 3;
-        } else {
-            cp = c & 0x07;
-            n = 4;
-        }
-        for (int k = 1; k < n; k++)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += n;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<prUTF16Char>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<prUTF16Char>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<prUTF16Char>(cp));
-        }
-    }
-    out.push_back(0);
-    return out;
-}
 
 Bytes KeoFrame(int width, int height, bool alpha, bool dxt24, uint32_t seed) {
     uint64_t blockBytes = 0;
@@ -147,12 +103,14 @@ keotest::Movie BuildMovie(const MovieRecipe& recipe) {
 }
 
 void ImporterTest::SetUp() {
-    entry = PluginEntry();
-    ASSERT_NE(entry, nullptr) << "cannot load " << KEO_PLUGIN_PATH << ": " << dlerror();
+    std::string why;
+    ImportEntryFunc loaded = keo::host::keptEntry(KEO_PLUGIN_PATH, &why);
+    ASSERT_NE(loaded, nullptr) << "cannot load " << KEO_PLUGIN_PATH << ": " << why;
     host = keo::host::createHost();
     ASSERT_NE(host, nullptr);
     suites = keo::host::hostSuites(host);
-    stdParms = keo::host::importerStdParms(host);
+    // imInit is left to the tests: some check what comes before it.
+    keo::host::bindImporter(&session, loaded, host);
 }
 
 void ImporterTest::TearDown() {
@@ -168,16 +126,11 @@ void ImporterTest::TearDown() {
 }
 
 int32_t ImporterTest::call(int32_t selector, void* param1, void* param2) {
-    return entry(selector, stdParms, param1, param2);
+    return keo::host::callImporter(&session, selector, param1, param2);
 }
 
 int32_t ImporterTest::open(const std::string& path) {
-    path16 = Utf16(path);
-    imFileOpenRec8 rec{};
-    rec.fileinfo.filepath = path16.data();
-    rec.privatedata = privateData;
-    int32_t result = call(imOpenFile8, &fileRef, &rec);
-    privateData = rec.privatedata;
+    int32_t result = keo::host::openFile(&session, path);
     closed = privateData == nullptr;
     return result;
 }
@@ -188,26 +141,14 @@ int32_t ImporterTest::open(const Bytes& movie) {
 }
 
 int32_t ImporterTest::info() {
-    imFileAccessRec8 access{};
-    access.filepath = path16.empty() ? nullptr : path16.data();
-    access.fileref = fileRef;
-    fileInfo = imFileInfoRec8{};
-    fileInfo.vidInfo.importerID = 7;
-    fileInfo.privatedata = privateData;
-    int32_t result = call(imGetInfo8, &access, &fileInfo);
-    privateData = fileInfo.privatedata;
+    int32_t result = keo::host::describeFile(&session);
     closed = privateData == nullptr;
     return result;
 }
 
 int32_t ImporterTest::sourceVideo(PrTime time, imFrameFormat* format, PPixHand* frame) {
-    imSourceVideoRec rec{};
-    rec.inPrivateData = privateData;
-    rec.inFrameTime = time;
-    rec.inFrameFormat = format;
     PPixHand out = nullptr;
-    rec.outFrame = &out;
-    int32_t result = call(imGetSourceVideo, nullptr, &rec);
+    int32_t result = keo::host::requestFrame(&session, time, format, &out);
     if (out)
         framesOut.push_back(out);
     if (frame)
@@ -226,24 +167,18 @@ int32_t ImporterTest::audio(int64_t position, uint32_t size,
     std::vector<float*> buffers;
     for (auto& c : *channels)
         buffers.push_back(c.data());
-    imImportAudioRec7 rec{};
-    rec.privateData = privateData;
-    rec.position = position;
-    rec.size = size;
-    rec.buffer = buffers.data();
-    return call(imImportAudio7, nullptr, &rec);
+    return keo::host::readAudio(&session, position, size, buffers.data());
 }
 
 void ImporterTest::quiet() {
-    EXPECT_EQ(call(imQuietFile, &fileRef, privateData), 0);
+    EXPECT_EQ(keo::host::quietFile(&session), 0);
     EXPECT_EQ(fileRef, imInvalidFileRef);
 }
 
 void ImporterTest::closeFile() {
     if (closed || !privateData)
         return;
-    EXPECT_EQ(call(imCloseFile, &fileRef, privateData), 0);
-    privateData = nullptr;
+    EXPECT_EQ(keo::host::closeFile(&session), 0);
     closed = true;
 }
 

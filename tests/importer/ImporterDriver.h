@@ -1,6 +1,6 @@
-// Drives the built importer module as a host would: the module is loaded
-// with dlopen, its entry found by name, and every call goes through it with
-// a fresh stand-in host per test, which must get everything back.
+// Drives the built importer module as a host would, through the plug-in
+// driver: every call goes through the module's entry with a fresh stand-in
+// host per test, which must get everything back.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "PluginDriver.h"
 #include "StandInHost.h"
 #include "support/MovieBuilder.h"
 
@@ -17,11 +18,10 @@ namespace keoimp {
 
 using keotest::Bytes;
 
-// The entry of the module, loaded once per process; null when it cannot be.
-ImportEntryFunc PluginEntry();
-
 // A UTF-8 string as zero-terminated UTF-16.
-std::vector<prUTF16Char> Utf16(const std::string& utf8);
+inline std::vector<prUTF16Char> Utf16(const std::string& utf8) {
+    return keo::host::utf16Path(utf8);
+}
 
 // A valid KEO payload of a width x height frame: a 28-byte header and
 // seeded block bytes (every bit pattern is a valid block), DXT1, DXT5
@@ -68,12 +68,13 @@ protected:
 
     keo::host::StandInHost* host = nullptr;
     keo::host::HostSuites suites{};
-    ImportEntryFunc entry = nullptr;
-    imStdParms* stdParms = nullptr;
-    void* privateData = nullptr;
-    imFileRef fileRef = imInvalidFileRef;
-    imFileInfoRec8 fileInfo{};
-    std::vector<prUTF16Char> path16;
+    keo::host::ImporterSession session;
+    // The session's fields under the names the tests read and set.
+    ImportEntryFunc& entry = session.entry;
+    void*& privateData = session.privateData;
+    imFileRef& fileRef = session.fileRef;
+    imFileInfoRec8& fileInfo = session.info;
+    std::vector<prUTF16Char>& path16 = session.path16;
     std::vector<PPixHand> framesOut;
     std::vector<std::unique_ptr<keotest::TempFile>> files;
     bool closed = true;

@@ -1,7 +1,7 @@
 // Loading and unloading the module: the encoder's worker records are built at
 // load time without leaving named semaphores behind, and unloading returns.
 #include <dirent.h>
-#include <dlfcn.h>
+#include <dlfcn.h> // dlsym: a symbol the module must not export
 #include <unistd.h>
 
 #include <chrono>
@@ -10,6 +10,8 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "PluginDriver.h"
 
 namespace {
 
@@ -25,17 +27,19 @@ int SemaphoreNamesOfThisProcess() {
 }
 
 TEST(ImporterModule, LoadsWithOneEntryAndUnloadsWithoutAHang) {
-    void* module = dlopen(KEO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module, nullptr) << dlerror();
-    EXPECT_NE(dlsym(module, "xImportEntry"), nullptr);
+    keo::host::PluginModule module;
+    ASSERT_EQ(keo::host::loadModule(&module, KEO_PLUGIN_PATH), keo::host::kDriverOK)
+        << module.error;
+    EXPECT_NE(module.entry, nullptr);
     // The worker records are in the module...
-    EXPECT_EQ(dlsym(module, "g_threadInfos"), nullptr) << "but not exported";
+    EXPECT_EQ(dlsym(module.handle, "g_threadInfos"), nullptr) << "but not exported";
     // ...and their semaphores' names are gone once they are open.
     EXPECT_EQ(SemaphoreNamesOfThisProcess(), 0);
 
-    auto unloaded = std::async(std::launch::async, [module] { return dlclose(module); });
+    auto unloaded =
+        std::async(std::launch::async, [&module] { return keo::host::unloadModule(&module); });
     if (unloaded.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-        ADD_FAILURE() << "dlclose did not return";
+        ADD_FAILURE() << "unloading did not return";
         std::_Exit(1);
     }
     EXPECT_EQ(unloaded.get(), 0);

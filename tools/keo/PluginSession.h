@@ -1,6 +1,6 @@
 // Playing the host's part for the importer module, through the stand-in host.
 //
-// A session loads the module (dlopen, dlsym "xImportEntry"), calls imInit and
+// A session loads the module through the plug-in driver, calls imInit and
 // enumerates the formats and pixel formats until 301, as a host does when it
 // starts. openMovie then runs imOpenFile8 and imGetInfo8; frames come through
 // imGetSourceVideo and sound through imImportAudio7; closeMovie runs
@@ -12,6 +12,7 @@
 #pragma once
 
 #include "KEOHostAPI.h"
+#include "PluginDriver.h"
 #include "StandInHost.h"
 
 #include <cstdint>
@@ -46,14 +47,10 @@ int bitsOfSampleType(int sampleType);
 
 struct PluginSession {
     std::string modulePath;
-    ImportEntryFunc entry = nullptr;
+    keo::host::PluginModule module;
     keo::host::StandInHost* host = nullptr;
-    keo::host::HostSuites suites{};
-    // The open movie.
+    keo::host::ImporterSession importer; // the open movie's record and description
     std::string moviePath;
-    std::vector<prUTF16Char> path16;
-    imFileRef fileRef = imInvalidFileRef;
-    void* privateData = nullptr;
     bool movieOpen = false;
     MovieInfo info;
     int64_t audioDelivered = 0; // sample frames handed over so far, for continuation requests
