@@ -4,8 +4,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace keo::bench {
+
+void BM_PictureMemcpy(benchmark::State& state) {
+    std::vector<unsigned char> from(kPictureBytes, 0x5A), to(kPictureBytes, 0);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), kPictureBytes);
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kPictureBytes);
+}
 
 std::string photoPath() {
     const char* path = std::getenv("KEO_BENCH_PHOTO");
@@ -18,7 +29,7 @@ bool loadPhoto(std::vector<unsigned char>* picture) {
     FILE* file = std::fopen(photoPath().c_str(), "rb");
     if (!file)
         return false;
-    const size_t pixels = size_t(kPhotoWidth) * kPhotoHeight;
+    const size_t pixels = size_t(kPictureWidth) * kPictureHeight;
     std::vector<unsigned char> rgb(pixels * 3);
     const bool complete = std::fread(rgb.data(), 1, rgb.size(), file) == rgb.size();
     std::fclose(file);

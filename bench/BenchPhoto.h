@@ -2,15 +2,29 @@
 // top row first, in build/photo-1920x1080.rgb of the source tree (or wherever
 // $KEO_BENCH_PHOTO points). The benchmarks run on it beside their synthetic
 // pictures when it is there, and without it when it is not.
+//
+// Every benchmark's pictures, synthetic or not, are the photograph's size,
+// so that the figures of different benchmarks compare, and each is read
+// against the same floor: a hot memcpy of one picture.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace keo::bench {
 
-constexpr int kPhotoWidth = 1920;
-constexpr int kPhotoHeight = 1080;
+constexpr int kPictureWidth = 1920;
+constexpr int kPictureHeight = 1080;
+constexpr size_t kPictureBytes = size_t(kPictureWidth) * kPictureHeight * 4;
+// The seed of the synthetic pictures (encode_test::naturalPicture).
+constexpr uint32_t kSyntheticSeed = 20240611;
+
+// A memcpy of kPictureBytes from one warm buffer into another.
+void BM_PictureMemcpy(benchmark::State& state);
 
 // Where the photograph is looked for.
 std::string photoPath();

@@ -38,11 +38,8 @@
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr size_t kPictureBytes = size_t(kWidth) * kHeight * 4;
-constexpr uint32_t kSeed = 20240611;
-static_assert(kWidth == keo::bench::kPhotoWidth && kHeight == keo::bench::kPhotoHeight);
+using keo::bench::kPictureBytes, keo::bench::kPictureHeight, keo::bench::kPictureWidth,
+    keo::bench::kSyntheticSeed;
 
 enum Layout { kDXT1, kDXT5, kDXT24, kDXT24Alpha, kLayoutCount };
 const char* const kLayoutNames[kLayoutCount] = {"DXT1", "DXT5", "DXT24", "DXT24+alpha"};
@@ -63,7 +60,8 @@ Rgb baseColour(double x, double y) {
 }
 
 int baseAlpha(double x, double y) {
-    const double dx = (x - kWidth / 2.0) / kWidth, dy = (y - kHeight / 2.0) / kHeight;
+    const double dx = (x - kPictureWidth / 2.0) / kPictureWidth,
+                 dy = (y - kPictureHeight / 2.0) / kPictureHeight;
     return clamp8(255 - 600 * (dx * dx + dy * dy));
 }
 
@@ -134,9 +132,9 @@ void writeAlphaBlock(unsigned char* p, int alpha, int spread, uint32_t levels) {
 
 std::vector<unsigned char> makeBlockData(Layout layout) {
     static const int kBlockSize[kLayoutCount] = {8, 16, 10, 18};
-    const int blocksX = (kWidth + 3) / 4, blocksY = (kHeight + 3) / 4;
+    const int blocksX = (kPictureWidth + 3) / 4, blocksY = (kPictureHeight + 3) / 4;
     std::vector<unsigned char> data(size_t(blocksX) * blocksY * kBlockSize[layout]);
-    std::mt19937 rng(kSeed);
+    std::mt19937 rng(kSyntheticSeed);
     unsigned char* p = data.data();
     for (int by = 0; by < blocksY; ++by) {
         for (int bx = 0; bx < blocksX; ++bx, p += kBlockSize[layout]) {
@@ -205,29 +203,22 @@ std::vector<unsigned char> makeSample(Layout layout, const std::vector<unsigned 
 // Block data of the photograph from the encoder an export would use.
 std::vector<unsigned char> encodePhoto(Layout layout, const std::vector<unsigned char>& photo) {
     static const int kBlockSize[kLayoutCount] = {8, 16, 10, 18};
-    std::vector<unsigned char> blocks(size_t(kWidth / 4) * (kHeight / 4) * kBlockSize[layout]);
+    std::vector<unsigned char> blocks(size_t(kPictureWidth / 4) * (kPictureHeight / 4) *
+                                      kBlockSize[layout]);
     if (layout == kDXT24)
-        _stbCompressARGB32_to24(blocks.data(), photo.data(), kWidth, kHeight, 0, false);
+        _stbCompressARGB32_to24(blocks.data(), photo.data(), kPictureWidth, kPictureHeight, 0,
+                                false);
     else
-        stbCompressARGB32(blocks.data(), photo.data(), kWidth, kHeight, 0, layout == kDXT5);
+        stbCompressARGB32(blocks.data(), photo.data(), kPictureWidth, kPictureHeight, 0,
+                          layout == kDXT5);
     return blocks;
-}
-
-void BM_Memcpy(benchmark::State& state) {
-    std::vector<unsigned char> from(kPictureBytes, 0x5A), to(kPictureBytes, 0);
-    for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), kPictureBytes);
-        benchmark::DoNotOptimize(to.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kPictureBytes);
 }
 
 void BM_Decode(benchmark::State& state, std::vector<unsigned char> sample) {
     for (auto _ : state) {
         unsigned char* picture = nullptr;
-        if (DecodeFramePayload(sample.data(), static_cast<unsigned>(sample.size()), kWidth, kHeight,
-                               &picture) != kKEODecodeOK) {
+        if (DecodeFramePayload(sample.data(), static_cast<unsigned>(sample.size()), kPictureWidth,
+                               kPictureHeight, &picture) != kKEODecodeOK) {
             state.SkipWithError("decode failed");
             break;
         }
@@ -238,13 +229,14 @@ void BM_Decode(benchmark::State& state, std::vector<unsigned char> sample) {
 }
 
 // A host frame: bottom row first, rows padded to a multiple of 64 bytes.
-constexpr long long kHostPitch = (kWidth * 4 + 63) / 64 * 64 + 64;
+constexpr long long kHostPitch = (kPictureWidth * 4 + 63) / 64 * 64 + 64;
 
 void BM_DecodeInto(benchmark::State& state, std::vector<unsigned char> sample) {
-    std::vector<unsigned char> frame(static_cast<size_t>(kHostPitch) * kHeight);
+    std::vector<unsigned char> frame(static_cast<size_t>(kHostPitch) * kPictureHeight);
     for (auto _ : state) {
-        if (DecodeFramePayloadInto(sample.data(), static_cast<unsigned>(sample.size()), kWidth,
-                                   kHeight, frame.data(), kHostPitch, true) != kKEODecodeOK) {
+        if (DecodeFramePayloadInto(sample.data(), static_cast<unsigned>(sample.size()),
+                                   kPictureWidth, kPictureHeight, frame.data(), kHostPitch,
+                                   true) != kKEODecodeOK) {
             state.SkipWithError("decode failed");
             break;
         }
@@ -257,7 +249,7 @@ void BM_DecodeInto(benchmark::State& state, std::vector<unsigned char> sample) {
 // liblzf alone: the floor under every LZF decode.
 void BM_LZFDecompress(benchmark::State& state, std::vector<unsigned char> sample) {
     const unsigned payload = static_cast<unsigned>(sample.size()) - kKEOFrameHeaderSize;
-    const unsigned blockBytes = (kWidth / 4) * (kHeight / 4) * 8;
+    const unsigned blockBytes = (kPictureWidth / 4) * (kPictureHeight / 4) * 8;
     std::vector<unsigned char> blocks(blockBytes);
     for (auto _ : state) {
         if (lzf_decompress(sample.data() + kKEOFrameHeaderSize, payload, blocks.data(),
@@ -270,13 +262,13 @@ void BM_LZFDecompress(benchmark::State& state, std::vector<unsigned char> sample
     }
 }
 
-constexpr int kUltraWidth = 2 * kWidth;
-constexpr int kUltraHeight = 2 * kHeight;
+constexpr int kUltraWidth = 2 * kPictureWidth;
+constexpr int kUltraHeight = 2 * kPictureHeight;
 
 // The block data of a frame twice as wide and high: every block row twice
 // side by side, and the whole twice one above the other.
 std::vector<unsigned char> tileTwice(const std::vector<unsigned char>& blocks, int blockSize) {
-    const size_t rowBytes = size_t(kWidth / 4) * blockSize;
+    const size_t rowBytes = size_t(kPictureWidth / 4) * blockSize;
     std::vector<unsigned char> tiled;
     tiled.reserve(blocks.size() * 4);
     for (int half = 0; half < 2; ++half)
@@ -322,7 +314,7 @@ int main(int argc, char** argv) {
     auto settle = [&](benchmark::internal::Benchmark* b) {
         b->Unit(benchmark::kMillisecond)->Repetitions(repetitions)->MinTime(0.1);
     };
-    settle(benchmark::RegisterBenchmark("memcpy", BM_Memcpy));
+    settle(benchmark::RegisterBenchmark("memcpy", keo::bench::BM_PictureMemcpy));
     // The synthetic frames, then (when bench/make_photo.sh has run) the
     // photograph encoded by the codec's own encoders, whose block data LZF
     // treats as it treats real footage.

@@ -28,13 +28,10 @@
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * 4;
-constexpr uint32_t kSeed = 20240611;
+using keo::bench::kPictureBytes, keo::bench::kPictureHeight, keo::bench::kPictureWidth,
+    keo::bench::kSyntheticSeed;
 // Two threads against one for DXT1 and DXT5 frames, at least.
 constexpr double kMinThreadSpeedUp = 1.8;
-static_assert(kWidth == keo::bench::kPhotoWidth && kHeight == keo::bench::kPhotoHeight);
 
 struct Picture {
     std::string name;
@@ -48,8 +45,9 @@ bool loadPhoto(Picture* picture) {
         return false;
     picture->name = "photo";
     picture->translucent = picture->opaque;
-    const auto synthetic = encode_test::naturalPicture(kWidth, kHeight, kSeed, true);
-    for (size_t i = 0; i < kFrameBytes; i += 4)
+    const auto synthetic =
+        encode_test::naturalPicture(kPictureWidth, kPictureHeight, kSyntheticSeed, true);
+    for (size_t i = 0; i < kPictureBytes; i += 4)
         picture->translucent[i] = synthetic[i];
     return true;
 }
@@ -58,8 +56,10 @@ std::vector<Picture>& pictures() {
     static std::vector<Picture> all = [] {
         std::vector<Picture> list(1);
         list[0].name = "synthetic";
-        list[0].opaque = encode_test::naturalPicture(kWidth, kHeight, kSeed, false);
-        list[0].translucent = encode_test::naturalPicture(kWidth, kHeight, kSeed, true);
+        list[0].opaque =
+            encode_test::naturalPicture(kPictureWidth, kPictureHeight, kSyntheticSeed, false);
+        list[0].translucent =
+            encode_test::naturalPicture(kPictureWidth, kPictureHeight, kSyntheticSeed, true);
         Picture photo;
         if (loadPhoto(&photo))
             list.push_back(std::move(photo));
@@ -84,10 +84,10 @@ std::vector<Job> g_jobs;
 double decodedPsnr(const unsigned char* sample, int length, const unsigned char* source, bool alpha,
                    double* alphaPsnr) {
     unsigned char* decoded = nullptr;
-    if (DecodeFramePayload(sample, static_cast<unsigned>(length), kWidth, kHeight, &decoded) !=
-        kKEODecodeOK)
+    if (DecodeFramePayload(sample, static_cast<unsigned>(length), kPictureWidth, kPictureHeight,
+                           &decoded) != kKEODecodeOK)
         return 0;
-    const size_t pixels = size_t(kWidth) * kHeight;
+    const size_t pixels = size_t(kPictureWidth) * kPictureHeight;
     const double p = encode_test::psnr(source, decoded, pixels);
     if (alpha)
         *alphaPsnr = encode_test::psnr(source, decoded, pixels, true);
@@ -101,27 +101,27 @@ void BM_Job(benchmark::State& state, size_t index) {
     const bool alpha = job.work == kFrameDXT5;
     const std::vector<unsigned char>& source = alpha ? picture.translucent : picture.opaque;
     uint64_t capacity = 0;
-    KEOMaxFramePayloadSize(kWidth, kHeight, &capacity);
+    KEOMaxFramePayloadSize(kPictureWidth, kPictureHeight, &capacity);
     std::vector<unsigned char> dest(capacity);
-    std::vector<unsigned char> copy(kFrameBytes);
+    std::vector<unsigned char> copy(kPictureBytes);
 
     int length = 0;
     for (auto _ : state) {
         switch (job.work) {
         case kMemcpy:
-            std::memcpy(copy.data(), source.data(), kFrameBytes);
+            std::memcpy(copy.data(), source.data(), kPictureBytes);
             break;
         case kBlocksDXT1:
-            stbCompressARGB32(dest.data(), source.data(), kWidth, kHeight, 0, false);
+            stbCompressARGB32(dest.data(), source.data(), kPictureWidth, kPictureHeight, 0, false);
             break;
         case kBlocksDXT24:
-            stbCompressARGB32_to24_threaded(job.threads, dest.data(), source.data(), kWidth,
-                                            kHeight, 0, false);
+            stbCompressARGB32_to24_threaded(job.threads, dest.data(), source.data(), kPictureWidth,
+                                            kPictureHeight, 0, false);
             break;
         case kFrameDXT1:
         case kFrameDXT5:
         case kFrameDXT24:
-            length = CompressDXTFrame(source.data(), dest.data(), kWidth, kHeight, 0,
+            length = CompressDXTFrame(source.data(), dest.data(), kPictureWidth, kPictureHeight, 0,
                                       job.work == kFrameDXT5 ? 1 : 0,
                                       job.work == kFrameDXT24 ? 0 : 1, job.threads);
             break;
@@ -187,7 +187,8 @@ int main(int argc, char** argv) {
     for (size_t p = 0; p < pictures().size(); ++p) {
         const Job* copy = find(static_cast<int>(p), kMemcpy, 1);
         const double memcpyMs = copy ? copy->bestMs : -1;
-        std::printf("\n%dx%d %s picture\n", kWidth, kHeight, pictures()[p].name.c_str());
+        std::printf("\n%dx%d %s picture\n", kPictureWidth, kPictureHeight,
+                    pictures()[p].name.c_str());
         std::printf("%-36s %9s %9s %10s %9s\n", "work", "best ms", "x memcpy", "sample KB",
                     "PSNR dB");
         for (const Job& job : g_jobs) {

@@ -48,12 +48,9 @@
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr size_t kPictureBytes = size_t(kWidth) * kHeight * 4;
-constexpr uint32_t kSeed = 20240611;
+using keo::bench::kPictureBytes, keo::bench::kPictureHeight, keo::bench::kPictureWidth,
+    keo::bench::kSyntheticSeed;
 constexpr int kFrames = 2;
-static_assert(kWidth == keo::bench::kPhotoWidth && kHeight == keo::bench::kPhotoHeight);
 
 struct Layout {
     const char* name;
@@ -94,10 +91,11 @@ bool fail(const std::string& what) {
 // The encoded sample of the picture, and a movie of kFrames copies of it.
 bool writeMovie(const Layout& layout, const std::vector<unsigned char>& picture, OpenMovie* movie) {
     uint64_t capacity = 0;
-    KEOMaxFramePayloadSize(kWidth, kHeight, &capacity);
+    KEOMaxFramePayloadSize(kPictureWidth, kPictureHeight, &capacity);
     movie->sample.resize(capacity);
-    const int length = CompressDXTFrame(picture.data(), movie->sample.data(), kWidth, kHeight,
-                                        kWidth * 4, layout.transparency, layout.optimizeFor, 2);
+    const int length =
+        CompressDXTFrame(picture.data(), movie->sample.data(), kPictureWidth, kPictureHeight,
+                         kPictureWidth * 4, layout.transparency, layout.optimizeFor, 2);
     if (length <= 0)
         return fail("cannot encode " + movie->name);
     movie->sample.resize(static_cast<size_t>(length));
@@ -106,8 +104,8 @@ bool writeMovie(const Layout& layout, const std::vector<unsigned char>& picture,
 
     MovFile writer;
     char compressor[] = "ZUVM";
-    if (!writer.openWrite(movie->path.c_str(), compressor, kWidth, kHeight, 25.0, 1, 0, 48000, 2,
-                          16))
+    if (!writer.openWrite(movie->path.c_str(), compressor, kPictureWidth, kPictureHeight, 25.0, 1,
+                          0, 48000, 2, 16))
         return fail("cannot create " + movie->path);
     bool written = true;
     for (int i = 0; i < kFrames; ++i)
@@ -131,21 +129,12 @@ bool openMovie(Bench& b, OpenMovie* movie) {
 
 // One imGetSourceVideo of frame `index`; the frame handed out, or null.
 PPixHand request(OpenMovie& movie, int index) {
-    imFrameFormat format{kWidth, kHeight, PrPixelFormat_ARGB_4444_8u};
+    imFrameFormat format{kPictureWidth, kPictureHeight, PrPixelFormat_ARGB_4444_8u};
     PPixHand frame = nullptr;
     if (keo::host::requestFrame(&movie.importer, keo::host::frameTime(movie.importer.info, index),
                                 &format, &frame) != malNoError)
         return nullptr;
     return frame;
-}
-
-void BM_Memcpy(benchmark::State& state) {
-    std::vector<unsigned char> from(kPictureBytes, 0x5A), to(kPictureBytes, 0);
-    for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), kPictureBytes);
-        benchmark::DoNotOptimize(to.data());
-        benchmark::ClobberMemory();
-    }
 }
 
 void BM_Request(benchmark::State& state, Bench* b, OpenMovie* movie) {
@@ -174,7 +163,8 @@ template <bool ours> void BM_Decompress(benchmark::State& state, const OpenMovie
     KEOFrameHeader header;
     header.read(sample.data());
     uint64_t blockBytes = 0;
-    KEOBlockDataSize(kWidth, kHeight, header.isDXT24 != 0, header.hasAlpha != 0, &blockBytes);
+    KEOBlockDataSize(kPictureWidth, kPictureHeight, header.isDXT24 != 0, header.hasAlpha != 0,
+                     &blockBytes);
     std::vector<unsigned char> blocks(blockBytes);
     const unsigned char* in = sample.data() + kKEOFrameHeaderSize;
     const unsigned capacity = static_cast<unsigned>(blockBytes);
@@ -192,12 +182,12 @@ template <bool ours> void BM_Decompress(benchmark::State& state, const OpenMovie
 
 // The stand-in host's row pitch: 16 bytes of padding.
 void BM_DecodeInto(benchmark::State& state, const OpenMovie* movie) {
-    const long long pitch = kWidth * 4 + 16;
-    std::vector<unsigned char> frame(static_cast<size_t>(pitch) * kHeight);
+    const long long pitch = kPictureWidth * 4 + 16;
+    std::vector<unsigned char> frame(static_cast<size_t>(pitch) * kPictureHeight);
     for (auto _ : state) {
         if (DecodeFramePayloadInto(movie->sample.data(),
-                                   static_cast<unsigned>(movie->sample.size()), kWidth, kHeight,
-                                   frame.data(), pitch, true) != kKEODecodeOK) {
+                                   static_cast<unsigned>(movie->sample.size()), kPictureWidth,
+                                   kPictureHeight, frame.data(), pitch, true) != kKEODecodeOK) {
             state.SkipWithError("decode failed");
             break;
         }
@@ -220,8 +210,10 @@ bool setUp(Bench& b) {
     if (r != malNoError)
         return fail("imInit returned " + std::to_string(r));
 
-    const auto picture = encode_test::naturalPicture(kWidth, kHeight, kSeed, false);
-    const auto translucent = encode_test::naturalPicture(kWidth, kHeight, kSeed, true);
+    const auto picture =
+        encode_test::naturalPicture(kPictureWidth, kPictureHeight, kSyntheticSeed, false);
+    const auto translucent =
+        encode_test::naturalPicture(kPictureWidth, kPictureHeight, kSyntheticSeed, true);
     std::vector<unsigned char> photo;
     const bool havePhoto = keo::bench::loadPhoto(&photo);
     if (!havePhoto)
@@ -277,7 +269,7 @@ int main(int argc, char** argv) {
     auto settle = [](benchmark::internal::Benchmark* bm) {
         bm->Unit(benchmark::kMillisecond)->Repetitions(5)->MinTime(0.2);
     };
-    settle(benchmark::RegisterBenchmark("memcpy", BM_Memcpy));
+    settle(benchmark::RegisterBenchmark("memcpy", keo::bench::BM_PictureMemcpy));
     for (OpenMovie& movie : b.movies) {
         const std::string& name = movie.name;
         for (const char* what :

@@ -29,8 +29,8 @@
 
 namespace {
 
-constexpr int kWidth = keo::bench::kPhotoWidth;
-constexpr int kHeight = keo::bench::kPhotoHeight;
+constexpr int kWidth = keo::bench::kPictureWidth;
+constexpr int kHeight = keo::bench::kPictureHeight;
 
 struct Payload {
     std::string name;

@@ -222,11 +222,7 @@ int32_t readFrame(ImporterSession* s, PrTime time, uint8_t* argb) {
 }
 
 int32_t readAudio(ImporterSession* s, int64_t position, uint32_t count, float** planar) {
-    imImportAudioRec7 rec{};
-    rec.privateData = s->privateData;
-    rec.position = position;
-    rec.size = count;
-    rec.buffer = planar;
+    imImportAudioRec7 rec{s->privateData, position, count, planar};
     return callImporter(s, imImportAudio7, nullptr, &rec);
 }
 
