@@ -90,10 +90,15 @@ encoder_round_trip() {
 check "keoenc's payloads decode through keodec" encoder_round_trip
 
 # A movie cut in the middle of its frames: an error or a clean end, in time.
+# When qtdemux finds no stream, gst-launch itself now and then stays in its
+# main loop after printing the error (with any decoder or none after the
+# demuxer), so an error already reported counts as the end.
 cut_movie_ends() {
     head -c 100000 movie.mov >cut.mov
     launch filesrc location=cut.mov ! qtdemux ! keodec ! fakesink >cut.txt 2>&1
-    [ $? -ne 124 ] && ! grep -q 'Segmentation\|Aborted' cut.txt
+    status=$?
+    ! grep -q 'Segmentation\|Aborted' cut.txt &&
+        { [ "$status" -ne 124 ] || grep -q '^ERROR' cut.txt; }
 }
 check "a cut movie gives an error or a clean end" cut_movie_ends
 
