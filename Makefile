@@ -37,7 +37,7 @@ test-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEO_TSAN=ON \
 	  -DKEO_BUILD_BENCH=OFF
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/tests/tsan.supp ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS)
 
 # libFuzzer targets (clang): every committed input of fuzz/corpus/ replayed
 # first, then 60 s of fuzzing each in CI, TIME seconds each by hand (make
