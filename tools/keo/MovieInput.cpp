@@ -99,6 +99,10 @@ struct MovieInputState {
     std::string undecodable;   // caps of a video stream no decoder took
     std::string missing;       // an element GStreamer's base set should have
     bool variableRate = false; // the video stream has no frame rate
+    // Where the latest decoded frame ends, before videorate, and whether
+    // it said how long it lasts.
+    GstClockTime decodedEnd = GST_CLOCK_TIME_NONE;
+    bool decodedLasts = false;
     GstAudioInfo soundSource{};
     int spool = -1;
     int spoolErrno = 0;
@@ -130,6 +134,15 @@ struct MovieInputState {
     }
 
     [[noreturn]] void failWith(const std::string& why) { fail(request.input, why); }
+    bool pastVideo(GstClockTime frameTime) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!GST_CLOCK_TIME_IS_VALID(frameTime) || !GST_CLOCK_TIME_IS_VALID(decodedEnd))
+            return false;
+        // A last frame without a duration lasts one frame of the movie.
+        const GstClockTime lasts =
+            decodedLasts ? 0 : gst_util_uint64_scale(GST_SECOND, info.rate.den, info.rate.num);
+        return frameTime >= decodedEnd + lasts;
+    }
     void fetchFirst();
     void checkBus(GstClockTime wait, bool untilEnd);
     void finish();
@@ -175,6 +188,8 @@ void linkNowhere(MovieInputState* s, GstPad* pad) {
     addChain(s, pad, {sink});
 }
 
+GstPadProbeReturn onDecodedFrame(GstPad* pad, GstPadProbeInfo* probe, gpointer data);
+
 void linkVideo(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
     const MovieInputRequest& r = s->request;
     GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", nullptr);
@@ -204,13 +219,40 @@ void linkVideo(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
     // videorate places the frames by their timestamps at the rate asked for
     // (the stream's own when none was), repeating or dropping where they
     // stray.
-    if (addChain(
-            s, pad,
-            {make(s, "videoconvert"), make(s, "videoscale"), make(s, "videorate"), filter, sink}))
-        s->video = GST_APP_SINK(gst_object_ref(sink));
+    GstElement* rate = make(s, "videorate");
+    if (!addChain(s, pad, {make(s, "videoconvert"), make(s, "videoscale"), rate, filter, sink}))
+        return;
+    s->video = GST_APP_SINK(gst_object_ref(sink));
+    GstPad* decodedSide = gst_element_get_static_pad(rate, "sink");
+    gst_pad_add_probe(decodedSide, GST_PAD_PROBE_TYPE_BUFFER, onDecodedFrame, s, nullptr);
+    gst_object_unref(decodedSide);
 }
 
 GstFlowReturn onSound(GstAppSink* sink, gpointer data);
+
+GstPadProbeReturn onDecodedFrame(GstPad* pad, GstPadProbeInfo* probe, gpointer data) {
+    auto* s = static_cast<MovieInputState*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(probe);
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event)
+        return GST_PAD_PROBE_OK;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    GstClockTime start = GST_CLOCK_TIME_NONE;
+    if (buffer && GST_BUFFER_PTS_IS_VALID(buffer) && segment->format == GST_FORMAT_TIME)
+        start = gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+    gst_event_unref(event);
+    if (GST_CLOCK_TIME_IS_VALID(start)) {
+        const bool lasts = GST_BUFFER_DURATION_IS_VALID(buffer);
+        const GstClockTime end = start + (lasts ? GST_BUFFER_DURATION(buffer) : 0);
+        std::lock_guard<std::mutex> hold(s->lock);
+        if (!GST_CLOCK_TIME_IS_VALID(s->decodedEnd) || end >= s->decodedEnd) {
+            s->decodedEnd = end;
+            s->decodedLasts = lasts;
+        }
+    }
+    return GST_PAD_PROBE_OK;
+}
 
 // The host's clock counts whole ticks per sample at these rates only.
 bool rateFitsHost(int rate) {
@@ -511,12 +553,10 @@ bool MovieInput::nextFrame(int64_t, uint8_t* rgba) {
             s->finish();
             return false;
         }
-        // videorate closes the stream with one more frame at its very end
-        // when the rate changes; a frame that starts where the input ends
-        // shows nothing of it.
-        const GstClockTime time = sample ? runningTimeOf(sample) : GST_CLOCK_TIME_NONE;
-        if (GST_CLOCK_TIME_IS_VALID(time) && GST_CLOCK_TIME_IS_VALID(s->declared) &&
-            time >= s->declared && s->framesOut > 0) {
+        // At the end videorate repeats the last frame up to the end of the
+        // segment, which for some containers is where the longest stream
+        // ends; frames that start after the decoded video ended are those.
+        if (sample && s->framesOut > 0 && s->pastVideo(runningTimeOf(sample))) {
             gst_sample_unref(sample);
             sample = nullptr;
         }
