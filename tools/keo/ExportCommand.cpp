@@ -288,11 +288,14 @@ void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action
         ->required();
     cmd->add_option("--input", opt->input,
                     "A folder of PNG, TIFF or JPEG files, a glob such as 'shots/*.png' (taken "
-                    "in natural order: 2 before 10), or - for raw RGBA frames on stdin (needs "
-                    "--size)");
+                    "in natural order: 2 before 10), - for raw RGBA frames on stdin (needs "
+                    "--size), or a movie file or URI that GStreamer decodes (WebM, Ogg, ...: "
+                    "its first video and sound, at its own size and rate)");
     cmd->add_option("--size", opt->size,
-                    "Frame size WxH (raw input; default 640x360 for --pattern)");
-    cmd->add_option("--fps", opt->fps, "Frame rate: 25, 29.97, 30000/1001, ... (default 25)");
+                    "Frame size WxH (raw input; default 640x360 for --pattern; a movie is "
+                    "scaled to it)");
+    cmd->add_option("--fps", opt->fps,
+                    "Frame rate: 25, 29.97, 30000/1001, ... (default 25, or a movie's own)");
     cmd->add_option("--audio", opt->audio, "WAV file of 1, 2 or 6 channels");
     cmd->add_option("--audio-bits", opt->audioBits,
                     "Stored sample width instead of the WAV's (float WAV: default 24)")
@@ -309,10 +312,13 @@ void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action
                     "tone unless --audio is given)")
         ->check(CLI::PositiveNumber);
     cmd->footer("Sound longer than the pictures is cut; shorter sound is padded with silence.\n"
+                "A movie's frames are placed by their timestamps; one with a variable rate\n"
+                "needs --fps. --audio replaces a movie's sound.\n"
                 "An existing movie is replaced only when the new one is complete; a symbolic\n"
                 "link is written through; devices are written in place, never replaced.\n\n"
                 "Examples:\n  keo export --pattern 2 -o test.mov\n"
                 "  keo export --input 'shots/*.png' --fps 29.97 --audio mix.wav -o shots.mov\n"
+                "  keo export --input holiday.webm -o holiday.mov\n"
                 "  keo decode a.mov --format rgba -o - | keo export --input - --size 640x360 "
                 "-o copy.mov");
     cmd->callback(
