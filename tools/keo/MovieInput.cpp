@@ -2,6 +2,7 @@
 #include "MovieInput.h"
 
 #include "Failure.h"
+#include "SoundSpool.h"
 #include "StandInHost.h"
 #include "Stills.h"
 
@@ -10,12 +11,10 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -49,21 +48,6 @@ void startGStreamer() {
     });
     if (!failure.empty())
         fail("GStreamer", failure);
-}
-
-// An unnamed file for the sound in $TMPDIR, gone when keo ends.
-int openSpool() {
-    const char* dir = std::getenv("TMPDIR");
-    if (!dir || !*dir)
-        dir = "/tmp";
-    int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        return fd;
-    std::string name = std::string(dir) + "/.keo-sound-XXXXXX";
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0)
-        unlink(name.c_str());
-    return fd;
 }
 
 GstClockTime runningTimeOf(GstSample* sample) {
@@ -104,11 +88,8 @@ struct MovieInputState {
     GstClockTime decodedEnd = GST_CLOCK_TIME_NONE;
     bool decodedLasts = false;
     GstAudioInfo soundSource{};
-    int spool = -1;
-    int spoolErrno = 0;
-    GstClockTime soundStart = GST_CLOCK_TIME_NONE;
+    std::unique_ptr<SoundSpool> spool; // the sound, when it is kept
     GstClockTime soundEnd = GST_CLOCK_TIME_NONE;
-    int64_t soundFrames = 0; // frames of the kept sound, holes included
 
     // keo's thread only.
     GstClockTime videoStart = GST_CLOCK_TIME_NONE;
@@ -129,8 +110,6 @@ struct MovieInputState {
             gst_object_unref(video);
         if (sound)
             gst_object_unref(sound);
-        if (spool >= 0)
-            close(spool);
     }
 
     [[noreturn]] void failWith(const std::string& why) { fail(request.input, why); }
@@ -320,8 +299,8 @@ void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
     gst_caps_unref(caps);
 }
 
-// Keeps each block of sound at the place its timestamp gives, in the
-// spool's frames; a hole left in the file reads back as silence.
+// Keeps the sound (SoundSpool places it by its timestamps) and notes where
+// it ends.
 GstFlowReturn onSound(GstAppSink* sink, gpointer data) {
     auto* s = static_cast<MovieInputState*>(data);
     GstSample* sample = gst_app_sink_pull_sample(sink);
@@ -335,44 +314,19 @@ GstFlowReturn onSound(GstAppSink* sink, gpointer data) {
     }
     const GstClockTime time = runningTimeOf(sample);
     std::lock_guard<std::mutex> hold(s->lock);
-    const int rate = s->info.sampleRate;
-    const size_t frameBytes = static_cast<size_t>(s->info.channels) * 4;
-    int64_t frames = rate > 0 ? static_cast<int64_t>(map.size / frameBytes) : 0;
-    if (!GST_CLOCK_TIME_IS_VALID(s->soundStart))
-        s->soundStart = GST_CLOCK_TIME_IS_VALID(time) ? time : 0;
-    int64_t at = s->soundFrames;
-    int64_t skip = 0;
-    if (GST_CLOCK_TIME_IS_VALID(time) && frames > 0) {
-        const int64_t slack =
-            static_cast<int64_t>(gst_util_uint64_scale(kSoundSlack, rate, GST_SECOND));
-        const int64_t due =
-            time >= s->soundStart
-                ? static_cast<int64_t>(
-                      gst_util_uint64_scale_round(time - s->soundStart, rate, GST_SECOND))
-                : -static_cast<int64_t>(
-                      gst_util_uint64_scale_round(s->soundStart - time, rate, GST_SECOND));
-        if (due > at + slack)
-            at = due;
-        else if (due < at - slack)
-            skip = std::min<int64_t>(frames, at - due);
-    }
-    frames -= skip;
-    if (frames > 0 && s->spool >= 0 && s->spoolErrno == 0) {
-        const size_t bytes = static_cast<size_t>(frames) * frameBytes;
-        const uint8_t* from = map.data + static_cast<size_t>(skip) * frameBytes;
-        for (size_t done = 0; done < bytes;) {
-            ssize_t n = pwrite(s->spool, from + done, bytes - done,
-                               static_cast<off_t>(at * static_cast<int64_t>(frameBytes) + done));
-            if (n <= 0) {
-                s->spoolErrno = n < 0 ? errno : ENOSPC;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-    }
-    if (frames > 0) {
-        s->soundFrames = at + frames;
-        s->soundEnd = s->soundStart + gst_util_uint64_scale(s->soundFrames, GST_SECOND, rate);
+    const int rate = s->info.sampleRate, channels = s->info.channels;
+    if (rate > 0 && channels > 0) {
+        const int64_t frames = static_cast<int64_t>(map.size / (static_cast<size_t>(channels) * 4));
+        if (s->spool)
+            s->spool->put(GST_CLOCK_TIME_IS_VALID(time) ? static_cast<int64_t>(time) : -1,
+                          reinterpret_cast<const float*>(map.data), frames);
+        const GstClockTime end =
+            GST_CLOCK_TIME_IS_VALID(time)
+                ? time + gst_util_uint64_scale(static_cast<guint64>(frames), GST_SECOND, rate)
+                : GST_CLOCK_TIME_NONE;
+        if (GST_CLOCK_TIME_IS_VALID(end) &&
+            (!GST_CLOCK_TIME_IS_VALID(s->soundEnd) || end > s->soundEnd))
+            s->soundEnd = end;
     }
     gst_buffer_unmap(buffer, &map);
     gst_sample_unref(sample);
@@ -423,8 +377,8 @@ void MovieInputState::finish() {
     ended = true;
     checkBus(0, !busSawEnd);
     std::lock_guard<std::mutex> hold(lock);
-    if (spoolErrno != 0)
-        fail("the sound's temporary file", std::strerror(spoolErrno));
+    if (spool && spool->error() != 0)
+        fail("the sound's temporary file", std::strerror(spool->error()));
     GstClockTime end = videoEnd;
     if (GST_CLOCK_TIME_IS_VALID(soundEnd) && (!GST_CLOCK_TIME_IS_VALID(end) || soundEnd > end))
         end = soundEnd;
@@ -443,12 +397,6 @@ MovieInput::MovieInput(const MovieInputRequest& request) : state_(new MovieInput
     if (!uri && access(input.c_str(), R_OK) != 0)
         fail(input, std::strerror(errno));
     startGStreamer();
-    if (request.wantSound) {
-        s->spool = openSpool();
-        if (s->spool < 0)
-            fail("the sound's temporary file", std::strerror(errno));
-    }
-
     gchar* location = uri ? g_strdup(input.c_str()) : gst_filename_to_uri(input.c_str(), nullptr);
     s->pipeline = gst_pipeline_new("keo-input");
     s->bus = gst_element_get_bus(s->pipeline);
@@ -529,6 +477,8 @@ void MovieInputState::fetchFirst() {
             const GstAudioFormatInfo* f = soundSource.finfo;
             info.sourceBits = f ? GST_AUDIO_FORMAT_INFO_DEPTH(f) : 16;
             info.sourceFloat = f && GST_AUDIO_FORMAT_INFO_IS_FLOAT(f);
+            if (info.hasSound)
+                spool = std::make_unique<SoundSpool>(info.channels, info.sampleRate);
         }
         if (firstSound)
             gst_sample_unref(firstSound);
@@ -591,43 +541,17 @@ bool MovieInput::nextFrame(int64_t, uint8_t* rgba) {
 
 bool MovieInput::readSound(int64_t first, uint32_t count, uint32_t channels, float** planar) {
     MovieInputState* s = state_.get();
-    for (uint32_t c = 0; c < channels; ++c)
-        std::memset(planar[c], 0, count * sizeof(float));
     std::lock_guard<std::mutex> hold(s->lock);
-    const int have = s->info.channels;
-    if (s->spool < 0 || have <= 0 || s->info.sampleRate <= 0)
+    if (!s->spool) {
+        for (uint32_t c = 0; c < channels; ++c)
+            std::memset(planar[c], 0, count * sizeof(float));
         return true;
-    // Where the movie's sample `first` lies in the kept sound.
-    int64_t lead = 0;
-    if (GST_CLOCK_TIME_IS_VALID(s->soundStart) && GST_CLOCK_TIME_IS_VALID(s->videoStart)) {
-        const GstClockTime apart = s->soundStart > s->videoStart ? s->soundStart - s->videoStart
-                                                                 : s->videoStart - s->soundStart;
-        lead = static_cast<int64_t>(
-            gst_util_uint64_scale_round(apart, s->info.sampleRate, GST_SECOND));
-        if (s->soundStart < s->videoStart)
-            lead = -lead;
     }
-    const int64_t from = std::max<int64_t>(first - lead, 0);
-    const int64_t to = std::min<int64_t>(first - lead + count, s->soundFrames);
-    if (from >= to)
-        return true;
-    std::vector<float> block(static_cast<size_t>(to - from) * have);
-    const size_t bytes = block.size() * sizeof(float);
-    const off_t at = static_cast<off_t>(from * have * static_cast<int64_t>(sizeof(float)));
-    for (size_t done = 0; done < bytes;) {
-        ssize_t n = pread(s->spool, reinterpret_cast<char*>(block.data()) + done, bytes - done,
-                          at + static_cast<off_t>(done));
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break; // a hole at the end of the file: silence
-        done += static_cast<size_t>(n);
-    }
-    const int64_t into = from - (first - lead);
-    for (int64_t i = 0; i < to - from; ++i)
-        for (uint32_t c = 0; c < channels && c < static_cast<uint32_t>(have); ++c)
-            planar[c][into + i] = block[static_cast<size_t>(i) * have + c];
-    return true;
+    // The first frame is the movie's time 0.
+    const int64_t zero = GST_CLOCK_TIME_IS_VALID(s->videoStart)
+                             ? static_cast<int64_t>(s->videoStart)
+                             : s->spool->startNs();
+    return s->spool->read(zero, first, count, channels, planar);
 }
 
 bool isMovieInput(const std::string& input) {

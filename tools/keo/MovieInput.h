@@ -9,10 +9,9 @@
 //
 // Frames are pulled one at a time, so a long movie never sits in memory.
 // The exporter asks for the sound only after the last frame, so the sound
-// is kept meanwhile in an unnamed file in $TMPDIR, each block at the place
-// its timestamp says (gaps become silence, overlaps are dropped). Frame 0 is
-// time 0 of the movie: sound that starts later is preceded by silence, sound
-// that starts earlier loses its lead.
+// is kept meanwhile in a SoundSpool, each block at the place its timestamp
+// says. Frame 0 is time 0 of the movie: sound that starts later is preceded
+// by silence, sound that starts earlier loses its lead.
 //
 // Failures are Failure exceptions naming the input: GStreamer's own error
 // (no such file, no decoder, a damaged stream), a decoder that had to drop
