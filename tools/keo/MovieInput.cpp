@@ -83,6 +83,8 @@ struct MovieInputState {
     std::string undecodable;   // caps of a video stream no decoder took
     std::string missing;       // an element GStreamer's base set should have
     bool variableRate = false; // the video stream has no frame rate
+    bool videoTaken = false;   // a stream was chosen for each
+    bool soundTaken = false;
     // Where the latest decoded frame ends, before videorate, and whether
     // it said how long it lasts.
     GstClockTime decodedEnd = GST_CLOCK_TIME_NONE;
@@ -131,8 +133,11 @@ namespace {
 
 GstElement* make(MovieInputState* s, const char* factory) {
     GstElement* e = gst_element_factory_make(factory, nullptr);
-    if (!e && s->missing.empty())
-        s->missing = factory;
+    if (!e) {
+        std::lock_guard<std::mutex> hold(s->lock);
+        if (s->missing.empty())
+            s->missing = factory;
+    }
     return e;
 }
 
@@ -184,8 +189,6 @@ void linkVideo(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
         num = 0;
     if (num > 0)
         gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, num, den, nullptr);
-    else
-        s->variableRate = true;
     GstElement* filter = make(s, "capsfilter");
     GstElement* sink = make(s, "appsink");
     if (filter)
@@ -201,10 +204,12 @@ void linkVideo(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
     GstElement* rate = make(s, "videorate");
     if (!addChain(s, pad, {make(s, "videoconvert"), make(s, "videoscale"), rate, filter, sink}))
         return;
-    s->video = GST_APP_SINK(gst_object_ref(sink));
     GstPad* decodedSide = gst_element_get_static_pad(rate, "sink");
     gst_pad_add_probe(decodedSide, GST_PAD_PROBE_TYPE_BUFFER, onDecodedFrame, s, nullptr);
     gst_object_unref(decodedSide);
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->video = GST_APP_SINK(gst_object_ref(sink));
+    s->variableRate = num <= 0;
 }
 
 GstFlowReturn onSound(GstAppSink* sink, gpointer data);
@@ -267,17 +272,21 @@ void linkSound(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
     gst_caps_unref(caps);
     if (!addChain(s, pad, {make(s, "audioconvert"), make(s, "audioresample"), filter, sink}))
         return;
-    s->sound = GST_APP_SINK(gst_object_ref(sink));
-    s->soundSource = source;
     std::string change;
     if (channels != from)
         change = std::to_string(from) + " channels mixed down to stereo";
     if (rate != GST_AUDIO_INFO_RATE(&source))
         change += (change.empty() ? "" : ", ") + std::to_string(GST_AUDIO_INFO_RATE(&source)) +
                   " Hz resampled to 48000 Hz";
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->sound = GST_APP_SINK(gst_object_ref(sink));
+    s->soundSource = source;
     s->info.soundChange = change;
 }
 
+// Takes the first video and the first sound stream. Our lock is never held
+// while GStreamer is called: its streaming threads take it (in onSound and
+// onDecodedFrame) while holding their own locks.
 void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
     auto* s = static_cast<MovieInputState*>(data);
     GstCaps* caps = gst_pad_get_current_caps(pad);
@@ -285,17 +294,23 @@ void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
         caps = gst_pad_query_caps(pad, nullptr);
     const char* kind =
         gst_caps_is_empty(caps) ? "" : gst_structure_get_name(gst_caps_get_structure(caps, 0));
-    std::lock_guard<std::mutex> hold(s->lock);
-    if (std::strcmp(kind, "video/x-raw") == 0 && !s->video) {
-        linkVideo(s, pad, caps);
-    } else if (std::strcmp(kind, "audio/x-raw") == 0 && !s->sound) {
-        linkSound(s, pad, caps);
-    } else {
-        if (g_str_has_prefix(kind, "video/") && std::strcmp(kind, "video/x-raw") != 0 &&
-            s->undecodable.empty())
+    const bool video = std::strcmp(kind, "video/x-raw") == 0;
+    const bool sound = std::strcmp(kind, "audio/x-raw") == 0;
+    bool take = false;
+    {
+        std::lock_guard<std::mutex> hold(s->lock);
+        bool& taken = video ? s->videoTaken : s->soundTaken;
+        if ((video || sound) && !taken)
+            take = taken = true;
+        else if (g_str_has_prefix(kind, "video/") && !video && s->undecodable.empty())
             s->undecodable = kind;
-        linkNowhere(s, pad);
     }
+    if (take && video)
+        linkVideo(s, pad, caps);
+    else if (take)
+        linkSound(s, pad, caps);
+    else
+        linkNowhere(s, pad);
     gst_caps_unref(caps);
 }
 
@@ -437,16 +452,24 @@ MovieInput::MovieInput(const MovieInputRequest& request) : state_(new MovieInput
 
 // What the first frame and first sound say about the streams.
 void MovieInputState::fetchFirst() {
-    std::lock_guard<std::mutex> hold(lock);
-    if (!missing.empty())
-        fail("GStreamer", "its element " + missing + " is missing");
-    if (!video) {
-        if (!undecodable.empty())
+    GstAppSink *videoSink = nullptr, *soundSink = nullptr;
+    GstAudioInfo decodedSound;
+    bool noRate = false;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!missing.empty())
+            fail("GStreamer", "its element " + missing + " is missing");
+        if (!video && !undecodable.empty())
             failWith("GStreamer on this machine has no decoder for its video (" + undecodable +
                      ")");
-        failWith("has no video stream");
+        if (!video)
+            failWith("has no video stream");
+        videoSink = video;
+        soundSink = sound;
+        decodedSound = soundSource;
+        noRate = variableRate;
     }
-    GstSample* first = gst_app_sink_pull_preroll(video);
+    GstSample* first = gst_app_sink_pull_preroll(videoSink);
     GstVideoInfo v;
     if (!first || !gst_video_info_from_caps(&v, gst_sample_get_caps(first))) {
         if (first)
@@ -455,34 +478,38 @@ void MovieInputState::fetchFirst() {
     }
     videoStart = runningTimeOf(first);
     gst_sample_unref(first);
-    info.width = GST_VIDEO_INFO_WIDTH(&v);
-    info.height = GST_VIDEO_INFO_HEIGHT(&v);
-    if (variableRate || GST_VIDEO_INFO_FPS_N(&v) <= 0)
+    if (noRate || GST_VIDEO_INFO_FPS_N(&v) <= 0)
         failWith("has a variable frame rate; give --fps to choose the movie's rate (its frames are "
                  "then placed by their timestamps)");
-    info.rate = FrameRate{GST_VIDEO_INFO_FPS_N(&v), GST_VIDEO_INFO_FPS_D(&v)};
+    MovieInputInfo found;
+    found.width = GST_VIDEO_INFO_WIDTH(&v);
+    found.height = GST_VIDEO_INFO_HEIGHT(&v);
+    found.rate = FrameRate{GST_VIDEO_INFO_FPS_N(&v), GST_VIDEO_INFO_FPS_D(&v)};
     gint64 duration = -1;
     if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0) {
         declared = static_cast<GstClockTime>(duration);
-        info.expectedFrames = static_cast<int64_t>(
-            gst_util_uint64_scale_round(declared, info.rate.num, info.rate.den * GST_SECOND));
+        found.expectedFrames = static_cast<int64_t>(
+            gst_util_uint64_scale_round(declared, found.rate.num, found.rate.den * GST_SECOND));
     }
-    if (sound) {
-        GstSample* firstSound = gst_app_sink_pull_preroll(sound);
-        GstAudioInfo a;
-        if (firstSound && gst_audio_info_from_caps(&a, gst_sample_get_caps(firstSound))) {
-            info.hasSound = request.wantSound;
-            info.channels = GST_AUDIO_INFO_CHANNELS(&a);
-            info.sampleRate = GST_AUDIO_INFO_RATE(&a);
-            const GstAudioFormatInfo* f = soundSource.finfo;
-            info.sourceBits = f ? GST_AUDIO_FORMAT_INFO_DEPTH(f) : 16;
-            info.sourceFloat = f && GST_AUDIO_FORMAT_INFO_IS_FLOAT(f);
-            if (info.hasSound)
-                spool = std::make_unique<SoundSpool>(info.channels, info.sampleRate);
-        }
-        if (firstSound)
-            gst_sample_unref(firstSound);
+    GstSample* firstSound = soundSink ? gst_app_sink_pull_preroll(soundSink) : nullptr;
+    GstAudioInfo a;
+    if (firstSound && gst_audio_info_from_caps(&a, gst_sample_get_caps(firstSound))) {
+        found.hasSound = request.wantSound;
+        found.channels = GST_AUDIO_INFO_CHANNELS(&a);
+        found.sampleRate = GST_AUDIO_INFO_RATE(&a);
+        const GstAudioFormatInfo* f = decodedSound.finfo;
+        found.sourceBits = f ? GST_AUDIO_FORMAT_INFO_DEPTH(f) : 16;
+        found.sourceFloat = f && GST_AUDIO_FORMAT_INFO_IS_FLOAT(f);
     }
+    if (firstSound)
+        gst_sample_unref(firstSound);
+    std::unique_ptr<SoundSpool> kept;
+    if (found.hasSound)
+        kept = std::make_unique<SoundSpool>(found.channels, found.sampleRate);
+    std::lock_guard<std::mutex> hold(lock);
+    found.soundChange = info.soundChange;
+    info = found;
+    spool = std::move(kept);
 }
 
 MovieInput::~MovieInput() = default;
