@@ -306,8 +306,12 @@ GstFlowReturn startMovie(GstKeoMux* self) {
                           ? second - self->firstFrameTime
                           : GST_CLOCK_TIME_NONE;
         }
-        if (!GST_CLOCK_TIME_IS_VALID(spacing) || spacing == 0 ||
-            !gst_video_guess_framerate(spacing, &fpsN, &fpsD)) {
+        // The nearest standard rate when one is within 0.1% (1001-based
+        // rates come out exact), else the spacing's own.
+        fpsN = 0;
+        if (GST_CLOCK_TIME_IS_VALID(spacing) && spacing > 0)
+            gst_video_guess_framerate(spacing, &fpsN, &fpsD);
+        if (fpsN <= 0 || fpsD <= 0) {
             GST_ELEMENT_ERROR(self, STREAM, MUX,
                               ("The video has no frame rate: its caps say framerate=0/1 and its "
                                "timestamps give none; put videorate with a framerate before "
