@@ -2,12 +2,13 @@
 #include "PluginDriver.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <dlfcn.h>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+
+#include "base/FrameClock.h"
 
 namespace keo::host {
 
@@ -171,20 +172,20 @@ int32_t describeFile(ImporterSession* s) {
     return r;
 }
 
+namespace {
+
+FrameClock clockOf(const imFileInfoRec8& info) {
+    return {kTicksPerSecond, info.vidScale, info.vidSampleSize};
+}
+
+} // namespace
+
 PrTime ticksPerFrame(const imFileInfoRec8& info) {
-    if (info.vidScale <= 0 || info.vidSampleSize <= 0)
-        return 0;
-    // In 128 bits: a file's sample size times the host's clock passes 2^63.
-    const __int128 ticks =
-        static_cast<__int128>(kTicksPerSecond) * info.vidSampleSize / info.vidScale;
-    return ticks > INT64_MAX ? 0 : static_cast<PrTime>(ticks);
+    return nominalTicksPerFrame(clockOf(info));
 }
 
 PrTime frameTime(const imFileInfoRec8& info, int64_t index) {
-    const __int128 time = static_cast<__int128>(index) * ticksPerFrame(info);
-    if (time > INT64_MAX)
-        return INT64_MAX;
-    return time < INT64_MIN ? INT64_MIN : static_cast<PrTime>(time);
+    return frameStartTicks(clockOf(info), index);
 }
 
 int32_t requestFrame(ImporterSession* s, PrTime time, imFrameFormat* format, PPixHand* frame) {
