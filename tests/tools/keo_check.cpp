@@ -20,6 +20,7 @@
 #include "support/MovieBuilder.h"
 #include "tools/StillWriters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -257,6 +258,26 @@ int fixtures(const std::string& dir) {
     if (badFrame.size() < 481 || badFrame[476] != 28)
         return failed("the baseline movie's layout has changed; update the bad-frame fixture");
     badFrame[476 + 4] = 2;
+    // Frame 1 with other headers the decoder refuses, each a field of its
+    // own out of range, and one of 28 bytes 0xFF, which read as flags would
+    // look like DXT24 with alpha and LZF.
+    struct {
+        const char* name;
+        size_t at;
+        uint8_t value;
+    } badHeaders[] = {{"header-ff", 0, 0xFF},
+                      {"header-size", 0, 29},
+                      {"header-lzf", 6, 2},
+                      {"header-layout", 26, 2}};
+    for (const auto& bad : badHeaders) {
+        keotest::Bytes bytes = good.bytes();
+        if (bad.value == 0xFF)
+            std::fill(bytes.begin() + 476, bytes.begin() + 476 + 28, 0xFF);
+        else
+            bytes[476 + bad.at] = bad.value;
+        if (!writeFile(dir + "/" + bad.name + ".mov", bytes))
+            return failed("cannot write into " + dir);
+    }
     // The second audio chunk (sample frames 100 to 199) placed past the end
     // of the file: audio the file does not hold.
     keotest::Movie lostAudio = keotest::baselineMovie(true);
