@@ -1,11 +1,13 @@
 // The host layer's small utilities: strings and paths, row padding, the
 // audio request arithmetic, the record's size and the SDK_File fork helpers.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "PluginDriver.h"
 #include "importer/ImportAudio.h"
 #include "importer/ImporterLocalRec.h"
 #include "importer/SDKFile.h"
@@ -86,6 +88,30 @@ TEST(ImporterStrings, PathsConvertInFullOrNotAtAll) {
     const unsigned short trailing[] = {'a', 0xDFAC, 0};
     EXPECT_FALSE(ConvertUTF16PathToUTF8(trailing, out, sizeof(out)));
     EXPECT_FALSE(ConvertUTF16PathToUTF8(nullptr, out, sizeof(out)));
+}
+
+TEST(ImporterStrings, PathBytesGoThroughUtf16AndBackUnchanged) {
+    // Names a Linux folder may hold, valid UTF-8 or not, as the driver hands
+    // them over: each must come back as the very same bytes.
+    const char* names[] = {"/m/caf\xC3\xA9.mov", "/m/caf\xE9.mov",  "/m/\xC3x\xFF",
+                           "/m/\xC0\xAF",        "/m/\xED\xA0\x80", "/m/\xF0\x9F\x8E\xAC\xF0\x9F",
+                           "/m/x\xE2\x82"};
+    char out[64];
+    for (const char* name : names) {
+        std::vector<prUTF16Char> units = keo::host::utf16Path(name);
+        ASSERT_TRUE(ConvertUTF16PathToUTF8(units.data(), out, sizeof(out))) << name;
+        EXPECT_STREQ(out, name);
+    }
+    // UTF-16 that no name gives: an escape of an ASCII byte, a lone
+    // surrogate outside the escapes, and escaped bytes that read as UTF-8
+    // ("\xC3\xA9", a second spelling of the name with U+00E9).
+    const unsigned short notNames[][4] = {
+        {'a', 0xDC41, 0}, {'a', 0xDFFF, 0}, {0xDCC3, 0xDCA9, 0}, {'x', 0xDCE2, 0xDC82, 0xDCAC}};
+    for (const auto& units : notNames) {
+        unsigned short path[5] = {};
+        std::copy(units, units + 4, path);
+        EXPECT_FALSE(ConvertUTF16PathToUTF8(path, out, sizeof(out))) << std::hex << units[1];
+    }
 }
 
 TEST(ImporterRowPadding, SpreadsInPlaceAndPacksBack) {

@@ -60,6 +60,20 @@ else
     skip "an unreadable file" "needs root, setpriv and a user nobody who can reach keo and this folder"
 fi
 
+# A name that is not UTF-8 (Latin-1 "caf\351.mov") beside the UTF-8 name
+# that looks like it: keo describes the file it was given, and without it
+# says that file is missing, never the other.
+latin1=$(printf 'caf\351.mov')
+"$KEO" -q export --pattern 0.2 --size 64x48 -o "$latin1" && "$KEO" -q export --pattern 0.2 --size 32x32 -o café.mov
+check "a Latin-1 name opens that file, not its UTF-8 look-alike" sh -c '
+    "$0" info "$1" --json | grep -q "^{\"width\":64,\"height\":48," &&
+    "$0" info café.mov --json | grep -q "^{\"width\":32,\"height\":32," &&
+    "$0" verify "$1" >/dev/null && "$0" decode "$1" --frame 0 -o latin1.png' "$KEO" "$latin1"
+mv "$latin1" elsewhere.mov
+check "a missing Latin-1 name is missing, whatever its look-alike" says 2 "No such file or directory" info "$latin1"
+mv elsewhere.mov "$latin1" && rm café.mov
+check "a Latin-1 name alone opens" sh -c '"$0" info "$1" --json | grep -q "\"frames\":5,"' "$KEO" "$latin1"
+
 # Frames that fail: reported, the rest done, status 3; --stop-on-error stops.
 check "decode --stop-on-error stops at the bad frame" sh -c '
     "$0" decode bad-frame.mov -o stop/ --stop-on-error 2>err.txt; [ $? -eq 3 ] &&
