@@ -93,4 +93,22 @@ check "--quiet: no summary line" sh -c '[ -z "$("$0" --quiet export --pattern 0.
 check "no progress bar when stderr is not a terminal" sh -c '
     "$0" decode p.mov -o quiet/ 2>err.txt && [ ! -s err.txt ]' "$KEO"
 
+# What the README promises: keo's own options after the command too, help
+# as the list of commands, an unknown command named, --frames as a slice.
+check "-q after the command" sh -c '[ -z "$("$0" export --pattern 0.08 --size 64x64 -o q2.mov -q 2>&1)" ]' "$KEO"
+check "--version after the command" sh -c '"$0" info --version | grep -Eq "^keo [0-9]+\.[0-9]+"' "$KEO"
+check "--plugin after the command" says 1 "/nonexistent.so: cannot find the plug-in module" info p.mov --plugin /nonexistent.so
+check "keo help lists the commands" sh -c '"$0" help >h.txt && grep -q "^Subcommands:" h.txt && grep -q "^  verify " h.txt' "$KEO"
+check "keo help help explains help" sh -c '"$0" help help | grep -q "help \[OPTIONS\] \[COMMAND\]"' "$KEO"
+check "an unknown command is named, usage status" says 1 "'bogus' is not a command; the commands are info, decode," bogus p.mov
+check "no command at all: the commands are listed" says 1 "a command is needed: info, decode," -q
+# p.mov has 12 frames; the pattern shows each frame's number.
+slice() {
+    "$KEO" decode p.mov --format rgba "$1" -o s.rgba && "$CHECK" numbers s.rgba 160 96 "$2" "$3"
+}
+check "--frames 10:100 stops at the last frame" slice --frames=10:100 10 2
+check "--frames=-2: is the last two frames" slice --frames=-2: 10 2
+check "--frames -5:-3 counts from the end" slice --frames=-5:-3 7 2
+check "--frames past the end says why it is empty" says 1 "'12:' starts past the last frame; the movie has 12 frames" decode p.mov --frames 12: -o none.rgba
+
 finish
