@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "ImporterDriver.h"
@@ -62,49 +61,6 @@ TEST_F(ImporterEntryTest, NonAsciiAndLongPathsOpenTheRightFile) {
     rec.privatedata = privateData;
     EXPECT_EQ(call(imOpenFile8, &fileRef, &rec), imBadFile);
     closeFile();
-    fs::remove_all(dir);
-}
-
-TEST_F(ImporterEntryTest, ANameThatIsNotUtf8OpensThatFileOrNone) {
-    // "caf\xE9.mov" (Latin-1) and "caf\xC3\xA9.mov" (UTF-8) look alike but
-    // are two files; each movie has its own width, so the one opened shows.
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("keo-names-" + std::to_string(getpid()));
-    const std::string latin1 = (dir / "caf\xE9.mov").string(),
-                      utf8 = (dir / "caf\xC3\xA9.mov").string();
-    auto movieOfWidth = [](int width) {
-        MovieRecipe recipe;
-        recipe.width = width;
-        recipe.frames = {KeoFrame(width, 8, false, false, 1)};
-        return BuildMovie(recipe).bytes();
-    };
-    const struct {
-        bool latin1There, utf8There;
-        const std::string& asked;
-        int width; // 0: refused
-    } cases[] = {
-        {true, true, latin1, 12}, {true, true, utf8, 20}, {true, false, latin1, 12},
-        {false, true, latin1, 0}, {true, false, utf8, 0},
-    };
-    for (const auto& c : cases) {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        for (auto [there, name, width] :
-             {std::tuple{c.latin1There, latin1, 12}, std::tuple{c.utf8There, utf8, 20}}) {
-            const Bytes movie = movieOfWidth(width);
-            if (there)
-                std::ofstream(name, std::ios::binary)
-                    .write(reinterpret_cast<const char*>(movie.data()), movie.size());
-        }
-        if (c.width == 0) {
-            EXPECT_EQ(open(c.asked), imBadFile) << c.asked;
-        } else {
-            ASSERT_EQ(open(c.asked), 0) << c.asked;
-            ASSERT_EQ(info(), 0);
-            EXPECT_EQ(fileInfo.vidInfo.imageWidth, c.width) << c.asked;
-        }
-        closeFile();
-    }
     fs::remove_all(dir);
 }
 

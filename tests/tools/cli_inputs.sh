@@ -109,6 +109,9 @@ slice() {
 check "--frames 10:100 stops at the last frame" slice --frames=10:100 10 2
 check "--frames=-2: is the last two frames" slice --frames=-2: 10 2
 check "--frames -5:-3 counts from the end" slice --frames=-5:-3 7 2
+check "--frames -100:2 starts at the first frame" slice --frames=-100:2 0 2
 check "--frames past the end says why it is empty" says 1 "'12:' starts past the last frame; the movie has 12 frames" decode p.mov --frames 12: -o none.rgba
+check "--frames backwards says why it is empty" says 1 "its end, frame 9, is not after its start, frame 11" decode p.mov --frames=-1:-3 -o none.rgba
+check "--frames that is not a slice is named" says 1 "'+1' in '+1:3' is not a frame number" decode p.mov --frames +1:3 -o none.rgba
 
 finish
