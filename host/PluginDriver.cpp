@@ -1,6 +1,8 @@
 // Loading the importer module and walking its selectors as a host does.
 #include "PluginDriver.h"
 
+#include "base/PathText.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
@@ -61,37 +63,15 @@ ImportEntryFunc keptEntry(const std::string& path, std::string* error) {
     return module.entry;
 }
 
-std::vector<prUTF16Char> utf16Path(const std::string& s) {
+std::vector<prUTF16Char> utf16Path(const std::string& path) {
     std::vector<prUTF16Char> out;
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        int extra = c >= 0xF0 && c < 0xF8   ? 3
-                    : c >= 0xE0 && c < 0xF0 ? 2
-                    : c >= 0xC0 && c < 0xE0 ? 1
-                                            : 0;
-        uint32_t cp = c;
-        if (extra > 0 && i + extra < s.size()) {
-            uint32_t v = c & (0x3F >> extra);
-            bool ok = true;
-            for (int k = 1; ok && k <= extra; ++k) {
-                unsigned char d = static_cast<unsigned char>(s[i + k]);
-                ok = (d & 0xC0) == 0x80;
-                v = (v << 6) | (d & 0x3F);
-            }
-            if (ok && v <= 0x10FFFF) {
-                cp = v;
-                i += extra;
-            }
-        }
-        ++i;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<prUTF16Char>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<prUTF16Char>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<prUTF16Char>(cp));
-        }
+    out.reserve(path.size() + 1);
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(path.data());
+    for (size_t i = 0; i < path.size();) {
+        uint16_t units[2];
+        size_t count = 0;
+        i += keo::pathStepToUTF16(bytes + i, path.size() - i, units, &count);
+        out.insert(out.end(), units, units + count);
     }
     out.push_back(0);
     return out;

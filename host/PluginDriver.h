@@ -60,9 +60,10 @@ int32_t unloadModule(PluginModule* module);
 // `error` (if given) then says why.
 ImportEntryFunc keptEntry(const std::string& path, std::string* error = nullptr);
 
-// A UTF-8 path as the zero-terminated UTF-16 the importer takes; a byte
-// that starts no valid sequence is taken as Latin-1, so every path converts.
-std::vector<prUTF16Char> utf16Path(const std::string& utf8);
+// A path's bytes as the zero-terminated UTF-16 the importer takes: UTF-8
+// as its characters, any other byte as the lone surrogate that carries it
+// (base/PathText.h), so the importer opens exactly the file of these bytes.
+std::vector<prUTF16Char> utf16Path(const std::string& path);
 
 struct ImporterSession {
     ImportEntryFunc entry = nullptr;

@@ -195,11 +195,13 @@ TEST(PluginDriverPath, Utf16OfAnyBytes) {
     EXPECT_EQ(units("\xE2\x82\xAC"), (U{0x20AC, 0}));
     // Beyond the first plane: a surrogate pair.
     EXPECT_EQ(units("\xF0\x9F\x8E\xAC"), (U{0xD83C, 0xDFAC, 0}));
-    // A lead byte without its continuation, and one cut by the end of the
-    // string, are Latin-1: nothing is read past the end, nothing dropped.
-    EXPECT_EQ(units("\xC3x"), (U{0xC3, 'x', 0}));
-    EXPECT_EQ(units("x\xE2\x82"), (U{'x', 0xE2, 0x82, 0}));
-    EXPECT_EQ(units("\xFF"), (U{0xFF, 0}));
+    // A lead byte without its continuation, one cut by the end of the
+    // string, and a byte of no sequence ride as U+DC80 + (byte - 0x80):
+    // nothing is read past the end, nothing dropped, and none becomes the
+    // character of its Latin-1 reading (the name of another file).
+    EXPECT_EQ(units("\xC3x"), (U{0xDCC3, 'x', 0}));
+    EXPECT_EQ(units("x\xE2\x82"), (U{'x', 0xDCE2, 0xDC82, 0}));
+    EXPECT_EQ(units("\xFF"), (U{0xDCFF, 0}));
 }
 
 } // namespace

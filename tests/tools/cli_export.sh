@@ -103,4 +103,15 @@ partial_stdin() {
 check "refused: stdin ends inside a frame" partial_stdin
 check "refused: missing WAV" failed_export $PAT --audio none.wav
 
+# A JPEG cut inside its scan data would reach the movie with its lost part
+# grey: it is refused by name, and the movie already at the output stays.
+mkdir -p cutseq && "$CHECK" make-still jpeg cutseq/a.jpeg 64 40 && cp cutseq/a.jpeg whole.jpeg &&
+    head -c "$(($(wc -c <whole.jpeg) * 2 / 3))" whole.jpeg >cutseq/b.jpeg && cp small.mov out/keep.mov
+cut_still() {
+    status_and_one_line 1 "$KEO" export --input cutseq -o out/keep.mov &&
+        grep -q "cutseq/b.jpeg: the JPEG is damaged or cut short (Premature end of JPEG file)" err.txt &&
+        cmp -s small.mov out/keep.mov && no_leftovers out || { cat err.txt; false; }
+}
+check "refused: a JPEG cut short, by name, the old movie kept" cut_still
+
 finish

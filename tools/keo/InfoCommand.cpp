@@ -171,7 +171,7 @@ void printText(const std::string& path, const Facts& f) {
                 any = true;
             }
     if (f.survey.unreadable > 0)
-        std::printf("%s %lld frames whose header cannot be read", any ? "," : "",
+        std::printf("%s %lld frames whose header cannot be read or is not valid", any ? "," : "",
                     static_cast<long long>(f.survey.unreadable));
     else if (!any)
         std::printf(" unknown");
@@ -215,8 +215,8 @@ void addInfoCommand(CLI::App& app, const GlobalOptions& global, Action& action) 
     cmd->add_flag("--json", opt->json, "The same fields as one JSON object on one line");
     cmd->footer("Frames is vidDuration / vidSampleSize; ticksPerFrame is host ticks per second\n"
                 "x vidSampleSize / vidScale, to the nearest tick. Layouts count the frames of\n"
-                "each block layout from their headers. Exit status 2: the movie is missing,\n"
-                "unreadable or refused.\n\n"
+                "each block layout from their headers; a header the decoder refuses counts as\n"
+                "unreadable. Exit status 2: the movie is missing, unreadable or refused.\n\n"
                 "Example:\n  keo info clip.mov --json");
     cmd->callback(
         [opt, &global, &action] { action = [opt, &global] { return runInfo(*opt, global); }; });
