@@ -160,11 +160,17 @@ TEST(PluginDriverTime, FrameTimesOfFileValuesNeitherWrapNorDivideByZero) {
     info.vidSampleSize = 1;
     EXPECT_EQ(ticksPerFrame(info), kTicksPerSecond / 25);
     EXPECT_EQ(frameTime(info, 3), 3 * (kTicksPerSecond / 25));
-    // 30000/1001: the host rounds each frame's length down, as it does for
-    // its own rates.
     info.vidScale = 30000;
     info.vidSampleSize = 1001;
     EXPECT_EQ(ticksPerFrame(info), kTicksPerSecond * 1001 / 30000);
+    // 13 frames per second is no whole number of ticks a frame: the figure
+    // shown is the nearest, but each frame starts where its exact start
+    // rounds down, and frame 13 at one second sharp.
+    info.vidScale = 13;
+    info.vidSampleSize = 1;
+    EXPECT_EQ(ticksPerFrame(info), 19539692308);
+    EXPECT_EQ(frameTime(info, 1), 19539692307);
+    EXPECT_EQ(frameTime(info, 13), kTicksPerSecond);
 
     info.vidScale = 0;
     EXPECT_EQ(ticksPerFrame(info), 0);

@@ -33,6 +33,15 @@ check "29.97 is exactly 30000/1001" sh -c '
     grep -q "\"scale\":30000,\"sampleSize\":1001,\"duration\":12012,\"ticksPerFrame\":8475667200" ntsc.json ||
     { cat ntsc.json; false; }' "$KEO"
 
+# At these rates a frame lasts no whole number of host ticks: each frame must
+# still come back in its own place, the last one too.
+for fps in 13 19 73; do
+    check "every frame of a $fps fps movie comes back in its place" sh -c '
+        "$0" export --pattern 1 --size 160x96 --fps $2 -o r.mov &&
+        "$0" decode r.mov --format rgba -o - >r.rgba && "$1" numbers r.rgba 160 96 0 $2' \
+        "$KEO" "$CHECK" "$fps"
+done
+
 check "raw frames piped out of decode and into export keep their order" sh -c '
     "$0" decode p.mov --format rgba -o - | "$0" export --input - --size 160x96 -o copy.mov &&
     "$0" decode copy.mov --format rgba -o - >copy.rgba && "$1" numbers copy.rgba 160 96 0 10' \

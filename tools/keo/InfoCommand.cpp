@@ -214,9 +214,9 @@ void addInfoCommand(CLI::App& app, const GlobalOptions& global, Action& action) 
     cmd->add_option("MOVIE", opt->movie, "KEO movie (.mov)")->required();
     cmd->add_flag("--json", opt->json, "The same fields as one JSON object on one line");
     cmd->footer("Frames is vidDuration / vidSampleSize; ticksPerFrame is host ticks per second\n"
-                "x vidSampleSize / vidScale. Layouts count the frames of each block layout from\n"
-                "their headers; a header the decoder refuses counts as unreadable.\n"
-                "Exit status 2: the movie is missing, unreadable or refused.\n\n"
+                "x vidSampleSize / vidScale, to the nearest tick. Layouts count the frames of\n"
+                "each block layout from their headers; a header the decoder refuses counts as\n"
+                "unreadable. Exit status 2: the movie is missing, unreadable or refused.\n\n"
                 "Example:\n  keo info clip.mov --json");
     cmd->callback(
         [opt, &global, &action] { action = [opt, &global] { return runInfo(*opt, global); }; });
