@@ -13,8 +13,9 @@
 namespace {
 
 // The alpha flag of the first frame's header. A first frame too short to
-// hold a header and a block, or a header that cannot be read, leaves the
-// host's value alone.
+// hold a header and a block, or a header that cannot be read or that the
+// decoder would refuse (its flag byte means nothing then), leaves the host's
+// value alone.
 void DescribeAlpha(ImporterLocalRec8* rec, imFileInfoRec8* info) {
     MovFile* movie = rec->movFile;
     unsigned char header[kKEOFrameHeaderSize] = {};
@@ -25,7 +26,11 @@ void DescribeAlpha(ImporterLocalRec8* rec, imFileInfoRec8* info) {
         return;
     if (fread_L(header, 1, sizeof(header), rec->fileRef) != sizeof(header))
         return;
-    info->vidInfo.alphaType = header[5] != 0 ? 1 : 0;
+    KEOFrameHeader fields;
+    fields.read(header);
+    if (!KEOFrameHeaderAcceptable(fields))
+        return;
+    info->vidInfo.alphaType = fields.hasAlpha != 0 ? 1 : 0;
 }
 
 bool DescribeVideo(ImporterLocalRec8* rec, imFileInfoRec8* info) {
