@@ -124,10 +124,9 @@ bool QuicktimeFrameIndex::locate(int64_t frame, int64_t* offset, int64_t* size,
                                  int64_t* chunk) const {
     if (frame < 0 || frame >= totalFrames)
         return false;
-    QuicktimeFrameEntry e = {-1, 0, 0};
-    if (table) {
-        e = table[frame];
-    } else if (chunks) {
+    const QuicktimeFrameEntry* e = table ? &table[frame] : nullptr;
+    QuicktimeFrameEntry placed;
+    if (!e && chunks) {
         // The last chunk whose first frame is not after `frame`.
         const QuicktimeChunkEntry* after = std::upper_bound(
             chunks, chunks + totalChunks, frame,
@@ -139,13 +138,14 @@ bool QuicktimeFrameIndex::locate(int64_t frame, int64_t* offset, int64_t* size,
             return false;
         // A shared size has no table to add up; the track counts the bytes
         // before the frame as its lookups do.
-        e = place(c->chunk, c->offset, track->sampleRangeSize(c->firstFrame, frame), sampleSize,
-                  fileSize);
+        placed = place(c->chunk, c->offset, track->sampleRangeSize(c->firstFrame, frame),
+                       sampleSize, fileSize);
+        e = &placed;
     }
-    if (e.offset < 0)
+    if (!e || e->offset < 0)
         return false;
-    *offset = e.offset;
-    *size = e.size;
-    *chunk = e.chunk;
+    *offset = e->offset;
+    *size = e->size;
+    *chunk = e->chunk;
     return true;
 }
