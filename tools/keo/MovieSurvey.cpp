@@ -73,7 +73,7 @@ const char* layoutName(int layout) {
 bool surveyMovie(const std::string& path, MovieSurvey* survey) {
     *survey = MovieSurvey();
     MovFile movie;
-    if (!movie.openRead(path.c_str())) {
+    if (!movie.openRead(path.c_str(), kKEOFrameHeaderSize)) {
         // As the importer does: a file refused for its structure still has
         // what was read to release; one refused for its codec has not.
         if (movie.ok)
@@ -132,7 +132,7 @@ std::string refusalReason(const std::string& path) {
     if (!beginsWithAtom(path))
         return "not a KEO movie: the file is not a QuickTime movie";
     MovFile movie;
-    if (!movie.openRead(path.c_str())) {
+    if (!movie.openRead(path.c_str(), kKEOFrameHeaderSize)) {
         if (!movie.ok)
             return "not a KEO movie: a QuickTime movie whose video is in another format";
         movie.close();
