@@ -170,7 +170,8 @@ void checkExportSettings(const ExportSettings& s) {
 ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio,
                         int64_t expectedFrames) {
     checkExportSettings(s);
-    keepFreedFrameMemory();
+    if (s.keepFreedMemory)
+        keepFreedFrameMemory();
     const PrTime tpf = ticksPerFrame(s.rate, kTicksPerSecond);
     ExportRun run;
     beginOutput(run.out, s.output, OutputUse::Seek, s.inputs);
