@@ -83,28 +83,28 @@ void joinSharedHost(PluginSession& s) {
     joinSession(s, shared.modulePath, shared.entry, shared.host);
 }
 
-// What the system says of the file comes first, with its errno, so that
-// Python raises the OSError that fits; keo's own checks (an empty file, a
-// FIFO) and the plug-in's refusal follow in openMovie.
-void checkReadable(const std::string& path) {
+// Opens the file for keeping, after what the system says of it, with its
+// errno, so that Python raises the OSError that fits; keo's own checks (an
+// empty file, a FIFO) and the plug-in's refusal follow in openMovie.
+int openReadable(const std::string& path) {
     struct stat st;
     int err = 0;
+    int fd = -1;
     if (stat(path.c_str(), &st) != 0) {
         err = errno;
     } else if (S_ISDIR(st.st_mode)) {
         err = EISDIR;
     } else {
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
             err = errno;
-        else
-            close(fd);
     }
     if (err != 0) {
         Failure failure(path, std::strerror(err), keo::tool::kExitBadMovie);
         failure.err = err;
         throw failure;
     }
+    return fd;
 }
 
 bool sameMovie(const keo::tool::MovieInfo& a, const keo::tool::MovieInfo& b) {
@@ -140,9 +140,20 @@ struct MovieReader::Lease {
 };
 
 MovieReader::MovieReader(const std::string& path) : path_(path) {
-    checkReadable(path);
-    std::unique_ptr<PluginSession> first = openSession();
+    fd_ = openReadable(path);
+    std::unique_ptr<PluginSession> first;
+    try {
+        first = openSession();
+    } catch (...) {
+        ::close(fd_);
+        throw;
+    }
     info_ = first->info;
+    // Later opens (a second reader, the survey) go through the descriptor,
+    // so they read this file even after a new one has replaced it under
+    // its name, or the process has changed its folder.
+    if (access("/proc/self/fd", X_OK) == 0)
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
     idle_.push_back(first.get());
     sessions_.push_back(std::move(first));
     maxSessions_ = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
@@ -218,6 +229,10 @@ void MovieReader::close() {
     }
     // Each session gives its importer record back as it goes.
     gone.clear();
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 bool MovieReader::closed() {
@@ -286,7 +301,8 @@ std::string MovieReader::infoJson() {
             return json_;
     }
     // The survey reads the file itself (every frame's header), not the
-    // importer, so it needs no session.
+    // importer; the lease only keeps the descriptor open meanwhile.
+    Lease lease(*this);
     std::string json = keo::tool::infoJson(path_, info_);
     std::lock_guard<std::mutex> hold(mutex_);
     json_ = json;

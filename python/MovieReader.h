@@ -65,7 +65,8 @@ private:
     void release(keo::tool::PluginSession* session);
     std::unique_ptr<keo::tool::PluginSession> openSession();
 
-    std::string path_;
+    std::string path_; // as given for the first open, then the kept descriptor's
+    int fd_ = -1;      // the file as it was opened
     keo::tool::MovieInfo info_;
     std::mutex mutex_;
     std::condition_variable idleChanged_;

@@ -49,12 +49,14 @@ def test_writing_over_a_movie_being_read(tmp_path):
     path = tmp_path / "m.mov"
     keo.write(path, pictures(3, 8, 8), 25)
     path.chmod(0o640)
+    old_size = path.stat().st_size
     with keo.open(path) as movie:
         before = movie[:]
         # The new file replaces the old one whole; the open movie reads on
-        # from the old one.
+        # from the old one, and describes it.
         keo.write(path, movie, movie.fps, optimize=1)
         assert np.array_equal(movie[:], before)
+        assert movie.info["fileBytes"] == old_size != path.stat().st_size
     assert stat.S_IMODE(path.stat().st_mode) == 0o640
     with keo.open(path) as movie:
         assert len(movie) == 3 and movie.info["layouts"][0]["layout"] == "DXT1"
