@@ -99,9 +99,12 @@ std::vector<prUTF16Char> utf16Path(const std::string& s) {
 namespace {
 
 constexpr uint32_t kZUVM = ('Z' << 24) | ('U' << 16) | ('V' << 8) | 'M';
-// The host's number for this importer; the importer keys its frames in the
-// host's cache by it.
-constexpr int32_t kImporterID = 1;
+
+int32_t importerIDOf(ImporterSession* s) {
+    if (s->importerID == 0 && s->host)
+        s->importerID = newImporterID(s->host);
+    return s->importerID;
+}
 
 } // namespace
 
@@ -141,7 +144,7 @@ int32_t openFile(ImporterSession* s, const std::string& path) {
     // host names, and keeps a cut copy only as the record's name.
     s->path16 = utf16Path(path);
     imFileOpenRec8 open{};
-    open.fileinfo.importerID = kImporterID;
+    open.fileinfo.importerID = importerIDOf(s);
     open.fileinfo.filetype = kZUVM;
     open.fileinfo.filepath = s->path16.data();
     open.fileinfo.fileref = imInvalidFileRef;
@@ -154,12 +157,12 @@ int32_t openFile(ImporterSession* s, const std::string& path) {
 
 int32_t describeFile(ImporterSession* s) {
     imFileAccessRec8 access{};
-    access.importerID = kImporterID;
+    access.importerID = importerIDOf(s);
     access.filetype = kZUVM;
     access.filepath = s->path16.empty() ? nullptr : s->path16.data();
     access.fileref = s->fileRef;
     s->info = imFileInfoRec8{};
-    s->info.vidInfo.importerID = kImporterID;
+    s->info.vidInfo.importerID = access.importerID;
     s->info.privatedata = s->privateData;
     const int32_t r = callImporter(s, imGetInfo8, &access, &s->info);
     // A description without an open makes the record.
@@ -236,6 +239,9 @@ int32_t closeFile(ImporterSession* s) {
     const int32_t r = callImporter(s, imCloseFile, &s->fileRef, s->privateData);
     s->privateData = nullptr;
     s->fileRef = imInvalidFileRef;
+    if (s->importerID != 0 && s->host)
+        forgetImporter(s->host, s->importerID);
+    s->importerID = 0;
     return r;
 }
 

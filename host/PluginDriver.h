@@ -69,6 +69,10 @@ struct ImporterSession {
     StandInHost* host = nullptr;
     imStdParms* stdParms = nullptr;
     std::vector<prUTF16Char> path16; // the open movie's, kept for imGetInfo8
+    // The host's number for this importer instance, from the host at the
+    // first open or description and given back at imCloseFile; the importer
+    // keys its frames in the host's cache by it.
+    int32_t importerID = 0;
     imFileRef fileRef = imInvalidFileRef;
     void* privateData = nullptr; // the importer's record of the movie
     imFileInfoRec8 info{};       // the last description
@@ -109,7 +113,9 @@ int32_t readFrame(ImporterSession* s, PrTime time, uint8_t* argb);
 int32_t readAudio(ImporterSession* s, int64_t position, uint32_t count, float** planar);
 // imQuietFile: the movie is closed, the record stays for a reopen.
 int32_t quietFile(ImporterSession* s);
-// imCloseFile, when there is a record; kDriverOK when there is none.
+// imCloseFile, when there is a record; kDriverOK when there is none. The
+// instance's frames leave the host's cache and a later open is a new
+// instance.
 int32_t closeFile(ImporterSession* s);
 
 } // namespace keo::host
