@@ -17,10 +17,15 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 KEO = os.environ.get("KEO_BIN", str(ROOT / "build" / "bin" / "keo"))
 
 
+# A sanitizer build preloads its runtime into python3 (python/CMakeLists.txt);
+# keo links its own.
+KEO_ENV = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+
+
 def keo_run(*args, stdin=None, check=True):
     """keo -q ARGS; the finished process (stdout as bytes)."""
     done = subprocess.run([KEO, "-q", *map(os.fsdecode, args)], input=stdin,
-                          capture_output=True)
+                          capture_output=True, env=KEO_ENV)
     if check and done.returncode != 0:
         raise AssertionError(f"keo {args} failed: {done.stderr.decode()}")
     return done
