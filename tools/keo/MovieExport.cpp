@@ -170,7 +170,8 @@ void checkExportSettings(const ExportSettings& s) {
 ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio,
                         int64_t expectedFrames) {
     checkExportSettings(s);
-    keepFreedFrameMemory();
+    if (s.keepFreedMemory)
+        keepFreedFrameMemory();
     const FrameClock clock = frameClock(s.rate, kTicksPerSecond);
     const PrTime tpf = ticksPerFrame(s.rate, kTicksPerSecond);
     ExportRun run;

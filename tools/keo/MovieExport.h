@@ -35,6 +35,9 @@ struct ExportSettings {
     int sampleRate = 0; // Hz
     int bits = 0;       // 8, 16, 24 or 32
     bool quiet = false; // no progress bar
+    // Freed frame memory kept for the next frame, for a process that ends
+    // with the export; a long-lived one (Python) keeps malloc's own ways.
+    bool keepFreedMemory = true;
 };
 
 // Fills frame `index` (width x height RGBA, top row first) and returns true,
