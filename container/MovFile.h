@@ -99,6 +99,8 @@ struct MovFile {
     // Same over `size` bytes in memory, which must outlive the movie.
     LargeFp* openReadMemory(const void* data, size_t size, int64_t minSampleBytes = 0);
     QuicktimeFile* open(const char* path, int rd, int wr, const char* text);
+    // open's writing side over a stream the caller made, which it takes over.
+    QuicktimeFile* openOver(LargeFp* fp);
     int fileOpen(QuicktimeFile* file, const char* path, int rd, int wr);
     int readInfo(QuicktimeFile* file);
     int initMaps(QuicktimeFile* file);
@@ -184,6 +186,18 @@ struct MovFile {
     // an argument cannot be written (then nothing is left open).
     QuicktimeFile* openWrite(char const* path, char* compressor, int width, int height, double fps,
                              int hasVideo, int hasAudio, int sampleRate, int channels, int bits);
+    // The same into `stream`, whose position 0 becomes the movie's first
+    // byte; the movie takes the stream over whether or not the open
+    // succeeds. The writer seeks in it, back to bytes it has written, only
+    // at close; a stream without a file descriptor is never cut short.
+    QuicktimeFile* openWrite(LargeFp* stream, char* compressor, int width, int height, double fps,
+                             int hasVideo, int hasAudio, int sampleRate, int channels, int bits);
+    // Gives up the movie being written: the stream is closed without a movie
+    // atom, the media data's size field still 0, as a writer stopped before
+    // close leaves it. Nothing reads such a file as a movie.
+    void abandonWrite();
+    QuicktimeFile* startMovie(QuicktimeFile* f, char* compressor, int width, int height, double fps,
+                              int hasVideo, int hasAudio, int sampleRate, int channels, int bits);
     // Add tracks; 0 on success.
     int setVideo(int tracks, int width, int height, double fps, char* compressor);
     int setAudio(int tracks, int channels, int sampleRate, int bits, char* compressor);

@@ -122,6 +122,17 @@ QuicktimeFile* MovFile::open(const char* path, int rd, int wr, const char*) {
     return file;
 }
 
+QuicktimeFile* MovFile::openOver(LargeFp* fp) {
+    if (!startFile(*this, 0, 1)) {
+        fclose_L(fp);
+        delete fp;
+        return nullptr;
+    }
+    file->fp = fp;
+    file->mdat.writeHeader64(file, "mdat", *this);
+    return file;
+}
+
 int MovFile::fileOpen(QuicktimeFile* f, const char* path, int rd, int wr) {
     LargeFp* probe = fopen_L(path, "rb");
     bool exists = probe->fd != 0;

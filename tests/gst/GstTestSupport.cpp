@@ -17,6 +17,7 @@
 #include "container/MovFile.h"
 #include "gst/KEODec.h"
 #include "gst/KEOEnc.h"
+#include "gst/KEOMux.h"
 
 namespace keogst {
 
@@ -29,6 +30,7 @@ void initGStreamer() {
         gst_init(nullptr, nullptr);
         GST_ELEMENT_REGISTER(keodec, nullptr);
         GST_ELEMENT_REGISTER(keoenc, nullptr);
+        GST_ELEMENT_REGISTER(keomux, nullptr);
     });
 }
 

@@ -15,7 +15,7 @@ namespace keogst {
 
 using Bytes = std::vector<unsigned char>;
 
-// gst_init once, with keodec and keoenc registered at primary rank.
+// gst_init once, with keodec, keoenc and keomux registered at primary rank.
 void initGStreamer();
 
 // A picture of `format` (rows `stride` bytes apart) as packed, top-down

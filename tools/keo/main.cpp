@@ -73,6 +73,16 @@ const char* kExitCodes =
     "on stderr); 2 the movie is missing, unreadable, empty or not a KEO movie;\n"
     "3 some frames or sound of the movie could not be read, the rest was done.";
 
+// Writing KEO movies from GStreamer and from any movie it decodes.
+const char* kWritingExamples =
+    "\n  gst-launch-1.0 -e v4l2src ! videoconvert ! keoenc ! keomux name=m ! filesink "
+    "location=camera.mov autoaudiosrc ! audioconvert ! m.   (record; Ctrl-C ends it)\n"
+    "  gst-launch-1.0 filesrc location=movie.webm ! decodebin name=d d. ! queue ! videoconvert ! "
+    "keoenc ! keomux name=m ! filesink location=movie.mov d. ! queue ! audioconvert ! m.\n"
+    "  gst-inspect-1.0 keomux   (its pads: video from keoenc, one audio_%u of raw sound)\n"
+    "Any movie GStreamer decodes (WebM, Ogg, ...) into a KEO movie in one command:\n"
+    "  keo export --input movie.webm -o movie.mov";
+
 } // namespace
 
 namespace keo::tool {
@@ -105,6 +115,7 @@ int main(int argc, char** argv) {
                "theoraenc ! oggmux ! filesink location=movie.ogg\n"
                "  gst-launch-1.0 -q videotestsrc num-buffers=100 ! video/x-raw,format=RGBA,"
                "width=640,height=360 ! fdsink | keo export --input - --size 640x360 -o test.mov");
+    app.footer(app.get_footer() + kWritingExamples);
     GlobalOptions global;
     app.add_option("--plugin", global.plugin, "Importer module to load (KEOImporter.so)")
         ->option_text("PATH");
