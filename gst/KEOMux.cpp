@@ -243,22 +243,6 @@ GstFlowReturn writeFrame(GstKeoMux* self, GstBuffer* buffer, GstClockTime time) 
     return GST_FLOW_OK;
 }
 
-// The rate the writer put in the movie, against the stream's: the writer
-// holds whole rates and the 1001-based ones exactly, others to the nearest
-// it can.
-void sayStoredRate(GstKeoMux* self, int fpsN, int fpsD) {
-    QuicktimeTrak* track = self->movie->firstVideoTrack();
-    const QuicktimeSTTS& stts = track->mdia.minf.stbl.stts;
-    const gint64 scale = track->mdia.mdhd.timeScale;
-    const gint64 duration = stts.table ? stts.table[0].sampleDuration : 0;
-    if (static_cast<gint64>(fpsN) * duration != static_cast<gint64>(fpsD) * scale)
-        GST_ELEMENT_WARNING(self, STREAM, MUX,
-                            ("The movie stores a rate of %" G_GINT64_FORMAT "/%" G_GINT64_FORMAT
-                             ", the nearest it holds to the stream's %d/%d.",
-                             scale, duration, fpsN, fpsD),
-                            (nullptr));
-}
-
 // Opens the movie once the first frame, and the first sound if any is to
 // come, are at hand; GST_FLOW_OK with no movie means "not yet".
 GstFlowReturn startMovie(GstKeoMux* self) {
@@ -321,6 +305,15 @@ GstFlowReturn startMovie(GstKeoMux* self) {
         }
         self->frameDuration = spacing;
     }
+    const QuicktimeRate movieRate{fpsN, fpsD};
+    if (result == GST_FLOW_OK && !QuicktimeRateFits(movieRate)) {
+        GST_ELEMENT_ERROR(self, STREAM, FORMAT,
+                          ("A frame rate of %d/%d cannot be stored: a KEO movie holds rates up to "
+                           "%d frames per second.",
+                           fpsN, fpsD, kQuicktimeMaxFramesPerSecond),
+                          (nullptr));
+        result = GST_FLOW_ERROR;
+    }
     if (result == GST_FLOW_OK && !downstreamSeeks(agg)) {
         GST_ELEMENT_ERROR(self, STREAM, MUX,
                           ("keomux needs a downstream that can seek, such as filesink: a KEO "
@@ -343,9 +336,8 @@ GstFlowReturn startMovie(GstKeoMux* self) {
     const int channels = self->storesSound ? GST_AUDIO_INFO_CHANNELS(&self->stored) : 0;
     const int rate = self->storesSound ? GST_AUDIO_INFO_RATE(&self->stored) : 0;
     const int bits = self->storesSound ? storedBits(GST_AUDIO_INFO_FORMAT(&self->stored)) : 0;
-    if (!self->movie->openWrite(fadopt_L(stream), compressor, width, height,
-                                static_cast<double>(fpsN) / fpsD, 1, self->storesSound, rate,
-                                channels, bits)) {
+    if (!self->movie->openWrite(fadopt_L(stream), compressor, width, height, movieRate, 1,
+                                self->storesSound, rate, channels, bits)) {
         delete self->movie;
         self->movie = nullptr;
         gst_clear_buffer(&frame);
@@ -359,7 +351,6 @@ GstFlowReturn startMovie(GstKeoMux* self) {
     }
     self->movieW = width;
     self->movieH = height;
-    sayStoredRate(self, fpsN, fpsD);
 
     // The first frame is time 0 of the movie, and the sound keeps to it.
     self->videoStart = self->firstFrame ? self->firstFrameTime : runningTime(self->videoPad, frame);
