@@ -156,7 +156,8 @@ check "keomux writes keo export's bytes (float stereo sound, as 24-bit)" \
 # Every rate is stored as given: keo export and keomux write the same file at
 # each, keo info reads the rate back in lowest terms, and the importer and
 # keodec give the frames in order (the pictures of the same payloads at 25
-# fps). Rates whose frames last no whole number of host ticks among them.
+# fps). Rates whose frames last no whole number of host ticks among them,
+# and one between two standard rates, which is neither.
 "$KEO" -q export --input - --size 160x90 --fps 25 -o at25.mov <frames.rgba &&
     "$KEO" -q decode at25.mov --format rgba -o in_order.rgba
 rate_kept() {
@@ -185,6 +186,7 @@ done <<EOF_RATES
 13 13/1 13/1
 19 19/1 19/1
 73 73/1 73/1
+24.5 49/2 49/2
 EOF_RATES
 
 refuses_a_pipe() {
