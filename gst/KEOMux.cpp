@@ -257,6 +257,19 @@ GstFlowReturn startMovie(GstKeoMux* self) {
                           ("downstream of keomux cannot seek in bytes; nothing was written"));
         result = GST_FLOW_ERROR;
     }
+    const int channels = self->storesSound ? GST_AUDIO_INFO_CHANNELS(&self->stored) : 0;
+    const int rate = self->storesSound ? GST_AUDIO_INFO_RATE(&self->stored) : 0;
+    if (result == GST_FLOW_OK && self->storesSound) {
+        // keo export asks its host for the sound one frame's worth at a
+        // time, at the ticks per frame the host is told.
+        const keo::FrameClock clock{keo::kStandInTicksPerSecond, fpsN, fpsD};
+        self->soundBlock = static_cast<guint64>(keo::soundBlockFrames(
+            keo::nominalTicksPerFrame(clock), keo::kStandInTicksPerSecond, rate));
+        if (!KEOMuxSoundStart(&self->sound, GST_AUDIO_INFO_FORMAT(&self->stored), channels)) {
+            self->sound.error = errno;
+            result = keepFailed(self);
+        }
+    }
     if (result != GST_FLOW_OK) {
         gst_clear_buffer(&frame);
         gst_clear_buffer(&sound);
@@ -269,8 +282,6 @@ GstFlowReturn startMovie(GstKeoMux* self) {
     FILE* stream = KEOOpenMuxOutput(&self->out, agg);
     self->movie = new MovFile();
     char compressor[] = "ZUVM";
-    const int channels = self->storesSound ? GST_AUDIO_INFO_CHANNELS(&self->stored) : 0;
-    const int rate = self->storesSound ? GST_AUDIO_INFO_RATE(&self->stored) : 0;
     const int bits = self->storesSound ? KEOMuxStoredBits(GST_AUDIO_INFO_FORMAT(&self->stored)) : 0;
     if (!self->movie->openWrite(fadopt_L(stream), compressor, width, height, movieRate, 1,
                                 self->storesSound, rate, channels, bits)) {
@@ -287,19 +298,6 @@ GstFlowReturn startMovie(GstKeoMux* self) {
     }
     self->movieW = width;
     self->movieH = height;
-    if (self->storesSound) {
-        // keo export asks its host for the sound one frame's worth at a
-        // time, at the ticks per frame the host is told.
-        const keo::FrameClock clock{keo::kStandInTicksPerSecond, fpsN, fpsD};
-        self->soundBlock = static_cast<guint64>(keo::soundBlockFrames(
-            keo::nominalTicksPerFrame(clock), keo::kStandInTicksPerSecond, rate));
-        if (!KEOMuxSoundStart(&self->sound, GST_AUDIO_INFO_FORMAT(&self->stored), channels)) {
-            self->sound.error = errno;
-            gst_clear_buffer(&frame);
-            gst_clear_buffer(&sound);
-            return keepFailed(self);
-        }
-    }
 
     // The first frame is time 0 of the movie, and the sound keeps to it.
     self->videoStart = self->firstFrame ? self->firstFrameTime : runningTime(self->videoPad, frame);
