@@ -183,8 +183,9 @@ void openMovie(PluginSession& s, const std::string& path) {
 
 int fetchFrame(PluginSession& s, int index, uint8_t* argb) {
     int r = keo::host::readFrame(&s.importer, keo::host::frameTime(s.importer.info, index), argb);
-    // Each frame is fetched once, so the host's cache would only grow.
-    keo::host::clearFrameCache(s.host);
+    // Each frame is fetched once, so this session's cached frames would only
+    // pile up; sessions sharing the host (the Python module's) keep theirs.
+    keo::host::forgetImporter(s.host, s.importer.importerID);
     return r;
 }
 
