@@ -198,4 +198,37 @@ TEST(DecodePaths, EveryAlphaPairDecodesAlike) {
     }
 }
 
+// Every value of every pair of neighbouring code bytes (bytes 2-3, 3-4, ...,
+// 6-7 of the alpha block), so every code of every pixel, the codes that
+// straddle a byte, and every pair of codes side by side, each under both
+// alpha modes: a0 > a1 (eight values) and a0 <= a1 (six values, 0 and 255,
+// with a0 = a1 among them). The frame is 1024 pixels wide, so the blocks go
+// through the two-at-a-time path, and 1022 wide, where the last two blocks
+// of a row are cut by the edge and go one at a time.
+TEST(DecodePaths, EveryAlphaCodePatternDecodesAlikeInBothModes) {
+    SKIP_WITHOUT_SSSE3();
+    for (Layout layout : {Layout::DXT5, Layout::DXT24Alpha}) {
+        const size_t size = static_cast<size_t>(blockSizeOf(layout));
+        for (int pair = 2; pair <= 6; ++pair)
+            for (bool eightValues : {true, false}) {
+                auto blocks = randomBlockData(layout, 1024, 1024, 14 + pair);
+                for (int v = 0; v < 65536; ++v) {
+                    unsigned char* block = &blocks[v * size];
+                    const unsigned char low = static_cast<unsigned char>(v % 251),
+                                        high = static_cast<unsigned char>(low + 1 + v % 4);
+                    block[0] = eightValues ? high : (v % 7 == 0 ? high : low);
+                    block[1] = eightValues ? low : high;
+                    block[pair] = static_cast<unsigned char>(v);
+                    block[pair + 1] = static_cast<unsigned char>(v >> 8);
+                }
+                SCOPED_TRACE(testing::Message() << size << "-byte blocks, code bytes " << pair
+                                                << "-" << pair + 1
+                                                << (eightValues ? ", a0 > a1" : ", a0 <= a1"));
+                for (int width : {1024, 1022})
+                    EXPECT_EQ(decodeWith(kKEODecodeSSSE3, layout, blocks, width, 1024).packed(),
+                              decodeWith(kKEODecodePortable, layout, blocks, width, 1024).packed());
+            }
+    }
+}
+
 } // namespace
