@@ -227,6 +227,18 @@ TEST(DecodePaths, EveryAlphaCodePatternDecodesAlikeInBothModes) {
                 EXPECT_EQ(decodeWith(kKEODecodeSSSE3, layout, blocks, 1022, 1024).packed(),
                           decodeWith(kKEODecodePortable, layout, blocks, 1022, 1024).packed());
             }
+        // Every (a0, a1) pair with the codes 0 to 7 twice over, so that every
+        // value of every palette is looked up.
+        auto blocks = randomBlockData(layout, 1024, 1024, 20);
+        for (int v = 0; v < 65536; ++v) {
+            unsigned char* block = &blocks[v * size];
+            block[0] = static_cast<unsigned char>(v >> 8);
+            block[1] = static_cast<unsigned char>(v);
+            const unsigned char codes[6] = {0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA};
+            std::memcpy(block + 2, codes, 6);
+        }
+        EXPECT_EQ(decodeWith(kKEODecodeSSSE3, layout, blocks, 1022, 1024).packed(),
+                  decodeWith(kKEODecodePortable, layout, blocks, 1022, 1024).packed());
     }
 }
 

@@ -6,11 +6,9 @@
 // libpng call.
 #include "Png.h"
 
-#include "AtomicOutput.h"
 #include "Failure.h"
 #include "StillOut.h"
 
-#include <cerrno>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
@@ -96,18 +94,6 @@ std::vector<uint8_t> encodePng(const uint8_t* pixels, bool argb, int width, int 
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return std::move(state->bytes);
-}
-
-void writePng(std::FILE* file, const std::string& name, const uint8_t* rgba, int width, int height,
-              PngCompression compression) {
-    std::vector<uint8_t> bytes;
-    try {
-        bytes = encodePng(rgba, false, width, height, compression);
-    } catch (const std::runtime_error& e) {
-        fail(name, e.what());
-    }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
-        failWithErrno(name, errno);
 }
 
 void writePngFile(const std::string& path, const uint8_t* rgba, int width, int height,

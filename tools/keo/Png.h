@@ -9,8 +9,8 @@
 // the table).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,9 +25,6 @@ enum class PngCompression { Fast, Small };
 std::vector<uint8_t> encodePng(const uint8_t* pixels, bool argb, int width, int height,
                                PngCompression compression);
 
-// Writes the picture to an open stream; `name` only labels errors.
-void writePng(std::FILE* file, const std::string& name, const uint8_t* rgba, int width, int height,
-              PngCompression compression = PngCompression::Fast);
 // Writes a whole file through AtomicOutput (nothing is left on failure);
 // "-" is standard output. `inputs` are files the output must not be.
 void writePngFile(const std::string& path, const uint8_t* rgba, int width, int height,
