@@ -56,18 +56,20 @@ void boxResample(const float* in, int n, int inStride, float* out, int m, int ou
 }
 
 // Composites the ARGB frame over the sheet's background and shrinks it to
-// tw x th RGB floats.
+// tw x th RGB floats, a row at a time: the composited frame is never held
+// whole.
 std::vector<float> thumbnail(const uint8_t* argb, int w, int h, int tw, int th) {
-    std::vector<float> rgb(static_cast<size_t>(w) * h * 3);
-    for (size_t p = 0; p < static_cast<size_t>(w) * h; ++p) {
-        float a = argb[p * 4] / 255.0f;
-        for (int c = 0; c < 3; ++c)
-            rgb[p * 3 + c] = argb[p * 4 + 1 + c] * a + kBackground * (1 - a);
-    }
+    std::vector<float> rgb(static_cast<size_t>(w) * 3);
     std::vector<float> across(static_cast<size_t>(tw) * h * 3);
-    for (int y = 0; y < h; ++y)
-        boxResample(&rgb[static_cast<size_t>(y) * w * 3], w, 3,
-                    &across[static_cast<size_t>(y) * tw * 3], tw, 3, 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = argb + static_cast<size_t>(y) * w * 4;
+        for (int x = 0; x < w; ++x) {
+            float a = row[x * 4] / 255.0f;
+            for (int c = 0; c < 3; ++c)
+                rgb[x * 3 + c] = row[x * 4 + 1 + c] * a + kBackground * (1 - a);
+        }
+        boxResample(rgb.data(), w, 3, &across[static_cast<size_t>(y) * tw * 3], tw, 3, 3);
+    }
     std::vector<float> out(static_cast<size_t>(tw) * th * 3);
     for (int x = 0; x < tw; ++x)
         boxResample(&across[static_cast<size_t>(x) * 3], h, tw * 3,
