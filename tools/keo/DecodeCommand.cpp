@@ -10,11 +10,14 @@
 #include "StillOut.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <vector>
 
 namespace keo::tool {
@@ -93,33 +96,71 @@ void writeAll(std::FILE* file, const std::string& name, const uint8_t* bytes, si
         failWithErrno(name, errno);
 }
 
-// Turns a fetched ARGB picture into the bytes of the chosen format.
-const uint8_t* rawBytes(const std::string& format, std::vector<uint8_t>& argb,
-                        std::vector<uint8_t>& rgba) {
-    if (format == "argb")
-        return argb.data();
-    rgba.resize(argb.size());
-    argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
-    return rgba.data();
+// Gives the descriptor every byte the iovecs point at, resuming after short
+// writes and interrupted calls.
+void writeVector(int fd, const std::string& name, std::vector<iovec>& pieces) {
+    size_t next = 0;
+    while (next < pieces.size()) {
+        const int count = static_cast<int>(std::min<size_t>(pieces.size() - next, IOV_MAX));
+        ssize_t n = writev(fd, &pieces[next], count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            failWithErrno(name, errno);
+        }
+        // Past the pieces written whole, into the one cut short.
+        for (size_t done = static_cast<size_t>(n); next < pieces.size() && done > 0;) {
+            iovec& piece = pieces[next];
+            const size_t take = std::min(done, piece.iov_len);
+            piece.iov_base = static_cast<uint8_t*>(piece.iov_base) + take;
+            piece.iov_len -= take;
+            done -= take;
+            if (piece.iov_len == 0)
+                ++next;
+        }
+    }
+}
+
+// Writes a raw frame to an open stream from where the host holds it: argb
+// rows straight from the host's frame, rgba rows through one conversion
+// into `rgba`. The stream's buffer is flushed first, so the bytes keep their
+// order with anything written through it.
+void writeRawRows(std::FILE* file, const std::string& name, const std::string& format,
+                  const FrameRows& rows, int width, int height, std::vector<uint8_t>& rgba) {
+    if (std::fflush(file) != 0)
+        failWithErrno(name, errno);
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    std::vector<iovec> pieces;
+    if (format == "argb") {
+        pieces.resize(static_cast<size_t>(height));
+        for (int y = 0; y < height; ++y)
+            pieces[y] = iovec{const_cast<uint8_t*>(rows.top + y * rows.pitch), rowBytes};
+    } else {
+        rgba.resize(rowBytes * height);
+        for (int y = 0; y < height; ++y)
+            argbToRgba(rows.top + y * rows.pitch, rgba.data() + y * rowBytes,
+                       static_cast<size_t>(width));
+        pieces.push_back(iovec{rgba.data(), rgba.size()});
+    }
+    writeVector(fileno(file), name, pieces);
 }
 
 // Writes one raw frame into its own file of the folder.
-void writeFrameFile(const std::string& path, const std::string& format, std::vector<uint8_t>& argb,
-                    std::vector<uint8_t>& rgba, const std::string& movie) {
+void writeFrameFile(const std::string& path, const std::string& format, const FrameRows& rows,
+                    int width, int height, std::vector<uint8_t>& rgba, const std::string& movie) {
     AtomicOutput out;
     beginOutput(out, path, OutputUse::Stream, {movie});
     std::FILE* f = std::fopen(out.writePath.c_str(), "wb");
     if (!f)
         failWithErrno(path, errno);
-    const uint8_t* bytes = rawBytes(format, argb, rgba);
-    bool ok = std::fwrite(bytes, 1, argb.size(), f) == argb.size();
-    int err = errno;
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        err = errno;
+    try {
+        writeRawRows(f, path, format, rows, width, height, rgba);
+    } catch (...) {
+        std::fclose(f);
+        throw;
     }
-    if (!ok)
-        failWithErrno(path, err);
+    if (std::fclose(f) != 0)
+        failWithErrno(path, errno);
     commitOutput(out);
 }
 
@@ -230,10 +271,16 @@ int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
                 decodeStills(session, opt, still, range,
                              DecodeTarget{toFolder ? folder : "", stream, streamName}, progress);
         } else {
-            std::vector<uint8_t> argb(static_cast<size_t>(m.width) * m.height * 4);
             std::vector<uint8_t> rgba;
             for (int i = range.first; i < range.end; ++i) {
-                int r = fetchFrame(session, i, argb.data());
+                // Raw frames go out from the host's frame itself, uncopied.
+                int r = fetchFrameRows(session, i, [&](const FrameRows& rows) {
+                    if (toFolder)
+                        writeFrameFile(frameFileName(folder, i, opt.format), opt.format, rows,
+                                       m.width, m.height, rgba, opt.movie);
+                    else
+                        writeRawRows(stream, streamName, opt.format, rows, m.width, m.height, rgba);
+                });
                 if (r != 0) {
                     // A frame that fails is reported and left out; the others
                     // are still worth having.
@@ -242,11 +289,6 @@ int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
                     ++failed;
                     continue;
                 }
-                if (toFolder)
-                    writeFrameFile(frameFileName(folder, i, opt.format), opt.format, argb, rgba,
-                                   opt.movie);
-                else
-                    writeAll(stream, streamName, rawBytes(opt.format, argb, rgba), argb.size());
                 progressStep(progress, i - range.first + 1);
             }
         }
