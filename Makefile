@@ -61,10 +61,13 @@ demo: deps configure
 	cmake --build $(BUILD) --target keo keo_plugin -j $(JOBS)
 	$(BUILD)/bin/keo demo --output-dir $(BUILD)/demo
 
-# The GStreamer plug-in into GStreamer's own plug-in folder (DESTDIR is honoured).
+# The GStreamer plug-in into GStreamer's own plug-in folder, and the Python
+# module (with the importer module it loads) where Debian's python3 finds it
+# (DESTDIR is honoured).
 install: deps configure
-	cmake --build $(BUILD) --target gstkeo -j $(JOBS)
+	cmake --build $(BUILD) --target gstkeo keo_python keo_plugin -j $(JOBS)
 	cmake --install $(BUILD) --component gstreamer
+	cmake --install $(BUILD) --component python
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -4,10 +4,10 @@
 // sample-to-chunk entry) into a temporary file. A lookup walks the
 // sample-to-chunk runs and the samples before the frame inside its chunk, so
 // with one frame per chunk its cost must not grow with the frame number:
-// compare LookupOneFrame/0 with LookupOneFrame/99999.
+// compare LookupOneFrame/0 with LookupOneFrame/99999. The same movie with one
+// size for every sample is indexed by chunk, and a lookup searches the chunks:
+// LookupSharedSize/N against LookupOneFrame/N.
 #include <benchmark/benchmark.h>
-
-#include <memory>
 
 #include "container/MovFile.h"
 #include "support/MovieBuilder.h"
@@ -18,24 +18,33 @@ namespace {
 
 const int kFrames = 100000;
 
-const TempFile& movieFile() {
-    static std::unique_ptr<TempFile> file = [] {
-        Movie m = baselineMovie();
-        Atom& mdat = m.mdat();
-        mdat.data.clear();
-        VideoTrack v;
-        v.tables.stts = {{kFrames, 24}};
-        v.tables.stsc = {{1, 1, 1}};
-        Bytes frame = dxt1Frame(0);
-        for (int i = 0; i < kFrames; i++) {
-            v.tables.sizes.push_back(static_cast<uint32_t>(frame.size()));
-            v.tables.offsets.push_back(16 + frame.size() * i);
-            append(mdat.data, frame);
-        }
-        *m.find("trak") = videoTrak(v);
-        return std::make_unique<TempFile>(m.bytes());
-    }();
-    return *file;
+// The movie with a size per sample, or with one size for all.
+Bytes movieBytes(bool sharedSize) {
+    Movie m = baselineMovie();
+    Atom& mdat = m.mdat();
+    mdat.data.clear();
+    VideoTrack v;
+    v.tables.stts = {{kFrames, 24}};
+    v.tables.stsc = {{1, 1, 1}};
+    Bytes frame = dxt1Frame(0);
+    for (int i = 0; i < kFrames; i++) {
+        v.tables.sizes.push_back(static_cast<uint32_t>(frame.size()));
+        v.tables.offsets.push_back(16 + frame.size() * i);
+        append(mdat.data, frame);
+    }
+    if (sharedSize) {
+        v.tables.sampleSize = static_cast<uint32_t>(frame.size());
+        v.tables.sampleCount = kFrames;
+        v.tables.sizes.clear();
+    }
+    *m.find("trak") = videoTrak(v);
+    return m.bytes();
+}
+
+const TempFile& movieFile(bool sharedSize = false) {
+    static TempFile perSample(movieBytes(false));
+    static TempFile shared(movieBytes(true));
+    return sharedSize ? shared : perSample;
 }
 
 void OpenMovie(benchmark::State& state) {
@@ -59,6 +68,18 @@ void LookupOneFrame(benchmark::State& state) {
     movie.close();
 }
 BENCHMARK(LookupOneFrame)->Arg(0)->Arg(kFrames / 2)->Arg(kFrames - 1);
+
+void LookupSharedSize(benchmark::State& state) {
+    MovFile movie;
+    movie.openRead(movieFile(true).path.c_str());
+    const int frame = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(movie.frameOffset(frame));
+        benchmark::DoNotOptimize(movie.frameSize(frame));
+    }
+    movie.close();
+}
+BENCHMARK(LookupSharedSize)->Arg(0)->Arg(kFrames / 2)->Arg(kFrames - 1);
 
 void LookupEveryFrame(benchmark::State& state) {
     MovFile movie;

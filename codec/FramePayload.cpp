@@ -59,10 +59,8 @@ bool KEOBlockDataSize(int width, int height, bool isDXT24, bool hasAlpha, uint64
     return true;
 }
 
-namespace {
-
 // Header checks in the order that decides which one a bad header fails.
-bool headerAcceptable(const KEOFrameHeader& header) {
+bool KEOFrameHeaderAcceptable(const KEOFrameHeader& header) {
     if (header.formatVersion > 1)
         return false;
     if (header.headerSize > kKEOFrameHeaderSize)
@@ -71,6 +69,8 @@ bool headerAcceptable(const KEOFrameHeader& header) {
         return false;
     return header.isDXT24 <= 1;
 }
+
+namespace {
 
 // What a valid sample decodes from: the layout, and the block data, either
 // inside the sample itself, in the caller's scratch, or in a buffer of our
@@ -103,7 +103,7 @@ bool prepareBlocks(const unsigned char* sample, unsigned int sampleLength, int w
         return false;
     KEOFrameHeader header;
     header.read(sample);
-    if (!headerAcceptable(header))
+    if (!KEOFrameHeaderAcceptable(header))
         return false;
 
     const bool isDXT24 = header.isDXT24 == 1;

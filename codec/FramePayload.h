@@ -48,6 +48,12 @@ struct KEOFrameHeader {
     void write(unsigned char* bytes) const;
 };
 
+// True when the decoder takes the header: a format version, header size,
+// LZF flag and layout flag that it knows. Whoever tells frames apart by
+// their headers without decoding them (keo info) asks this, so that a
+// header the decoder refuses is never counted as a layout.
+bool KEOFrameHeaderAcceptable(const KEOFrameHeader& header);
+
 // The limit of a decoded picture: width x height x 4 bytes stay below this.
 // It keeps every picture, row pitch and block count within 32 bits.
 constexpr uint64_t kKEOMaxPictureBytes = uint64_t(1) << 31;

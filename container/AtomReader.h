@@ -14,10 +14,12 @@
 // The reader works on bytes in memory. The top-level walk reads the payload
 // of each movie atom into memory once, its size checked against the file
 // first (a media data atom is never read), and the whole tree is parsed from
-// there. A movie atom is small (the tables of a two-hour movie are a few MB);
-// parsing from memory cannot move the file position that frame reads share,
-// cannot fail halfway for reasons of I/O, and gives each child a reader that
-// sees exactly its own atom's bytes and nothing of its parent's.
+// there. A movie atom is small (the tables of a two-hour movie are a few MB;
+// one longer than any real movie needs, kMaxMovieAtomBytes of MovFile.h, is
+// refused before it is read); parsing from memory cannot move the file
+// position that frame reads share, cannot fail halfway for reasons of I/O,
+// and gives each child a reader that sees exactly its own atom's bytes and
+// nothing of its parent's.
 //
 // Children: nextChild reads the header at the cursor (32- or 64-bit size, a
 // `wide` atom folded into the header after it), checks that the child holds

@@ -1,6 +1,8 @@
-// Building the per-frame index of the first video track.
+// Building the index of the first video track's frames, and looking a frame
+// up in it.
 #include "container/FrameIndex.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -25,68 +27,125 @@ QuicktimeFrameEntry place(int64_t chunk, int64_t chunkOffset, int64_t inChunk, i
     return e;
 }
 
-} // namespace
-
-int QuicktimeFrameIndex::build(const QuicktimeFile* file, const QuicktimeTrak& track) {
-    deleteMe();
-    const QuicktimeSTBL& stbl = track.mdia.minf.stbl;
-    const QuicktimeSTSZ& stsz = stbl.stsz;
+// Calls visit(chunk, firstFrame, frames) for each chunk that holds frames, in
+// order, the way the sample-to-chunk runs number the samples: a run covers
+// the chunks from its first up to the next run's first. Chunks past the
+// offset table hold no sample the file can show.
+template <typename Visit>
+void forEachChunk(const QuicktimeSTBL& stbl, int64_t frames, Visit visit) {
     const QuicktimeSTSC& stsc = stbl.stsc;
     const QuicktimeSTCO& stco = stbl.stco;
-    const int64_t frames = stsz.totalEntries;
-    if (frames > file->fileSize / 4 || (stsz.sampleSize == 0 && frames > 0 && !stsz.table))
-        return 1;
-    if (frames > 0) {
-        table = static_cast<QuicktimeFrameEntry*>(
-            std::malloc(static_cast<size_t>(frames) * sizeof(QuicktimeFrameEntry)));
-        if (!table)
-            return 1;
-        for (int64_t f = 0; f < frames; f++)
-            table[f] = {-1, 0, 0};
-    }
-    totalFrames = frames;
-    built = 1;
     if (!stsc.table || !stco.table)
-        return 0;
-
-    // Chunk by chunk, the way the sample-to-chunk runs number the samples:
-    // a run covers the chunks from its first up to the next run's first.
-    // Chunks past the offset table hold no sample the file can show.
+        return;
     int64_t frame = 0;
     int64_t run = 0;
     for (int64_t chunk = 1; chunk <= stco.totalEntries && frame < frames; chunk++) {
         while (run + 1 < stsc.totalEntries && stsc.table[run + 1].chunk <= chunk)
             run++;
-        const int64_t perChunk = stsc.table[run].samples;
-        const int64_t first = frame;
-        int64_t inChunk = 0; // bytes of this chunk's samples before `frame`
-        for (int64_t k = 0; k < perChunk && frame < frames; k++, frame++) {
-            const int64_t size = stsz.sampleSize != 0 ? stsz.sampleSize : stsz.table[frame];
-            // A constant size has no table to add up; the track counts the
-            // bytes before the sample as its lookups do.
-            if (stsz.sampleSize != 0)
-                inChunk = track.sampleRangeSize(first, frame);
-            table[frame] = place(chunk, stco.table[chunk - 1], inChunk, size, file->fileSize);
-            if (stsz.sampleSize == 0 && inChunk >= 0 && !keo::checkedAdd(inChunk, size, &inChunk))
+        const int64_t n = std::min(stsc.table[run].samples, frames - frame);
+        if (n <= 0)
+            continue;
+        visit(chunk, frame, n);
+        frame += n;
+    }
+}
+
+} // namespace
+
+int QuicktimeFrameIndex::build(const QuicktimeFile* file, const QuicktimeTrak& t,
+                               int64_t minSampleBytes) {
+    deleteMe();
+    const QuicktimeSTSZ& stsz = t.mdia.minf.stbl.stsz;
+    const int64_t frames = stsz.totalEntries;
+    if (frames > file->fileSize / 4 || (stsz.sampleSize == 0 && frames > 0 && !stsz.table) ||
+        (stsz.sampleSize != 0 && frames > 0 && stsz.sampleSize < minSampleBytes))
+        return 1;
+    totalFrames = frames;
+    fileSize = file->fileSize;
+    track = &t;
+    const int result =
+        stsz.sampleSize == 0 ? buildPerFrame(file, t, minSampleBytes) : buildPerChunk(t);
+    if (result != 0) {
+        deleteMe();
+        return result;
+    }
+    built = 1;
+    return 0;
+}
+
+int QuicktimeFrameIndex::buildPerFrame(const QuicktimeFile* file, const QuicktimeTrak& t,
+                                       int64_t minSampleBytes) {
+    const QuicktimeSTBL& stbl = t.mdia.minf.stbl;
+    if (totalFrames <= 0)
+        return 0;
+    table = static_cast<QuicktimeFrameEntry*>(
+        std::malloc(static_cast<size_t>(totalFrames) * sizeof(QuicktimeFrameEntry)));
+    if (!table)
+        return 1;
+    std::fill(table, table + totalFrames, QuicktimeFrameEntry{-1, 0, 0});
+    forEachChunk(stbl, totalFrames, [&](int64_t chunk, int64_t first, int64_t n) {
+        int64_t inChunk = 0; // bytes of this chunk's samples before the frame
+        for (int64_t f = first; f < first + n; f++) {
+            const int64_t size = stbl.stsz.table[f];
+            if (size >= minSampleBytes)
+                table[f] = place(chunk, stbl.stco.table[chunk - 1], inChunk, size, file->fileSize);
+            if (inChunk >= 0 && !keo::checkedAdd(inChunk, size, &inChunk))
                 inChunk = -1;
         }
-    }
+    });
+    return 0;
+}
+
+int QuicktimeFrameIndex::buildPerChunk(const QuicktimeTrak& t) {
+    const QuicktimeSTBL& stbl = t.mdia.minf.stbl;
+    sampleSize = stbl.stsz.sampleSize;
+    // At most one entry per chunk of the offset table, and one per frame.
+    const int64_t most = std::min(stbl.stco.totalEntries, totalFrames);
+    if (most <= 0)
+        return 0;
+    chunks = static_cast<QuicktimeChunkEntry*>(
+        std::malloc(static_cast<size_t>(most) * sizeof(QuicktimeChunkEntry)));
+    if (!chunks)
+        return 1;
+    forEachChunk(stbl, totalFrames, [&](int64_t chunk, int64_t first, int64_t n) {
+        chunks[totalChunks++] = {first, stbl.stco.table[chunk - 1], static_cast<uint32_t>(chunk),
+                                 static_cast<uint32_t>(n)};
+    });
     return 0;
 }
 
 void QuicktimeFrameIndex::deleteMe() {
     std::free(table);
-    table = nullptr;
-    totalFrames = 0;
-    built = 0;
+    std::free(chunks);
+    *this = QuicktimeFrameIndex{};
 }
 
 bool QuicktimeFrameIndex::locate(int64_t frame, int64_t* offset, int64_t* size,
                                  int64_t* chunk) const {
-    if (frame < 0 || frame >= totalFrames || table[frame].offset < 0)
+    if (frame < 0 || frame >= totalFrames)
         return false;
-    *offset = table[frame].offset;
-    *size = table[frame].size;
-    *chunk = table[frame].chunk;
+    const QuicktimeFrameEntry* e = table ? &table[frame] : nullptr;
+    QuicktimeFrameEntry placed;
+    if (!e && chunks) {
+        // The last chunk whose first frame is not after `frame`.
+        const QuicktimeChunkEntry* after = std::upper_bound(
+            chunks, chunks + totalChunks, frame,
+            [](int64_t f, const QuicktimeChunkEntry& entry) { return f < entry.firstFrame; });
+        if (after == chunks)
+            return false;
+        const QuicktimeChunkEntry* c = after - 1;
+        if (frame - c->firstFrame >= c->frames)
+            return false;
+        // A shared size has no table to add up; the track counts the bytes
+        // before the frame as its lookups do.
+        placed = place(c->chunk, c->offset, track->sampleRangeSize(c->firstFrame, frame),
+                       sampleSize, fileSize);
+        e = &placed;
+    }
+    if (!e || e->offset < 0)
+        return false;
+    *offset = e->offset;
+    *size = e->size;
+    *chunk = e->chunk;
     return true;
 }

@@ -38,6 +38,10 @@ LargeFp* fmemopen_L(const void* data, size_t size) {
     return adopt(fmemopen(const_cast<void*>(data), size, "rb"));
 }
 
+LargeFp* fadopt_L(FILE* stream) {
+    return adopt(stream);
+}
+
 int fclose_L(LargeFp* fp) {
     if (!fp || !fp->stream)
         return 0;

@@ -6,7 +6,9 @@
 // the open still never touches a bad stream.
 //
 // The handle can wrap any stdio stream, including one made over a memory
-// buffer (fmemopen_L), which lets the whole reader run on bytes in memory.
+// buffer (fmemopen_L), which lets the whole reader run on bytes in memory,
+// or one whose bytes go wherever its maker sends them (fadopt_L), which lets
+// the writer fill something other than a file.
 //
 // fopen64 is the C library's own where it has one (a plain fopen with
 // 64-bit offsets); elsewhere it is defined below as just that. Nothing in the
@@ -27,6 +29,9 @@ struct LargeFp {
 LargeFp* fopen_L(const char* path, const char* mode);
 // A read-only handle over `size` bytes at `data`, which must outlive it.
 LargeFp* fmemopen_L(const void* data, size_t size);
+// A handle over a stream the caller opened (null gives a failed handle);
+// the handle's close closes it.
+LargeFp* fadopt_L(FILE* stream);
 // Closes the stream; the handle itself stays for its owner to release.
 int fclose_L(LargeFp* fp);
 int fseek_L(LargeFp* fp, int64_t offset, int whence);

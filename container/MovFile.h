@@ -9,19 +9,21 @@
 // Refusals. A video sample description that is not ZUVM clears `ok`. A file
 // whose structure cannot be trusted (an atom shorter than the fields it must
 // hold, a count whose entries do not fit in their atom, a child atom reaching
-// past its parent, atoms nested too deep, a video track with more frames than
-// its file could hold) is refused as well: openRead returns null and `ok`
-// stays true. Every atom is read through a bounded reader
-// (container/AtomReader.h), and nothing is ever allocated from a count that
-// the bytes of its atom cannot back.
+// past its parent, atoms nested too deep, movie atoms longer than
+// kMaxMovieAtomBytes, a video track with more frames than its file could hold
+// or whose samples are all too small to be frames) is refused as well:
+// openRead returns null and `ok` stays true. Every atom is read through a
+// bounded reader (container/AtomReader.h), and nothing is ever allocated from
+// a count that the bytes of its atom cannot back.
 //
 // Frames. When a movie opens, the first video track's tables are turned into
-// one entry per frame (container/FrameIndex.h), so frameOffset and
-// frameSize(frame) are array look-ups. They return -1 and 0 for a frame that
-// does not exist (negative, or not below nFrames()), has no chunk (empty or
-// inconsistent sample-to-chunk and chunk offset tables), or whose bytes do
-// not lie inside the file; callers treat either answer as "no such frame".
-// A movie open for writing locates no frame.
+// an index (container/FrameIndex.h), so frameOffset and frameSize(frame)
+// take no walk of the tables. They return -1 and 0 for a frame that does not
+// exist (negative, or not below nFrames()), has no chunk (empty or
+// inconsistent sample-to-chunk and chunk offset tables), is smaller than the
+// caller's least sample, or whose bytes do not lie inside the file; callers
+// treat either answer as "no such frame". A movie open for writing locates no
+// frame.
 //
 // Writing: openWrite creates the file and the movie's tracks; every frame and
 // every audio block goes in as one chunk (prepareToWriteFrame, the bytes,
@@ -42,6 +44,21 @@
 struct QuicktimeFile;
 struct QuicktimeTrak;
 struct QuicktimeSTSDTable;
+
+// The most bytes that the movie atoms of one file may take together. The walk
+// reads a movie atom whole into memory, so one that claims more is refused
+// before a byte of it is read. The longest movie worth planning for, 10
+// hours at 120 fps, has 4,320,000 frames. This writer gives every frame and
+// every frame's worth of sound a chunk of its own: per frame a 4-byte sample
+// size and an 8-byte chunk offset, per sound chunk an 8-byte offset and, where
+// the sound's sample frames do not divide evenly into frames (44.1 kHz at 120
+// fps: 367 or 368), a 12-byte sample-to-chunk entry: 32 bytes a frame, 138 MB.
+// Other writers may add a sync-sample entry (4 bytes) and a dependency byte a
+// frame, and a second sound track laid out like the first (20 bytes): 57
+// bytes a frame, 246 MB. Everything else in a movie atom is a few KB a track.
+constexpr int64_t kMaxMovieAtomBytes = int64_t{256} << 20;
+static_assert(kMaxMovieAtomBytes >= int64_t{10} * 3600 * 120 * (4 + 8 + 8 + 12 + 4 + 1 + 8 + 12),
+              "the tables of a 10-hour movie at 120 fps fit");
 
 struct MovFile {
     QuicktimeAtom chunkAtom; // writer only: the chunk being written
@@ -67,13 +84,23 @@ struct MovFile {
     MovFile();
     ~MovFile() {}
 
+    // The least bytes a video sample may have to be located, given by the
+    // caller of openRead (the container knows no codec); 0 takes any size.
+    int64_t minSampleBytes = 0;
+
     // --- Opening and closing (MovFileRead.cpp) ---
     // The handle of the opened file, or null when it cannot be opened or is
     // refused (then `ok` tells a non-ZUVM video track from a broken file).
-    LargeFp* openRead(char const* path);
+    // `minSampleBytes` is the least a sample of the caller's codec can take
+    // (the importer gives a KEO frame's header size): a smaller sample is not
+    // located, and a video track whose samples all share a smaller size is
+    // refused.
+    LargeFp* openRead(char const* path, int64_t minSampleBytes = 0);
     // Same over `size` bytes in memory, which must outlive the movie.
-    LargeFp* openReadMemory(const void* data, size_t size);
+    LargeFp* openReadMemory(const void* data, size_t size, int64_t minSampleBytes = 0);
     QuicktimeFile* open(const char* path, int rd, int wr, const char* text);
+    // open's writing side over a stream the caller made, which it takes over.
+    QuicktimeFile* openOver(LargeFp* fp);
     int fileOpen(QuicktimeFile* file, const char* path, int rd, int wr);
     int readInfo(QuicktimeFile* file);
     int initMaps(QuicktimeFile* file);
@@ -159,6 +186,18 @@ struct MovFile {
     // an argument cannot be written (then nothing is left open).
     QuicktimeFile* openWrite(char const* path, char* compressor, int width, int height, double fps,
                              int hasVideo, int hasAudio, int sampleRate, int channels, int bits);
+    // The same into `stream`, whose position 0 becomes the movie's first
+    // byte; the movie takes the stream over whether or not the open
+    // succeeds. The writer seeks in it, back to bytes it has written, only
+    // at close; a stream without a file descriptor is never cut short.
+    QuicktimeFile* openWrite(LargeFp* stream, char* compressor, int width, int height, double fps,
+                             int hasVideo, int hasAudio, int sampleRate, int channels, int bits);
+    // Gives up the movie being written: the stream is closed without a movie
+    // atom, the media data's size field still 0, as a writer stopped before
+    // close leaves it. Nothing reads such a file as a movie.
+    void abandonWrite();
+    QuicktimeFile* startMovie(QuicktimeFile* f, char* compressor, int width, int height, double fps,
+                              int hasVideo, int hasAudio, int sampleRate, int channels, int bits);
     // Add tracks; 0 on success.
     int setVideo(int tracks, int width, int height, double fps, char* compressor);
     int setAudio(int tracks, int channels, int sampleRate, int bits, char* compressor);

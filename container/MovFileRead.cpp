@@ -91,12 +91,14 @@ MovFile::MovFile()
     : chunkAtom(), chunkStart(0), chunkEnd(0), ok(true), refused(false), file(nullptr), typeText(),
       audioTypeText() {}
 
-LargeFp* MovFile::openRead(char const* path) {
+LargeFp* MovFile::openRead(char const* path, int64_t minSample) {
+    minSampleBytes = minSample;
     QuicktimeFile* f = open(path, 1, 0, nullptr);
     return f ? f->fp : nullptr;
 }
 
-LargeFp* MovFile::openReadMemory(const void* data, size_t size) {
+LargeFp* MovFile::openReadMemory(const void* data, size_t size, int64_t minSample) {
+    minSampleBytes = minSample;
     if (!startFile(*this, 1, 0))
         return nullptr;
     file->fp = fmemopen_L(data, size);
@@ -117,6 +119,17 @@ QuicktimeFile* MovFile::open(const char* path, int rd, int wr, const char*) {
     }
     if (wr)
         file->mdat.writeHeader64(file, "mdat", *this);
+    return file;
+}
+
+QuicktimeFile* MovFile::openOver(LargeFp* fp) {
+    if (!startFile(*this, 0, 1)) {
+        fclose_L(fp);
+        delete fp;
+        return nullptr;
+    }
+    file->fp = fp;
+    file->mdat.writeHeader64(file, "mdat", *this);
     return file;
 }
 
@@ -142,6 +155,7 @@ int MovFile::readInfo(QuicktimeFile* f) {
     f->lastPosition = saved;
     setPosition(f, 0);
     bool foundMoov = false;
+    int64_t movieBytes = 0; // of every movie atom so far
     for (int64_t pos = position(f); pos < f->fileSize && f->fileSize - pos >= 8;
          pos = position(f)) {
         QuicktimeAtom atom;
@@ -158,6 +172,11 @@ int MovFile::readInfo(QuicktimeFile* f) {
             f->mdat.end = atom.end;
         } else if (atom.is("moov")) {
             foundMoov = true;
+            movieBytes += atom.end - atom.start;
+            if (movieBytes > kMaxMovieAtomBytes) {
+                refuse();
+                return 0;
+            }
             readMovieAtom(*this, f, atom);
             if (stopped())
                 return 0;
@@ -169,7 +188,8 @@ int MovFile::readInfo(QuicktimeFile* f) {
     if (foundMoov)
         initMaps(f);
     // A movie being written has no index: its frames are still coming.
-    if (!f->wr && f->totalVideoTracks > 0 && f->frameIndex.build(f, *f->videoMaps[0].track) != 0)
+    if (!f->wr && f->totalVideoTracks > 0 &&
+        f->frameIndex.build(f, *f->videoMaps[0].track, minSampleBytes) != 0)
         refuse();
     return 0;
 }

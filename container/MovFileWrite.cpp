@@ -58,9 +58,10 @@ bool truncateAt(QuicktimeFile* f, int64_t length) {
     if (std::fflush(s) != 0)
         return false;
     // A device has no length to cut: what lies past the movie atom there is
-    // the device's own.
+    // the device's own. Nor has a stream without a descriptor, whose bytes
+    // go wherever its maker sends them; its maker never takes frames back.
     struct stat st;
-    if (fstat(fileno(s), &st) == 0 && !S_ISREG(st.st_mode))
+    if (fileno(s) < 0 || (fstat(fileno(s), &st) == 0 && !S_ISREG(st.st_mode)))
         return true;
     return ftruncate(fileno(s), static_cast<off_t>(length)) == 0;
 }
@@ -88,7 +89,28 @@ QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width,
         return nullptr;
     writeErrno = 0;
     errno = 0;
-    QuicktimeFile* f = open(path, 0, 1, nullptr);
+    return startMovie(open(path, 0, 1, nullptr), compressor, width, height, fps, hasVideo, hasAudio,
+                      sampleRate, channels, bits);
+}
+
+QuicktimeFile* MovFile::openWrite(LargeFp* stream, char* compressor, int width, int height,
+                                  double fps, int hasVideo, int hasAudio, int sampleRate,
+                                  int channels, int bits) {
+    if (!stream || !stream->stream || (hasVideo && !validVideo(width, height, fps)) ||
+        (hasAudio && !validAudio(channels, sampleRate, bits))) {
+        fclose_L(stream);
+        delete stream;
+        return nullptr;
+    }
+    writeErrno = 0;
+    errno = 0;
+    return startMovie(openOver(stream), compressor, width, height, fps, hasVideo, hasAudio,
+                      sampleRate, channels, bits);
+}
+
+QuicktimeFile* MovFile::startMovie(QuicktimeFile* f, char* compressor, int width, int height,
+                                   double fps, int hasVideo, int hasAudio, int sampleRate,
+                                   int channels, int bits) {
     if (!f) {
         noteWriteError();
         return nullptr;
@@ -105,15 +127,21 @@ QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width,
         ready = setAudio(1, channels, sampleRate, bits, kSowt) == 0;
     if (!ready) {
         noteWriteError();
-        // Given up without a movie atom: the writer's close must not run.
-        fileClose();
-        deleteAll();
-        delete file;
-        file = nullptr;
-        resetWriteState();
+        abandonWrite();
         return nullptr;
     }
     return f;
+}
+
+void MovFile::abandonWrite() {
+    if (!file || !file->wr)
+        return;
+    // The writer's close must not run: it would write a movie atom.
+    fileClose();
+    deleteAll();
+    delete file;
+    file = nullptr;
+    resetWriteState();
 }
 
 int MovFile::setVideo(int tracks, int width, int height, double fps, char* compressor) {

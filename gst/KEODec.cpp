@@ -231,6 +231,24 @@ static bool decodeInto(GstKeoDec* self, const GstMapInfo& in, GstVideoFrame* out
     return true;
 }
 
+// A frame that did not decode, dropped while the stream goes on (within
+// max-errors): the base class only logs it, so an application would never
+// learn of it. The warning names the frame, counted from the start of the
+// stream, and why; its details carry both for programs ("frame", "reason",
+// and the frame's "pts").
+static void warnDropped(GstKeoDec* self, const GstVideoCodecFrame* frame, gsize size) {
+    const char* reason = size < kKEOFrameHeaderSize
+                             ? "it is shorter than a KEO frame header"
+                             : "its header or its blocks are damaged or cut short";
+    GST_ELEMENT_WARNING_WITH_DETAILS(
+        self, STREAM, DECODE, ("KEO frame %u was dropped: %s.", frame->system_frame_number, reason),
+        ("frame %u at %" GST_TIME_FORMAT ": %" G_GSIZE_FORMAT
+         " bytes are no KEO payload of %dx%d; max-errors=0 makes this an error",
+         frame->system_frame_number, GST_TIME_ARGS(frame->pts), size, self->width, self->height),
+        ("frame", G_TYPE_UINT, frame->system_frame_number, "reason", G_TYPE_STRING, reason, "pts",
+         G_TYPE_UINT64, static_cast<guint64>(frame->pts), nullptr));
+}
+
 static GstFlowReturn keoDecHandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame) {
     GstKeoDec* self = GST_KEO_DEC(decoder);
     GstMapInfo in;
@@ -269,6 +287,8 @@ static GstFlowReturn keoDecHandleFrame(GstVideoDecoder* decoder, GstVideoCodecFr
                             ("frame %u: %" G_GSIZE_FORMAT " bytes are no KEO payload of %dx%d",
                              frame->system_frame_number, size, self->width, self->height),
                             ret);
+    if (ret == GST_FLOW_OK)
+        warnDropped(self, frame, size);
     gst_video_decoder_drop_frame(decoder, frame);
     return ret;
 }

@@ -1,6 +1,7 @@
-// What keodec and keoenc tell GStreamer about themselves in the same way:
-// their two always-present pads and their metadata under one author, so the
-// registry lists the pair consistently.
+// What the keo elements tell GStreamer about themselves in the same way:
+// their always-present pads (null for none: keomux's sink pads are request
+// pads it adds itself) and their metadata under one author, so the registry
+// lists them consistently.
 #pragma once
 
 #include <gst/gst.h>

@@ -122,9 +122,14 @@ static GstFlowReturn keoEncHandleFrame(GstVideoEncoder* encoder, GstVideoCodecFr
     const int width = GST_VIDEO_INFO_WIDTH(&self->input->info);
     const int height = GST_VIDEO_INFO_HEIGHT(&self->input->info);
     GST_OBJECT_LOCK(self);
-    const int layout = self->layout, threads = self->threads;
+    const int layout = self->layout;
+    int threads = self->threads;
     const bool lzf = self->lzf;
     GST_OBJECT_UNLOCK(self);
+    // One per core unless told, as keo export does; the encoder's bytes do
+    // not depend on the count.
+    if (threads == 0)
+        threads = static_cast<int>(CLAMP(g_get_num_processors(), 1, 32));
     int transparency = 0, optimizeFor = 0;
     encoderSettings(layout, lzf, &transparency, &optimizeFor);
 
@@ -231,7 +236,8 @@ static void gst_keo_enc_class_init(GstKeoEncClass* klass) {
     g_object_class_install_property(
         objectClass, PROP_THREADS,
         g_param_spec_int("threads", "Threads",
-                         "DXT24 encoder threads for frames of 29 rows or more", 1, 32, 1, flags));
+                         "DXT24 encoder threads for frames of 29 rows or more (0: one per core)", 0,
+                         32, 0, flags));
     gst_type_mark_as_plugin_api(keoEncLayoutType(), static_cast<GstPluginAPIFlags>(0));
 
     GstVideoEncoderClass* encoderClass = GST_VIDEO_ENCODER_CLASS(klass);
@@ -243,5 +249,5 @@ static void gst_keo_enc_class_init(GstKeoEncClass* klass) {
 static void gst_keo_enc_init(GstKeoEnc* self) {
     self->layout = kEncDXT24;
     self->lzf = TRUE;
-    self->threads = 1;
+    self->threads = 0;
 }

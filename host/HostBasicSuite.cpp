@@ -32,6 +32,14 @@ const void* lookUp(StandInHost* host, const char* name, int32_t version) {
     return table ? table : find(kKEOExporterSuites, exporter, name, version);
 }
 
+void logSuiteCall(StandInHost* host, const char* what, const char* name, int32_t version) {
+    // A host lives through any number of opens; only the recent calls are
+    // kept, which is all a check of their order needs.
+    if (host->suiteCalls.size() == kSuiteCallsKept)
+        host->suiteCalls.pop_front();
+    host->suiteCalls.push_back(std::string(what) + " " + name + " " + std::to_string(version));
+}
+
 } // namespace
 
 SPErr basicAcquireSuite(StandInHost* host, const char* name, int32_t version, const void** suite) {
@@ -49,7 +57,7 @@ SPErr basicAcquireSuite(StandInHost* host, const char* name, int32_t version, co
     }
     *suite = table;
     host->held[{name, version}]++;
-    host->suiteCalls.push_back(std::string("acquire ") + name + " " + std::to_string(version));
+    logSuiteCall(host, "acquire", name, version);
     host->count.suitesAcquired++;
     return kSPNoError;
 }
@@ -67,7 +75,7 @@ SPErr basicReleaseSuite(StandInHost* host, const char* name, int32_t version) {
         return lookUp(host, name, version) ? kSPBadParameterError : kSPSuiteNotFoundError;
     }
     it->second--;
-    host->suiteCalls.push_back(std::string("release ") + name + " " + std::to_string(version));
+    logSuiteCall(host, "release", name, version);
     host->count.suitesReleased++;
     return kSPNoError;
 }

@@ -6,6 +6,8 @@
 // size is 0 x 0 (the file's own size), its size matches too.
 #include "HostState.h"
 
+#include <cstdint>
+
 namespace keo::host {
 namespace {
 
@@ -76,6 +78,13 @@ prSuiteError cacheAddFrame(StandInHost* host, int32_t importerID, int32_t stream
 void dropCache(StandInHost* host) {
     while (!host->cache.empty())
         dropEntry(host, host->cache.begin());
+}
+
+void dropImporterFrames(StandInHost* host, int32_t importerID) {
+    // The key starts with the importer id, so its entries are one run.
+    auto it = host->cache.lower_bound(CacheKey{importerID, INT32_MIN, INT64_MIN});
+    while (it != host->cache.end() && std::get<0>(it->first) == importerID)
+        dropEntry(host, it++);
 }
 
 } // namespace keo::host

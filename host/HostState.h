@@ -7,6 +7,7 @@
 
 #include "StandInHost.h"
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -84,7 +85,8 @@ struct StandInHost {
     std::unordered_map<PrMemoryHandle, HandleRec*> handles;
     std::unordered_map<PrMemoryPtr, uint32_t> ptrs;
     std::map<std::pair<std::string, int32_t>, int64_t> held;
-    std::vector<std::string> suiteCalls;
+    std::deque<std::string> suiteCalls; // the last kSuiteCallsKept
+    int32_t lastImporterID;
     std::unordered_map<PPixHand, PPix*> frames;
     std::map<CacheKey, PPix*> cache;
     std::map<std::string, exParamValues> params;
@@ -193,6 +195,8 @@ prSuiteError cacheGetFrame(StandInHost* host, int32_t importerID, int32_t stream
 prSuiteError cacheAddFrame(StandInHost* host, int32_t importerID, int32_t stream, PPixHand frame,
                            PrTime key, const void* prefs, int32_t prefsLength);
 void dropCache(StandInHost* host);
+// Drops the cache's entries of one importer instance.
+void dropImporterFrames(StandInHost* host, int32_t importerID);
 
 // Stateless suites (HostTimeSuite.cpp, HostAudioSuite.cpp).
 PrSDKTimeSuite* timeSuiteTable();

@@ -1,13 +1,16 @@
 // Loading the importer module and walking its selectors as a host does.
 #include "PluginDriver.h"
 
+#include "base/PathText.h"
+
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <dlfcn.h>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+
+#include "base/FrameClock.h"
 
 namespace keo::host {
 
@@ -60,37 +63,15 @@ ImportEntryFunc keptEntry(const std::string& path, std::string* error) {
     return module.entry;
 }
 
-std::vector<prUTF16Char> utf16Path(const std::string& s) {
+std::vector<prUTF16Char> utf16Path(const std::string& path) {
     std::vector<prUTF16Char> out;
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        int extra = c >= 0xF0 && c < 0xF8   ? 3
-                    : c >= 0xE0 && c < 0xF0 ? 2
-                    : c >= 0xC0 && c < 0xE0 ? 1
-                                            : 0;
-        uint32_t cp = c;
-        if (extra > 0 && i + extra < s.size()) {
-            uint32_t v = c & (0x3F >> extra);
-            bool ok = true;
-            for (int k = 1; ok && k <= extra; ++k) {
-                unsigned char d = static_cast<unsigned char>(s[i + k]);
-                ok = (d & 0xC0) == 0x80;
-                v = (v << 6) | (d & 0x3F);
-            }
-            if (ok && v <= 0x10FFFF) {
-                cp = v;
-                i += extra;
-            }
-        }
-        ++i;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<prUTF16Char>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<prUTF16Char>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<prUTF16Char>(cp));
-        }
+    out.reserve(path.size() + 1);
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(path.data());
+    for (size_t i = 0; i < path.size();) {
+        uint16_t units[2];
+        size_t count = 0;
+        i += keo::pathStepToUTF16(bytes + i, path.size() - i, units, &count);
+        out.insert(out.end(), units, units + count);
     }
     out.push_back(0);
     return out;
@@ -99,9 +80,12 @@ std::vector<prUTF16Char> utf16Path(const std::string& s) {
 namespace {
 
 constexpr uint32_t kZUVM = ('Z' << 24) | ('U' << 16) | ('V' << 8) | 'M';
-// The host's number for this importer; the importer keys its frames in the
-// host's cache by it.
-constexpr int32_t kImporterID = 1;
+
+int32_t importerIDOf(ImporterSession* s) {
+    if (s->importerID == 0 && s->host)
+        s->importerID = newImporterID(s->host);
+    return s->importerID;
+}
 
 } // namespace
 
@@ -141,7 +125,7 @@ int32_t openFile(ImporterSession* s, const std::string& path) {
     // host names, and keeps a cut copy only as the record's name.
     s->path16 = utf16Path(path);
     imFileOpenRec8 open{};
-    open.fileinfo.importerID = kImporterID;
+    open.fileinfo.importerID = importerIDOf(s);
     open.fileinfo.filetype = kZUVM;
     open.fileinfo.filepath = s->path16.data();
     open.fileinfo.fileref = imInvalidFileRef;
@@ -154,12 +138,12 @@ int32_t openFile(ImporterSession* s, const std::string& path) {
 
 int32_t describeFile(ImporterSession* s) {
     imFileAccessRec8 access{};
-    access.importerID = kImporterID;
+    access.importerID = importerIDOf(s);
     access.filetype = kZUVM;
     access.filepath = s->path16.empty() ? nullptr : s->path16.data();
     access.fileref = s->fileRef;
     s->info = imFileInfoRec8{};
-    s->info.vidInfo.importerID = kImporterID;
+    s->info.vidInfo.importerID = access.importerID;
     s->info.privatedata = s->privateData;
     const int32_t r = callImporter(s, imGetInfo8, &access, &s->info);
     // A description without an open makes the record.
@@ -168,20 +152,20 @@ int32_t describeFile(ImporterSession* s) {
     return r;
 }
 
+namespace {
+
+FrameClock clockOf(const imFileInfoRec8& info) {
+    return {kTicksPerSecond, info.vidScale, info.vidSampleSize};
+}
+
+} // namespace
+
 PrTime ticksPerFrame(const imFileInfoRec8& info) {
-    if (info.vidScale <= 0 || info.vidSampleSize <= 0)
-        return 0;
-    // In 128 bits: a file's sample size times the host's clock passes 2^63.
-    const __int128 ticks =
-        static_cast<__int128>(kTicksPerSecond) * info.vidSampleSize / info.vidScale;
-    return ticks > INT64_MAX ? 0 : static_cast<PrTime>(ticks);
+    return nominalTicksPerFrame(clockOf(info));
 }
 
 PrTime frameTime(const imFileInfoRec8& info, int64_t index) {
-    const __int128 time = static_cast<__int128>(index) * ticksPerFrame(info);
-    if (time > INT64_MAX)
-        return INT64_MAX;
-    return time < INT64_MIN ? INT64_MIN : static_cast<PrTime>(time);
+    return frameStartTicks(clockOf(info), index);
 }
 
 int32_t requestFrame(ImporterSession* s, PrTime time, imFrameFormat* format, PPixHand* frame) {
@@ -236,6 +220,9 @@ int32_t closeFile(ImporterSession* s) {
     const int32_t r = callImporter(s, imCloseFile, &s->fileRef, s->privateData);
     s->privateData = nullptr;
     s->fileRef = imInvalidFileRef;
+    if (s->importerID != 0 && s->host)
+        forgetImporter(s->host, s->importerID);
+    s->importerID = 0;
     return r;
 }
 

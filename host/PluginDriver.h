@@ -60,15 +60,20 @@ int32_t unloadModule(PluginModule* module);
 // `error` (if given) then says why.
 ImportEntryFunc keptEntry(const std::string& path, std::string* error = nullptr);
 
-// A UTF-8 path as the zero-terminated UTF-16 the importer takes; a byte
-// that starts no valid sequence is taken as Latin-1, so every path converts.
-std::vector<prUTF16Char> utf16Path(const std::string& utf8);
+// A path's bytes as the zero-terminated UTF-16 the importer takes: UTF-8
+// as its characters, any other byte as the lone surrogate that carries it
+// (base/PathText.h), so the importer opens exactly the file of these bytes.
+std::vector<prUTF16Char> utf16Path(const std::string& path);
 
 struct ImporterSession {
     ImportEntryFunc entry = nullptr;
     StandInHost* host = nullptr;
     imStdParms* stdParms = nullptr;
     std::vector<prUTF16Char> path16; // the open movie's, kept for imGetInfo8
+    // The host's number for this importer instance, from the host at the
+    // first open or description and given back at imCloseFile; the importer
+    // keys its frames in the host's cache by it.
+    int32_t importerID = 0;
     imFileRef fileRef = imInvalidFileRef;
     void* privateData = nullptr; // the importer's record of the movie
     imFileInfoRec8 info{};       // the last description
@@ -91,8 +96,9 @@ int32_t pixelFormatAt(ImporterSession* s, int index, imIndPixelFormatRec* format
 int32_t openFile(ImporterSession* s, const std::string& path);
 // imGetInfo8 into s->info.
 int32_t describeFile(ImporterSession* s);
-// Host ticks from the start to frame `index`, from the description; 0 when
-// it gives no frame rate.
+// From the description's rate (base/FrameClock.h): ticks per frame to the
+// nearest tick, and the start of frame `index` rounded down to a tick, as a
+// host places it; both 0 when the description gives no frame rate.
 PrTime ticksPerFrame(const imFileInfoRec8& info);
 PrTime frameTime(const imFileInfoRec8& info, int64_t index);
 // imGetSourceVideo at `time` in `format`, where the importer writes the
@@ -109,7 +115,9 @@ int32_t readFrame(ImporterSession* s, PrTime time, uint8_t* argb);
 int32_t readAudio(ImporterSession* s, int64_t position, uint32_t count, float** planar);
 // imQuietFile: the movie is closed, the record stays for a reopen.
 int32_t quietFile(ImporterSession* s);
-// imCloseFile, when there is a record; kDriverOK when there is none.
+// imCloseFile, when there is a record; kDriverOK when there is none. The
+// instance's frames leave the host's cache and a later open is a new
+// instance.
 int32_t closeFile(ImporterSession* s);
 
 } // namespace keo::host

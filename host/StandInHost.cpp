@@ -1,6 +1,7 @@
 // Life of a stand-in host, its settings, counters and leak report.
 #include "HostState.h"
 
+#include <climits>
 #include <sstream>
 
 namespace keo::host {
@@ -118,7 +119,19 @@ int64_t suiteHeld(StandInHost* host, const char* name, int32_t version) {
 
 std::vector<std::string> suiteCalls(StandInHost* host) {
     Lock lock(host->mutex);
-    return host->suiteCalls;
+    return std::vector<std::string>(host->suiteCalls.begin(), host->suiteCalls.end());
+}
+
+int32_t newImporterID(StandInHost* host) {
+    Lock lock(host->mutex);
+    // Wrapping back to 1 would take 2^31 opens on one host.
+    host->lastImporterID = host->lastImporterID == INT32_MAX ? 1 : host->lastImporterID + 1;
+    return host->lastImporterID;
+}
+
+void forgetImporter(StandInHost* host, int32_t importerID) {
+    Lock lock(host->mutex);
+    dropImporterFrames(host, importerID);
 }
 
 std::vector<std::string> violations(StandInHost* host) {

@@ -34,6 +34,7 @@
 
 #include "KEOHostAPI.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -173,13 +174,24 @@ const AudioRendererLog& lastAudioRenderer(StandInHost* host);
 
 // Drops the cache's references; frames nobody else holds are freed.
 void clearFrameCache(StandInHost* host);
+
+// The importerID of a new importer instance: 1, 2, 3, ... on each host, as a
+// host numbers the clips it opens, so the cache never serves one clip's
+// frames for another's.
+int32_t newImporterID(StandInHost* host);
+// The instance is gone: its frames leave the cache (frames someone still
+// holds stay until disposed of).
+void forgetImporter(StandInHost* host, int32_t importerID);
 FrameInfo describeFrame(StandInHost* host, PPixHand frame);
 
 HostCounters counters(StandInHost* host);
 // Acquisitions of one suite not yet released.
 int64_t suiteHeld(StandInHost* host, const char* name, int32_t version);
-// Successful acquisitions and releases in order, as "acquire <name> <version>"
-// and "release <name> <version>", so a test can check their order.
+// The last kSuiteCallsKept successful acquisitions and releases in order, as
+// "acquire <name> <version>" and "release <name> <version>", so a test can
+// check their order; older ones are let go, so a long-lived host does not
+// grow with every file it opens.
+constexpr size_t kSuiteCallsKept = 64;
 std::vector<std::string> suiteCalls(StandInHost* host);
 // Misuse seen so far (wrong order, unknown handles, double disposal, ...).
 std::vector<std::string> violations(StandInHost* host);

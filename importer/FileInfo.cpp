@@ -13,8 +13,9 @@
 namespace {
 
 // The alpha flag of the first frame's header. A first frame too short to
-// hold a header and a block, or a header that cannot be read, leaves the
-// host's value alone.
+// hold a header and a block, or a header that cannot be read or that the
+// decoder would refuse (its flag byte means nothing then), leaves the host's
+// value alone.
 void DescribeAlpha(ImporterLocalRec8* rec, imFileInfoRec8* info) {
     MovFile* movie = rec->movFile;
     unsigned char header[kKEOFrameHeaderSize] = {};
@@ -25,7 +26,11 @@ void DescribeAlpha(ImporterLocalRec8* rec, imFileInfoRec8* info) {
         return;
     if (fread_L(header, 1, sizeof(header), rec->fileRef) != sizeof(header))
         return;
-    info->vidInfo.alphaType = header[5] != 0 ? 1 : 0;
+    KEOFrameHeader fields;
+    fields.read(header);
+    if (!KEOFrameHeaderAcceptable(fields))
+        return;
+    info->vidInfo.alphaType = fields.hasAlpha != 0 ? 1 : 0;
 }
 
 bool DescribeVideo(ImporterLocalRec8* rec, imFileInfoRec8* info) {
@@ -60,16 +65,15 @@ bool DescribeVideo(ImporterLocalRec8* rec, imFileInfoRec8* info) {
     long long ticks = 0;
     // A rate that is none of the standard ones still plays at its own speed;
     // only a rate that is no rate at all (zero or negative) refuses the file.
-    if (ConvertScaleSampleSizeToPrTime(rec->TimeSuite, &scale, &sampleSize, &ticks) == 0 &&
-        !DeriveTicksPerFrame(rec->TimeSuite, scale, sampleSize, &ticks))
+    if (!TellFrameRate(rec->TimeSuite, &scale, &sampleSize, &ticks))
         return false;
-    if (ticks <= 0)
-        return false;
-    rec->ticksPerFrame = ticks;
-    ConvertPrTimeToScaleSampleSize(rec->TimeSuite, ticks, &scale, &sampleSize);
     int64_t duration = static_cast<int64_t>(frames) * sampleSize;
     if (scale <= 0 || sampleSize <= 0 || duration > INT32_MAX)
         return false;
+    // Frame requests find their frame by exactly the rate the host is told.
+    rec->ticksPerFrame = ticks;
+    rec->fileHeader.frameRateScale = scale;
+    rec->fileHeader.frameRateSampleSize = sampleSize;
     info->vidScale = scale;
     info->vidSampleSize = sampleSize;
     info->vidDuration = static_cast<int32_t>(duration);

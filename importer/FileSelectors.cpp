@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "KEOSuiteNames.h"
+#include "codec/FramePayload.h"
 #include "container/MovFile.h"
 #include "importer/ImporterLocalRec.h"
 #include "importer/ImporterSelectors.h"
@@ -108,7 +109,8 @@ int32_t ImOpenFile8(imStdParms* stdParms, imFileRef* fileRef, imFileOpenRec8* op
     if (!movie)
         return imBadFile;
     rec->movFile = movie;
-    LargeFp* fp = movie->openRead(path);
+    // No sample shorter than a frame's header can be a frame.
+    LargeFp* fp = movie->openRead(path, kKEOFrameHeaderSize);
     // A picture that no frame can be delivered in is refused now, before
     // the host plans for it; a movie without frames is refused when it is
     // described.

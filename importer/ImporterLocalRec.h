@@ -19,7 +19,10 @@ enum { kImporterRecordSize = 1216, kRecordNameUnits = 256, kSDKFileHeaderSize = 
 // SDK_File: the 606-byte header of the simple uncompressed file layout that
 // the fork utilities (SDKFile.h) read: the header, then the frames (every
 // frame after the first preceded by 4 bytes), then the audio as 32-bit floats,
-// channel after channel. The importer path itself neither fills nor reads it.
+// channel after channel. The importer path uses only its frame-rate fields:
+// imGetInfo8 keeps there the rate it told the host, by which every frame
+// request finds its frame (the record has no room for fields of its own,
+// since its size is the preferences size that hosts store).
 //
 //   offset  width  field
 //   0       4      signature ('K', 'S', 'D', 'K')
@@ -72,7 +75,7 @@ static_assert(sizeof(SDK_File) == kSDKFileHeaderSize, "SDK_File is the 606-byte 
 struct ImporterLocalRec8 {
     SDK_File fileHeader;
     MovFile* movFile;                   // owned; null when no movie is open
-    PrTime ticksPerFrame;               // host ticks per video frame, set by imGetInfo8
+    PrTime ticksPerFrame;               // host ticks per frame (nearest), set by imGetInfo8
     int64_t audioPosition;              // next sample frame for sequential audio requests
     prUTF16Char name[kRecordNameUnits]; // the path as the host gave it, terminated
     LargeFp* fileRef;                   // the open movie's handle (the movie owns it)

@@ -8,6 +8,7 @@
 #include "container/LargeFp.h"
 #include "container/MovFile.h"
 #include "importer/ImporterSelectors.h"
+#include "importer/TimeConversion.h"
 
 namespace {
 
@@ -116,7 +117,8 @@ int32_t ImGetSourceVideo(imStdParms*, imSourceVideoRec* request) {
 
     // The index is checked in 64 bits before it becomes an int, so a time
     // far past the end cannot wrap round onto a real frame.
-    int64_t index = request->inFrameTime / rec->ticksPerFrame;
+    int64_t index = FrameOfHostTime(rec->TimeSuite, rec->fileHeader.frameRateScale,
+                                    rec->fileHeader.frameRateSampleSize, request->inFrameTime);
     if (index < 0 || index >= movie->nFrames())
         return imFrameOrAudioErr;
 

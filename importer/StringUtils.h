@@ -20,10 +20,13 @@ void copyConvertStringLiteralIntoUTF16(wchar_t const* source, unsigned short* de
 char* safeStrCpy(char* destination, int size, char const* source);
 wchar_t* safeWcscat(wchar_t* destination, int size, wchar_t const* source);
 
-// Converts a zero-terminated UTF-16 path to UTF-8 in full, surrogate pairs
-// included, without regard to the process locale. False (and `out` holding
-// an empty string when outSize > 0) for a null path, an unpaired surrogate,
-// or a result that needs more than outSize - 1 bytes.
+// Converts a zero-terminated UTF-16 path to the file system's bytes in
+// full, without regard to the process locale: characters as UTF-8, the
+// lone surrogates U+DC80..U+DCFF as the bytes 0x80..0xFF they carry
+// (base/PathText.h). False (and `out` holding an empty string when
+// outSize > 0) for a null path, any other unpaired surrogate, escaped
+// bytes that would read back as a character (another file's name), or a
+// result that needs more than outSize - 1 bytes.
 bool ConvertUTF16PathToUTF8(const unsigned short* path, char* out, size_t outSize);
 
 // Units before the terminating zero, counting no further than `limit`.

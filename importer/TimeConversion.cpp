@@ -2,6 +2,9 @@
 #include "importer/TimeConversion.h"
 
 #include <cstdint>
+#include <numeric>
+
+#include "base/FrameClock.h"
 
 namespace {
 
@@ -86,17 +89,51 @@ int ConvertPrTimeToScaleSampleSize(PrSDKTimeSuite* timeSuite, long long ticksPer
 
 bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
                          long long* ticksPerFrame) {
-    if (!timeSuite || !ticksPerFrame || scale <= 0 || sampleSize <= 0)
+    if (!timeSuite || !ticksPerFrame)
         return false;
     PrTime perSecond = 0;
-    if (timeSuite->GetTicksPerSecond(&perSecond) != suiteError_NoError || perSecond <= 0)
+    if (timeSuite->GetTicksPerSecond(&perSecond) != suiteError_NoError)
         return false;
-    // Ticks per second can be near 2^38 and sampleSize near 2^31, so the
-    // product is taken in 128 bits; adding half the divisor rounds to nearest.
-    __int128 numerator = static_cast<__int128>(perSecond) * sampleSize * 2 + scale;
-    __int128 ticks = numerator / (static_cast<__int128>(scale) * 2);
-    if (ticks <= 0 || ticks > INT64_MAX)
+    const int64_t ticks = keo::nominalTicksPerFrame({perSecond, scale, sampleSize});
+    if (ticks <= 0)
         return false;
-    *ticksPerFrame = static_cast<long long>(ticks);
+    *ticksPerFrame = ticks;
     return true;
+}
+
+bool TellFrameRate(PrSDKTimeSuite* timeSuite, int* scale, int* sampleSize,
+                   long long* ticksPerFrame) {
+    if (!timeSuite || !scale || !sampleSize || !ticksPerFrame)
+        return false;
+    int c = *scale;
+    int s = *sampleSize;
+    long long ticks = 0;
+    if (ConvertScaleSampleSizeToPrTime(timeSuite, &c, &s, &ticks) != 0) {
+        ConvertPrTimeToScaleSampleSize(timeSuite, ticks, &c, &s);
+    } else {
+        // Not through ConvertPrTimeToScaleSampleSize: rounded ticks that
+        // happen to divide the clock would name another rate than the one
+        // frames are found by. Lowest terms leave the host's 32-bit duration
+        // the most room.
+        if (c <= 0 || s <= 0)
+            return false;
+        const int g = std::gcd(c, s);
+        c /= g;
+        s /= g;
+        if (!DeriveTicksPerFrame(timeSuite, c, s, &ticks))
+            return false;
+    }
+    if (ticks <= 0)
+        return false;
+    *scale = c;
+    *sampleSize = s;
+    *ticksPerFrame = ticks;
+    return true;
+}
+
+int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, int scale, int sampleSize, PrTime time) {
+    PrTime perSecond = 0;
+    if (!timeSuite || timeSuite->GetTicksPerSecond(&perSecond) != suiteError_NoError)
+        return -1;
+    return keo::frameAtTicks({perSecond, scale, sampleSize}, time);
 }

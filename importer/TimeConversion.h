@@ -6,6 +6,8 @@
 // canonical pair of the rate.
 #pragma once
 
+#include <cstdint>
+
 #include "KEOHostAPI.h"
 
 // Recognises the rate scale / sampleSize as one of the eight standard rates
@@ -27,3 +29,16 @@ int ConvertPrTimeToScaleSampleSize(PrSDKTimeSuite* timeSuite, long long ticksPer
 // does not fit.
 bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
                          long long* ticksPerFrame);
+
+// The rate to tell the host for a movie's (scale, sampleSize), rewritten in
+// place, and its ticks per frame: a standard rate as its canonical pair with
+// the suite's ticks; any other rate as the movie states it, in lowest terms,
+// with its ticks to the nearest. False (nothing written) for a pair that is
+// no rate.
+bool TellFrameRate(PrSDKTimeSuite* timeSuite, int* scale, int* sampleSize,
+                   long long* ticksPerFrame);
+
+// The frame whose interval holds host time `time` at the rate told to the
+// host (base/FrameClock.h); -1 before frame 0 or when the suite cannot
+// answer.
+int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, int scale, int sampleSize, PrTime time);

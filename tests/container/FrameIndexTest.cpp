@@ -4,7 +4,9 @@
 // a track that claims more frames than its file could hold is refused.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
+#include <vector>
 
 #include "OpenedMovie.h"
 
@@ -126,5 +128,57 @@ TEST(FrameIndex, MoreFramesThanTheFileCouldHoldAreRefused) {
         t.sampleCount = static_cast<uint32_t>(fileBytes / 4) + extra;
         OpenedMovie o(movieWith(t));
         EXPECT_EQ(o.opened(), extra == 0) << extra;
+    }
+}
+
+// Samples of one shared size are indexed by chunk, not by frame: with odd
+// tables like those above, and with one chunk for all that runs past the
+// end of the file, every frame must still be where the lookups put it.
+TEST(FrameIndex, OneSharedSizeAgreesWithTheLookupsChunkByChunk) {
+    const struct {
+        std::vector<std::array<uint32_t, 3>> stsc;
+        std::vector<uint64_t> offsets;
+        int locatable;
+    } cases[] = {
+        {{{1, 1, 1}, {2, 0, 1}, {4, 1, 1}}, {16, 200, 300, 400, 500}, 3},
+        {{{1, 1, 1}}, {16, 0xC000009Du, 100, 200}, 3},
+        {{{1, 4, 1}}, {0}, 2}, // 0: 150 bytes before the end of the file
+        {{}, {16}, 0},
+    };
+    for (const auto& c : cases) {
+        Tables t;
+        t.stts = {{4, 24}};
+        t.stsc = c.stsc;
+        t.offsets = c.offsets;
+        t.sampleSize = 60;
+        t.sampleCount = 4;
+        if (t.offsets[0] == 0)
+            t.offsets[0] = movieWith(t).bytes().size() - 150;
+        expectIndexMatchesLookups(movieWith(t), c.locatable);
+    }
+}
+
+// The importer names the least bytes a sample can have (a KEO frame's
+// 28-byte header). A smaller sample is not located, though its bytes still
+// count for the samples after it in its chunk; a track whose one shared size
+// is smaller cannot hold a frame and is refused when it opens.
+TEST(FrameIndex, SamplesTooSmallForAFrameAreNotLocated) {
+    Tables t;
+    t.stts = {{4, 24}};
+    t.stsc = {{1, 4, 1}};
+    t.sizes = {60, 27, 28, 0};
+    t.offsets = {16};
+    for (int64_t least : {28, 0}) {
+        OpenedMovie o(movieWith(t), least);
+        ASSERT_TRUE(o.opened());
+        const std::vector<long long> offsets = {o.movie.frameOffset(0), o.movie.frameOffset(1),
+                                                o.movie.frameOffset(2), o.movie.frameOffset(3)};
+        EXPECT_EQ(offsets, least ? std::vector<long long>({16, -1, 103, -1})
+                                 : std::vector<long long>({16, 76, 103, 131}));
+    }
+    t.sampleCount = 4;
+    for (uint32_t shared : {27u, 28u}) {
+        t.sampleSize = shared;
+        EXPECT_EQ(OpenedMovie(movieWith(t), 28).opened(), shared == 28) << shared;
     }
 }

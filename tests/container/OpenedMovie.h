@@ -14,10 +14,12 @@ struct OpenedMovie {
     MovFile movie;
     LargeFp* fp = nullptr;
 
-    explicit OpenedMovie(const keotest::Bytes& bytes) : temp(bytes) {
-        fp = movie.openRead(temp.path.c_str());
+    // `minSampleBytes` as openRead takes it.
+    explicit OpenedMovie(const keotest::Bytes& bytes, int64_t minSampleBytes = 0) : temp(bytes) {
+        fp = movie.openRead(temp.path.c_str(), minSampleBytes);
     }
-    explicit OpenedMovie(const keotest::Movie& m) : OpenedMovie(m.bytes()) {}
+    explicit OpenedMovie(const keotest::Movie& m, int64_t minSampleBytes = 0)
+        : OpenedMovie(m.bytes(), minSampleBytes) {}
     ~OpenedMovie() { movie.close(); }
 
     bool opened() const { return fp != nullptr; }

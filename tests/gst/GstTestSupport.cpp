@@ -17,6 +17,7 @@
 #include "container/MovFile.h"
 #include "gst/KEODec.h"
 #include "gst/KEOEnc.h"
+#include "gst/KEOMux.h"
 
 namespace keogst {
 
@@ -29,6 +30,7 @@ void initGStreamer() {
         gst_init(nullptr, nullptr);
         GST_ELEMENT_REGISTER(keodec, nullptr);
         GST_ELEMENT_REGISTER(keoenc, nullptr);
+        GST_ELEMENT_REGISTER(keomux, nullptr);
     });
 }
 
@@ -250,10 +252,11 @@ Bytes encodeFrame(Layout layout, int width, int height, uint32_t seed) {
     return {};
 }
 
-bool writeMovie(const std::string& path, int width, int height, const std::vector<Bytes>& samples) {
+bool writeMovie(const std::string& path, int width, int height, const std::vector<Bytes>& samples,
+                double fps) {
     MovFile writer;
     char compressor[] = "ZUVM";
-    if (!writer.openWrite(path.c_str(), compressor, width, height, 25.0, 1, 0, 48000, 2, 16))
+    if (!writer.openWrite(path.c_str(), compressor, width, height, fps, 1, 0, 48000, 2, 16))
         return false;
     bool written = true;
     for (const Bytes& sample : samples) {

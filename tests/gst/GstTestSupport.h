@@ -15,7 +15,7 @@ namespace keogst {
 
 using Bytes = std::vector<unsigned char>;
 
-// gst_init once, with keodec and keoenc registered at primary rank.
+// gst_init once, with keodec, keoenc and keomux registered at primary rank.
 void initGStreamer();
 
 // A picture of `format` (rows `stride` bytes apart) as packed, top-down
@@ -50,8 +50,9 @@ bool layoutHasAlpha(Layout layout);
 Bytes encodeFrame(Layout layout, int width, int height, uint32_t seed);
 
 // A movie of `samples`, one frame each, written with the movie writer, with
-// a 25 fps video track of width x height; false when it cannot be written.
-bool writeMovie(const std::string& path, int width, int height, const std::vector<Bytes>& samples);
+// a video track of width x height at `fps`; false when it cannot be written.
+bool writeMovie(const std::string& path, int width, int height, const std::vector<Bytes>& samples,
+                double fps = 25.0);
 
 // A fresh path in the test temporary folder, removed by the object.
 struct TempPath {

@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "GstTestSupport.h"
 #include "codec/FramePayload.h"
@@ -28,6 +29,8 @@ struct Decoder {
         gst_harness_set_sink_caps_str(harness, downstream.c_str());
     }
     ~Decoder() {
+        for (GstMessage* m : pending)
+            gst_message_unref(m);
         gst_harness_teardown(harness);
         gst_object_unref(bus);
     }
@@ -62,17 +65,35 @@ struct Decoder {
         return argb;
     }
 
-    // Counts the messages of `type` on the bus, and keeps the last text.
-    int messages(GstMessageType type, std::string* text = nullptr) {
+    // Counts the messages of `type` posted so far and keeps the last text
+    // and, for a warning, the frame its details name (-1 without one). The
+    // messages of other types stay for a later call.
+    int messages(GstMessageType type, std::string* text = nullptr, int64_t* frame = nullptr) {
+        while (GstMessage* m = gst_bus_pop(bus))
+            pending.push_back(m);
         int count = 0;
-        while (GstMessage* m = gst_bus_pop_filtered(bus, type)) {
+        for (auto it = pending.begin(); it != pending.end();) {
+            GstMessage* m = *it;
+            if (GST_MESSAGE_TYPE(m) != type) {
+                ++it;
+                continue;
+            }
             GError* e = nullptr;
+            const GstStructure* details = nullptr;
             if (type == GST_MESSAGE_ERROR)
                 gst_message_parse_error(m, &e, nullptr);
+            if (type == GST_MESSAGE_WARNING) {
+                gst_message_parse_warning(m, &e, nullptr);
+                gst_message_parse_warning_details(m, &details);
+            }
             if (text && e)
                 *text = e->message;
+            guint n = 0;
+            if (frame)
+                *frame = details && gst_structure_get_uint(details, "frame", &n) ? n : -1;
             g_clear_error(&e);
             gst_message_unref(m);
+            it = pending.erase(it);
             count++;
         }
         return count;
@@ -81,6 +102,7 @@ struct Decoder {
     int width, height;
     GstHarness* harness;
     GstBus* bus;
+    std::vector<GstMessage*> pending; // popped, not yet asked for
 };
 
 // What the codec itself decodes the payload to.
@@ -138,8 +160,10 @@ TEST(KeoDecElementTest, AlphaFramesStillPlayWhereDownstreamHasNoAlphaFormat) {
 }
 
 // Payloads the codec refuses, each between two good frames: with the default
-// max-errors each is dropped (a QoS message counts it) and the good frames
-// still come out; with max-errors 0 the first one is an error of the stream.
+// max-errors each is dropped (a QoS message counts it), a warning on the bus
+// names it and says why, so an application learns of the frame it will never
+// show, and the good frames still come out; with max-errors 0 the first one
+// is an error of the stream, and no warning comes before it.
 TEST(KeoDecElementTest, DamagedPayloadsAreDroppedAndMaxErrorsStopsTheStream) {
     const int w = 64, h = 32;
     const Bytes good = encodeFrame(Layout::DXT24LZF, w, h, 3);
@@ -178,6 +202,11 @@ TEST(KeoDecElementTest, DamagedPayloadsAreDroppedAndMaxErrorsStopsTheStream) {
         EXPECT_EQ(tolerant.push(payload), GST_FLOW_OK);
         EXPECT_EQ(tolerant.push(good), GST_FLOW_OK);
         EXPECT_EQ(gst_harness_buffers_received(tolerant.harness), 2u);
+        std::string warning;
+        int64_t named = -1;
+        EXPECT_EQ(tolerant.messages(GST_MESSAGE_WARNING, &warning, &named), 1);
+        EXPECT_EQ(named, 1);
+        EXPECT_EQ(warning.rfind("KEO frame 1 was dropped: ", 0), 0u) << warning;
         EXPECT_EQ(tolerant.messages(GST_MESSAGE_QOS), 1);
         EXPECT_EQ(tolerant.messages(GST_MESSAGE_ERROR), 0);
 
@@ -186,6 +215,7 @@ TEST(KeoDecElementTest, DamagedPayloadsAreDroppedAndMaxErrorsStopsTheStream) {
         EXPECT_EQ(strict.push(good), GST_FLOW_OK);
         EXPECT_EQ(strict.push(payload), GST_FLOW_ERROR);
         std::string text;
+        EXPECT_EQ(strict.messages(GST_MESSAGE_WARNING), 0);
         EXPECT_EQ(strict.messages(GST_MESSAGE_ERROR, &text), 1);
         EXPECT_EQ(text, "Could not decode a KEO frame.");
     }

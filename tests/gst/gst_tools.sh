@@ -2,7 +2,9 @@
 # The built plug-in module through GStreamer's own tools, as a user runs them:
 # decodebin and playbin reach the end of a movie with sound, gst-discoverer
 # finds no missing plug-in, a movie transcodes to Theora/Ogg, and raw frames
-# from gst-launch feed `keo export --input -`; keoenc's output decodes.
+# from gst-launch feed `keo export --input -`; keoenc's output decodes;
+# keomux records and transcodes into movies keo verifies, byte for byte
+# what keo export writes for the same frames, and refuses a pipe.
 # Called as: gst_tools.sh KEO PLUGIN_DIR WORKDIR. Exit 77 (skipped) when
 # GStreamer's tools are not installed (`make deps` installs them).
 set -u
@@ -88,6 +90,53 @@ encoder_round_trip() {
         keoenc layout=dxt1 ! keodec ! fakesink >roundtrip.txt 2>&1
 }
 check "keoenc's payloads decode through keodec" encoder_round_trip
+
+check "keomux is found and describes itself" \
+    sh -c 'gst-inspect-1.0 keomux | grep -q "KEO movie muxer"'
+
+records() {
+    launch videotestsrc num-buffers=60 ! video/x-raw,width=320,height=180,framerate=30000/1001 ! \
+        videoconvert ! keoenc ! keomux name=m ! filesink location=rec.mov \
+        audiotestsrc num-buffers=50 ! audioconvert ! m. >rec.txt 2>&1 &&
+        "$KEO" verify rec.mov >/dev/null &&
+        "$KEO" info rec.mov --json | grep -q '"frames":60,.*"frameRate":"30000/1001"'
+}
+check "a recording through keoenc ! keomux passes keo verify" records
+
+transcodes_into_keo() {
+    launch videotestsrc num-buffers=25 ! video/x-raw,width=160,height=90,framerate=25/1 ! \
+        vp8enc ! webmmux name=w ! filesink location=in.webm \
+        audiotestsrc num-buffers=30 ! audioconvert ! vorbisenc ! w. >webm.txt 2>&1 &&
+        launch filesrc location=in.webm ! decodebin name=d \
+            d. ! queue ! videoconvert ! keoenc ! keomux name=m ! filesink location=fromwebm.mov \
+            d. ! queue ! audioconvert ! m. >fromwebm.txt 2>&1 &&
+        "$KEO" verify fromwebm.mov >/dev/null &&
+        "$KEO" info fromwebm.mov --json | grep -q '"frames":25,'
+}
+check "a WebM transcodes into KEO through decodebin ! keoenc ! keomux" transcodes_into_keo
+
+# The same raw frames through keo export and through keoenc ! keomux, with
+# the same settings: the two movies are the same file.
+launch -q videotestsrc pattern=ball num-buffers=20 ! \
+    video/x-raw,format=RGBA,width=160,height=90 ! filesink location=frames.rgba >/dev/null
+same_file_as_export() {
+    "$KEO" -q export --input - --size 160x90 --fps 24000/1001 $1 -o export.mov <frames.rgba &&
+        launch -q filesrc location=frames.rgba ! rawvideoparse format=rgba width=160 height=90 \
+            framerate=24000/1001 ! videoconvert ! keoenc $2 ! keomux ! \
+            filesink location=muxed.mov >/dev/null && cmp export.mov muxed.mov
+}
+check "keomux writes keo export's bytes (DXT24 + LZF)" same_file_as_export "" ""
+check "keomux writes keo export's bytes (DXT1)" same_file_as_export "--optimize 1" "layout=dxt1"
+check "keomux writes keo export's bytes (DXT24 plain)" same_file_as_export "--optimize 2" "lzf=false"
+check "keomux writes keo export's bytes (DXT5)" same_file_as_export "--alpha" "layout=dxt5"
+
+refuses_a_pipe() {
+    timeout 60 gst-launch-1.0 -q videotestsrc num-buffers=5 ! \
+        video/x-raw,format=ARGB,width=64,height=36 ! keoenc ! keomux ! fdsink fd=1 \
+        2>pipe.txt | wc -c >piped.txt
+    [ "$(cat piped.txt)" -eq 0 ] && grep -q "can seek" pipe.txt
+}
+check "keomux into a pipe: an error and not a byte" refuses_a_pipe
 
 # A movie cut in the middle of its frames: an error or a clean end, in time.
 # When qtdemux finds no stream, gst-launch itself now and then stays in its

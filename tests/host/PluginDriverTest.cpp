@@ -160,11 +160,17 @@ TEST(PluginDriverTime, FrameTimesOfFileValuesNeitherWrapNorDivideByZero) {
     info.vidSampleSize = 1;
     EXPECT_EQ(ticksPerFrame(info), kTicksPerSecond / 25);
     EXPECT_EQ(frameTime(info, 3), 3 * (kTicksPerSecond / 25));
-    // 30000/1001: the host rounds each frame's length down, as it does for
-    // its own rates.
     info.vidScale = 30000;
     info.vidSampleSize = 1001;
     EXPECT_EQ(ticksPerFrame(info), kTicksPerSecond * 1001 / 30000);
+    // 13 frames per second is no whole number of ticks a frame: the figure
+    // shown is the nearest, but each frame starts where its exact start
+    // rounds down, and frame 13 at one second sharp.
+    info.vidScale = 13;
+    info.vidSampleSize = 1;
+    EXPECT_EQ(ticksPerFrame(info), 19539692308);
+    EXPECT_EQ(frameTime(info, 1), 19539692307);
+    EXPECT_EQ(frameTime(info, 13), kTicksPerSecond);
 
     info.vidScale = 0;
     EXPECT_EQ(ticksPerFrame(info), 0);
@@ -189,11 +195,13 @@ TEST(PluginDriverPath, Utf16OfAnyBytes) {
     EXPECT_EQ(units("\xE2\x82\xAC"), (U{0x20AC, 0}));
     // Beyond the first plane: a surrogate pair.
     EXPECT_EQ(units("\xF0\x9F\x8E\xAC"), (U{0xD83C, 0xDFAC, 0}));
-    // A lead byte without its continuation, and one cut by the end of the
-    // string, are Latin-1: nothing is read past the end, nothing dropped.
-    EXPECT_EQ(units("\xC3x"), (U{0xC3, 'x', 0}));
-    EXPECT_EQ(units("x\xE2\x82"), (U{'x', 0xE2, 0x82, 0}));
-    EXPECT_EQ(units("\xFF"), (U{0xFF, 0}));
+    // A lead byte without its continuation, one cut by the end of the
+    // string, and a byte of no sequence ride as U+DC80 + (byte - 0x80):
+    // nothing is read past the end, nothing dropped, and none becomes the
+    // character of its Latin-1 reading (the name of another file).
+    EXPECT_EQ(units("\xC3x"), (U{0xDCC3, 'x', 0}));
+    EXPECT_EQ(units("x\xE2\x82"), (U{'x', 0xDCE2, 0xDC82, 0}));
+    EXPECT_EQ(units("\xFF"), (U{0xDCFF, 0}));
 }
 
 } // namespace

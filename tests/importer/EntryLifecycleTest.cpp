@@ -1,5 +1,6 @@
 // The module through its entry, as the host drives it: declaration, the life
 // of a file, frames and audio (files and paths: EntryFilesTest.cpp).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -197,6 +198,29 @@ TEST_F(ImporterEntryTest, LifeOfAFileWithFramesAudioQuietAndReopen) {
     EXPECT_EQ(sourceVideo(t, nullptr), 0);
     closeFile();
     EXPECT_EQ(keo::host::counters(host).suitesHeld, 0);
+}
+
+// The host learns alpha from the first frame's header alone; a header the
+// decoder refuses (all 0xFF here) must not claim alpha for a movie that will
+// never show a picture of it.
+TEST_F(ImporterEntryTest, AlphaComesOnlyFromAHeaderTheDecoderTakes) {
+    struct Case {
+        const char* what;
+        bool garbleFirstHeader;
+        int alphaType;
+    } cases[] = {{"a first frame with alpha", false, 1}, {"a first header of 0xFF", true, 0}};
+    for (const Case& c : cases) {
+        MovieRecipe recipe;
+        recipe.frames = {KeoFrame(8, 8, true, false, 0), KeoFrame(8, 8, true, false, 1)};
+        if (c.garbleFirstHeader)
+            std::fill(recipe.frames[0].begin(), recipe.frames[0].begin() + kKEOFrameHeaderSize,
+                      0xFF);
+        ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0) << c.what;
+        fileInfo.vidInfo.alphaType = 0;
+        ASSERT_EQ(info(), 0) << c.what;
+        EXPECT_EQ(fileInfo.vidInfo.alphaType, c.alphaType) << c.what;
+        closeFile();
+    }
 }
 
 TEST_F(ImporterEntryTest, RatesReachTheHostAsCanonicalPairs) {

@@ -102,6 +102,21 @@ keotest::Movie BuildMovie(const MovieRecipe& recipe) {
     return m;
 }
 
+int32_t FrameAt(keo::host::ImporterSession* s, PrTime time, Bytes* argb) {
+    argb->assign(static_cast<size_t>(s->info.vidInfo.imageWidth) * s->info.vidInfo.imageHeight * 4,
+                 0);
+    return keo::host::readFrame(s, time, argb->data());
+}
+
+int32_t AudioAt(keo::host::ImporterSession* s, int64_t position, uint32_t size,
+                std::vector<std::vector<float>>* planar) {
+    planar->assign(s->info.audInfo.numChannels, std::vector<float>(size, -7.0f));
+    std::vector<float*> buffers;
+    for (auto& c : *planar)
+        buffers.push_back(c.data());
+    return keo::host::readAudio(s, position, size, buffers.data());
+}
+
 void ImporterTest::SetUp() {
     std::string why;
     ImportEntryFunc loaded = keo::host::keptEntry(KEO_PLUGIN_PATH, &why);

@@ -46,6 +46,13 @@ struct MovieRecipe {
 // alternating, then the moov.
 keotest::Movie BuildMovie(const MovieRecipe& recipe);
 
+// The frame at `time` of any session, packed and top row first; and `size`
+// sample frames from `position`, one array per channel, each filled with -7
+// first so that what was not delivered shows.
+int32_t FrameAt(keo::host::ImporterSession* s, PrTime time, Bytes* argb);
+int32_t AudioAt(keo::host::ImporterSession* s, int64_t position, uint32_t size,
+                std::vector<std::vector<float>>* planar);
+
 class ImporterTest : public ::testing::Test {
 protected:
     void SetUp() override;

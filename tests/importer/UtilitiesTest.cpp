@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "PluginDriver.h"
 #include "importer/ImportAudio.h"
 #include "importer/ImporterLocalRec.h"
 #include "importer/SDKFile.h"
@@ -86,6 +87,27 @@ TEST(ImporterStrings, PathsConvertInFullOrNotAtAll) {
     const unsigned short trailing[] = {'a', 0xDFAC, 0};
     EXPECT_FALSE(ConvertUTF16PathToUTF8(trailing, out, sizeof(out)));
     EXPECT_FALSE(ConvertUTF16PathToUTF8(nullptr, out, sizeof(out)));
+}
+
+TEST(ImporterStrings, PathBytesGoThroughUtf16AndBackUnchanged) {
+    // Names a Linux folder may hold, as the driver hands them over: UTF-8, a
+    // Latin-1 "caf\xE9", an overlong '/', an encoded surrogate, a cut
+    // sequence. Each must come back as the very same bytes.
+    const char* names[] = {"/m/caf\xC3\xA9",  "/m/caf\xE9",      "/m/\xC0\xAF",
+                           "/m/\xED\xA0\x80", "/m/\xF0\x9F\x8E", "/m/\xF4\x90\x80\x80"};
+    char out[64];
+    for (const char* name : names) {
+        std::vector<prUTF16Char> units = keo::host::utf16Path(name);
+        ASSERT_TRUE(ConvertUTF16PathToUTF8(units.data(), out, sizeof(out))) << name;
+        EXPECT_STREQ(out, name);
+    }
+    // UTF-16 that no name gives: an escape of an ASCII byte, a lone
+    // surrogate outside the escapes, and escaped bytes that read as UTF-8
+    // (a second spelling of the name with U+00E9 or U+20AC).
+    const unsigned short notNames[][5] = {
+        {'a', 0xDC41}, {'a', 0xDFFF}, {'a', 0xDCC3, 0xDCA9}, {'a', 0xDCE2, 0xDC82, 0xDCAC}};
+    for (const auto& path : notNames)
+        EXPECT_FALSE(ConvertUTF16PathToUTF8(path, out, sizeof(out))) << std::hex << path[1];
 }
 
 TEST(ImporterRowPadding, SpreadsInPlaceAndPacksBack) {

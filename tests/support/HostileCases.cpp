@@ -251,6 +251,15 @@ void tableCases(Builder& b) {
                   "of its size is allocated; the first still reads",
               m, Opens::Yes, {0, 99});
     }
+    {
+        Movie m = baselineMovie();
+        table(m, "stsz")->data = stszBody(4, 2, {});
+        b.add("stsz-constant-size-4",
+              "stsz of one size, 4 bytes, for every sample: no sample can hold a frame's 28-byte "
+              "header, so the plug-in refuses the movie when it opens (a file of 1 GiB claiming "
+              "2^28 such samples would otherwise be indexed frame by frame)",
+              m, Opens::Refused);
+    }
     const struct {
         const char* id;
         std::vector<std::array<uint32_t, 3>> entries;

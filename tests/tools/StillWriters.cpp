@@ -121,7 +121,7 @@ std::vector<uint8_t> writePng(const std::string& path, int width, int height, in
 }
 
 std::vector<uint8_t> writeTiff(const std::string& path, int width, int height, int samples,
-                               int bits, bool planar) {
+                               int bits, bool planar, int compression, int orientation) {
     const bool grey = samples <= 2;
     const bool alpha = samples == 2 || samples == 4;
     std::vector<uint8_t> want = stillReference(width, height, alpha);
@@ -135,6 +135,8 @@ std::vector<uint8_t> writeTiff(const std::string& path, int width, int height, i
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 4);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
     if (alpha) {
         uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);

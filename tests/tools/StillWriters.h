@@ -20,8 +20,10 @@ std::vector<uint8_t> stillReference(int width, int height, bool alpha);
 // stillReference, reduced to what the kind can hold); empty on failure.
 std::vector<uint8_t> writePng(const std::string& path, int width, int height, int colorType,
                               int bitDepth);
+// `compression` and `orientation` are libtiff's codes; rows are written in
+// the file's order whatever the orientation says.
 std::vector<uint8_t> writeTiff(const std::string& path, int width, int height, int samples,
-                               int bits, bool planar);
+                               int bits, bool planar, int compression = 1, int orientation = 1);
 // JPEG is lossy: returns the reference it was made from.
 std::vector<uint8_t> writeJpeg(const std::string& path, int width, int height, bool grey);
 

@@ -33,6 +33,15 @@ check "29.97 is exactly 30000/1001" sh -c '
     grep -q "\"scale\":30000,\"sampleSize\":1001,\"duration\":12012,\"ticksPerFrame\":8475667200" ntsc.json ||
     { cat ntsc.json; false; }' "$KEO"
 
+# At these rates a frame lasts no whole number of host ticks: each frame must
+# still come back in its own place, the last one too.
+for fps in 13 19 73; do
+    check "every frame of a $fps fps movie comes back in its place" sh -c '
+        "$0" export --pattern 1 --size 160x96 --fps $2 -o r.mov &&
+        "$0" decode r.mov --format rgba -o - >r.rgba && "$1" numbers r.rgba 160 96 0 $2' \
+        "$KEO" "$CHECK" "$fps"
+done
+
 check "raw frames piped out of decode and into export keep their order" sh -c '
     "$0" decode p.mov --format rgba -o - | "$0" export --input - --size 160x96 -o copy.mov &&
     "$0" decode copy.mov --format rgba -o - >copy.rgba && "$1" numbers copy.rgba 160 96 0 10' \
@@ -110,5 +119,16 @@ partial_stdin() {
 }
 check "refused: stdin ends inside a frame" partial_stdin
 check "refused: missing WAV" failed_export $PAT --audio none.wav
+
+# A JPEG cut inside its scan data would reach the movie with its lost part
+# grey: it is refused by name, and the movie already at the output stays.
+mkdir -p cutseq && "$CHECK" make-still jpeg cutseq/a.jpeg 64 40 && cp cutseq/a.jpeg whole.jpeg &&
+    head -c "$(($(wc -c <whole.jpeg) * 2 / 3))" whole.jpeg >cutseq/b.jpeg && cp small.mov out/keep.mov
+cut_still() {
+    status_and_one_line 1 "$KEO" export --input cutseq -o out/keep.mov &&
+        grep -q "cutseq/b.jpeg: the JPEG is damaged or cut short (Premature end of JPEG file)" err.txt &&
+        cmp -s small.mov out/keep.mov && no_leftovers out || { cat err.txt; false; }
+}
+check "refused: a JPEG cut short, by name, the old movie kept" cut_still
 
 finish

@@ -60,6 +60,20 @@ else
     skip "an unreadable file" "needs root, setpriv and a user nobody who can reach keo and this folder"
 fi
 
+# A name that is not UTF-8 (Latin-1 "caf\351.mov") beside the UTF-8 name
+# that looks like it: keo describes the file it was given, and without it
+# says that file is missing, never the other.
+latin1=$(printf 'caf\351.mov')
+"$KEO" -q export --pattern 0.2 --size 64x48 -o "$latin1" && "$KEO" -q export --pattern 0.2 --size 32x32 -o café.mov
+check "a Latin-1 name opens that file, not its UTF-8 look-alike" sh -c '
+    "$0" info "$1" --json | grep -q "^{\"width\":64,\"height\":48," &&
+    "$0" info café.mov --json | grep -q "^{\"width\":32,\"height\":32," &&
+    "$0" verify "$1" >/dev/null && "$0" decode "$1" --frame 0 -o latin1.png' "$KEO" "$latin1"
+mv "$latin1" elsewhere.mov
+check "a missing Latin-1 name is missing, whatever its look-alike" says 2 "No such file or directory" info "$latin1"
+mv elsewhere.mov "$latin1" && rm café.mov
+check "a Latin-1 name alone opens" sh -c '"$0" info "$1" --json | grep -q "\"frames\":5,"' "$KEO" "$latin1"
+
 # Frames that fail: reported, the rest done, status 3; --stop-on-error stops.
 check "decode --stop-on-error stops at the bad frame" sh -c '
     "$0" decode bad-frame.mov -o stop/ --stop-on-error 2>err.txt; [ $? -eq 3 ] &&
@@ -78,5 +92,26 @@ check "keo --help documents the exit statuses" sh -c '"$0" --help | grep -q "^Ex
 check "--quiet: no summary line" sh -c '[ -z "$("$0" --quiet export --pattern 0.08 --size 64x64 -o q.mov 2>&1)" ]' "$KEO"
 check "no progress bar when stderr is not a terminal" sh -c '
     "$0" decode p.mov -o quiet/ 2>err.txt && [ ! -s err.txt ]' "$KEO"
+
+# What the README promises: keo's own options after the command too, help
+# as the list of commands, an unknown command named, --frames as a slice.
+check "-q after the command" sh -c '[ -z "$("$0" export --pattern 0.08 --size 64x64 -o q2.mov -q 2>&1)" ]' "$KEO"
+check "--version after the command" sh -c '"$0" info --version | grep -Eq "^keo [0-9]+\.[0-9]+"' "$KEO"
+check "--plugin after the command" says 1 "/nonexistent.so: cannot find the plug-in module" info p.mov --plugin /nonexistent.so
+check "keo help lists the commands" sh -c '"$0" help >h.txt && grep -q "^Subcommands:" h.txt && grep -q "^  verify " h.txt' "$KEO"
+check "keo help help explains help" sh -c '"$0" help help | grep -q "help \[OPTIONS\] \[COMMAND\]"' "$KEO"
+check "an unknown command is named, usage status" says 1 "'bogus' is not a command; the commands are info, decode," bogus p.mov
+check "no command at all: the commands are listed" says 1 "a command is needed: info, decode," -q
+# p.mov has 12 frames; the pattern shows each frame's number.
+slice() {
+    "$KEO" decode p.mov --format rgba "$1" -o s.rgba && "$CHECK" numbers s.rgba 160 96 "$2" "$3"
+}
+check "--frames 10:100 stops at the last frame" slice --frames=10:100 10 2
+check "--frames=-2: is the last two frames" slice --frames=-2: 10 2
+check "--frames -5:-3 counts from the end" slice --frames=-5:-3 7 2
+check "--frames -100:2 starts at the first frame" slice --frames=-100:2 0 2
+check "--frames past the end says why it is empty" says 1 "'12:' starts past the last frame; the movie has 12 frames" decode p.mov --frames 12: -o none.rgba
+check "--frames backwards says why it is empty" says 1 "its end, frame 9, is not after its start, frame 11" decode p.mov --frames=-1:-3 -o none.rgba
+check "--frames that is not a slice is named" says 1 "'+1' in '+1:3' is not a frame number" decode p.mov --frames +1:3 -o none.rgba
 
 finish

@@ -71,6 +71,31 @@ check "verify names the audio it could not read and fails" sh -c '
     "$0" verify lost-audio.mov >lost.txt; [ $? -eq 3 ] &&
     grep -qx "audio sample frames 0 to 199: its data is damaged, cut short or cannot be read (error 99)" lost.txt &&
     grep -q "^verify: FAILED.* 0 audio sample frames read" lost.txt || { cat lost.txt; false; }' "$KEO"
+# A header the decoder refuses (format version 2; 28 bytes of 0xFF) is
+# unreadable, never counted as a layout; verify fails that frame.
+refused_header() {
+    "$KEO" info "$1" --json >h.json &&
+        grep -q '"layouts":\[{"layout":"DXT1","lzf":false,"frames":1}\],"unreadableHeaders":1,' h.json &&
+        { "$KEO" verify "$1" >h.txt; [ $? -eq 3 ]; } && grep -q "^frame 1:" h.txt || { cat h.json h.txt; false; }
+}
+check "a version 2 header: unreadable to info and verify" refused_header bad-frame.mov
+check "a header of 0xFF bytes: unreadable to info and verify" refused_header ff-header.mov
+
+# A movie cut inside its media data lacks the movie header, which a writer
+# puts last; so does one whose writing stopped before the media data's size
+# was set (still 0). Each command says so.
+"$KEO" -q export --pattern 0.4 --size 64x48 -o whole.mov && head -c 20000 whole.mov >cut.mov &&
+    { head -c 8 cut.mov && printf '\0\0\0\0\0\0\0\0' && tail -c +17 cut.mov; } >stopped.mov
+cut_short() {
+    status_and_one_line 2 "$KEO" "$@" &&
+        grep -qF "the movie header ('moov' atom) is missing; the file may be cut short" err.txt
+}
+for m in cut.mov stopped.mov; do
+    check "$m: info says the movie header is missing" cut_short info "$m"
+    check "$m: verify says it too" cut_short verify "$m"
+    check "$m: decode says it too" cut_short decode "$m" -o none.png
+done
+
 check "other codec: status 2, one line" status_and_one_line 2 "$KEO" info other-codec.mov
 check "not a movie: status 2, one line" status_and_one_line 2 "$KEO" info not-a-movie.mov
 check "missing file: status 2, one line" status_and_one_line 2 "$KEO" info no-such.mov

@@ -24,6 +24,7 @@
 #include "support/MovieBuilder.h"
 #include "tools/StillWriters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -399,6 +400,10 @@ int fixtures(const std::string& dir) {
     if (badFrame.size() < 481 || badFrame[476] != 28)
         return failed("the baseline movie's layout has changed; update the bad-frame fixture");
     badFrame[476 + 4] = 2;
+    // Frame 1's header as 28 bytes of 0xFF, which read as flags would look
+    // like DXT24 with alpha and LZF.
+    keotest::Bytes ffHeader = good.bytes();
+    std::fill(ffHeader.begin() + 476, ffHeader.begin() + 476 + 28, 0xFF);
     // The second audio chunk (sample frames 100 to 199) placed past the end
     // of the file: audio the file does not hold.
     keotest::Movie lostAudio = keotest::baselineMovie(true);
@@ -411,6 +416,7 @@ int fixtures(const std::string& dir) {
         !writeFile(dir + "/other-codec.mov", other.bytes()) ||
         !writeFile(dir + "/silent.mov", keotest::baselineMovie(false).bytes()) ||
         !writeFile(dir + "/bad-frame.mov", badFrame) ||
+        !writeFile(dir + "/ff-header.mov", ffHeader) ||
         !writeFile(dir + "/not-a-movie.mov", Bytes(text.begin(), text.end())))
         return failed("cannot write into " + dir);
     // The baseline movie's big-endian samples, as keo audio --pcm should give them.

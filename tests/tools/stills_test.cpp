@@ -5,13 +5,16 @@
 #include "TempFolder.h"
 #include "tools/StillWriters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <png.h>
 #include <string>
+#include <tiffio.h>
 #include <unistd.h>
 
 using namespace keo::tool;
@@ -109,6 +112,76 @@ TEST_F(StillsTest, WhatIsNotAPictureIsRefusedByName) {
             EXPECT_NE(std::string(f.what()).find(path), std::string::npos) << f.what();
         }
     }
+}
+
+using Bytes = std::string;
+
+Bytes readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(StillsTest, AStillWhoseDataIsCutOrDamagedIsRefusedWhole) {
+    // Each library goes on past these with a warning, or leaves what it
+    // lost blank; the picture would reach the movie with a grey or black
+    // part. Each must be refused by name.
+    const std::string jpegPath = file("whole.jpg");
+    keotest::writeJpeg(jpegPath, kW, kH, false);
+    const Bytes jpeg = readBytes(jpegPath);
+    const size_t scan = jpeg.find("\xFF\xDA");
+    ASSERT_NE(scan, Bytes::npos);
+    // Scan data of all one bits (0xFF is stuffed as 0xFF 0x00): no Huffman
+    // table has a code of ones only.
+    Bytes badCode = jpeg;
+    for (size_t i = scan + 40; i < scan + 60; i += 2)
+        badCode.replace(i, 2, Bytes("\xFF\0", 2));
+    // A picture taller than its header says: the rows of a 21-row PNG
+    // behind the header of a 20-row one.
+    const std::string tall = file("tall.png"), short20 = file("short.png");
+    keotest::writePng(tall, kW, kH, PNG_COLOR_TYPE_RGB, 8);
+    keotest::writePng(short20, kW, kH - 1, PNG_COLOR_TYPE_RGB, 8);
+    const Bytes tooMuch = readBytes(short20).substr(0, 33) + readBytes(tall).substr(33);
+    // TIFFs with 200 bytes of their strips (which libtiff writes before the
+    // directory) set to 0x7F, to PackBits the start of a run longer than a
+    // row. Bottom row first goes through libtiff's RGBA reader.
+    auto damagedTiff = [this](const char* name, int compression, int orientation) {
+        keotest::writeTiff(file(name), kW, kH, 3, 8, false, compression, orientation);
+        Bytes b = readBytes(file(name));
+        const uint32_t directory = static_cast<uint8_t>(b[4]) | static_cast<uint8_t>(b[5]) << 8;
+        return b.replace(8 + (directory - 8) / 3, 200, Bytes(200, '\x7F'));
+    };
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        const char* says;
+    } cases[] = {
+        {"cut.jpg", jpeg.substr(0, scan + (jpeg.size() - scan) / 2), "Premature end"},
+        {"stray.jpg", jpeg.substr(0, scan) + "abc" + jpeg.substr(scan), "extraneous bytes"},
+        {"bad-code.jpg", badCode, "Corrupt JPEG data"},
+        {"too-much.png", tooMuch, "Too much image data"},
+        {"packbits-overrun.tif", damagedTiff("p.tif", COMPRESSION_PACKBITS, 1),
+         "damaged or cut short"},
+        {"deflate-bottom-up.tif", damagedTiff("d.tif", COMPRESSION_ADOBE_DEFLATE, 4),
+         "damaged or cut short"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = file(c.name);
+        std::ofstream(path, std::ios::binary) << c.bytes;
+        try {
+            readStill(path);
+            ADD_FAILURE() << c.name << " was read";
+        } catch (const Failure& f) {
+            EXPECT_NE(std::string(f.what()).find(path + ": "), std::string::npos) << f.what();
+            EXPECT_NE(std::string(f.what()).find(c.says), std::string::npos) << f.what();
+        }
+    }
+    // What only the file's extras lose is no reason to refuse: a text chunk
+    // with a wrong checksum.
+    const Bytes png = readBytes(tall);
+    const Bytes text = Bytes("\0\0\0\x05tEXtAb\0cdXXXX", 17);
+    const std::string withText = file("text.png");
+    std::ofstream(withText, std::ios::binary) << png.substr(0, 33) + text + png.substr(33);
+    EXPECT_EQ(readStill(withText).rgba, readStill(tall).rgba);
 }
 
 } // namespace

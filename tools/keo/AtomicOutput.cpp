@@ -368,7 +368,9 @@ int placeFile(AtomicOutput& out) {
 } // namespace
 
 void failWithErrno(const std::string& subject, int err) {
-    fail(subject, std::strerror(err));
+    Failure failure(subject, std::strerror(err));
+    failure.err = err;
+    throw failure;
 }
 
 AtomicOutput::~AtomicOutput() {

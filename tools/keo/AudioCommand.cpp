@@ -20,18 +20,6 @@ struct AudioOptions {
     uint32_t block = 4800;
 };
 
-// The host scaled each n-bit sample v to v / 2^(n-1); for 8, 16 and 24 bits
-// that float is exact, so multiplying back and rounding gives v again.
-int32_t toStored(float f, int bits) {
-    const double scale = std::ldexp(1.0, bits - 1);
-    double v = std::round(static_cast<double>(f) * scale);
-    if (v < -scale)
-        v = -scale;
-    if (v > scale - 1)
-        v = scale - 1;
-    return static_cast<int32_t>(v);
-}
-
 int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
     PluginSession session;
     startSession(session, locatePlugin(global.plugin));
@@ -75,7 +63,7 @@ int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
                 interleaved[static_cast<size_t>(i) * ch + c] = planes[c][i];
         if (opt.pcm) {
             for (size_t k = 0; k < static_cast<size_t>(delivered) * ch; ++k)
-                samples[k] = toStored(interleaved[k], bits);
+                samples[k] = storedSample(interleaved[k], bits);
             writeWavPcm(wav, samples.data(), delivered);
         } else {
             writeWavFloat(wav, interleaved.data(), delivered);

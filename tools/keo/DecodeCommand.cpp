@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Failure.h"
 #include "FramePipeline.h"
+#include "FrameSlice.h"
 #include "PluginResults.h"
 #include "PluginSession.h"
 #include "Png.h"
@@ -39,17 +40,6 @@ struct FrameRange {
     int end; // one past the last
 };
 
-int parseBound(const std::string& text, int fallback) {
-    if (text.empty())
-        return fallback;
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || errno != 0 || v < 0 || v > 0x7FFFFFFF)
-        fail("--frames", "'" + text + "' is not a frame number");
-    return static_cast<int>(v);
-}
-
 FrameRange chooseFrames(const DecodeOptions& opt, int frames) {
     FrameRange r{0, frames};
     if (opt.frame >= 0) {
@@ -59,14 +49,13 @@ FrameRange chooseFrames(const DecodeOptions& opt, int frames) {
                                 " frames)");
         r = {opt.frame, opt.frame + 1};
     } else if (!opt.frames.empty()) {
-        size_t colon = opt.frames.find(':');
-        if (colon == std::string::npos)
-            fail("--frames", "expected A:B (frames A to B-1), got '" + opt.frames + "'");
-        r.first = parseBound(opt.frames.substr(0, colon), 0);
-        r.end = parseBound(opt.frames.substr(colon + 1), frames);
-        if (r.end > frames || r.first >= r.end)
-            fail("--frames", "'" + opt.frames + "' selects no frames of a movie of " +
-                                 std::to_string(frames) + " frames");
+        FrameSlice slice;
+        std::string why;
+        if (!parseFrameSlice(opt.frames, frames, &slice, &why))
+            fail("--frames", why);
+        if (slice.first >= slice.end)
+            fail("--frames", emptySliceReason(opt.frames, frames, slice));
+        r = {slice.first, slice.end};
     }
     if (r.first >= r.end)
         fail(opt.movie, "has no frames to decode");
@@ -325,7 +314,8 @@ void addDecodeCommand(CLI::App& app, const GlobalOptions& global, Action& action
     auto* one = cmd->add_option("--frame", opt->frame, "Only frame N (counted from 0)")
                     ->check(CLI::NonNegativeNumber);
     cmd->add_option("--frames", opt->frames,
-                    "Frames A to B-1, like a slice; A or B may be left out")
+                    "Frames A to B-1, like a slice: A or B may be left out, -N counts from "
+                    "the end (--frames=-2: is the last two)")
         ->excludes(one);
     cmd->add_option("--format", opt->format,
                     "png (RGBA 8-bit), tiff (RGBA 8-bit), jpeg (RGB, no alpha), or argb or rgba "

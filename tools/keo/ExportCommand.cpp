@@ -1,8 +1,10 @@
 // keo export: a KEO movie from still pictures (PNG, TIFF, JPEG), raw frames
-// on stdin or the test pattern, with sound from a WAV file or the test tone.
+// on stdin, any movie GStreamer decodes or the test pattern, with sound from
+// a WAV file, the movie's own or the test tone.
 #include "Commands.h"
 #include "Failure.h"
 #include "MovieExport.h"
+#include "MovieInput.h"
 #include "Stills.h"
 #include "TestPattern.h"
 #include "Wav.h"
@@ -26,7 +28,7 @@ struct ExportOptions {
     std::string output;
     std::string input;
     std::string size;
-    std::string fps = "25";
+    std::string fps; // empty: 25, or a movie's own rate
     std::string audio;
     int audioBits = 0;
     bool alpha = false;
@@ -105,6 +107,29 @@ int storedBits(const WavReader& wav, int requested, const GlobalOptions& global)
     return requested ? requested : wav.bits;
 }
 
+// The stored width of a movie's sound: the decoder's own, as for a WAV file;
+// what the movie cannot keep as it is, or what keo changed, is said.
+int movieSoundBits(const MovieInputInfo& mi, const std::string& input, int requested,
+                   const GlobalOptions& global) {
+    if (!mi.soundChange.empty())
+        note(global, input + ": its sound is " + mi.soundChange + " for the movie");
+    if (mi.sourceFloat) {
+        int bits = requested ? requested : 24;
+        note(global, input + " decodes to float samples; they are stored as " +
+                         std::to_string(bits) + "-bit integers" +
+                         (requested ? "" : " (--audio-bits chooses the width)"));
+        return bits;
+    }
+    const int bits = mi.sourceBits <= 8    ? 8
+                     : mi.sourceBits <= 16 ? 16
+                     : mi.sourceBits <= 24 ? 24
+                                           : 32;
+    if (bits == 32 && (requested == 0 || requested == 32))
+        note(global, input + " holds 32-bit integer samples; the host's sound path is 32-bit "
+                             "float, so the low 8 bits of each sample are not kept");
+    return requested ? requested : bits;
+}
+
 int runExport(const ExportOptions& opt, const GlobalOptions& global) {
     if (opt.input.empty() == (opt.pattern <= 0))
         fail("export", "give exactly one of --input and --pattern SECONDS");
@@ -112,7 +137,7 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
     s.output = opt.output;
     s.quiet = global.quiet;
     std::string why;
-    if (!parseFrameRate(opt.fps, &s.rate, &why))
+    if (!parseFrameRate(opt.fps.empty() ? "25" : opt.fps, &s.rate, &why))
         fail("--fps", why);
     if (!opt.size.empty() && !parseSize(opt.size, &s.width, &s.height))
         fail("--size", "'" + opt.size + "' is not a size like 640x360 (1 to 32767 a side)");
@@ -124,6 +149,7 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
 
     // Pictures.
     FrameFeed frames;
+    std::unique_ptr<MovieInput> movie;
     int64_t expected = 0;
     std::vector<std::string> files;
     int64_t patternFrames = 0;
@@ -160,6 +186,21 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
             }
             return true;
         };
+    } else if (isMovieInput(opt.input)) {
+        MovieInputRequest request;
+        request.input = opt.input;
+        request.width = s.width;
+        request.height = s.height;
+        if (!opt.fps.empty())
+            request.rate = s.rate;
+        request.wantSound = opt.audio.empty();
+        movie = std::make_unique<MovieInput>(request);
+        s.inputs.push_back(inputPathOf(opt.input));
+        s.width = movie->info().width;
+        s.height = movie->info().height;
+        s.rate = movie->info().rate;
+        expected = movie->info().expectedFrames;
+        frames = [&movie](int64_t i, uint8_t* rgba) { return movie->nextFrame(i, rgba); };
     } else {
         files = listPictures(opt.input);
         s.inputs.insert(s.inputs.end(), files.begin(), files.end());
@@ -196,6 +237,15 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
         audio = [&wav](int64_t first, uint32_t count, uint32_t channels, float** planar) {
             return readWavPlanar(wav, first, count, channels, planar);
         };
+    } else if (movie && movie->info().hasSound) {
+        const MovieInputInfo& mi = movie->info();
+        s.hasAudio = true;
+        s.channels = mi.channels;
+        s.sampleRate = mi.sampleRate;
+        s.bits = movieSoundBits(mi, opt.input, opt.audioBits, global);
+        audio = [&movie](int64_t first, uint32_t count, uint32_t channels, float** planar) {
+            return movie->readSound(first, count, channels, planar);
+        };
     } else if (opt.pattern > 0) {
         s.hasAudio = true;
         s.channels = 2;
@@ -206,7 +256,7 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
             return true;
         };
     } else if (opt.audioBits) {
-        fail("--audio-bits", "needs --audio or --pattern");
+        fail("--audio-bits", "needs --audio, --pattern or a movie with sound");
     }
 
     checkExportSettings(s);
@@ -238,11 +288,14 @@ void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action
         ->required();
     cmd->add_option("--input", opt->input,
                     "A folder of PNG, TIFF or JPEG files, a glob such as 'shots/*.png' (taken "
-                    "in natural order: 2 before 10), or - for raw RGBA frames on stdin (needs "
-                    "--size)");
+                    "in natural order: 2 before 10), - for raw RGBA frames on stdin (needs "
+                    "--size), or a movie file or URI that GStreamer decodes (WebM, Ogg, ...: "
+                    "its first video and sound, at its own size and rate)");
     cmd->add_option("--size", opt->size,
-                    "Frame size WxH (raw input; default 640x360 for --pattern)");
-    cmd->add_option("--fps", opt->fps, "Frame rate: 25, 29.97, 30000/1001, ... (default 25)");
+                    "Frame size WxH (raw input; default 640x360 for --pattern; a movie is "
+                    "scaled to it)");
+    cmd->add_option("--fps", opt->fps,
+                    "Frame rate: 25, 29.97, 30000/1001, ... (default 25, or a movie's own)");
     cmd->add_option("--audio", opt->audio, "WAV file of 1, 2 or 6 channels");
     cmd->add_option("--audio-bits", opt->audioBits,
                     "Stored sample width instead of the WAV's (float WAV: default 24)")
@@ -259,10 +312,13 @@ void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action
                     "tone unless --audio is given)")
         ->check(CLI::PositiveNumber);
     cmd->footer("Sound longer than the pictures is cut; shorter sound is padded with silence.\n"
+                "A movie's frames are placed by their timestamps; one with a variable rate\n"
+                "needs --fps. --audio replaces a movie's sound.\n"
                 "An existing movie is replaced only when the new one is complete; a symbolic\n"
                 "link is written through; devices are written in place, never replaced.\n\n"
                 "Examples:\n  keo export --pattern 2 -o test.mov\n"
                 "  keo export --input 'shots/*.png' --fps 29.97 --audio mix.wav -o shots.mov\n"
+                "  keo export --input holiday.webm -o holiday.mov\n"
                 "  keo decode a.mov --format rgba -o - | keo export --input - --size 640x360 "
                 "-o copy.mov");
     cmd->callback(

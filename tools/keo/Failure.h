@@ -21,6 +21,7 @@ enum ExitStatus {
 
 struct Failure : std::runtime_error {
     int status;
+    int err = 0; // the system's errno when the reason is its words (failWithErrno)
     Failure(const std::string& subject, const std::string& reason, int exitStatus = kExitFailed)
         : std::runtime_error(subject + ": " + reason), status(exitStatus) {}
 };

@@ -8,7 +8,7 @@
 namespace keo::tool {
 namespace {
 
-constexpr int64_t kMaxRatePart = 1000000000; // keeps ticks x den inside 64 bits
+constexpr int64_t kMaxRatePart = 1000000000; // below 2^31: a clock takes it
 
 bool parseWhole(const std::string& s, int64_t* v) {
     if (s.empty() || s.size() > 10)
@@ -82,11 +82,13 @@ bool parseFrameRate(const std::string& text, FrameRate* rate, std::string* why) 
     return true;
 }
 
+FrameClock frameClock(const FrameRate& rate, int64_t ticksPerSecond) {
+    // Both parts are at most kMaxRatePart, so they fit the clock's 32 bits.
+    return {ticksPerSecond, static_cast<int32_t>(rate.num), static_cast<int32_t>(rate.den)};
+}
+
 int64_t ticksPerFrame(const FrameRate& rate, int64_t ticksPerSecond) {
-    // ticksPerSecond (about 2.5e11) x den (at most 1e9) fits in 64 bits only
-    // through 128-bit arithmetic.
-    __int128 t = static_cast<__int128>(ticksPerSecond) * rate.den;
-    return static_cast<int64_t>((t + rate.num / 2) / rate.num);
+    return nominalTicksPerFrame(frameClock(rate, ticksPerSecond));
 }
 
 std::string frameRateText(const FrameRate& rate) {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/FrameClock.h"
+
 namespace keo::tool {
 
 struct FrameRate {
@@ -18,6 +20,9 @@ struct FrameRate {
 
 // False (with a reason) for text that is not a positive rate.
 bool parseFrameRate(const std::string& text, FrameRate* rate, std::string* why);
+// The rate on a host clock (base/FrameClock.h), where frame i starts at
+// frameStartTicks(clock, i).
+FrameClock frameClock(const FrameRate& rate, int64_t ticksPerSecond);
 // Host ticks per frame: ticks per second x den / num, rounded to the nearest
 // tick when it does not divide (every standard rate divides exactly).
 int64_t ticksPerFrame(const FrameRate& rate, int64_t ticksPerSecond);

@@ -6,6 +6,7 @@
 // channels, rate, sampleType and frames) and adds the rest beside them.
 #include "Commands.h"
 #include "Failure.h"
+#include "InfoJson.h"
 #include "MovieSurvey.h"
 #include "PluginSession.h"
 #include "Timecode.h"
@@ -13,7 +14,9 @@
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <numeric>
 
 namespace keo::tool {
@@ -107,40 +110,43 @@ std::string byteOrderOf(const std::string& format) {
     return "";
 }
 
-void printJson(const std::string& path, const Facts& f) {
+void printJson(std::FILE* out, const std::string& path, const Facts& f) {
     const MovieInfo& m = f.m;
-    std::printf("{\"width\":%d,\"height\":%d,\"depth\":%d,\"alpha\":%d,\"frames\":%d,\"scale\":%d,"
-                "\"sampleSize\":%d,\"duration\":%d,\"ticksPerFrame\":%lld,",
-                m.width, m.height, m.depth, m.alpha ? 1 : 0, m.frames, m.scale, m.sampleSize,
-                m.duration, static_cast<long long>(m.ticksPerFrame));
-    std::printf("\"file\":%s,\"frameRate\":\"%lld/%lld\",\"fps\":%.6g,\"seconds\":%.6f,"
-                "\"timecode\":%s,\"fileBytes\":%lld,\"dataRate\":%lld,\"videoDataRate\":%lld,"
-                "\"layouts\":[",
-                jsonString(path).c_str(), static_cast<long long>(f.rateNum),
-                static_cast<long long>(f.rateDen), f.fps, f.seconds, jsonString(f.timecode).c_str(),
-                static_cast<long long>(f.survey.fileBytes), static_cast<long long>(f.dataRate),
-                static_cast<long long>(f.videoDataRate));
+    std::fprintf(out,
+                 "{\"width\":%d,\"height\":%d,\"depth\":%d,\"alpha\":%d,\"frames\":%d,\"scale\":%d,"
+                 "\"sampleSize\":%d,\"duration\":%d,\"ticksPerFrame\":%lld,",
+                 m.width, m.height, m.depth, m.alpha ? 1 : 0, m.frames, m.scale, m.sampleSize,
+                 m.duration, static_cast<long long>(m.ticksPerFrame));
+    std::fprintf(out,
+                 "\"file\":%s,\"frameRate\":\"%lld/%lld\",\"fps\":%.6g,\"seconds\":%.6f,"
+                 "\"timecode\":%s,\"fileBytes\":%lld,\"dataRate\":%lld,\"videoDataRate\":%lld,"
+                 "\"layouts\":[",
+                 jsonString(path).c_str(), static_cast<long long>(f.rateNum),
+                 static_cast<long long>(f.rateDen), f.fps, f.seconds,
+                 jsonString(f.timecode).c_str(), static_cast<long long>(f.survey.fileBytes),
+                 static_cast<long long>(f.dataRate), static_cast<long long>(f.videoDataRate));
     bool first = true;
     for (int layout = 0; layout < kLayoutCount; ++layout)
         for (int lzf = 0; lzf < 2; ++lzf)
             if (f.survey.frames[layout][lzf] > 0) {
-                std::printf("%s{\"layout\":\"%s\",\"lzf\":%s,\"frames\":%lld}", first ? "" : ",",
-                            layoutName(layout), lzf ? "true" : "false",
-                            static_cast<long long>(f.survey.frames[layout][lzf]));
+                std::fprintf(out, "%s{\"layout\":\"%s\",\"lzf\":%s,\"frames\":%lld}",
+                             first ? "" : ",", layoutName(layout), lzf ? "true" : "false",
+                             static_cast<long long>(f.survey.frames[layout][lzf]));
                 first = false;
             }
-    std::printf("],\"unreadableHeaders\":%lld,\"audio\":",
-                static_cast<long long>(f.survey.unreadable));
+    std::fprintf(out, "],\"unreadableHeaders\":%lld,\"audio\":",
+                 static_cast<long long>(f.survey.unreadable));
     if (!m.hasAudio) {
-        std::printf("null}\n");
+        std::fprintf(out, "null}\n");
         return;
     }
-    std::printf("{\"channels\":%d,\"rate\":%s,\"sampleType\":%d,\"frames\":%lld,\"bits\":%d,"
-                "\"layout\":\"%s\",\"format\":%s,\"byteOrder\":%s,\"seconds\":%.6f}}\n",
-                m.channels, rateText(m.sampleRate).c_str(), m.sampleType,
-                static_cast<long long>(m.audioFrames), f.bits, channelLayout(m.channels),
-                jsonString(f.survey.audioFormat).c_str(),
-                jsonString(byteOrderOf(f.survey.audioFormat)).c_str(), f.audioSeconds);
+    std::fprintf(out,
+                 "{\"channels\":%d,\"rate\":%s,\"sampleType\":%d,\"frames\":%lld,\"bits\":%d,"
+                 "\"layout\":\"%s\",\"format\":%s,\"byteOrder\":%s,\"seconds\":%.6f}}\n",
+                 m.channels, rateText(m.sampleRate).c_str(), m.sampleType,
+                 static_cast<long long>(m.audioFrames), f.bits, channelLayout(m.channels),
+                 jsonString(f.survey.audioFormat).c_str(),
+                 jsonString(byteOrderOf(f.survey.audioFormat)).c_str(), f.audioSeconds);
 }
 
 std::string megabits(int64_t bitsPerSecond) {
@@ -171,7 +177,7 @@ void printText(const std::string& path, const Facts& f) {
                 any = true;
             }
     if (f.survey.unreadable > 0)
-        std::printf("%s %lld frames whose header cannot be read", any ? "," : "",
+        std::printf("%s %lld frames whose header cannot be read or is not valid", any ? "," : "",
                     static_cast<long long>(f.survey.unreadable));
     else if (!any)
         std::printf(" unknown");
@@ -200,7 +206,7 @@ int runInfo(const InfoOptions& opt, const GlobalOptions& global) {
     endSession(session);
     Facts facts = gather(opt.movie, info);
     if (opt.json)
-        printJson(opt.movie, facts);
+        printJson(stdout, opt.movie, facts);
     else
         printText(opt.movie, facts);
     return kExitOK;
@@ -208,14 +214,28 @@ int runInfo(const InfoOptions& opt, const GlobalOptions& global) {
 
 } // namespace
 
+std::string infoJson(const std::string& path, const MovieInfo& info) {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    if (!out)
+        throw std::bad_alloc();
+    printJson(out, path, gather(path, info));
+    std::fclose(out);
+    std::string json(text, size);
+    std::free(text);
+    return json;
+}
+
 void addInfoCommand(CLI::App& app, const GlobalOptions& global, Action& action) {
     auto opt = std::make_shared<InfoOptions>();
     CLI::App* cmd = app.add_subcommand("info", "Show what the host learns when it opens a movie");
     cmd->add_option("MOVIE", opt->movie, "KEO movie (.mov)")->required();
     cmd->add_flag("--json", opt->json, "The same fields as one JSON object on one line");
     cmd->footer("Frames is vidDuration / vidSampleSize; ticksPerFrame is host ticks per second\n"
-                "x vidSampleSize / vidScale. Layouts count the frames of each block layout from\n"
-                "their headers. Exit status 2: the movie is missing, unreadable or refused.\n\n"
+                "x vidSampleSize / vidScale, to the nearest tick. Layouts count the frames of\n"
+                "each block layout from their headers; a header the decoder refuses counts as\n"
+                "unreadable. Exit status 2: the movie is missing, unreadable or refused.\n\n"
                 "Example:\n  keo info clip.mov --json");
     cmd->callback(
         [opt, &global, &action] { action = [opt, &global] { return runInfo(*opt, global); }; });

@@ -170,7 +170,9 @@ void checkExportSettings(const ExportSettings& s) {
 ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio,
                         int64_t expectedFrames) {
     checkExportSettings(s);
-    keepFreedFrameMemory();
+    if (s.keepFreedMemory)
+        keepFreedFrameMemory();
+    const FrameClock clock = frameClock(s.rate, kTicksPerSecond);
     const PrTime tpf = ticksPerFrame(s.rate, kTicksPerSecond);
     ExportRun run;
     beginOutput(run.out, s.output, OutputUse::Seek, s.inputs);
@@ -240,8 +242,9 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
             frameSlot.rgba = pictures.next();
             if (!frameSlot.rgba)
                 break;
-            const PrTime time = i * tpf;
-            er.endTime = time + tpf;
+            // Frame i starts where a host reading the movie looks for it.
+            const PrTime time = frameStartTicks(clock, i);
+            er.endTime = frameStartTicks(clock, i + 1);
             auto start = std::chrono::steady_clock::now();
             int r = RenderAndWriteVideoFrame(time, &er);
             stats.encodeSeconds +=
@@ -262,7 +265,7 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     if (s.hasAudio) {
         // The sound covers exactly the frames: longer input is cut here,
         // shorter input is padded with silence by the feed.
-        int r = RenderAndWriteAllAudio(&er, stats.frames * tpf);
+        int r = RenderAndWriteAllAudio(&er, frameStartTicks(clock, stats.frames));
         if (audioSlot.failed)
             fail(s.inputs.empty() ? "audio" : s.inputs.back(), "the sound could not be read");
         if (r != 0)

@@ -3,9 +3,9 @@
 //
 // The driver does what an exporter entry does: it opens the movie with
 // MovFile::openWrite, sets the export parameters, acquires the suites, makes
-// the video renderer, then calls RenderAndWriteVideoFrame for frame i at
-// i x ticksPerFrame and RenderAndWriteAllAudio for the frames' duration, and
-// closes the movie. The host's frame and audio sources call back into the
+// the video renderer, then calls RenderAndWriteVideoFrame at the start of
+// each frame (base/FrameClock.h) and RenderAndWriteAllAudio for the frames'
+// duration, and closes the movie. The host's frame and audio sources call back into the
 // caller's functions, so the pictures and sound can come from anywhere.
 //
 // The movie is written under a temporary name and moved into place only
@@ -35,6 +35,9 @@ struct ExportSettings {
     int sampleRate = 0; // Hz
     int bits = 0;       // 8, 16, 24 or 32
     bool quiet = false; // no progress bar
+    // Freed frame memory kept for the next frame, for a process that ends
+    // with the export; a long-lived one (Python) keeps malloc's own ways.
+    bool keepFreedMemory = true;
 };
 
 // Fills frame `index` (width x height RGBA, top row first) and returns true,

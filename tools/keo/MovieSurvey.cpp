@@ -5,6 +5,8 @@
 #include "Failure.h"
 #include "codec/FramePayload.h"
 #include "container/MovFile.h"
+#include "container/QuicktimeAtom.h"
+#include "container/QuicktimeFile.h"
 
 #include <cctype>
 #include <cerrno>
@@ -37,6 +39,24 @@ bool beginsWithAtom(const std::string& path) {
     return true;
 }
 
+// Whether the top level of a movie the container opened holds a movie
+// atom, walked with the container's own header reader. A writer puts that
+// atom after the media data, when it closes the movie, so a file without
+// one is most often a movie whose writing stopped or that was cut short.
+bool hasMovieAtom(MovFile& movie) {
+    QuicktimeFile* f = movie.file;
+    movie.setPosition(f, 0);
+    while (f->fileSize - movie.position(f) >= 8) {
+        QuicktimeAtom atom;
+        if (atom.readHeader(f, movie) != 0)
+            return false;
+        if (atom.is("moov"))
+            return true;
+        movie.atomSkip(f, atom);
+    }
+    return false;
+}
+
 int layoutOf(const KEOFrameHeader& h) {
     if (h.isDXT24)
         return h.hasAlpha ? kLayoutDXT24Alpha : kLayoutDXT24;
@@ -53,7 +73,7 @@ const char* layoutName(int layout) {
 bool surveyMovie(const std::string& path, MovieSurvey* survey) {
     *survey = MovieSurvey();
     MovFile movie;
-    if (!movie.openRead(path.c_str())) {
+    if (!movie.openRead(path.c_str(), kKEOFrameHeaderSize)) {
         // As the importer does: a file refused for its structure still has
         // what was read to release; one refused for its codec has not.
         if (movie.ok)
@@ -79,6 +99,11 @@ bool surveyMovie(const std::string& path, MovieSurvey* survey) {
         }
         KEOFrameHeader h;
         h.read(bytes);
+        // A header the decoder refuses says nothing about a layout.
+        if (!KEOFrameHeaderAcceptable(h)) {
+            survey->unreadable++;
+            continue;
+        }
         survey->frames[layoutOf(h)][h.isLZF ? 1 : 0]++;
     }
     if (fd >= 0)
@@ -107,7 +132,7 @@ std::string refusalReason(const std::string& path) {
     if (!beginsWithAtom(path))
         return "not a KEO movie: the file is not a QuickTime movie";
     MovFile movie;
-    if (!movie.openRead(path.c_str())) {
+    if (!movie.openRead(path.c_str(), kKEOFrameHeaderSize)) {
         if (!movie.ok)
             return "not a KEO movie: a QuickTime movie whose video is in another format";
         movie.close();
@@ -116,7 +141,10 @@ std::string refusalReason(const std::string& path) {
     std::string why;
     int scale = 0, duration = 0;
     movie.frameRate(scale, duration);
-    if (movie.nFrames() < 1)
+    if (movie.nFrames() < 1 && !hasMovieAtom(movie))
+        why = "the movie header ('moov' atom) is missing; the file may be cut short (a movie's "
+              "header is written last, after its media data)";
+    else if (movie.nFrames() < 1)
         why = movie.hasAudio() ? "the movie has sound but no video frames"
                                : "the movie has no video frames";
     else if (scale <= 0 || duration <= 0)

@@ -6,6 +6,7 @@
 #include "PluginResults.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -101,12 +102,25 @@ int bitsOfSampleType(int sampleType) {
     }
 }
 
+// The host scaled each n-bit sample v to v / 2^(n-1); for 8, 16 and 24 bits
+// that float is exact, so multiplying back and rounding gives v again.
+int32_t storedSample(float f, int bits) {
+    const double scale = std::ldexp(1.0, bits - 1);
+    double v = std::round(static_cast<double>(f) * scale);
+    if (v < -scale)
+        v = -scale;
+    if (v > scale - 1)
+        v = scale - 1;
+    return static_cast<int32_t>(v);
+}
+
 PluginSession::~PluginSession() {
     if (!host)
         return;
     if (movieOpen || importer.privateData)
         closeMovie(*this);
-    keo::host::destroyHost(host);
+    if (ownsHost)
+        keo::host::destroyHost(host);
     host = nullptr;
 }
 
@@ -142,6 +156,17 @@ void startSession(PluginSession& s, const std::string& modulePath) {
     if (!s.host)
         fail("host", "cannot create the stand-in host");
     int32_t r = keo::host::startImporter(&s.importer, s.module.entry, s.host);
+    if (r != malNoError)
+        fail(modulePath, "imInit: " + resultWords(r));
+    enumerateFormats(s);
+}
+
+void joinSession(PluginSession& s, const std::string& modulePath, ImportEntryFunc entry,
+                 keo::host::StandInHost* host) {
+    s.modulePath = modulePath;
+    s.host = host;
+    s.ownsHost = false;
+    int32_t r = keo::host::startImporter(&s.importer, entry, host);
     if (r != malNoError)
         fail(modulePath, "imInit: " + resultWords(r));
     enumerateFormats(s);
@@ -241,6 +266,8 @@ void endSession(PluginSession& s) {
     if (!s.host)
         return;
     closeMovie(s);
+    if (!s.ownsHost)
+        return;
     keo::host::clearFrameCache(s.host);
     std::string report = keo::host::leakReport(s.host);
     keo::host::destroyHost(s.host);

@@ -45,11 +45,14 @@ struct MovieInfo {
 
 // Bits per stored sample of a host sample type; 0 for an unknown type.
 int bitsOfSampleType(int sampleType);
+// A host float back to the `bits`-wide integer it was stored as.
+int32_t storedSample(float f, int bits);
 
 struct PluginSession {
     std::string modulePath;
     keo::host::PluginModule module;
     keo::host::StandInHost* host = nullptr;
+    bool ownsHost = true; // false after joinSession: the host serves other sessions too
     keo::host::ImporterSession importer; // the open movie's record and description
     std::string moviePath;
     bool movieOpen = false;
@@ -69,6 +72,12 @@ std::string locatePlugin(const std::string& option);
 
 // Loads the module and runs imInit and the format enumeration. Throws Failure.
 void startSession(PluginSession& s, const std::string& modulePath);
+// The same start on a module and a host that outlive the session and serve
+// other sessions as well (the Python module keeps one host for all the
+// movies it has open): nothing is loaded, and the session neither destroys
+// the host nor checks its books, which hold the other sessions' things.
+void joinSession(PluginSession& s, const std::string& modulePath, ImportEntryFunc entry,
+                 keo::host::StandInHost* host);
 // imOpenFile8 and imGetInfo8. A missing file or one the plug-in refuses
 // throws Failure with status 2.
 void openMovie(PluginSession& s, const std::string& path);
@@ -97,7 +106,8 @@ int fetchAudio(PluginSession& s, int64_t position, uint32_t count, float** plana
 std::string sampleSpan(int64_t first, int64_t count);
 // imQuietFile and imCloseFile.
 void closeMovie(PluginSession& s);
-// Closes what is open and throws Failure if the plug-in kept anything.
+// Closes what is open and throws Failure if the plug-in kept anything (a
+// joined session only closes).
 void endSession(PluginSession& s);
 
 } // namespace keo::tool

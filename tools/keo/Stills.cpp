@@ -1,5 +1,11 @@
 // PNG, TIFF and JPEG readers over libpng, libtiff and libjpeg-turbo.
 //
+// A still is taken whole or not at all: where a library only warns that
+// data is missing or damaged and fills the rest (libjpeg's "Premature end of
+// JPEG file" and "Corrupt JPEG data", libpng's benign errors about the image
+// data, libtiff's strips that cannot be read), the still is refused by name,
+// before any of it reaches a movie.
+//
 // libpng and libjpeg report errors by longjmp. Everything that lives across
 // the setjmp is reached through a pointer set before it, so that nothing
 // the jump skips over is left in a register; the Failure is thrown only
@@ -19,6 +25,8 @@
 #include <tiffio.h>
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
+// After jpeglib.h: the codes of its warnings.
+#include <jerror.h>
 
 namespace keo::tool {
 namespace {
@@ -47,6 +55,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 struct PngState {
     jmp_buf jump;
     char message[256] = "";
+    bool damaged = false; // stopped at a warning about the picture
     RgbaPicture pic;
     std::vector<png_bytep> rows;
 };
@@ -57,7 +66,25 @@ extern "C" void pngError(png_structp png, png_const_charp message) {
     longjmp(state->jump, 1);
 }
 
-extern "C" void pngWarning(png_structp, png_const_charp) {}
+// libpng names the chunk a warning is about ("tEXt: CRC error"); an
+// ancillary chunk, whose type starts with a lower-case letter, is dropped
+// without touching the picture. Every other warning (too much or too little
+// image data, a damaged palette) is about the picture, and refuses it.
+bool aboutAncillaryChunk(const char* message) {
+    if (std::strlen(message) < 6 || message[4] != ':' || message[5] != ' ')
+        return false;
+    for (int i = 0; i < 4; ++i)
+        if (!std::isalpha(static_cast<unsigned char>(message[i])))
+            return false;
+    return std::islower(static_cast<unsigned char>(message[0]));
+}
+
+extern "C" void pngWarning(png_structp png, png_const_charp message) {
+    if (aboutAncillaryChunk(message))
+        return;
+    static_cast<PngState*>(png_get_error_ptr(png))->damaged = true;
+    png_error(png, message);
+}
 
 RgbaPicture readPng(std::FILE* file, const std::string& path) {
     auto state = std::make_unique<PngState>();
@@ -72,7 +99,8 @@ RgbaPicture readPng(std::FILE* file, const std::string& path) {
     png_uint_32 w = 0, h = 0;
     if (setjmp(state->jump)) {
         png_destroy_read_struct(&png, &info, nullptr);
-        fail(path, std::string("not a readable PNG (") + state->message + ")");
+        fail(path, std::string(state->damaged ? "the PNG is damaged (" : "not a readable PNG (") +
+                       state->message + ")");
     }
     png_init_io(png, file);
     png_read_info(png, info);
@@ -112,6 +140,10 @@ RgbaPicture readPng(std::FILE* file, const std::string& path) {
 // --- TIFF ---
 
 thread_local std::string t_tiffError;
+// Set while the pixels are read: a warning then is about the picture's data
+// (a strip that ends early, a code that does not decode); before, it is
+// about tags, which the picture does not need.
+thread_local bool t_tiffReadingPixels = false;
 
 extern "C" void tiffError(const char*, const char* format, va_list args) {
     char buf[256];
@@ -119,6 +151,17 @@ extern "C" void tiffError(const char*, const char* format, va_list args) {
     if (t_tiffError.empty())
         t_tiffError = buf;
 }
+
+extern "C" void tiffWarning(const char* module, const char* format, va_list args) {
+    if (t_tiffReadingPixels)
+        tiffError(module, format, args);
+}
+
+// Marks the pixel reads of one picture, whatever way they end.
+struct ReadingPixels {
+    ReadingPixels() { t_tiffReadingPixels = true; }
+    ~ReadingPixels() { t_tiffReadingPixels = false; }
+};
 
 struct TiffCloser {
     void operator()(TIFF* t) const {
@@ -178,7 +221,7 @@ bool readTiffSamples(TIFF* t, const std::string& path, uint32_t w, uint32_t h, R
     for (uint32_t y = 0; y < h; ++y) {
         for (int p = 0; p < planes; ++p)
             if (TIFFReadScanline(t, buf[p].data(), y, static_cast<uint16_t>(p)) < 0)
-                failTiff(path, "row " + std::to_string(y) + " cannot be read");
+                failTiff(path, "its data is damaged or cut short at row " + std::to_string(y));
         uint8_t* out = pic->rgba.data() + static_cast<size_t>(y) * w * 4;
         for (uint32_t x = 0; x < w; ++x, out += 4) {
             // Sample s of pixel x: in the one buffer, or in its own plane.
@@ -202,7 +245,7 @@ bool readTiffSamples(TIFF* t, const std::string& path, uint32_t w, uint32_t h, R
 
 RgbaPicture readTiff(const std::string& path) {
     t_tiffError.clear();
-    TIFFSetWarningHandler(nullptr);
+    TIFFSetWarningHandler(tiffWarning);
     TIFFSetErrorHandler(tiffError);
     std::unique_ptr<TIFF, TiffCloser> t(TIFFOpen(path.c_str(), "r"));
     if (!t)
@@ -214,14 +257,25 @@ RgbaPicture readTiff(const std::string& path) {
         failTiff(path, "no picture size");
     if (w > kMaxSide || h > kMaxSide)
         failTooLarge(path, w, h);
+    // Whatever libtiff said of the tags is no reason to refuse the picture.
+    t_tiffError.clear();
+    ReadingPixels reading;
     RgbaPicture pic;
-    if (readTiffSamples(t.get(), path, w, h, &pic))
+    if (readTiffSamples(t.get(), path, w, h, &pic)) {
+        if (!t_tiffError.empty())
+            failTiff(path, "its data is damaged or cut short");
         return pic;
+    }
     // Every other kind (palette, tiles, YCbCr, CMYK, 1 to 4-bit, other
-    // orientations) through the library's own conversion to RGBA.
+    // orientations) through the library's own conversion to RGBA, stopping
+    // at the first strip or tile that cannot be read rather than leaving
+    // it blank.
     std::vector<uint32_t> raster(static_cast<size_t>(w) * h);
-    if (!TIFFReadRGBAImageOriented(t.get(), w, h, raster.data(), ORIENTATION_TOPLEFT, 0))
-        failTiff(path, "its kind of picture cannot be converted");
+    if (!TIFFReadRGBAImageOriented(t.get(), w, h, raster.data(), ORIENTATION_TOPLEFT, 1))
+        failTiff(path, t_tiffError.empty() ? "its kind of picture cannot be converted"
+                                           : "its data is damaged or cut short");
+    if (!t_tiffError.empty())
+        failTiff(path, "its data is damaged or cut short");
     pic.width = static_cast<int>(w);
     pic.height = static_cast<int>(h);
     pic.rgba.resize(raster.size() * 4);
@@ -240,6 +294,7 @@ struct JpegState {
     jpeg_error_mgr errors;
     jmp_buf jump;
     char message[JMSG_LENGTH_MAX] = "";
+    bool damaged = false; // stopped at a warning that data was lost
     RgbaPicture pic;
     std::vector<uint8_t> cmyk;
 };
@@ -250,7 +305,33 @@ extern "C" void jpegError(j_common_ptr info) {
     longjmp(state->jump, 1);
 }
 
-extern "C" void jpegMessage(j_common_ptr, int) {}
+// The warnings that say scan data is missing or damaged; libjpeg goes on
+// past them and fills what it lost with grey. The others (an unknown JFIF
+// revision or colour transform code, a bad ICC marker) leave the pixels
+// whole.
+bool dataIsLost(int code) {
+    switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_NOT_SEQUENTIAL:
+    case JWRN_BOGUS_PROGRESSION:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Level -1 is a warning; the others are trace messages.
+extern "C" void jpegMessage(j_common_ptr info, int level) {
+    if (level < 0 && dataIsLost(info->err->msg_code)) {
+        reinterpret_cast<JpegState*>(info->err)->damaged = true;
+        jpegError(info);
+    }
+}
 
 RgbaPicture readJpeg(std::FILE* file, const std::string& path) {
     auto state = std::make_unique<JpegState>();
@@ -261,7 +342,9 @@ RgbaPicture readJpeg(std::FILE* file, const std::string& path) {
     bool tooLarge = false;
     if (setjmp(state->jump)) {
         jpeg_destroy_decompress(info.get());
-        fail(path, std::string("not a readable JPEG (") + state->message + ")");
+        fail(path, std::string(state->damaged ? "the JPEG is damaged or cut short ("
+                                              : "not a readable JPEG (") +
+                       state->message + ")");
     }
     jpeg_create_decompress(info.get());
     jpeg_stdio_src(info.get(), file);

@@ -37,10 +37,51 @@ int finishStandardOutput(int status) {
     return status;
 }
 
+// The commands, in the order of keo --help (and of the README's table).
+std::string commandList(CLI::App& app) {
+    std::string list;
+    for (const CLI::App* sub : app.get_subcommands({}))
+        list += (list.empty() ? "" : ", ") + sub->get_name();
+    return list;
+}
+
+bool isCommand(CLI::App& app, const std::string& name) {
+    for (const CLI::App* sub : app.get_subcommands({}))
+        if (sub->get_name() == name)
+            return true;
+    return false;
+}
+
+// The first word that is not an option or the value of --plugin: the
+// command, which keo names itself when it is none, rather than leaving the
+// parser to say that a command is required.
+const char* commandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--plugin")
+            ++i;
+        else if (a == "--")
+            return i + 1 < argc ? argv[i + 1] : nullptr;
+        else if (a.empty() || a[0] != '-')
+            return argv[i];
+    }
+    return nullptr;
+}
+
 const char* kExitCodes =
     "Exit status: 0 done; 1 failed (usage, input, output or system error, said\n"
-    "on stderr); 2 the movie is missing, unreadable or not a KEO movie; 3 some\n"
-    "frames or sound of the movie could not be read, the rest was done.";
+    "on stderr); 2 the movie is missing, unreadable, empty or not a KEO movie;\n"
+    "3 some frames or sound of the movie could not be read, the rest was done.";
+
+// Writing KEO movies from GStreamer and from any movie it decodes.
+const char* kWritingExamples =
+    "\n  gst-launch-1.0 -e v4l2src ! videoconvert ! keoenc ! keomux name=m ! filesink "
+    "location=camera.mov autoaudiosrc ! audioconvert ! m.   (record; Ctrl-C ends it)\n"
+    "  gst-launch-1.0 filesrc location=movie.webm ! decodebin name=d d. ! queue ! videoconvert ! "
+    "keoenc ! keomux name=m ! filesink location=movie.mov d. ! queue ! audioconvert ! m.\n"
+    "  gst-inspect-1.0 keomux   (its pads: video from keoenc, one audio_%u of raw sound)\n"
+    "Any movie GStreamer decodes (WebM, Ogg, ...) into a KEO movie in one command:\n"
+    "  keo export --input movie.webm -o movie.mov";
 
 } // namespace
 
@@ -59,8 +100,12 @@ int main(int argc, char** argv) {
     CLI::App app{"keo: inspect, decode, verify and export KEO movies through the KEO importer "
                  "plug-in"};
     app.require_subcommand(1);
+    // Options of keo itself (--plugin, -q, --version) are taken after the
+    // command too: a command passes up what it does not know.
+    app.fallthrough();
     app.footer(std::string("The plug-in module is --plugin PATH, else $KEO_PLUGIN, else\n"
-                           "../lib/KEOImporter.so beside keo. Run `keo help COMMAND` (or\n"
+                           "../lib/KEOImporter.so beside keo. These options of keo go before\n"
+                           "or after the command. Run `keo help COMMAND` (or\n"
                            "`keo COMMAND --help`) for a command's options.\n\n") +
                kExitCodes + "\n\nExample:\n  keo demo\n\n" +
                "GStreamer (with the keo plug-in: make install, or GST_PLUGIN_PATH=build/lib/"
@@ -70,8 +115,10 @@ int main(int argc, char** argv) {
                "theoraenc ! oggmux ! filesink location=movie.ogg\n"
                "  gst-launch-1.0 -q videotestsrc num-buffers=100 ! video/x-raw,format=RGBA,"
                "width=640,height=360 ! fdsink | keo export --input - --size 640x360 -o test.mov");
+    app.footer(app.get_footer() + kWritingExamples);
     GlobalOptions global;
-    app.add_option("--plugin", global.plugin, "Importer module to load (KEOImporter.so)");
+    app.add_option("--plugin", global.plugin, "Importer module to load (KEOImporter.so)")
+        ->option_text("PATH");
     app.add_flag("-q,--quiet", global.quiet,
                  "No progress bar, notes or summary lines; errors are still reported");
     app.set_version_flag("--version", std::string("keo ") + kKeoVersion, "Show keo's version");
@@ -79,8 +126,8 @@ int main(int argc, char** argv) {
     addInfoCommand(app, global, action);
     addDecodeCommand(app, global, action);
     addAudioCommand(app, global, action);
-    addVerifyCommand(app, global, action);
     addSheetCommand(app, global, action);
+    addVerifyCommand(app, global, action);
     addExportCommand(app, global, action);
     addDemoCommand(app, global, action);
 
@@ -91,19 +138,29 @@ int main(int argc, char** argv) {
     help->callback([&app, &helpTopic, &action] {
         action = [&app, &helpTopic] {
             if (helpTopic.empty()) {
-                std::fputs(app.help().c_str(), stdout);
+                // keo's own help: app.help() would show the help of the
+                // command chosen, which is `help`.
+                std::fputs(app.get_formatter()
+                               ->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal)
+                               .c_str(),
+                           stdout);
                 return kExitOK;
             }
             for (CLI::App* sub : app.get_subcommands({}))
-                if (sub->get_name() == helpTopic && helpTopic != "help") {
-                    std::fputs(sub->help().c_str(), stdout);
+                if (sub->get_name() == helpTopic) {
+                    std::fputs(sub->help(app.get_name()).c_str(), stdout);
                     return kExitOK;
                 }
-            fail("help", "no command '" + helpTopic +
-                             "'; the commands are info, decode, audio, "
-                             "verify, sheet, export and demo");
+            fail("help", "no command '" + helpTopic + "'; the commands are " + commandList(app));
         };
     });
+
+    const char* command = commandWord(argc, argv);
+    if (command && !isCommand(app, command)) {
+        std::fprintf(stderr, "keo: '%s' is not a command; the commands are %s (see keo --help)\n",
+                     command, commandList(app).c_str());
+        return kExitFailed;
+    }
 
     try {
         app.parse(argc, argv);
@@ -114,7 +171,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return finishStandardOutput(app.exit(e));
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "keo: %s (see keo --help)\n", oneLine(e.what()).c_str());
+        if (!command && dynamic_cast<const CLI::RequiredError*>(&e) &&
+            app.get_subcommands().empty())
+            std::fprintf(stderr, "keo: a command is needed: %s (see keo --help)\n",
+                         commandList(app).c_str());
+        else
+            std::fprintf(stderr, "keo: %s (see keo --help)\n", oneLine(e.what()).c_str());
         return kExitFailed;
     }
     if (!action)

@@ -1,0 +1,81 @@
+// A KEO movie read for the Python module: frames, sound and description,
+// all of them the importer's answers.
+//
+// Every answer comes from the importer module loaded through the plug-in
+// driver and walked as keo walks it (keo's PluginSession): what a host
+// receives, byte for byte, by construction. The reader and codec layers
+// could be called directly, but then every check of the importer (refused
+// sizes, frame rates, the sound's conversion to floats) would have to be
+// repeated here and kept in step; through the driver there is nothing to
+// keep in step.
+//
+// One stand-in host serves all the movies of the process (a host has only
+// eight slots, and a notebook may hold hundreds of movies). One importer
+// record reads one frame at a time (it keeps a file position and buffers),
+// so a movie keeps a small pool of them: a read takes an idle one, or opens
+// the file once more when all are busy, up to one per core. Everything
+// here is safe to call from several threads at once and runs without
+// Python's lock.
+#pragma once
+
+#include "PluginSession.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace keo::python {
+
+// Byte orders of a delivered pixel.
+enum class PixelOrder { ARGB, RGBA, BGRA };
+
+class MovieReader {
+public:
+    // Opens the movie at `path` (the file system's bytes). Throws
+    // keo::tool::Failure: with `err` set when the system refused the file
+    // (missing, a folder, no permission), else in keo's words (empty, not a
+    // KEO movie, damaged).
+    explicit MovieReader(const std::string& path);
+    ~MovieReader();
+    MovieReader(const MovieReader&) = delete;
+    MovieReader& operator=(const MovieReader&) = delete;
+
+    // Waits for reads in flight, then gives every importer record back.
+    void close();
+    bool closed();
+    const keo::tool::MovieInfo& info() const { return info_; }
+
+    // Frame `index` (0 <= index < frames) into `dest`, width x height x 4
+    // bytes, top row first, rows packed. Throws Failure ("frame N: ...")
+    // when the plug-in cannot deliver it; `dest` is then left as it was.
+    void readFrame(int index, PixelOrder order, uint8_t* dest);
+    // `count` sample frames from `start` (both checked by the caller against
+    // the movie's sound), interleaved. pcmBits 0 writes the host's floats;
+    // 8, 16 or 24/32 write the stored integers as int8, int16 or int32.
+    void readAudio(int64_t start, int64_t count, int pcmBits, void* dest);
+    // `keo info --json` of the movie.
+    std::string infoJson();
+
+private:
+    struct Lease;
+    keo::tool::PluginSession* acquire();
+    void release(keo::tool::PluginSession* session);
+    std::unique_ptr<keo::tool::PluginSession> openSession();
+
+    std::string path_; // as given for the first open, then the kept descriptor's
+    int fd_ = -1;      // the file as it was opened
+    keo::tool::MovieInfo info_;
+    std::mutex mutex_;
+    std::condition_variable idleChanged_;
+    std::vector<std::unique_ptr<keo::tool::PluginSession>> sessions_;
+    std::vector<keo::tool::PluginSession*> idle_;
+    size_t opening_ = 0;     // sessions being opened outside the lock
+    size_t maxSessions_ = 1; // lowered to what there is when an extra open fails
+    bool closed_ = false;
+    std::string json_;
+};
+
+} // namespace keo::python

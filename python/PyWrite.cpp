@@ -1,0 +1,243 @@
+// keo.write: a KEO movie from NumPy frames and sound, through keo export's
+// own driver (MovieExport), so the bytes are those keo export writes for the
+// same pictures and settings, and the output is placed by the same rules.
+#include "Bindings.h"
+
+#include "FrameRate.h"
+#include "MovieExport.h"
+#include "PyErrors.h"
+
+#include <pybind11/numpy.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <numeric>
+#include <thread>
+
+namespace keo::python {
+namespace {
+
+using keo::tool::FrameRate;
+
+// The encoder's worker threads are the process's, and serve one frame
+// encode at a time.
+std::mutex g_exportLock;
+
+FrameRate rateOf(py::handle fps) {
+    std::string why;
+    FrameRate rate;
+    if (py::isinstance<py::str>(fps)) {
+        if (!keo::tool::parseFrameRate(fps.cast<std::string>(), &rate, &why))
+            throw py::value_error("fps: " + why);
+        return rate;
+    }
+    py::module_ numbers = py::module_::import("numbers");
+    py::object exact = py::reinterpret_borrow<py::object>(fps);
+    if (!py::isinstance(fps, numbers.attr("Rational"))) {
+        const double value = py::float_(py::reinterpret_borrow<py::object>(fps));
+        if (!(value > 0) || !std::isfinite(value))
+            throw py::value_error("fps must be above 0");
+        // A float is read as keo export reads the same text: 29.97 stands
+        // for 30000/1001. One with more digits than keo takes is its
+        // nearest fraction.
+        const std::string text = py::repr(py::float_(value));
+        if (keo::tool::parseFrameRate(text, &rate, &why))
+            return rate;
+        exact = py::module_::import("fractions")
+                    .attr("Fraction")(value)
+                    .attr("limit_denominator")(1001000);
+    }
+    try {
+        rate.num = exact.attr("numerator").cast<int64_t>();
+        rate.den = exact.attr("denominator").cast<int64_t>();
+    } catch (const py::cast_error&) {
+        throw py::value_error("fps: the numerator and denominator must fit in 64 bits");
+    }
+    if (rate.num <= 0 || rate.den <= 0)
+        throw py::value_error("fps must be above 0");
+    const int64_t g = std::gcd(rate.num, rate.den);
+    rate.num /= g;
+    rate.den /= g;
+    return rate;
+}
+
+// The caller's frame as an array, checked: uint8 of (height, width, 3 or
+// 4); any size when width is 0 (the first frame gives it).
+py::array checkedFrame(py::handle frame, int64_t index, int width, int height) {
+    py::array a = py::module_::import("numpy").attr("asarray")(frame);
+    const bool sized = width == 0 || (a.shape(0) == height && a.shape(1) == width);
+    if (a.dtype().kind() == 'u' && a.itemsize() == 1 && a.ndim() == 3 && sized &&
+        (a.shape(2) == 3 || a.shape(2) == 4))
+        return a;
+    std::string shape;
+    for (py::ssize_t d = 0; d < a.ndim(); ++d)
+        shape += (d ? ", " : "") + std::to_string(a.shape(d));
+    const std::string size =
+        width == 0 ? "height, width" : std::to_string(height) + ", " + std::to_string(width);
+    throw py::value_error("frame " + std::to_string(index) + ": expected a uint8 array (" + size +
+                          ", 3 or 4), got " + py::str(a.dtype()).cast<std::string>() + " (" +
+                          shape + ")");
+}
+
+// One frame of the caller's, as the RGBA the export takes (opaque alpha for
+// RGB). Python's lock must be held.
+void copyFrame(py::handle frame, int64_t index, int width, int height, uint8_t* rgba) {
+    py::array a = checkedFrame(frame, index, width, height);
+    auto packed = py::array_t<uint8_t, py::array::c_style | py::array::forcecast>::ensure(a);
+    const uint8_t* src = packed.data();
+    const size_t pixels = static_cast<size_t>(width) * height;
+    if (a.shape(2) == 4) {
+        std::memcpy(rgba, src, pixels * 4);
+        return;
+    }
+    for (size_t i = 0; i < pixels; ++i, src += 3, rgba += 4) {
+        rgba[0] = src[0];
+        rgba[1] = src[1];
+        rgba[2] = src[2];
+        rgba[3] = 255;
+    }
+}
+
+// The caller's sound, read without Python's lock: the array is kept
+// contiguous and alive by write() for the whole export.
+struct Sound {
+    const void* data = nullptr;
+    char kind = 0; // 'i' or 'f'
+    int itemSize = 0;
+    int64_t frames = 0;
+    int channels = 0;
+};
+
+// Samples as the export's WAV reader hands them over: integers scaled by
+// 1 / 2^(bits-1) (after rounding to a float, as for 32 bits), floats as
+// they are. Past the end of the sound, silence.
+bool feedSound(const Sound& sound, int64_t first, uint32_t count, uint32_t channels,
+               float** planar) {
+    const uint32_t used = std::min<uint32_t>(channels, static_cast<uint32_t>(sound.channels));
+    for (uint32_t c = 0; c < channels; ++c)
+        std::fill(planar[c], planar[c] + count, 0.0f);
+    for (uint32_t i = 0; i < count && first + i < sound.frames; ++i) {
+        const size_t base = static_cast<size_t>(first + i) * sound.channels;
+        for (uint32_t c = 0; c < used; ++c) {
+            float v;
+            if (sound.kind == 'f')
+                v = static_cast<const float*>(sound.data)[base + c];
+            else if (sound.itemSize == 2)
+                v = static_cast<const int16_t*>(sound.data)[base + c] * (1.0f / 32768.0f);
+            else
+                v = static_cast<float>(static_cast<const int32_t*>(sound.data)[base + c]) *
+                    (1.0f / 2147483648.0f);
+            planar[c][i] = v;
+        }
+    }
+    return true;
+}
+
+void write(py::handle path, py::handle frames, py::handle fps, py::handle audio, int audioRate,
+           bool alpha, int optimize, int threads) {
+    py::object shown;
+    std::string target = fileSystemPath(path, &shown);
+    // "-" is a file here; keo export's "-" (standard output) is a shell's.
+    if (target == "-")
+        target = "./-";
+    keo::tool::ExportSettings s;
+    s.output = target;
+    s.rate = rateOf(fps);
+    s.alpha = alpha;
+    if (optimize < 0 || optimize > 2)
+        throw py::value_error("optimize must be 0 (DXT24 with LZF), 1 (DXT1) or 2 (DXT24)");
+    s.optimize = optimize;
+    if (threads < 0 || threads > 32)
+        throw py::value_error("threads must be between 0 (one per core) and 32");
+    s.threads = threads > 0
+                    ? threads
+                    : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 32u));
+    s.quiet = true;
+    s.keepFreedMemory = false;
+
+    py::array sound;
+    Sound feed;
+    if (!audio.is_none()) {
+        py::module_ np = py::module_::import("numpy");
+        sound = np.attr("asarray")(audio);
+        // Samples in the machine's order, one after another.
+        sound = np.attr("ascontiguousarray")(sound, sound.dtype().attr("newbyteorder")("="));
+        if (sound.ndim() == 1)
+            sound = sound.attr("reshape")(-1, 1);
+        const char kind = sound.dtype().kind();
+        const bool known = (kind == 'i' && (sound.itemsize() == 2 || sound.itemsize() == 4)) ||
+                           (kind == 'f' && sound.itemsize() == 4);
+        if (!known || sound.ndim() != 2)
+            throw py::value_error("audio must be an int16, int32 or float32 array (frames, "
+                                  "channels), not " +
+                                  py::str(sound.dtype()).cast<std::string>() + " of " +
+                                  std::to_string(sound.ndim()) + " dimensions");
+        feed = {sound.data(), kind, static_cast<int>(sound.itemsize()), sound.shape(0),
+                static_cast<int>(sound.shape(1))};
+        s.hasAudio = true;
+        s.channels = feed.channels;
+        s.sampleRate = audioRate;
+        // As keo export stores a float WAV: 24-bit integers.
+        s.bits = kind == 'f' ? 24 : static_cast<int>(sound.itemsize()) * 8;
+    }
+
+    // The first frame gives the size; the feed hands it over again as
+    // frame 0.
+    py::object pictures = py::reinterpret_steal<py::object>(PyObject_GetIter(frames.ptr()));
+    if (!pictures)
+        throw py::error_already_set();
+    auto nextPicture = [&pictures]() {
+        PyObject* item = PyIter_Next(pictures.ptr());
+        if (!item && PyErr_Occurred())
+            throw py::error_already_set();
+        return py::reinterpret_steal<py::object>(item);
+    };
+    py::object first = nextPicture();
+    if (!first)
+        throw py::value_error("no frames to write");
+    {
+        py::array a = checkedFrame(first, 0, 0, 0);
+        s.width = static_cast<int>(a.shape(1));
+        s.height = static_cast<int>(a.shape(0));
+    }
+    if (s.width < 1 || s.height < 1 || s.width > 32767 || s.height > 32767)
+        throw py::value_error("frames must be between 1x1 and 32767x32767 pixels");
+
+    keo::tool::FrameFeed feedFrames = [&](int64_t index, uint8_t* rgba) {
+        // With more than one encoder thread this runs on the export's
+        // reader thread.
+        py::gil_scoped_acquire locked;
+        if (index == 0) {
+            copyFrame(first, 0, s.width, s.height, rgba);
+            return true;
+        }
+        if (PyErr_CheckSignals() != 0)
+            throw py::error_already_set();
+        py::object picture = nextPicture();
+        if (!picture)
+            return false;
+        copyFrame(picture, index, s.width, s.height, rgba);
+        return true;
+    };
+    keo::tool::AudioFeed feedAudio = [&feed](int64_t start, uint32_t count, uint32_t channels,
+                                             float** planar) {
+        return feedSound(feed, start, count, channels, planar);
+    };
+    withoutGil(shown, [&] {
+        std::lock_guard<std::mutex> one(g_exportLock);
+        keo::tool::exportMovie(s, feedFrames, feedAudio, 0);
+    });
+}
+
+} // namespace
+
+void bindWrite(py::module_& m) {
+    m.def("write", &write, py::arg("path"), py::arg("frames"), py::arg("fps"),
+          py::arg("audio") = py::none(), py::arg("audio_rate") = 48000, py::arg("alpha") = false,
+          py::arg("optimize") = 0, py::arg("threads") = 0,
+          "Writes a KEO movie; see the module's help for the arguments.");
+}
+
+} // namespace keo::python

@@ -1,0 +1,81 @@
+"""Refusals: the system's as OSError, keo's as keo.Error in keo's words."""
+import errno
+import os
+
+import numpy as np
+import pytest
+
+import keo
+from conftest import keo_error, keo_frames, pictures
+
+
+def test_files_the_system_refuses(tmp_path):
+    cases = [(tmp_path / "missing.mov", FileNotFoundError, errno.ENOENT),
+             (tmp_path, IsADirectoryError, errno.EISDIR)]
+    if os.geteuid() != 0:  # root reads whatever the mode says
+        locked = tmp_path / "locked.mov"
+        locked.write_bytes(b"x")
+        locked.chmod(0)
+        cases.append((locked, PermissionError, errno.EACCES))
+    for path, kind, code in cases:
+        with pytest.raises(kind) as caught:
+            keo.open(path)
+        assert caught.value.errno == code and caught.value.filename == os.fspath(path)
+
+
+def hostile_movies(tmp_path, good):
+    """Files keo refuses, each named after what is wrong with it."""
+    whole = good.read_bytes()
+    moov = whole.rindex(b"moov") - 4
+    return {
+        "empty": b"",
+        "a_picture": b"\x89PNG\r\n\x1a\n" + bytes(64),
+        "cut_before_its_movie_atom": whole[:moov],
+        "movie_atom_cut_short": whole[:moov + 40],
+        "movie_atom_sizes_garbled": whole[:moov + 8] + b"\xff" * 64 + whole[moov + 72:],
+    }
+
+
+def test_hostile_movies_are_refused_in_keos_words(make_movie, tmp_path):
+    good = make_movie(pictures(2, 8, 8))
+    for name, content in hostile_movies(tmp_path, good).items():
+        path = tmp_path / f"{name}.mov"
+        path.write_bytes(content)
+        with pytest.raises(keo.Error) as caught:
+            keo.open(path)
+        assert isinstance(caught.value, ValueError)
+        assert str(caught.value) == keo_error("info", path), name
+
+
+def frame_starts(data):
+    """Offsets of the frame payloads of a movie without sound: the writer
+    puts them one after another at the start of the media data."""
+    pos, starts = data.index(b"mdat") + 4, []
+    if data[pos - 8:pos - 4] == b"\0\0\0\1":  # a 64-bit size follows the type
+        pos += 8
+    while int.from_bytes(data[pos:pos + 4], "little") == 28:
+        starts.append(pos)
+        pos += 28 + int.from_bytes(data[pos + 16:pos + 20], "little")
+    return starts
+
+
+def test_a_damaged_frame_fails_alone(make_movie, tmp_path):
+    path = make_movie(pictures(3, 12, 8), "--optimize", "2")
+    data = bytearray(path.read_bytes())
+    starts = frame_starts(data)
+    assert len(starts) == 3
+    data[starts[1]] = 200  # a header size above 28 is refused by the decoder
+    path.write_bytes(data)
+    with keo.open(path) as movie:
+        with pytest.raises(keo.Error) as caught:
+            movie[1]
+        assert str(caught.value) == keo_error("decode", path, "--frame", "1", "--format",
+                                              "rgba", "-o", tmp_path / "f1.raw")
+        good = keo_frames(path, check=False)  # keo leaves the bad frame out
+        assert np.array_equal(movie[0], good[0]) and np.array_equal(movie[2], good[1])
+        out = np.full((8, 12, 4), 7, np.uint8)
+        with pytest.raises(keo.Error):
+            movie.read(1, out=out)
+        assert (out == 7).all()  # nothing written by the failed read
+        with pytest.raises(keo.Error):
+            list(movie)

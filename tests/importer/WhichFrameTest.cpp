@@ -1,0 +1,114 @@
+// Which frame a host gets for a time: at rates whose frames last no whole
+// number of ticks, and with two movies of one size open in one host.
+#include <cstdlib>
+
+#include "ImporterDriver.h"
+#include "codec/FramePayload.h"
+
+namespace keoimp {
+namespace {
+
+class WhichFrameTest : public ImporterTest {};
+
+// Frames of distinct 8 x 8 pictures, from seed `first` on.
+MovieRecipe Frames(int count, int first = 0) {
+    MovieRecipe recipe;
+    for (int i = 0; i < count; i++)
+        recipe.frames.push_back(keotest::dxt1Frame(static_cast<uint8_t>(first + i)));
+    return recipe;
+}
+
+// What a frame decodes to, packed and top row first as FrameAt gives it.
+Bytes Picture(const Bytes& sample) {
+    unsigned char* argb = nullptr;
+    EXPECT_EQ(DecodeFramePayload(sample.data(), static_cast<unsigned>(sample.size()), 8, 8, &argb),
+              0);
+    Bytes picture(argb, argb + 8 * 8 * 4);
+    std::free(argb);
+    return picture;
+}
+
+// A host starts frame i at i x ticks per second x sampleSize / scale and lands
+// it on a tick by rounding down, up or to nearest; each rounding must find
+// frame i, the last frame too, and the end of the movie none. Ticks per
+// second here is 2^12 3^4 5^6 7^2, so 13, 19 and 73 frames per second (as keo
+// writes them, in hundredths) and the other uneven rates do not divide it.
+TEST_F(WhichFrameTest, EveryFrameAtEveryRateWhereverTheHostRoundsItsStart) {
+    struct Case {
+        uint32_t scale, duration;    // as stored
+        int32_t toldScale, toldSize; // as the host is told
+    } cases[] = {
+        {1300, 100, 13, 1},
+        {1900, 100, 19, 1},
+        {7300, 100, 73, 1},
+        {17, 1, 17, 1},
+        {7, 3, 7, 3},
+        {1000, 1001, 1000, 1001},       // just under one frame a second
+        {12513, 1001, 12513, 1001},     // 12.5 as the writer stores it
+        {48000, 1001, 48000, 1001},     // 47.95
+        {2147483647, 1, 2147483647, 1}, // 118.3 ticks a frame
+        {25, 2, 25, 2},                 // whole ticks, uneven rate
+        {2997, 100, 30000, 1001},       // standard rates, whole ticks
+        {90000, 3754, 24000, 1001},
+        {60000, 1001, 60000, 1001},
+        {600, 24, 25, 1},
+    };
+    const int kFrames = 24;
+    MovieRecipe recipe = Frames(kFrames);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.scale) + "/" + std::to_string(c.duration));
+        recipe.timeScale = c.scale;
+        recipe.duration = c.duration;
+        ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0);
+        ASSERT_EQ(info(), 0);
+        EXPECT_EQ(fileInfo.vidScale, c.toldScale);
+        EXPECT_EQ(fileInfo.vidSampleSize, c.toldSize);
+        EXPECT_EQ(fileInfo.vidDuration, kFrames * c.toldSize);
+        // Frame i starts at i x perFrame / toldScale ticks.
+        const __int128 perFrame = static_cast<__int128>(keo::host::kTicksPerSecond) * c.toldSize;
+        const int64_t scale = c.toldScale;
+        Bytes argb;
+        for (int i = 0; i < kFrames; i++) {
+            const __int128 start = perFrame * i;
+            const __int128 down = start / scale, up = (start + scale - 1) / scale,
+                           nearest = (2 * start + scale) / (2 * scale);
+            for (__int128 t : {down, up, nearest}) {
+                ASSERT_EQ(FrameAt(&session, static_cast<PrTime>(t), &argb), 0) << "frame " << i;
+                ASSERT_TRUE(argb == Picture(recipe.frames[i])) << "frame " << i;
+            }
+        }
+        const PrTime end = static_cast<PrTime>(perFrame * kFrames / scale);
+        EXPECT_EQ(FrameAt(&session, end - 1, &argb), 0);
+        EXPECT_TRUE(argb == Picture(recipe.frames[kFrames - 1]));
+        EXPECT_EQ(FrameAt(&session, end, &argb), imFrameOrAudioErr);
+        closeFile();
+    }
+}
+
+// Two movies of one size open at once, as two clips of a timeline: the host's
+// cache must never hand one clip's frame out for the other's.
+TEST_F(WhichFrameTest, TwoMoviesOfOneSizeKeepTheirOwnFrames) {
+    ASSERT_EQ(open(BuildMovie(Frames(2, 0)).bytes()), 0);
+    ASSERT_EQ(info(), 0);
+    files.push_back(std::make_unique<keotest::TempFile>(BuildMovie(Frames(2, 10)).bytes()));
+    keo::host::ImporterSession other;
+    keo::host::bindImporter(&other, entry, host);
+    ASSERT_EQ(keo::host::openFile(&other, files.back()->path), 0);
+    ASSERT_EQ(keo::host::describeFile(&other), 0);
+
+    Bytes first, second;
+    ASSERT_EQ(FrameAt(&session, 0, &first), 0);
+    ASSERT_EQ(FrameAt(&other, 0, &second), 0);
+    EXPECT_TRUE(first == Picture(keotest::dxt1Frame(0)));
+    EXPECT_TRUE(second == Picture(keotest::dxt1Frame(10)));
+    // Both now come from the cache, each still its own.
+    ASSERT_EQ(FrameAt(&session, 0, &first), 0);
+    ASSERT_EQ(FrameAt(&other, 0, &second), 0);
+    EXPECT_TRUE(first == Picture(keotest::dxt1Frame(0)));
+    EXPECT_TRUE(second == Picture(keotest::dxt1Frame(10)));
+    EXPECT_EQ(keo::host::counters(host).cacheHits, 2);
+    EXPECT_EQ(keo::host::closeFile(&other), 0);
+}
+
+} // namespace
+} // namespace keoimp

@@ -1,0 +1,602 @@
+// A movie decoded by GStreamer, frame by frame, for keo export.
+#include "MovieInput.h"
+
+#include "Failure.h"
+#include "SoundSpool.h"
+#include "StandInHost.h"
+#include "Stills.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/audio/audio.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace keo::tool {
+namespace {
+
+// Sound blocks this far from where the stream so far says are a gap or an
+// overlap; closer, they are taken as following on (rounding of timestamps).
+constexpr GstClockTime kSoundSlack = 40 * GST_MSECOND;
+// A file whose streams end this much before the length its header declares
+// was cut short; less is the slack of muxers that round lengths.
+constexpr GstClockTime kCutSlack = GST_SECOND;
+// How long a wait for the next frame lasts before the bus is looked at.
+constexpr GstClockTime kPollInterval = 100 * GST_MSECOND;
+
+std::string secondsText(GstClockTime t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f s", static_cast<double>(t) / GST_SECOND);
+    return buf;
+}
+
+void startGStreamer() {
+    static std::once_flag once;
+    static std::string failure;
+    std::call_once(once, [] {
+        GError* error = nullptr;
+        if (!gst_init_check(nullptr, nullptr, &error))
+            failure = error ? error->message : "cannot start";
+        g_clear_error(&error);
+    });
+    if (!failure.empty())
+        fail("GStreamer", failure);
+}
+
+GstClockTime runningTimeOf(GstSample* sample) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    const GstSegment* segment = gst_sample_get_segment(sample);
+    if (!buffer || !segment || segment->format != GST_FORMAT_TIME ||
+        !GST_BUFFER_PTS_IS_VALID(buffer))
+        return GST_CLOCK_TIME_NONE;
+    return gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+}
+
+bool elementIsDecoder(GstObject* source) {
+    if (!GST_IS_ELEMENT(source))
+        return false;
+    GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(source));
+    const char* klass =
+        factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+    return klass && std::strstr(klass, "Decoder");
+}
+
+} // namespace
+
+struct MovieInputState {
+    MovieInputRequest request;
+    MovieInputInfo info;
+    GstElement* pipeline = nullptr;
+    GstBus* bus = nullptr;
+    GstAppSink* video = nullptr; // owned references
+    GstAppSink* sound = nullptr;
+
+    // Shared with the streaming threads.
+    std::mutex lock;
+    std::string undecodable;   // caps of a video stream no decoder took
+    std::string missing;       // an element GStreamer's base set should have
+    bool variableRate = false; // the video stream has no frame rate
+    bool videoTaken = false;   // a stream was chosen for each
+    bool soundTaken = false;
+    // Where the latest decoded frame ends, before videorate, and whether
+    // it said how long it lasts.
+    GstClockTime decodedEnd = GST_CLOCK_TIME_NONE;
+    bool decodedLasts = false;
+    GstAudioInfo soundSource{};
+    std::unique_ptr<SoundSpool> spool; // the sound, when it is kept
+    GstClockTime soundEnd = GST_CLOCK_TIME_NONE;
+
+    // keo's thread only.
+    GstClockTime videoStart = GST_CLOCK_TIME_NONE;
+    GstClockTime videoEnd = GST_CLOCK_TIME_NONE;
+    GstClockTime declared = GST_CLOCK_TIME_NONE;
+    int64_t framesOut = 0;
+    bool ended = false;
+    bool busSawEnd = false; // the pipeline's EOS, whenever the bus gave it
+
+    ~MovieInputState() {
+        if (pipeline) {
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            gst_object_unref(pipeline);
+        }
+        if (bus)
+            gst_object_unref(bus);
+        if (video)
+            gst_object_unref(video);
+        if (sound)
+            gst_object_unref(sound);
+    }
+
+    [[noreturn]] void failWith(const std::string& why) { fail(request.input, why); }
+    bool pastVideo(GstClockTime frameTime) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!GST_CLOCK_TIME_IS_VALID(frameTime) || !GST_CLOCK_TIME_IS_VALID(decodedEnd))
+            return false;
+        // A last frame without a duration lasts one frame of the movie.
+        const GstClockTime lasts =
+            decodedLasts ? 0 : gst_util_uint64_scale(GST_SECOND, info.rate.den, info.rate.num);
+        return frameTime >= decodedEnd + lasts;
+    }
+    void fetchFirst();
+    void checkBus(GstClockTime wait, bool untilEnd);
+    void finish();
+};
+
+namespace {
+
+GstElement* make(MovieInputState* s, const char* factory) {
+    GstElement* e = gst_element_factory_make(factory, nullptr);
+    if (!e) {
+        std::lock_guard<std::mutex> hold(s->lock);
+        if (s->missing.empty())
+            s->missing = factory;
+    }
+    return e;
+}
+
+// Builds `chain` (in order) in the pipeline, links it after `pad` and starts
+// it; false (with the elements released) when one could not be made.
+bool addChain(MovieInputState* s, GstPad* pad, std::vector<GstElement*> chain) {
+    for (GstElement* e : chain)
+        if (!e) {
+            for (GstElement* other : chain)
+                if (other)
+                    gst_object_unref(other);
+            return false;
+        }
+    for (GstElement* e : chain)
+        gst_bin_add(GST_BIN(s->pipeline), e);
+    for (size_t i = 1; i < chain.size(); ++i)
+        gst_element_link(chain[i - 1], chain[i]);
+    for (GstElement* e : chain)
+        gst_element_sync_state_with_parent(e);
+    GstPad* sink = gst_element_get_static_pad(chain.front(), "sink");
+    const bool linked = gst_pad_link(pad, sink) == GST_PAD_LINK_OK;
+    gst_object_unref(sink);
+    return linked;
+}
+
+// Streams keo does not keep are decoded into nothing, without holding up
+// the start (a sparse stream may have no data for a long time).
+void linkNowhere(MovieInputState* s, GstPad* pad) {
+    GstElement* sink = make(s, "fakesink");
+    if (sink)
+        g_object_set(sink, "async", FALSE, "sync", FALSE, nullptr);
+    addChain(s, pad, {sink});
+}
+
+GstPadProbeReturn onDecodedFrame(GstPad* pad, GstPadProbeInfo* probe, gpointer data);
+
+void linkVideo(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
+    const MovieInputRequest& r = s->request;
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", nullptr);
+    if (r.width > 0)
+        gst_caps_set_simple(caps, "width", G_TYPE_INT, r.width, "height", G_TYPE_INT, r.height,
+                            "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    // The rate asked for, else the decoder's own, named so that videorate
+    // keeps it; a stream that has none (0/1: frames come when they come)
+    // cannot be exported without --fps.
+    int num = static_cast<int>(r.rate.num), den = static_cast<int>(r.rate.den);
+    if (num <= 0 &&
+        !gst_structure_get_fraction(gst_caps_get_structure(decoded, 0), "framerate", &num, &den))
+        num = 0;
+    if (num > 0)
+        gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, num, den, nullptr);
+    GstElement* filter = make(s, "capsfilter");
+    GstElement* sink = make(s, "appsink");
+    if (filter)
+        g_object_set(filter, "caps", caps, nullptr);
+    // Frames wait for keo in a short queue: a long movie is never held.
+    if (sink)
+        g_object_set(sink, "caps", caps, "sync", FALSE, "max-buffers", 2, "drop", FALSE,
+                     "enable-last-sample", FALSE, nullptr);
+    gst_caps_unref(caps);
+    // videorate places the frames by their timestamps at the rate asked for
+    // (the stream's own when none was), repeating or dropping where they
+    // stray.
+    GstElement* rate = make(s, "videorate");
+    if (!addChain(s, pad, {make(s, "videoconvert"), make(s, "videoscale"), rate, filter, sink}))
+        return;
+    GstPad* decodedSide = gst_element_get_static_pad(rate, "sink");
+    gst_pad_add_probe(decodedSide, GST_PAD_PROBE_TYPE_BUFFER, onDecodedFrame, s, nullptr);
+    gst_object_unref(decodedSide);
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->video = GST_APP_SINK(gst_object_ref(sink));
+    s->variableRate = num <= 0;
+}
+
+GstFlowReturn onSound(GstAppSink* sink, gpointer data);
+
+GstPadProbeReturn onDecodedFrame(GstPad* pad, GstPadProbeInfo* probe, gpointer data) {
+    auto* s = static_cast<MovieInputState*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(probe);
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event)
+        return GST_PAD_PROBE_OK;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    GstClockTime start = GST_CLOCK_TIME_NONE;
+    if (buffer && GST_BUFFER_PTS_IS_VALID(buffer) && segment->format == GST_FORMAT_TIME)
+        start = gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+    gst_event_unref(event);
+    if (GST_CLOCK_TIME_IS_VALID(start)) {
+        const bool lasts = GST_BUFFER_DURATION_IS_VALID(buffer);
+        const GstClockTime end = start + (lasts ? GST_BUFFER_DURATION(buffer) : 0);
+        std::lock_guard<std::mutex> hold(s->lock);
+        if (!GST_CLOCK_TIME_IS_VALID(s->decodedEnd) || end >= s->decodedEnd) {
+            s->decodedEnd = end;
+            s->decodedLasts = lasts;
+        }
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+// The host's clock counts whole ticks per sample at these rates only.
+bool rateFitsHost(int rate) {
+    return rate > 0 && keo::host::kTicksPerSecond % rate == 0;
+}
+
+void linkSound(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
+    GstAudioInfo source;
+    if (!gst_audio_info_from_caps(&source, decoded)) {
+        linkNowhere(s, pad);
+        return;
+    }
+    const int from = GST_AUDIO_INFO_CHANNELS(&source);
+    const int channels = from == 1 || from == 2 || from == 6 ? from : 2;
+    const int rate =
+        rateFitsHost(GST_AUDIO_INFO_RATE(&source)) ? GST_AUDIO_INFO_RATE(&source) : 48000;
+    GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout",
+                                        G_TYPE_STRING, "interleaved", "channels", G_TYPE_INT,
+                                        channels, "rate", G_TYPE_INT, rate, nullptr);
+    // 5.1 in the order WAV files and keo export keep: FL FR FC LFE BL BR.
+    if (channels == 6)
+        gst_caps_set_simple(caps, "channel-mask", GST_TYPE_BITMASK, guint64{0x3f}, nullptr);
+    GstElement* filter = make(s, "capsfilter");
+    GstElement* sink = make(s, "appsink");
+    if (filter)
+        g_object_set(filter, "caps", caps, nullptr);
+    if (sink) {
+        g_object_set(sink, "caps", caps, "sync", FALSE, "enable-last-sample", FALSE, nullptr);
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = onSound;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, s, nullptr);
+    }
+    gst_caps_unref(caps);
+    if (!addChain(s, pad, {make(s, "audioconvert"), make(s, "audioresample"), filter, sink}))
+        return;
+    std::string change;
+    if (channels != from)
+        change = std::to_string(from) + " channels mixed down to stereo";
+    if (rate != GST_AUDIO_INFO_RATE(&source))
+        change += (change.empty() ? "" : ", ") + std::to_string(GST_AUDIO_INFO_RATE(&source)) +
+                  " Hz resampled to 48000 Hz";
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->sound = GST_APP_SINK(gst_object_ref(sink));
+    s->soundSource = source;
+    s->info.soundChange = change;
+}
+
+// Takes the first video and the first sound stream. Our lock is never held
+// while GStreamer is called: its streaming threads take it (in onSound and
+// onDecodedFrame) while holding their own locks.
+void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
+    auto* s = static_cast<MovieInputState*>(data);
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    if (!caps)
+        caps = gst_pad_query_caps(pad, nullptr);
+    const char* kind =
+        gst_caps_is_empty(caps) ? "" : gst_structure_get_name(gst_caps_get_structure(caps, 0));
+    const bool video = std::strcmp(kind, "video/x-raw") == 0;
+    const bool sound = std::strcmp(kind, "audio/x-raw") == 0;
+    bool take = false;
+    {
+        std::lock_guard<std::mutex> hold(s->lock);
+        bool& taken = video ? s->videoTaken : s->soundTaken;
+        if ((video || sound) && !taken)
+            take = taken = true;
+        else if (g_str_has_prefix(kind, "video/") && !video && s->undecodable.empty())
+            s->undecodable = kind;
+    }
+    if (take && video)
+        linkVideo(s, pad, caps);
+    else if (take)
+        linkSound(s, pad, caps);
+    else
+        linkNowhere(s, pad);
+    gst_caps_unref(caps);
+}
+
+// Keeps the sound (SoundSpool places it by its timestamps) and notes where
+// it ends.
+GstFlowReturn onSound(GstAppSink* sink, gpointer data) {
+    auto* s = static_cast<MovieInputState*>(data);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample)
+        return GST_FLOW_ERROR;
+    GstMapInfo map;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        gst_sample_unref(sample);
+        return GST_FLOW_ERROR;
+    }
+    const GstClockTime time = runningTimeOf(sample);
+    std::lock_guard<std::mutex> hold(s->lock);
+    const int rate = s->info.sampleRate, channels = s->info.channels;
+    if (rate > 0 && channels > 0) {
+        const int64_t frames = static_cast<int64_t>(map.size / (static_cast<size_t>(channels) * 4));
+        if (s->spool)
+            s->spool->put(GST_CLOCK_TIME_IS_VALID(time) ? static_cast<int64_t>(time) : -1,
+                          reinterpret_cast<const float*>(map.data), frames);
+        const GstClockTime end =
+            GST_CLOCK_TIME_IS_VALID(time)
+                ? time + gst_util_uint64_scale(static_cast<guint64>(frames), GST_SECOND, rate)
+                : GST_CLOCK_TIME_NONE;
+        if (GST_CLOCK_TIME_IS_VALID(end) &&
+            (!GST_CLOCK_TIME_IS_VALID(s->soundEnd) || end > s->soundEnd))
+            s->soundEnd = end;
+    }
+    gst_buffer_unmap(buffer, &map);
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+} // namespace
+
+// Looks at what the pipeline said: an error ends keo, as does a decoder
+// that had to give up on part of the stream. With `untilEnd`, waits for
+// the end of every stream.
+void MovieInputState::checkBus(GstClockTime wait, bool untilEnd) {
+    const auto kinds =
+        static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_WARNING | GST_MESSAGE_EOS);
+    for (;;) {
+        GstMessage* m =
+            gst_bus_timed_pop_filtered(bus, untilEnd ? GST_CLOCK_TIME_NONE : wait, kinds);
+        if (!m)
+            return;
+        GError* error = nullptr;
+        std::string text;
+        const GstMessageType type = GST_MESSAGE_TYPE(m);
+        const bool decoder = elementIsDecoder(GST_MESSAGE_SRC(m));
+        if (type == GST_MESSAGE_ERROR)
+            gst_message_parse_error(m, &error, nullptr);
+        else if (type == GST_MESSAGE_WARNING)
+            gst_message_parse_warning(m, &error, nullptr);
+        if (error)
+            text = error->message;
+        g_clear_error(&error);
+        gst_message_unref(m);
+        if (type == GST_MESSAGE_ERROR)
+            failWith(text);
+        if (type == GST_MESSAGE_WARNING && decoder)
+            failWith("part of the stream could not be decoded: " + text);
+        if (type == GST_MESSAGE_EOS) {
+            busSawEnd = true;
+            if (untilEnd)
+                return;
+        }
+        wait = 0;
+    }
+}
+
+// The frames are over: every stream must end well, and cover the length
+// the file declares.
+void MovieInputState::finish() {
+    ended = true;
+    checkBus(0, !busSawEnd);
+    std::lock_guard<std::mutex> hold(lock);
+    if (spool && spool->error() != 0)
+        fail("the sound's temporary file", std::strerror(spool->error()));
+    GstClockTime end = videoEnd;
+    if (GST_CLOCK_TIME_IS_VALID(soundEnd) && (!GST_CLOCK_TIME_IS_VALID(end) || soundEnd > end))
+        end = soundEnd;
+    if (GST_CLOCK_TIME_IS_VALID(declared) && GST_CLOCK_TIME_IS_VALID(end) &&
+        end + kCutSlack < declared)
+        failWith("ends at " + secondsText(end) + " of the " + secondsText(declared) +
+                 " its header declares; the file is cut short");
+}
+
+MovieInput::MovieInput(const MovieInputRequest& request) : state_(new MovieInputState) {
+    MovieInputState* s = state_.get();
+    s->request = request;
+    const std::string& input = request.input;
+    const bool uri = input.find("://") != std::string::npos;
+    // A local file's fault in the system's words, as for every keo input.
+    if (!uri && access(input.c_str(), R_OK) != 0)
+        fail(input, std::strerror(errno));
+    startGStreamer();
+    gchar* location = uri ? g_strdup(input.c_str()) : gst_filename_to_uri(input.c_str(), nullptr);
+    s->pipeline = gst_pipeline_new("keo-input");
+    s->bus = gst_element_get_bus(s->pipeline);
+    GstElement* decode = make(s, "uridecodebin");
+    if (!decode || !location) {
+        g_free(location);
+        fail("GStreamer", "uridecodebin is missing (install gstreamer1.0-plugins-base)");
+    }
+    g_object_set(decode, "uri", location, nullptr);
+    g_free(location);
+    g_signal_connect(decode, "pad-added", G_CALLBACK(onPadAdded), s);
+    gst_bin_add(GST_BIN(s->pipeline), decode);
+
+    // Paused, the pipeline decodes up to the first frame of each stream.
+    gst_element_set_state(s->pipeline, GST_STATE_PAUSED);
+    for (;;) {
+        GstMessage* m = gst_bus_timed_pop_filtered(
+            s->bus, GST_CLOCK_TIME_NONE,
+            static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR));
+        const bool done = GST_MESSAGE_TYPE(m) == GST_MESSAGE_ASYNC_DONE;
+        if (!done) {
+            GError* error = nullptr;
+            gst_message_parse_error(m, &error, nullptr);
+            std::string text = error ? error->message : "GStreamer failed";
+            g_clear_error(&error);
+            gst_message_unref(m);
+            std::lock_guard<std::mutex> hold(s->lock);
+            if (!s->missing.empty())
+                fail("GStreamer", "its element " + s->missing + " is missing");
+            s->failWith(text);
+        }
+        gst_message_unref(m);
+        break;
+    }
+    s->fetchFirst();
+    gst_element_set_state(s->pipeline, GST_STATE_PLAYING);
+}
+
+// What the first frame and first sound say about the streams.
+void MovieInputState::fetchFirst() {
+    GstAppSink *videoSink = nullptr, *soundSink = nullptr;
+    GstAudioInfo decodedSound;
+    bool noRate = false;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!missing.empty())
+            fail("GStreamer", "its element " + missing + " is missing");
+        if (!video && !undecodable.empty())
+            failWith("GStreamer on this machine has no decoder for its video (" + undecodable +
+                     ")");
+        if (!video)
+            failWith("has no video stream");
+        videoSink = video;
+        soundSink = sound;
+        decodedSound = soundSource;
+        noRate = variableRate;
+    }
+    GstSample* first = gst_app_sink_pull_preroll(videoSink);
+    GstVideoInfo v;
+    if (!first || !gst_video_info_from_caps(&v, gst_sample_get_caps(first))) {
+        if (first)
+            gst_sample_unref(first);
+        failWith("its first frame could not be decoded");
+    }
+    videoStart = runningTimeOf(first);
+    gst_sample_unref(first);
+    if (noRate || GST_VIDEO_INFO_FPS_N(&v) <= 0)
+        failWith("has a variable frame rate; give --fps to choose the movie's rate (its frames are "
+                 "then placed by their timestamps)");
+    MovieInputInfo found;
+    found.width = GST_VIDEO_INFO_WIDTH(&v);
+    found.height = GST_VIDEO_INFO_HEIGHT(&v);
+    found.rate = FrameRate{GST_VIDEO_INFO_FPS_N(&v), GST_VIDEO_INFO_FPS_D(&v)};
+    gint64 duration = -1;
+    if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0) {
+        declared = static_cast<GstClockTime>(duration);
+        found.expectedFrames = static_cast<int64_t>(
+            gst_util_uint64_scale_round(declared, found.rate.num, found.rate.den * GST_SECOND));
+    }
+    GstSample* firstSound = soundSink ? gst_app_sink_pull_preroll(soundSink) : nullptr;
+    GstAudioInfo a;
+    if (firstSound && gst_audio_info_from_caps(&a, gst_sample_get_caps(firstSound))) {
+        found.hasSound = request.wantSound;
+        found.channels = GST_AUDIO_INFO_CHANNELS(&a);
+        found.sampleRate = GST_AUDIO_INFO_RATE(&a);
+        const GstAudioFormatInfo* f = decodedSound.finfo;
+        found.sourceBits = f ? GST_AUDIO_FORMAT_INFO_DEPTH(f) : 16;
+        found.sourceFloat = f && GST_AUDIO_FORMAT_INFO_IS_FLOAT(f);
+    }
+    if (firstSound)
+        gst_sample_unref(firstSound);
+    std::unique_ptr<SoundSpool> kept;
+    if (found.hasSound)
+        kept = std::make_unique<SoundSpool>(found.channels, found.sampleRate);
+    std::lock_guard<std::mutex> hold(lock);
+    found.soundChange = info.soundChange;
+    info = found;
+    spool = std::move(kept);
+}
+
+MovieInput::~MovieInput() = default;
+
+const MovieInputInfo& MovieInput::info() const {
+    return state_->info;
+}
+
+bool MovieInput::nextFrame(int64_t, uint8_t* rgba) {
+    MovieInputState* s = state_.get();
+    if (s->ended)
+        return false;
+    GstSample* sample = nullptr;
+    while (!sample) {
+        sample = gst_app_sink_try_pull_sample(s->video, kPollInterval);
+        s->checkBus(0, false);
+        if (!sample && gst_app_sink_is_eos(s->video)) {
+            s->finish();
+            return false;
+        }
+        // At the end videorate repeats the last frame up to the end of the
+        // segment, which for some containers is where the longest stream
+        // ends; frames that start after the decoded video ended are those.
+        if (sample && s->framesOut > 0 && s->pastVideo(runningTimeOf(sample))) {
+            gst_sample_unref(sample);
+            sample = nullptr;
+        }
+    }
+    GstVideoInfo v;
+    GstVideoFrame frame;
+    const bool read = gst_video_info_from_caps(&v, gst_sample_get_caps(sample)) &&
+                      GST_VIDEO_INFO_WIDTH(&v) == s->info.width &&
+                      GST_VIDEO_INFO_HEIGHT(&v) == s->info.height &&
+                      gst_video_frame_map(&frame, &v, gst_sample_get_buffer(sample), GST_MAP_READ);
+    if (!read) {
+        gst_sample_unref(sample);
+        s->failWith("changes its frame size at frame " + std::to_string(s->framesOut) +
+                    "; give --size to scale every frame to one size");
+    }
+    const size_t row = static_cast<size_t>(s->info.width) * 4;
+    for (int y = 0; y < s->info.height; ++y)
+        std::memcpy(rgba + row * y,
+                    static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)) +
+                        static_cast<size_t>(y) * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0),
+                    row);
+    gst_video_frame_unmap(&frame);
+    const GstClockTime time = runningTimeOf(sample);
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (GST_CLOCK_TIME_IS_VALID(time))
+        s->videoEnd =
+            time + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
+    gst_sample_unref(sample);
+    s->framesOut++;
+    return true;
+}
+
+bool MovieInput::readSound(int64_t first, uint32_t count, uint32_t channels, float** planar) {
+    MovieInputState* s = state_.get();
+    std::lock_guard<std::mutex> hold(s->lock);
+    if (!s->spool) {
+        for (uint32_t c = 0; c < channels; ++c)
+            std::memset(planar[c], 0, count * sizeof(float));
+        return true;
+    }
+    // The first frame is the movie's time 0.
+    const int64_t zero = GST_CLOCK_TIME_IS_VALID(s->videoStart)
+                             ? static_cast<int64_t>(s->videoStart)
+                             : s->spool->startNs();
+    return s->spool->read(zero, first, count, channels, planar);
+}
+
+bool isMovieInput(const std::string& input) {
+    if (input == "-")
+        return false;
+    if (input.find("://") != std::string::npos)
+        return true;
+    struct stat st;
+    return stat(input.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !isStillName(input);
+}
+
+std::string inputPathOf(const std::string& input) {
+    if (input.rfind("file://", 0) != 0)
+        return input;
+    gchar* path = g_filename_from_uri(input.c_str(), nullptr, nullptr);
+    std::string named = path ? path : input;
+    g_free(path);
+    return named;
+}
+
+} // namespace keo::tool
