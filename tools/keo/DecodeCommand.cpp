@@ -1,4 +1,4 @@
-// keo decode: frames as the host receives them, to PNG or raw bytes.
+// keo decode: frames as the host receives them, to PNG, TIFF, JPEG or raw bytes.
 #include "AtomicOutput.h"
 #include "Commands.h"
 #include "Failure.h"
