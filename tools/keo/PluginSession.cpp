@@ -201,7 +201,7 @@ int fetchFrameRows(PluginSession& s, int index, const std::function<void(const F
     int32_t r =
         keo::host::requestFrame(&s.importer, keo::host::frameTime(info, index), &format, &frame);
     if (!frame) {
-        keo::host::clearFrameCache(s.host);
+        keo::host::forgetImporter(s.host, s.importer.importerID);
         return r != malNoError ? r : keo::host::kDriverNoFrame;
     }
     PrSDKPPixSuite* ppix = keo::host::hostSuites(s.host).ppix;
@@ -223,12 +223,12 @@ int fetchFrameRows(PluginSession& s, int index, const std::function<void(const F
                           -static_cast<ptrdiff_t>(rowBytes)});
     } catch (...) {
         ppix->Dispose(frame);
-        keo::host::clearFrameCache(s.host);
+        keo::host::forgetImporter(s.host, s.importer.importerID);
         throw;
     }
     ppix->Dispose(frame);
-    // Each frame is fetched once, so the host's cache would only grow.
-    keo::host::clearFrameCache(s.host);
+    // Each frame is fetched once (see fetchFrame).
+    keo::host::forgetImporter(s.host, s.importer.importerID);
     return r;
 }
 
