@@ -7,12 +7,17 @@
 // end, so one pass yields entries 2 and 3 in the lane order of entries 0 and
 // 1. The divisions are multiplications by fixed-point reciprocals whose
 // error stays below the gap to the next integer for every sum that can
-// occur (at most 3 x 255 + 1 for thirds, 7 x 255 for sevenths).
+// occur (at most 3 x 255 + 1 for thirds, 35 x 255 for the alpha values).
 //
 // A row of four pixels is pshufb of the block's 16-byte palette with a
-// control vector looked up by the row's index byte; alpha rows go the same
-// way through an 8-entry alpha palette. Blocks cut by the picture's right or
-// bottom edge spill their palettes and are written pixel by pixel.
+// control vector looked up by the row's index byte. Alpha is decoded for a
+// whole block at once: its eight values come from one pmaddubsw of the end
+// pair against per-code weights and one reciprocal multiply, two blocks'
+// values share a vector, the 48 code bits are spread into sixteen bytes by
+// two shuffles, multiplies that act as per-lane shifts, and a pack, and one
+// more shuffle turns codes into alpha bytes, which each row ors in. Blocks
+// cut by the picture's right or bottom edge spill their palettes and are
+// written pixel by pixel.
 #include "codec/DecodeBlocks.h"
 
 #if KEO_HAVE_SSSE3_PATH
@@ -173,46 +178,81 @@ KEO_SSSE3_INLINE void palettes888(const unsigned char* const colour[4], __m128i 
     assemblePalettes(r, g, b, thirds(r, one), thirds(g, one), thirds(b, one), alphaLanes, palettes);
 }
 
-// Weights of a0 and a1 for codes 0-7, interleaved for pmaddwd, the
-// reciprocal of the divisor (7 or 5) as 2^18 / d rounded up, and the lanes
-// that are forced to 255.
+// An alpha value is a weighted mean of the block's two ends, (w0 a0 + w1 a1)
+// / 7 with w0 + w1 = 7 when a0 > a1, and / 5 with w0 + w1 = 5 otherwise.
+// Scaled to a common divisor of 35 (the eighths by 5, the sixths by 7), the
+// weights of both modes fit signed bytes and one pmaddubsw of (a0, a1) byte
+// pairs gives all eight sums of a block, at most 35 x 255; one fixed-point
+// reciprocal divides them. Codes 6 and 7 of the six-value mode weigh
+// nothing, and 7 has 255 or-ed in.
 struct AlphaMode {
-    short weights[16];
-    unsigned short reciprocal;
-    short forced[8];
+    alignas(16) signed char weights[16]; // (w0, w1) of codes 0-7
+    alignas(16) short forced[8];         // or-ed into the values
 };
 const AlphaMode kAlphaModes[2] = {
     // a0 <= a1: six values, then 0 and 255.
-    {{5, 0, 0, 5, 4, 1, 3, 2, 2, 3, 1, 4, 0, 0, 0, 0}, 52429, {0, 0, 0, 0, 0, 0, 0, 255}},
+    {{35, 0, 0, 35, 28, 7, 21, 14, 14, 21, 7, 28, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 255}},
     // a0 > a1: eight values.
-    {{7, 0, 0, 7, 6, 1, 5, 2, 4, 3, 3, 4, 2, 5, 1, 6}, 37450, {0, 0, 0, 0, 0, 0, 0, 0}},
+    {{35, 0, 0, 35, 30, 5, 25, 10, 20, 15, 15, 20, 10, 25, 5, 30}, {0, 0, 0, 0, 0, 0, 0, 0}},
 };
 
-// The 16 alpha bytes of a DXT5 alpha block, in pixel order.
-KEO_SSSE3_INLINE __m128i alphaBytes(const unsigned char* alphaBlock) {
-    const AlphaMode& mode = kAlphaModes[alphaBlock[0] > alphaBlock[1]];
-    const __m128i block = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(alphaBlock));
-    const __m128i ends = _mm_shuffle_epi32(_mm_unpacklo_epi8(block, _mm_setzero_si128()), 0);
-    const __m128i* weights = reinterpret_cast<const __m128i*>(mode.weights);
-    const __m128i sums = _mm_packs_epi32(_mm_madd_epi16(ends, _mm_loadu_si128(weights)),
-                                         _mm_madd_epi16(ends, _mm_loadu_si128(weights + 1)));
-    __m128i values = _mm_srli_epi16(
-        _mm_mulhi_epu16(sums, _mm_set1_epi16(static_cast<short>(mode.reciprocal))), 2);
-    values = _mm_or_si128(values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mode.forced)));
-    const __m128i palette = _mm_packus_epi16(values, values);
+// s / 35 for 0 <= s <= 35 x 255: s x kBy35 / 2^21 exceeds s / 35 by at most
+// s x 0.37 / 2^21 < 1 / 35, which never carries past the next integer. The
+// assertion checks every sum.
+constexpr unsigned kBy35 = 59919;
+constexpr bool divides35() {
+    for (unsigned s = 0; s <= 35 * 255; ++s)
+        if ((s * kBy35) >> 21 != s / 35)
+            return false;
+    return true;
+}
+static_assert(divides35(), "the reciprocal of 35 is off for some alpha sum");
 
-    // Pixel k's code is bits 3k..3k+2 of bytes 2-7: the two bytes that hold
-    // it go into a 16-bit lane, a multiply moves the code to the top three
-    // bits and a shift brings it down.
+// The eight alpha values of the block whose first 8 bytes are `block`, in
+// 16-bit lanes in code order.
+KEO_SSSE3_INLINE __m128i alphaValues(const unsigned char* alphaBlock, __m128i block) {
+    const AlphaMode& mode = kAlphaModes[alphaBlock[0] > alphaBlock[1]];
+    const __m128i ends = _mm_shuffle_epi8(block, _mm_set1_epi16(0x0100));
+    const __m128i sums =
+        _mm_maddubs_epi16(ends, _mm_load_si128(reinterpret_cast<const __m128i*>(mode.weights)));
+    const __m128i values =
+        _mm_srli_epi16(_mm_mulhi_epu16(sums, _mm_set1_epi16(static_cast<short>(kBy35))), 5);
+    return _mm_or_si128(values, _mm_load_si128(reinterpret_cast<const __m128i*>(mode.forced)));
+}
+
+// The sixteen 3-bit codes of a block as bytes in pixel order. Pixel k's code
+// is bits 3k..3k+2 of bytes 2-7: the two bytes that hold it go into a 16-bit
+// lane, a multiply moves the code to the top three bits and a shift brings
+// it down.
+KEO_SSSE3_INLINE __m128i alphaCodes(__m128i block) {
     const char z = -128;
     const __m128i pairs0 =
         _mm_shuffle_epi8(block, _mm_setr_epi8(2, 3, 2, 3, 2, 3, 3, 4, 3, 4, 3, 4, 4, 5, 4, 5));
     const __m128i pairs1 =
         _mm_shuffle_epi8(block, _mm_setr_epi8(5, 6, 5, 6, 5, 6, 6, 7, 6, 7, 6, 7, 7, z, 7, z));
     const __m128i toTop = _mm_setr_epi16(8192, 1024, 128, 4096, 512, 64, 2048, 256);
-    const __m128i codes = _mm_packus_epi16(_mm_srli_epi16(_mm_mullo_epi16(pairs0, toTop), 13),
-                                           _mm_srli_epi16(_mm_mullo_epi16(pairs1, toTop), 13));
-    return _mm_shuffle_epi8(palette, codes);
+    return _mm_packus_epi16(_mm_srli_epi16(_mm_mullo_epi16(pairs0, toTop), 13),
+                            _mm_srli_epi16(_mm_mullo_epi16(pairs1, toTop), 13));
+}
+
+// The 16 alpha bytes of a DXT5 alpha block, in pixel order.
+KEO_SSSE3_INLINE __m128i alphaBytes(const unsigned char* alphaBlock) {
+    const __m128i block = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(alphaBlock));
+    const __m128i values = alphaValues(alphaBlock, block);
+    return _mm_shuffle_epi8(_mm_packus_epi16(values, values), alphaCodes(block));
+}
+
+// The same for two blocks at once: their palettes share one vector (the
+// first block's in bytes 0-7, the second's in 8-15), so the second block's
+// codes pick from the upper half.
+KEO_SSSE3_INLINE void alphaBytesOf2(const unsigned char* first, const unsigned char* second,
+                                    __m128i* firstAlpha, __m128i* secondAlpha) {
+    const __m128i block0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(first));
+    const __m128i block1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(second));
+    const __m128i palettes =
+        _mm_packus_epi16(alphaValues(first, block0), alphaValues(second, block1));
+    *firstAlpha = _mm_shuffle_epi8(palettes, alphaCodes(block0));
+    *secondAlpha = _mm_shuffle_epi8(palettes, _mm_or_si128(alphaCodes(block1), _mm_set1_epi8(8)));
 }
 
 template <KEOBlockLayout layout> struct Traits;
@@ -276,13 +316,12 @@ KEO_SSSE3_INLINE void writeRow(__m128i palette, uint32_t indexByte, __m128i alph
 }
 
 // A whole block: four rows of four pixels, spelled out so that every shift
-// is a constant.
+// is a constant. `alpha` holds the block's alpha bytes where it has them.
 template <KEOBlockLayout layout>
-KEO_SSSE3_INLINE void writeWholeBlock(const unsigned char* block, __m128i palette,
+KEO_SSSE3_INLINE void writeWholeBlock(const unsigned char* block, __m128i palette, __m128i alpha,
                                       unsigned char* at, ptrdiff_t pitch) {
     typedef Traits<layout> T;
     const uint32_t indices = load32(block + T::indicesAt);
-    const __m128i alpha = T::hasAlpha ? alphaBytes(block) : _mm_setzero_si128();
     writeRow<layout>(palette, indices & 0xFF, alpha, 0, at);
     writeRow<layout>(palette, (indices >> 8) & 0xFF, alpha, 1, at + pitch);
     writeRow<layout>(palette, (indices >> 16) & 0xFF, alpha, 2, at + 2 * pitch);
@@ -338,10 +377,15 @@ KEO_SSSE3 void decodeFrame(const unsigned char* blockData, uint32_t width, uint3
             unsigned char* at = blockRow + static_cast<ptrdiff_t>(bx) * 16;
             if (rows == 4 && bx + 4 <= wholeX) {
                 // The common case: four whole blocks side by side.
-                writeWholeBlock<layout>(group, palettes[0], at, pitch);
-                writeWholeBlock<layout>(group + T::blockSize, palettes[1], at + 16, pitch);
-                writeWholeBlock<layout>(group + 2 * T::blockSize, palettes[2], at + 32, pitch);
-                writeWholeBlock<layout>(group + 3 * T::blockSize, palettes[3], at + 48, pitch);
+                __m128i alpha[4] = {};
+                if (T::hasAlpha) {
+                    alphaBytesOf2(group, group + T::blockSize, &alpha[0], &alpha[1]);
+                    alphaBytesOf2(group + 2 * T::blockSize, group + 3 * T::blockSize, &alpha[2],
+                                  &alpha[3]);
+                }
+                for (int b = 0; b < 4; ++b)
+                    writeWholeBlock<layout>(group + b * T::blockSize, palettes[b], alpha[b],
+                                            at + 16 * b, pitch);
                 continue;
             }
             for (uint32_t b = 0; b < count; ++b) {
@@ -349,7 +393,9 @@ KEO_SSSE3 void decodeFrame(const unsigned char* blockData, uint32_t width, uint3
                 const unsigned char* block = group + b * T::blockSize;
                 unsigned char* blockAt = blockRow + static_cast<ptrdiff_t>(x) * 4;
                 if (rows == 4 && bx + b < wholeX)
-                    writeWholeBlock<layout>(block, palettes[b], blockAt, pitch);
+                    writeWholeBlock<layout>(block, palettes[b],
+                                            T::hasAlpha ? alphaBytes(block) : _mm_setzero_si128(),
+                                            blockAt, pitch);
                 else
                     writeEdgeBlock<layout>(block, palettes[b], blockAt, pitch,
                                            width - x < 4 ? width - x : 4, rows);

@@ -154,7 +154,7 @@ int MovFile::readInfo(QuicktimeFile* f) {
     int64_t saved = ftell_L(f->fp);
     f->lastPosition = saved;
     setPosition(f, 0);
-    bool foundMoov = false;
+    f->hasMovieAtom = false;
     int64_t movieBytes = 0; // of every movie atom so far
     for (int64_t pos = position(f); pos < f->fileSize && f->fileSize - pos >= 8;
          pos = position(f)) {
@@ -171,7 +171,7 @@ int MovFile::readInfo(QuicktimeFile* f) {
             f->mdat.size = atom.size;
             f->mdat.end = atom.end;
         } else if (atom.is("moov")) {
-            foundMoov = true;
+            f->hasMovieAtom = true;
             movieBytes += atom.end - atom.start;
             if (movieBytes > kMaxMovieAtomBytes) {
                 refuse();
@@ -185,7 +185,7 @@ int MovFile::readInfo(QuicktimeFile* f) {
         atomSkip(f, atom);
     }
     setPosition(f, saved);
-    if (foundMoov)
+    if (f->hasMovieAtom)
         initMaps(f);
     // A movie being written has no index: its frames are still coming.
     if (!f->wr && f->totalVideoTracks > 0 &&

@@ -21,6 +21,9 @@ struct QuicktimeMDat : QuicktimeAtom {};
 struct QuicktimeFile {
     LargeFp* fp;
     int64_t fileSize; // when reading: no walk and no read goes past it
+    // When reading: a top-level movie atom was found. A writer puts it last,
+    // so a file without one most often stopped being written or was cut short.
+    bool hasMovieAtom;
     QuicktimeMDat mdat;
     QuicktimeMOOV moov;
     int32_t rd;

@@ -5,6 +5,10 @@
 // an allocation of exactly its size so that AddressSanitizer sees the first
 // byte read beyond it. Both entries are run: the one that allocates the
 // picture and the one that decodes into a caller's buffer, which must agree.
+// Then the bytes after the header are taken as plain blocks of the layout
+// the header names and decoded by the portable and the SIMD block decoders,
+// which must give the same picture.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,8 +16,38 @@
 #include <memory>
 #include <vector>
 
+#include "codec/DecodeBlocks.h"
 #include "codec/FramePayload.h"
 #include "fuzz/FuzzSupport.h"
+
+namespace {
+
+// The sample's bytes after the header as the block data of the layout its
+// header names (cut or padded with zeros to the frame's size), through both
+// block decoders.
+void compareBlockDecoders(const uint8_t* sample, size_t length, int width, int height) {
+    if (length < kKEOFrameHeaderSize || !KEODecodePathAvailable(kKEODecodeSSSE3))
+        return;
+    const bool alpha = sample[5] != 0, dxt24 = sample[26] != 0;
+    const KEOBlockLayout layout = dxt24 ? (alpha ? kKEOLayoutDXT24Alpha : kKEOLayoutDXT24)
+                                        : (alpha ? kKEOLayoutDXT5 : kKEOLayoutDXT1);
+    uint64_t blockBytes = 0;
+    KEOBlockDataSize(width, height, dxt24, alpha, &blockBytes);
+    // Exactly the block data's size, so that a read past it is caught.
+    std::unique_ptr<unsigned char[]> blocks(new unsigned char[blockBytes]);
+    const size_t given = std::min<size_t>(length - kKEOFrameHeaderSize, blockBytes);
+    std::memcpy(blocks.get(), sample + kKEOFrameHeaderSize, given);
+    std::memset(blocks.get() + given, 0, blockBytes - given);
+    const size_t pitch = static_cast<size_t>(width) * 4;
+    std::vector<unsigned char> portable(pitch * height), simd(pitch * height);
+    KEODecodeBlocks(layout, blocks.get(), width, height, portable.data(),
+                    static_cast<ptrdiff_t>(pitch), kKEODecodePortable);
+    KEODecodeBlocks(layout, blocks.get(), width, height, simd.data(), static_cast<ptrdiff_t>(pitch),
+                    kKEODecodeSSSE3);
+    KEO_FUZZ_CHECK(portable == simd);
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
@@ -48,5 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             KEO_FUZZ_CHECK(row[i] == 0x5A);
     }
     std::free(picture);
+    compareBlockDecoders(data + 2, length, width, height);
     return 0;
 }

@@ -2,8 +2,8 @@
 //
 // Rows are width x bytes per pixel plus the configured padding apart, so a
 // plug-in that assumes packed rows writes visibly wrong pictures. New pixel
-// memory is filled with 0xCD. Frames are reference-counted (see StandInHost.h);
-// every operation first looks the handle up, so a stale or foreign handle is
+// memory is filled with 0xCD, unless the host's paintNewFrames is off. Frames are reference-counted
+// (see StandInHost.h); every operation first looks the handle up, so a stale or foreign handle is
 // reported instead of followed.
 #include "HostState.h"
 
@@ -76,7 +76,9 @@ PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat f
     frame->access = access;
     frame->callerRefs = 1;
     frame->cacheRefs = 0;
-    frame->pixels.assign(total, fill);
+    frame->pixels.resize(total);
+    if (host->config.paintNewFrames)
+        std::memset(frame->pixels.data(), fill, total);
     host->frames[&frame->master] = frame;
     host->count.framesCreated++;
     *error = suiteError_NoError;

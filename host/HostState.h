@@ -9,11 +9,25 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <tuple>
 #include <unordered_map>
+#include <utility>
 #include <vector>
+
+// An allocator whose construction without a value leaves the memory as it
+// is, so that sizing a frame's pixels does not write them.
+template <typename T> struct UnpaintedAllocator : std::allocator<T> {
+    template <typename U> struct rebind { using other = UnpaintedAllocator<U>; };
+    UnpaintedAllocator() = default;
+    template <typename U> UnpaintedAllocator(const UnpaintedAllocator<U>&) {}
+    template <typename U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
+    template <typename U, typename... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 // The host's own definition of the frame that plug-ins only see as PPixHand.
 // The handle is &master, which points at the record itself.
@@ -26,7 +40,7 @@ struct PPix {
     PrPPixBufferAccess access;
     int32_t callerRefs;
     int32_t cacheRefs;
-    std::vector<uint8_t> pixels;
+    std::vector<uint8_t, UnpaintedAllocator<uint8_t>> pixels;
 };
 
 namespace keo::host {

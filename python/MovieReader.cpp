@@ -2,7 +2,7 @@
 #include "MovieReader.h"
 
 #include "Failure.h"
-#include "InfoJson.h"
+#include "InfoFacts.h"
 #include "PluginDriver.h"
 #include "PluginResults.h"
 

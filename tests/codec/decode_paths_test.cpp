@@ -198,4 +198,48 @@ TEST(DecodePaths, EveryAlphaPairDecodesAlike) {
     }
 }
 
+// Every value of every pair of neighbouring code bytes (bytes 2-3, 3-4, ...,
+// 6-7 of the alpha block), so every code of every pixel, the codes that
+// straddle a byte, and every pair of codes side by side, each under both
+// alpha modes: a0 > a1 (eight values) and a0 <= a1 (six values, 0 and 255,
+// with a0 = a1 among them). In a frame 1022 pixels wide most blocks go
+// through the two-at-a-time path, and the last four of each row, the edge
+// block among them, one at a time.
+TEST(DecodePaths, EveryAlphaCodePatternDecodesAlikeInBothModes) {
+    SKIP_WITHOUT_SSSE3();
+    for (Layout layout : {Layout::DXT5, Layout::DXT24Alpha}) {
+        const size_t size = static_cast<size_t>(blockSizeOf(layout));
+        for (int pair = 2; pair <= 6; ++pair)
+            for (bool eightValues : {true, false}) {
+                auto blocks = randomBlockData(layout, 1024, 1024, 14 + pair);
+                for (int v = 0; v < 65536; ++v) {
+                    unsigned char* block = &blocks[v * size];
+                    const unsigned char low = static_cast<unsigned char>(v % 251),
+                                        high = static_cast<unsigned char>(low + 1 + v % 4);
+                    block[0] = eightValues ? high : (v % 7 == 0 ? high : low);
+                    block[1] = eightValues ? low : high;
+                    block[pair] = static_cast<unsigned char>(v);
+                    block[pair + 1] = static_cast<unsigned char>(v >> 8);
+                }
+                SCOPED_TRACE(testing::Message()
+                             << size << "-byte blocks, code bytes " << pair << "-" << pair + 1
+                             << (eightValues ? ", a0 > a1" : ", a0 <= a1"));
+                EXPECT_EQ(decodeWith(kKEODecodeSSSE3, layout, blocks, 1022, 1024).packed(),
+                          decodeWith(kKEODecodePortable, layout, blocks, 1022, 1024).packed());
+            }
+        // Every (a0, a1) pair with the codes 0 to 7 twice over, so that every
+        // value of every palette is looked up.
+        auto blocks = randomBlockData(layout, 1024, 1024, 20);
+        for (int v = 0; v < 65536; ++v) {
+            unsigned char* block = &blocks[v * size];
+            block[0] = static_cast<unsigned char>(v >> 8);
+            block[1] = static_cast<unsigned char>(v);
+            const unsigned char codes[6] = {0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA};
+            std::memcpy(block + 2, codes, 6);
+        }
+        EXPECT_EQ(decodeWith(kKEODecodeSSSE3, layout, blocks, 1022, 1024).packed(),
+                  decodeWith(kKEODecodePortable, layout, blocks, 1022, 1024).packed());
+    }
+}
+
 } // namespace

@@ -53,6 +53,23 @@ check "PNG folder and glob inputs" sh -c '
     "$0" decode fromdir.mov --format rgba -o - >dir.rgba && "$1" numbers dir.rgba 160 96 0 10 &&
     "$0" info fromglob.mov --json | grep -q "\"frames\":3,"' "$KEO" "$CHECK"
 
+# Frames as stills are encoded on worker threads while the next are decoded:
+# each file must still hold its own frame, and a stream its frames in order.
+check "PNG (fast and small), TIFF and JPEG folders hold the raw frames" sh -c '
+    "$0" decode p.mov --format rgba -o all.rgba &&
+    "$0" decode p.mov --png-compression small -o small/ && "$1" stills png small all.rgba 160 96 10 &&
+    "$1" stills png pngs all.rgba 160 96 10 &&
+    "$0" decode p.mov --format tiff -o tiffs/ && "$1" stills tiff tiffs all.rgba 160 96 10 &&
+    "$0" decode p.mov --format jpeg --jpeg-quality 90 -o jpegs/ &&
+    "$1" stills jpeg jpegs all.rgba 160 96 10' "$KEO" "$CHECK"
+check "PNGs to one stream come in frame order" sh -c '
+    "$0" decode p.mov -o - >all.pngs && "$1" png-stream all.pngs all.rgba 160 96 10' \
+    "$KEO" "$CHECK"
+check "a sheet at either PNG compression holds the same pixels" sh -c '
+    "$0" sheet p.mov --count 6 --width 40 -o fast.png &&
+    "$0" sheet p.mov --count 6 --width 40 --png-compression small -o small.png &&
+    "$1" same-picture fast.png small.png' "$KEO" "$CHECK"
+
 # Sound: short sources are padded with silence, long ones cut at the last frame.
 # 10 frames at 25 fps are 0.4 s: 17640 sample frames at 44100 Hz.
 audio_round_trip() {

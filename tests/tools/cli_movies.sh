@@ -55,6 +55,14 @@ bad_frame_decode() {
         [ -s bad/frame_000000.png ] && no_leftovers bad
 }
 check "decoding the bad frame: one line for it, the others written" bad_frame_decode
+# Raw frames go out from the host's frame itself: a frame that fails leaves
+# nothing of itself in the stream, and a write that fails says why.
+check "raw frames of a movie with a bad frame: the good one alone, status 3" sh -c '
+    "$0" decode bad-frame.mov --format argb -o - >bad.argb 2>/dev/null; [ $? -eq 3 ] &&
+    "$1" payload bad-frame.mov bad.argb 0 1' "$KEO" "$CHECK"
+check "raw frames to a full device: No space left on device" sh -c '
+    "$0" decode baseline.mov --format rgba -o /dev/full 2>err.txt; [ $? -eq 1 ] &&
+    grep -q "No space left on device" err.txt || { cat err.txt; false; }' "$KEO"
 check "audio the file does not hold: one line naming the sample frames" sh -c '
     "$0" audio lost-audio.mov -o lost.wav 2>lost.err; [ $? -eq 3 ] &&
     grep -qx "keo: audio sample frames 0 to 199: its data is damaged, cut short or cannot be read (error 99)" lost.err &&

@@ -91,6 +91,11 @@ fi
 check "a file size limit: File too large, nothing left" sh -c '
     (ulimit -f 40; "$0" export --pattern 1 --size 320x240 -o big.mov >/dev/null 2>err.txt); [ $? -eq 1 ] &&
     grep -qx "keo: big.mov: File too large" err.txt && [ ! -e big.mov ]' "$KEO"
+# Raw frames are written from the host's frame in pieces; the first write
+# past the limit stops short and the next one fails.
+check "raw frames past the file size limit: File too large, nothing left" sh -c '
+    (ulimit -f 40; "$0" decode new.mov --format argb -o big.argb >/dev/null 2>err.txt); [ $? -eq 1 ] &&
+    grep -qx "keo: big.argb: File too large" err.txt && [ ! -e big.argb ]' "$KEO"
 check "nothing left behind by the failures" no_leftovers .
 
 # Inputs are never outputs.

@@ -3,14 +3,18 @@
 // It makes the inputs the tests feed to keo (movies built byte by byte, WAV
 // files of known samples) and checks keo's outputs against independent
 // readers: the container and codec libraries for raw frames, stb_image for
-// PNG files, libsndfile for WAV files. Each mode prints one line on failure
-// and exits 1.
+// PNG and JPEG files, libpng for a stream of PNGs, libtiff's scanline
+// reader for TIFF files, libsndfile for WAV files. Each mode prints one line
+// on failure and exits 1.
 //
 //   keo_check fixtures DIR
 //   keo_check make-wav PATH CHANNELS RATE BITS FRAMES [float]
 //   keo_check same-wav A.wav B.wav [FRAMES]
 //   keo_check payload MOVIE RAW FIRST COUNT [argb|rgba]
 //   keo_check png PNG RAW_RGBA
+//   keo_check stills png|tiff|jpeg FOLDER RAW_RGBA WIDTH HEIGHT COUNT
+//   keo_check png-stream FILE RAW_RGBA WIDTH HEIGHT COUNT
+//   keo_check same-picture A.png B.png
 //   keo_check numbers RAW_RGBA WIDTH HEIGHT FIRST COUNT
 //   keo_check make-still png8|png16|tiff8|tiff16|jpeg PATH WIDTH HEIGHT
 //   keo_check make-socket PATH
@@ -22,6 +26,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,11 +37,13 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <tiffio.h>
 #include <unistd.h>
 #include <vector>
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
 #include <stb/stb_image.h>
 
 namespace {
@@ -227,6 +234,141 @@ int png(const std::string& pngPath, const std::string& rawPath) {
     return result;
 }
 
+// A TIFF's 8-bit RGBA rows as stored, through libtiff's scanline reader
+// (its RGBA image reader would premultiply the alpha).
+bool readTiffRows(const std::string& path, int* w, int* h, Bytes* rgba) {
+    TIFF* tiff = TIFFOpen(path.c_str(), "r");
+    if (!tiff)
+        return false;
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 0, samples = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    bool ok = bits == 8 && samples == 4;
+    rgba->assign(static_cast<size_t>(width) * height * 4, 0);
+    for (uint32_t y = 0; ok && y < height; ++y)
+        ok = TIFFReadScanline(tiff, rgba->data() + static_cast<size_t>(y) * width * 4, y) == 1;
+    TIFFClose(tiff);
+    *w = static_cast<int>(width);
+    *h = static_cast<int>(height);
+    return ok;
+}
+
+// Every frame_NNNNNN file of a folder of stills against the raw frames:
+// exactly for PNG and TIFF, within 30 dB PSNR per colour channel for JPEG
+// (which has no alpha, so that is not compared).
+int stills(const std::string& kind, const std::string& folder, const std::string& rawPath, int w,
+           int h, int count) {
+    Bytes raw;
+    if (!readFile(rawPath, &raw) || raw.size() != static_cast<size_t>(w) * h * 4 * count)
+        return failed("cannot read " + std::to_string(count) + " frames from " + rawPath);
+    const size_t frameBytes = static_cast<size_t>(w) * h * 4;
+    for (int i = 0; i < count; ++i) {
+        char name[40];
+        std::snprintf(name, sizeof name, "/frame_%06d.%s", i, kind.c_str());
+        const std::string path = folder + name;
+        const uint8_t* want = raw.data() + frameBytes * i;
+        int gw = 0, gh = 0, n = 0;
+        Bytes got;
+        if (kind == "tiff") {
+            if (!readTiffRows(path, &gw, &gh, &got))
+                return failed(path + ": not an 8-bit RGBA TIFF");
+        } else {
+            unsigned char* pixels = stbi_load(path.c_str(), &gw, &gh, &n, 4);
+            if (!pixels)
+                return failed(path + ": " + stbi_failure_reason());
+            got.assign(pixels, pixels + static_cast<size_t>(gw) * gh * 4);
+            stbi_image_free(pixels);
+        }
+        if (gw != w || gh != h)
+            return failed(path + " is " + std::to_string(gw) + "x" + std::to_string(gh));
+        if (kind != "jpeg") {
+            if (std::memcmp(got.data(), want, frameBytes) != 0)
+                return failed(path + " does not hold frame " + std::to_string(i) + "'s pixels");
+            continue;
+        }
+        for (int c = 0; c < 3; ++c) {
+            double squared = 1e-9;
+            for (size_t p = 0; p < frameBytes; p += 4) {
+                const double d = double(got[p + c]) - want[p + c];
+                squared += d * d;
+            }
+            const double psnr = 10 * std::log10(255.0 * 255.0 * (frameBytes / 4) / squared);
+            if (psnr < 30)
+                return failed(path + ": channel " + std::to_string(c) + " only " +
+                              std::to_string(psnr) + " dB from frame " + std::to_string(i));
+        }
+    }
+    return 0;
+}
+
+extern "C" void pngCheckError(png_structp png, png_const_charp) {
+    longjmp(png_jmpbuf(png), 1);
+}
+
+// Reads one 8-bit RGBA PNG from where the stream stands; libpng reads its
+// chunks exactly, so the next PNG starts where this one ends.
+bool readNextPng(std::FILE* file, int w, int h, Bytes* rgba) {
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngCheckError, nullptr);
+    png_infop info = png_create_info_struct(png);
+    rgba->assign(static_cast<size_t>(w) * h * 4, 0);
+    std::vector<png_bytep> rows(h);
+    for (int y = 0; y < h; ++y)
+        rows[y] = rgba->data() + static_cast<size_t>(y) * w * 4;
+    volatile bool ok = false;
+    if (!setjmp(png_jmpbuf(png))) {
+        png_init_io(png, file);
+        png_read_info(png, info);
+        if (png_get_image_width(png, info) == static_cast<png_uint_32>(w) &&
+            png_get_image_height(png, info) == static_cast<png_uint_32>(h) &&
+            png_get_color_type(png, info) == PNG_COLOR_TYPE_RGB_ALPHA &&
+            png_get_bit_depth(png, info) == 8) {
+            png_read_image(png, rows.data());
+            png_read_end(png, nullptr);
+            ok = true;
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return ok;
+}
+
+// COUNT PNGs one after another in one file, in the order of the raw frames.
+int pngStream(const std::string& path, const std::string& rawPath, int w, int h, int count) {
+    Bytes raw;
+    if (!readFile(rawPath, &raw) || raw.size() != static_cast<size_t>(w) * h * 4 * count)
+        return failed("cannot read " + std::to_string(count) + " frames from " + rawPath);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return failed("cannot read " + path);
+    const size_t frameBytes = static_cast<size_t>(w) * h * 4;
+    int result = 0;
+    Bytes got;
+    for (int i = 0; i < count && result == 0; ++i)
+        if (!readNextPng(file, w, h, &got))
+            result = failed(path + ": PNG " + std::to_string(i) + " cannot be read");
+        else if (std::memcmp(got.data(), raw.data() + frameBytes * i, frameBytes) != 0)
+            result =
+                failed(path + ": PNG " + std::to_string(i) + " is not frame " + std::to_string(i));
+    if (result == 0 && std::fgetc(file) != EOF)
+        result = failed(path + " goes on after " + std::to_string(count) + " PNGs");
+    std::fclose(file);
+    return result;
+}
+
+int samePicture(const std::string& a, const std::string& b) {
+    int wa = 0, ha = 0, wb = 0, hb = 0, n = 0;
+    unsigned char* pa = stbi_load(a.c_str(), &wa, &ha, &n, 4);
+    unsigned char* pb = stbi_load(b.c_str(), &wb, &hb, &n, 4);
+    const bool same = pa && pb && wa == wb && ha == hb &&
+                      std::memcmp(pa, pb, static_cast<size_t>(wa) * ha * 4) == 0;
+    stbi_image_free(pa);
+    stbi_image_free(pb);
+    return same ? 0 : failed(a + " and " + b + " do not hold the same pixels");
+}
+
 int numbers(const std::string& rawPath, int w, int h, int first, int count) {
     Bytes raw;
     if (!readFile(rawPath, &raw))
@@ -342,6 +484,14 @@ int main(int argc, char** argv) {
                        a.size() == 6 && a[5] == "rgba");
     if (a.size() == 3 && a[0] == "png")
         return png(a[1], a[2]);
+    if (a.size() == 7 && a[0] == "stills")
+        return stills(a[1], a[2], a[3], std::atoi(a[4].c_str()), std::atoi(a[5].c_str()),
+                      std::atoi(a[6].c_str()));
+    if (a.size() == 6 && a[0] == "png-stream")
+        return pngStream(a[1], a[2], std::atoi(a[3].c_str()), std::atoi(a[4].c_str()),
+                         std::atoi(a[5].c_str()));
+    if (a.size() == 3 && a[0] == "same-picture")
+        return samePicture(a[1], a[2]);
     if (a.size() == 6 && a[0] == "numbers")
         return numbers(a[1], std::atoi(a[2].c_str()), std::atoi(a[3].c_str()),
                        std::atoi(a[4].c_str()), std::atoi(a[5].c_str()));

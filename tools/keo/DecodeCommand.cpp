@@ -1,19 +1,24 @@
-// keo decode: frames as the host receives them, to PNG or raw bytes.
+// keo decode: frames as the host receives them, to PNG, TIFF, JPEG or raw bytes.
 #include "AtomicOutput.h"
 #include "Commands.h"
 #include "Failure.h"
+#include "FramePipeline.h"
 #include "FrameSlice.h"
 #include "PluginResults.h"
 #include "PluginSession.h"
 #include "Png.h"
 #include "Progress.h"
+#include "StillOut.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <vector>
 
 namespace keo::tool {
@@ -26,6 +31,8 @@ struct DecodeOptions {
     std::string format = "png";
     std::string output;
     bool stopOnError = false;
+    std::string pngCompression = "fast";
+    int jpegQuality = 95;
 };
 
 struct FrameRange {
@@ -78,41 +85,137 @@ void writeAll(std::FILE* file, const std::string& name, const uint8_t* bytes, si
         failWithErrno(name, errno);
 }
 
-// Turns a fetched ARGB picture into the bytes of the chosen format.
-const uint8_t* rawBytes(const std::string& format, std::vector<uint8_t>& argb,
-                        std::vector<uint8_t>& rgba) {
-    if (format == "argb")
-        return argb.data();
-    rgba.resize(argb.size());
-    argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
-    return rgba.data();
+// Gives the descriptor every byte the iovecs point at, resuming after short
+// writes and interrupted calls.
+void writeVector(int fd, const std::string& name, std::vector<iovec>& pieces) {
+    size_t next = 0;
+    while (next < pieces.size()) {
+        const int count = static_cast<int>(std::min<size_t>(pieces.size() - next, IOV_MAX));
+        ssize_t n = writev(fd, &pieces[next], count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            failWithErrno(name, errno);
+        }
+        // Past the pieces written whole, into the one cut short.
+        for (size_t done = static_cast<size_t>(n); next < pieces.size() && done > 0;) {
+            iovec& piece = pieces[next];
+            const size_t take = std::min(done, piece.iov_len);
+            piece.iov_base = static_cast<uint8_t*>(piece.iov_base) + take;
+            piece.iov_len -= take;
+            done -= take;
+            if (piece.iov_len == 0)
+                ++next;
+        }
+    }
 }
 
-// Writes one frame into its own file of the folder.
-void writeFrameFile(const std::string& path, const std::string& format, bool png,
-                    std::vector<uint8_t>& argb, std::vector<uint8_t>& rgba, const MovieInfo& m,
-                    const std::string& movie) {
-    if (png) {
-        rgba.resize(argb.size());
-        argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
-        writePngFile(path, rgba.data(), m.width, m.height, {movie});
-        return;
+// Writes a raw frame to an open stream from where the host holds it: argb
+// rows straight from the host's frame, rgba rows through one conversion
+// into `rgba`. The stream's buffer is flushed first, so the bytes keep their
+// order with anything written through it.
+void writeRawRows(std::FILE* file, const std::string& name, const std::string& format,
+                  const FrameRows& rows, int width, int height, std::vector<uint8_t>& rgba) {
+    if (std::fflush(file) != 0)
+        failWithErrno(name, errno);
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    std::vector<iovec> pieces;
+    if (format == "argb") {
+        pieces.resize(static_cast<size_t>(height));
+        for (int y = 0; y < height; ++y)
+            pieces[y] = iovec{const_cast<uint8_t*>(rows.top + y * rows.pitch), rowBytes};
+    } else {
+        rgba.resize(rowBytes * height);
+        for (int y = 0; y < height; ++y)
+            argbToRgba(rows.top + y * rows.pitch, rgba.data() + y * rowBytes,
+                       static_cast<size_t>(width));
+        pieces.push_back(iovec{rgba.data(), rgba.size()});
     }
+    writeVector(fileno(file), name, pieces);
+}
+
+// Writes one raw frame into its own file of the folder.
+void writeFrameFile(const std::string& path, const std::string& format, const FrameRows& rows,
+                    int width, int height, std::vector<uint8_t>& rgba, const std::string& movie) {
     AtomicOutput out;
     beginOutput(out, path, OutputUse::Stream, {movie});
     std::FILE* f = std::fopen(out.writePath.c_str(), "wb");
     if (!f)
         failWithErrno(path, errno);
-    const uint8_t* bytes = rawBytes(format, argb, rgba);
-    bool ok = std::fwrite(bytes, 1, argb.size(), f) == argb.size();
-    int err = errno;
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        err = errno;
+    try {
+        writeRawRows(f, path, format, rows, width, height, rgba);
+    } catch (...) {
+        std::fclose(f);
+        throw;
     }
-    if (!ok)
-        failWithErrno(path, err);
+    if (std::fclose(f) != 0)
+        failWithErrno(path, errno);
     commitOutput(out);
+}
+
+std::string frameFileName(const std::string& folder, int index, const std::string& format) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame_%06d.%s", index, format.c_str());
+    return folder + name;
+}
+
+// Where the frames go: a folder of files, or one stream (a file or standard
+// output) that gets them one after another.
+struct DecodeTarget {
+    std::string folder; // empty: the stream
+    std::FILE* stream = nullptr;
+    std::string streamName;
+};
+
+// Still pictures: frames are fetched here, one after another, and encoded
+// on worker threads while the next ones are fetched; files and the stream
+// get them in frame order. A frame that cannot be fetched is reported after
+// the frames before it are out. Returns the number of frames that failed.
+int decodeStills(PluginSession& session, const DecodeOptions& opt, const StillSettings& settings,
+                 FrameRange range, const DecodeTarget& target, Progress& progress) {
+    const MovieInfo& m = session.info;
+    const size_t frameBytes = static_cast<size_t>(m.width) * m.height * 4;
+    const int workers = range.end - range.first > 1 ? FramePipeline::workersForThisMachine() : 0;
+    auto encode = [&](int64_t index, const uint8_t* argb, std::vector<uint8_t>* bytes) {
+        try {
+            *bytes = encodeStill(settings, argb, m.width, m.height);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& e) {
+            const int i = static_cast<int>(index);
+            fail(target.folder.empty() ? target.streamName
+                                       : frameFileName(target.folder, i, opt.format),
+                 e.what());
+        }
+    };
+    int written = 0;
+    auto take = [&](int64_t index, std::vector<uint8_t>& bytes) {
+        const int i = static_cast<int>(index);
+        if (!target.folder.empty())
+            writeStillFile(frameFileName(target.folder, i, opt.format), bytes, {opt.movie});
+        else
+            writeAll(target.stream, target.streamName, bytes.data(), bytes.size());
+        progressStep(progress, ++written);
+    };
+    FramePipeline pipeline(encode, take, frameBytes, workers,
+                           FramePipeline::slotsFor(frameBytes, workers));
+    int failed = 0;
+    for (int i = range.first; i < range.end; ++i) {
+        uint8_t* argb = pipeline.nextBuffer();
+        const int r = fetchFrame(session, i, argb);
+        if (r != 0) {
+            pipeline.drop();
+            pipeline.collect(true);
+            progressPause(progress);
+            reportFrameFailure(i, r, opt.stopOnError);
+            ++failed;
+            continue;
+        }
+        pipeline.submit(i);
+        pipeline.collect(false);
+    }
+    pipeline.collect(true);
+    return failed;
 }
 
 int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
@@ -122,11 +225,14 @@ int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
     const MovieInfo& m = session.info;
     FrameRange range = chooseFrames(opt, m.frames);
     const int count = range.end - range.first;
-    const bool png = opt.format == "png";
+    StillSettings still;
+    const bool isStill = stillFormatNamed(opt.format, &still.format);
+    still.png = opt.pngCompression == "small" ? PngCompression::Small : PngCompression::Fast;
+    still.jpegQuality = opt.jpegQuality;
     const bool toStdout = opt.output == "-";
     const bool toFolder = !toStdout && isFolderTarget(opt.output);
-    if (!toStdout && !toFolder && png && count > 1)
-        fail(opt.output, "one PNG file cannot hold " + std::to_string(count) +
+    if (!toStdout && !toFolder && isStill && count > 1)
+        fail(opt.output, "one picture file cannot hold " + std::to_string(count) +
                              " frames; give a folder (ending in /), --frame N or --frames A:B");
 
     std::string folder = opt.output;
@@ -145,34 +251,35 @@ int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
     }
     const std::string streamName = toStdout ? "standard output" : opt.output;
 
-    std::vector<uint8_t> argb(static_cast<size_t>(m.width) * m.height * 4);
-    std::vector<uint8_t> rgba;
     Progress progress;
     progressStart(progress, "decode", count, global.quiet);
     int failed = 0;
     try {
-        for (int i = range.first; i < range.end; ++i) {
-            int r = fetchFrame(session, i, argb.data());
-            if (r != 0) {
-                // A frame that fails is reported and left out; the others
-                // are still worth having.
-                progressPause(progress);
-                reportFrameFailure(i, r, opt.stopOnError);
-                ++failed;
-                continue;
+        if (isStill) {
+            failed =
+                decodeStills(session, opt, still, range,
+                             DecodeTarget{toFolder ? folder : "", stream, streamName}, progress);
+        } else {
+            std::vector<uint8_t> rgba;
+            for (int i = range.first; i < range.end; ++i) {
+                // Raw frames go out from the host's frame itself, uncopied.
+                int r = fetchFrameRows(session, i, [&](const FrameRows& rows) {
+                    if (toFolder)
+                        writeFrameFile(frameFileName(folder, i, opt.format), opt.format, rows,
+                                       m.width, m.height, rgba, opt.movie);
+                    else
+                        writeRawRows(stream, streamName, opt.format, rows, m.width, m.height, rgba);
+                });
+                if (r != 0) {
+                    // A frame that fails is reported and left out; the others
+                    // are still worth having.
+                    progressPause(progress);
+                    reportFrameFailure(i, r, opt.stopOnError);
+                    ++failed;
+                    continue;
+                }
+                progressStep(progress, i - range.first + 1);
             }
-            if (toFolder) {
-                char name[32];
-                std::snprintf(name, sizeof name, "/frame_%06d.%s", i, opt.format.c_str());
-                writeFrameFile(folder + name, opt.format, png, argb, rgba, m, opt.movie);
-            } else if (png) {
-                rgba.resize(argb.size());
-                argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
-                writePng(stream, streamName, rgba.data(), m.width, m.height);
-            } else {
-                writeAll(stream, streamName, rawBytes(opt.format, argb, rgba), argb.size());
-            }
-            progressStep(progress, i - range.first + 1);
         }
     } catch (...) {
         progressEnd(progress);
@@ -211,8 +318,15 @@ void addDecodeCommand(CLI::App& app, const GlobalOptions& global, Action& action
                     "the end (--frames=-2: is the last two)")
         ->excludes(one);
     cmd->add_option("--format", opt->format,
-                    "png (RGBA 8-bit), argb or rgba (raw, 4 bytes a pixel)")
-        ->check(CLI::IsMember({"png", "argb", "rgba"}));
+                    "png (RGBA 8-bit), tiff (RGBA 8-bit), jpeg (RGB, no alpha), or argb or rgba "
+                    "(raw, 4 bytes a pixel)")
+        ->check(CLI::IsMember({"png", "tiff", "jpeg", "argb", "rgba"}));
+    cmd->add_option("--png-compression", opt->pngCompression,
+                    "fast (the default) or small: the smallest files, several times slower; "
+                    "both lossless")
+        ->check(CLI::IsMember({"fast", "small"}));
+    cmd->add_option("--jpeg-quality", opt->jpegQuality, "1 to 100 (default 95)")
+        ->check(CLI::Range(1, 100));
     cmd->add_option("-o,--output", opt->output,
                     "A file, a folder (frame_000000.png, ... by frame number) or - for stdout")
         ->required();
@@ -220,6 +334,7 @@ void addDecodeCommand(CLI::App& app, const GlobalOptions& global, Action& action
                   "Stop at the first frame that fails (default: report it and go on)");
     cmd->footer(
         "Raw frames are top row first, rows packed; argb keeps the decoder's byte order.\n"
+        "Pictures are encoded on every core while the next frames are decoded.\n"
         "A frame that fails is reported on stderr and left out; the exit status is then 3.\n\n"
         "Examples:\n  keo decode clip.mov --frame 0 -o first.png\n"
         "  keo decode clip.mov -o frames/\n"

@@ -5,7 +5,6 @@
 #include "Failure.h"
 #include "codec/FramePayload.h"
 #include "container/MovFile.h"
-#include "container/QuicktimeAtom.h"
 #include "container/QuicktimeFile.h"
 
 #include <cctype>
@@ -37,24 +36,6 @@ bool beginsWithAtom(const std::string& path) {
         if (!std::isprint(b[i]))
             return false;
     return true;
-}
-
-// Whether the top level of a movie the container opened holds a movie
-// atom, walked with the container's own header reader. A writer puts that
-// atom after the media data, when it closes the movie, so a file without
-// one is most often a movie whose writing stopped or that was cut short.
-bool hasMovieAtom(MovFile& movie) {
-    QuicktimeFile* f = movie.file;
-    movie.setPosition(f, 0);
-    while (f->fileSize - movie.position(f) >= 8) {
-        QuicktimeAtom atom;
-        if (atom.readHeader(f, movie) != 0)
-            return false;
-        if (atom.is("moov"))
-            return true;
-        movie.atomSkip(f, atom);
-    }
-    return false;
 }
 
 int layoutOf(const KEOFrameHeader& h) {
@@ -141,7 +122,7 @@ std::string refusalReason(const std::string& path) {
     std::string why;
     int scale = 0, duration = 0;
     movie.frameRate(scale, duration);
-    if (movie.nFrames() < 1 && !hasMovieAtom(movie))
+    if (movie.nFrames() < 1 && !movie.file->hasMovieAtom)
         why = "the movie header ('moov' atom) is missing; the file may be cut short (a movie's "
               "header is written last, after its media data)";
     else if (movie.nFrames() < 1)

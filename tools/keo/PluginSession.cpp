@@ -148,7 +148,11 @@ void startSession(PluginSession& s, const std::string& modulePath) {
     default:
         fail(modulePath, "cannot load the plug-in module: " + s.module.error);
     }
-    s.host = keo::host::createHost();
+    // Every frame keo is handed was written whole by the plug-in, and a frame
+    // it refused never reaches an output, so new frames need no paint.
+    keo::host::HostConfig config;
+    config.paintNewFrames = false;
+    s.host = keo::host::createHost(config);
     if (!s.host)
         fail("host", "cannot create the stand-in host");
     int32_t r = keo::host::startImporter(&s.importer, s.module.entry, s.host);
@@ -183,8 +187,48 @@ void openMovie(PluginSession& s, const std::string& path) {
 
 int fetchFrame(PluginSession& s, int index, uint8_t* argb) {
     int r = keo::host::readFrame(&s.importer, keo::host::frameTime(s.importer.info, index), argb);
-    // Each frame is fetched once, so the host's cache would only grow.
-    keo::host::clearFrameCache(s.host);
+    // Each frame is fetched once, so this session's cached frames would only
+    // pile up; sessions sharing the host (the Python module's) keep theirs.
+    keo::host::forgetImporter(s.host, s.importer.importerID);
+    return r;
+}
+
+int fetchFrameRows(PluginSession& s, int index, const std::function<void(const FrameRows&)>& use) {
+    const imFileInfoRec8& info = s.importer.info;
+    const int32_t width = info.vidInfo.imageWidth, height = info.vidInfo.imageHeight;
+    imFrameFormat format{width, height, PrPixelFormat_ARGB_4444_8u};
+    PPixHand frame = nullptr;
+    int32_t r =
+        keo::host::requestFrame(&s.importer, keo::host::frameTime(info, index), &format, &frame);
+    if (!frame) {
+        keo::host::forgetImporter(s.host, s.importer.importerID);
+        return r != malNoError ? r : keo::host::kDriverNoFrame;
+    }
+    PrSDKPPixSuite* ppix = keo::host::hostSuites(s.host).ppix;
+    prRect bounds{};
+    int32_t rowBytes = 0;
+    char* pixels = nullptr;
+    ppix->GetBounds(frame, &bounds);
+    ppix->GetRowBytes(frame, &rowBytes);
+    ppix->GetPixels(frame, PrPPixBufferAccess_ReadOnly, &pixels);
+    const bool fits = width > 0 && height > 0 && bounds.right - bounds.left == width &&
+                      bounds.bottom - bounds.top == height && pixels &&
+                      static_cast<int64_t>(rowBytes) >= static_cast<int64_t>(width) * 4;
+    if (r == malNoError && !fits)
+        r = keo::host::kDriverNoFrame;
+    try {
+        if (r == malNoError)
+            use(FrameRows{reinterpret_cast<const uint8_t*>(pixels) +
+                              static_cast<ptrdiff_t>(height - 1) * rowBytes,
+                          -static_cast<ptrdiff_t>(rowBytes)});
+    } catch (...) {
+        ppix->Dispose(frame);
+        keo::host::forgetImporter(s.host, s.importer.importerID);
+        throw;
+    }
+    ppix->Dispose(frame);
+    // Each frame is fetched once (see fetchFrame).
+    keo::host::forgetImporter(s.host, s.importer.importerID);
     return r;
 }
 

@@ -15,7 +15,9 @@
 #include "PluginDriver.h"
 #include "StandInHost.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace keo::tool {
@@ -83,6 +85,18 @@ void openMovie(PluginSession& s, const std::string& path);
 // packed, bytes A, R, G, B). Returns imGetSourceVideo's result; -1 when the
 // plug-in answered 0 but handed back no frame or one of the wrong size.
 int fetchFrame(PluginSession& s, int index, uint8_t* argb);
+// A frame as the host holds it: row y of the picture (width x 4 bytes of A,
+// R, G, B) starts at top + y * pitch. Host frames are bottom row first, so
+// the pitch is negative.
+struct FrameRows {
+    const uint8_t* top;
+    ptrdiff_t pitch;
+};
+// Fetches frame `index` like fetchFrame, but hands its rows to `use` where
+// the host holds them, instead of copying them out first; the host's frame
+// is given back after `use` returns or throws. `use` is called only when the
+// result is 0.
+int fetchFrameRows(PluginSession& s, int index, const std::function<void(const FrameRows&)>& use);
 // One imImportAudio7 request of `count` sample frames at `position` (-1:
 // continue after the last request) into `channels` arrays of `count` floats.
 // *delivered receives the frames the plug-in filled. Returns its result.

@@ -1,66 +1,125 @@
-// PNG writing through libpng's simplified API (reading is in Stills.cpp).
+// PNG writing through libpng, into memory (reading is in Stills.cpp).
+//
+// libpng reports errors by longjmp: what lives across the setjmp is reached
+// through a pointer set before it, and the exception is thrown only after
+// the jump has landed back in encodePng's own frame, never from inside a
+// libpng call.
 #include "Png.h"
 
-#include "AtomicOutput.h"
 #include "Failure.h"
+#include "StillOut.h"
 
-#include <cerrno>
+#include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <png.h>
+#include <stdexcept>
+#include <zlib.h>
 
 namespace keo::tool {
+namespace {
 
-void writePng(std::FILE* file, const std::string& name, const uint8_t* rgba, int width,
-              int height) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGBA;
-    errno = 0;
-    if (!png_image_write_to_stdio(&image, file, 0, rgba, 0, nullptr)) {
-        int err = errno;
-        std::string why = image.message;
-        png_image_free(&image);
-        if (err != 0 && std::ferror(file))
-            failWithErrno(name, err);
-        fail(name, "cannot write PNG (" + why + ")");
+struct PngWrite {
+    jmp_buf jump;
+    char message[256] = "";
+    bool outOfMemory = false;
+    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> row;
+};
+
+extern "C" void pngWriteError(png_structp png, png_const_charp message) {
+    auto* state = static_cast<PngWrite*>(png_get_error_ptr(png));
+    std::snprintf(state->message, sizeof state->message, "%s", message);
+    longjmp(state->jump, 1);
+}
+
+extern "C" void pngWriteWarning(png_structp, png_const_charp) {}
+
+extern "C" void pngAppend(png_structp png, png_bytep data, size_t length) {
+    auto* state = static_cast<PngWrite*>(png_get_io_ptr(png));
+    try {
+        state->bytes.insert(state->bytes.end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        state->outOfMemory = true;
+        png_error(png, "out of memory");
     }
-    png_image_free(&image);
+}
+
+extern "C" void pngFlush(png_structp) {}
+
+} // namespace
+
+std::vector<uint8_t> encodePng(const uint8_t* pixels, bool argb, int width, int height,
+                               PngCompression compression) {
+    auto state = std::make_unique<PngWrite>();
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, state.get(), pngWriteError, pngWriteWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        throw std::bad_alloc();
+    }
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    state->row.resize(argb ? rowBytes : 0);
+    // Roughly what the fast setting makes of a picture, so that the buffer
+    // seldom grows.
+    state->bytes.reserve(rowBytes * height / 8 + 1024);
+    if (setjmp(state->jump)) {
+        png_destroy_write_struct(&png, &info);
+        if (state->outOfMemory)
+            throw std::bad_alloc();
+        throw std::runtime_error(std::string("cannot write PNG (") + state->message + ")");
+    }
+    png_set_write_fn(png, state.get(), pngAppend, pngFlush);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (compression == PngCompression::Fast) {
+        png_set_compression_level(png, 1);
+        png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    } else {
+        png_set_compression_level(png, 9);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
+    }
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* at = pixels + static_cast<size_t>(y) * rowBytes;
+        if (argb) {
+            argbToRgba(at, state->row.data(), static_cast<size_t>(width));
+            at = state->row.data();
+        }
+        png_write_row(png, at);
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return std::move(state->bytes);
 }
 
 void writePngFile(const std::string& path, const uint8_t* rgba, int width, int height,
-                  const std::vector<std::string>& inputs) {
-    AtomicOutput out;
-    beginOutput(out, path, OutputUse::Stream, inputs);
-    if (out.toStdout) {
-        writePng(stdout, "standard output", rgba, width, height);
-        if (std::fflush(stdout) != 0)
-            failWithErrno("standard output", errno);
-        return;
-    }
-    std::FILE* file = std::fopen(out.writePath.c_str(), "wb");
-    if (!file)
-        failWithErrno(path, errno);
+                  const std::vector<std::string>& inputs, PngCompression compression) {
+    std::vector<uint8_t> bytes;
     try {
-        writePng(file, path, rgba, width, height);
-    } catch (...) {
-        std::fclose(file);
-        throw;
+        bytes = encodePng(rgba, false, width, height, compression);
+    } catch (const std::runtime_error& e) {
+        fail(path, e.what());
     }
-    if (std::fclose(file) != 0)
-        failWithErrno(path, errno);
-    commitOutput(out);
+    writeStillFile(path, bytes, inputs);
 }
 
+// A pixel read as a native word and rotated by 8 bits has its first byte
+// (alpha) moved to the end: rotated right on little-endian machines, left on
+// big-endian ones. Twice as fast as moving the bytes one at a time.
 void argbToRgba(const uint8_t* argb, uint8_t* rgba, size_t pixels) {
-    for (size_t i = 0; i < pixels; ++i, argb += 4, rgba += 4) {
-        uint8_t a = argb[0];
-        rgba[0] = argb[1];
-        rgba[1] = argb[2];
-        rgba[2] = argb[3];
-        rgba[3] = a;
+    for (size_t i = 0; i < pixels; ++i) {
+        uint32_t word;
+        std::memcpy(&word, argb + 4 * i, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        word = word << 8 | word >> 24;
+#else
+        word = word >> 8 | word << 24;
+#endif
+        std::memcpy(rgba + 4 * i, &word, 4);
     }
 }
 

@@ -1,6 +1,7 @@
 // keo sheet: a contact sheet of evenly spaced frames, to see a movie at a glance.
 #include "Commands.h"
 #include "Failure.h"
+#include "FramePipeline.h"
 #include "PluginResults.h"
 #include "PluginSession.h"
 #include "Png.h"
@@ -23,6 +24,7 @@ struct SheetOptions {
     int columns = 4;
     int width = 240;
     bool stopOnError = false;
+    std::string pngCompression = "fast";
 };
 
 constexpr int kGap = 4;
@@ -54,18 +56,20 @@ void boxResample(const float* in, int n, int inStride, float* out, int m, int ou
 }
 
 // Composites the ARGB frame over the sheet's background and shrinks it to
-// tw x th RGB floats.
-std::vector<float> thumbnail(const std::vector<uint8_t>& argb, int w, int h, int tw, int th) {
-    std::vector<float> rgb(static_cast<size_t>(w) * h * 3);
-    for (size_t p = 0; p < static_cast<size_t>(w) * h; ++p) {
-        float a = argb[p * 4] / 255.0f;
-        for (int c = 0; c < 3; ++c)
-            rgb[p * 3 + c] = argb[p * 4 + 1 + c] * a + kBackground * (1 - a);
-    }
+// tw x th RGB floats, a row at a time: the composited frame is never held
+// whole.
+std::vector<float> thumbnail(const uint8_t* argb, int w, int h, int tw, int th) {
+    std::vector<float> rgb(static_cast<size_t>(w) * 3);
     std::vector<float> across(static_cast<size_t>(tw) * h * 3);
-    for (int y = 0; y < h; ++y)
-        boxResample(&rgb[static_cast<size_t>(y) * w * 3], w, 3,
-                    &across[static_cast<size_t>(y) * tw * 3], tw, 3, 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = argb + static_cast<size_t>(y) * w * 4;
+        for (int x = 0; x < w; ++x) {
+            float a = row[x * 4] / 255.0f;
+            for (int c = 0; c < 3; ++c)
+                rgb[x * 3 + c] = row[x * 4 + 1 + c] * a + kBackground * (1 - a);
+        }
+        boxResample(rgb.data(), w, 3, &across[static_cast<size_t>(y) * tw * 3], tw, 3, 3);
+    }
     std::vector<float> out(static_cast<size_t>(tw) * th * 3);
     for (int x = 0; x < tw; ++x)
         boxResample(&across[static_cast<size_t>(x) * 3], h, tw * 3,
@@ -97,22 +101,46 @@ int runSheet(const SheetOptions& opt, const GlobalOptions& global) {
         sheet[p + 3] = 255;
     }
 
-    std::vector<uint8_t> argb(static_cast<size_t>(m.width) * m.height * 4);
+    // Frames are fetched here and shrunk on worker threads while the next
+    // ones are fetched; each thumbnail comes back as tw x th RGB bytes.
+    auto shrink = [&](int64_t, const uint8_t* argb, std::vector<uint8_t>* rgb) {
+        const std::vector<float> thumb = thumbnail(argb, m.width, m.height, tw, th);
+        rgb->resize(thumb.size());
+        for (size_t i = 0; i < thumb.size(); ++i)
+            (*rgb)[i] = static_cast<uint8_t>(std::clamp(thumb[i] + 0.5f, 0.0f, 255.0f));
+    };
     Progress progress;
+    int placed = 0;
+    auto place = [&](int64_t k, std::vector<uint8_t>& rgb) {
+        const int64_t ox = kGap + (k % columns) * (tw + kGap);
+        const int64_t oy = kGap + (k / columns) * (th + kGap);
+        for (int y = 0; y < th; ++y)
+            for (int x = 0; x < tw; ++x) {
+                uint8_t* p = &sheet[((oy + y) * sheetW + ox + x) * 4];
+                std::copy_n(&rgb[(static_cast<size_t>(y) * tw + x) * 3], 3, p);
+            }
+        progressStep(progress, ++placed);
+    };
+    const size_t frameBytes = static_cast<size_t>(m.width) * m.height * 4;
+    const int workers = count > 1 ? FramePipeline::workersForThisMachine() : 0;
+    FramePipeline pipeline(shrink, place, frameBytes, workers,
+                           FramePipeline::slotsFor(frameBytes, workers));
     progressStart(progress, "sheet", count, global.quiet);
     int failed = 0;
     for (int k = 0; k < count; ++k) {
         // Evenly spaced from the first frame on.
         int index = static_cast<int>(static_cast<int64_t>(k) * m.frames / count);
-        int r = fetchFrame(session, index, argb.data());
-        const int64_t ox = kGap + static_cast<int64_t>(k % columns) * (tw + kGap);
-        const int64_t oy = kGap + static_cast<int64_t>(k / columns) * (th + kGap);
+        int r = fetchFrame(session, index, pipeline.nextBuffer());
         if (r != 0) {
+            pipeline.drop();
+            pipeline.collect(true);
             progressPause(progress);
             reportFrameFailure(index, r, opt.stopOnError);
             ++failed;
             // The frame's place shows that it failed rather than staying
             // empty, which would look like a black frame.
+            const int64_t ox = kGap + static_cast<int64_t>(k % columns) * (tw + kGap);
+            const int64_t oy = kGap + static_cast<int64_t>(k / columns) * (th + kGap);
             for (int y = 0; y < th; ++y)
                 for (int x = 0; x < tw; ++x) {
                     uint8_t* p = &sheet[((oy + y) * sheetW + ox + x) * 4];
@@ -123,20 +151,15 @@ int runSheet(const SheetOptions& opt, const GlobalOptions& global) {
                 }
             continue;
         }
-        std::vector<float> thumb = thumbnail(argb, m.width, m.height, tw, th);
-        for (int y = 0; y < th; ++y)
-            for (int x = 0; x < tw; ++x) {
-                uint8_t* p = &sheet[((oy + y) * sheetW + ox + x) * 4];
-                for (int c = 0; c < 3; ++c)
-                    p[c] = static_cast<uint8_t>(std::clamp(
-                        thumb[(static_cast<size_t>(y) * tw + x) * 3 + c] + 0.5f, 0.0f, 255.0f));
-            }
-        progressStep(progress, k + 1);
+        pipeline.submit(k);
+        pipeline.collect(false);
     }
+    pipeline.collect(true);
     progressEnd(progress);
     endSession(session);
     writePngFile(opt.output, sheet.data(), static_cast<int>(sheetW), static_cast<int>(sheetH),
-                 {opt.movie});
+                 {opt.movie},
+                 opt.pngCompression == "small" ? PngCompression::Small : PngCompression::Fast);
     return failed ? kExitDamaged : kExitOK;
 }
 
@@ -156,6 +179,9 @@ void addSheetCommand(CLI::App& app, const GlobalOptions& global, Action& action)
         ->check(CLI::Range(1, 4096));
     cmd->add_flag("--stop-on-error", opt->stopOnError,
                   "Stop at the first frame that fails (default: mark its place and go on)");
+    cmd->add_option("--png-compression", opt->pngCompression,
+                    "fast (the default) or small: the smallest file, slower; both lossless")
+        ->check(CLI::IsMember({"fast", "small"}));
     cmd->footer("A frame that fails is reported on stderr and crossed out on the sheet; the exit\n"
                 "status is then 3.\n\n"
                 "Example:\n  keo sheet clip.mov -o sheet.png --count 16 --columns 4");
