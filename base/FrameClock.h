@@ -24,6 +24,10 @@
 
 namespace keo {
 
+// The clock of keo's stand-in host, through which keo export writes its
+// movies; every standard frame rate and every common sound rate divides it.
+constexpr int64_t kStandInTicksPerSecond = 254016000000LL;
+
 struct FrameClock {
     int64_t ticksPerSecond; // the host's clock
     int32_t scale;          // frames per second = scale / sampleSize
@@ -84,6 +88,20 @@ inline int64_t frameAtTicks(const FrameClock& c, int64_t ticks) {
     const __int128 perFrameTimesScale = static_cast<__int128>(c.ticksPerSecond) * c.sampleSize;
     const __int128 reach = (static_cast<__int128>(ticks) + 1) * c.scale - 1;
     return static_cast<int64_t>(reach / perFrameTimesScale);
+}
+
+// Sample frames of sound in one frame of `ticksPerFrame` ticks, rounded up:
+// the largest block a host's audio renderer hands an exporter, asked with
+// the export's ticks per frame, and so the size of each chunk of sound in an
+// exported movie. keomux cuts its sound the same way, so that it writes the
+// bytes keo export writes. 0 when any argument is not positive; held to the
+// 64-bit range.
+inline int64_t soundBlockFrames(int64_t ticksPerFrame, int64_t ticksPerSecond, int64_t sampleRate) {
+    if (ticksPerFrame <= 0 || ticksPerSecond <= 0 || sampleRate <= 0)
+        return 0;
+    const __int128 ticks = static_cast<__int128>(ticksPerFrame) * sampleRate;
+    const __int128 frames = (ticks + ticksPerSecond - 1) / ticksPerSecond;
+    return frames > INT64_MAX ? INT64_MAX : static_cast<int64_t>(frames);
 }
 
 } // namespace keo

@@ -30,7 +30,7 @@ void AppendFrames(benchmark::State& state) {
     const std::string path = benchPath();
     for (auto _ : state) {
         MovFile movie;
-        movie.openWrite(path.c_str(), kZuvm, 64, 64, 25.0, 1, 0, 0, 0, 0);
+        movie.openWrite(path.c_str(), kZuvm, 64, 64, {25, 1}, 1, 0, 0, 0, 0);
         for (int i = 0; i < frames; i++)
             movie.writeFrame(0, static_cast<int>(frame.size()), frame.data());
         state.PauseTiming();
@@ -52,7 +52,7 @@ void CloseInterleaved(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         MovFile movie;
-        movie.openWrite(path.c_str(), kZuvm, 64, 64, 30000.0 / 1001, 1, 1, 48000, 2, 16);
+        movie.openWrite(path.c_str(), kZuvm, 64, 64, {30000, 1001}, 1, 1, 48000, 2, 16);
         for (int i = 0; i < chunks; i++) {
             movie.writeFrame(0, static_cast<int>(frame.size()), frame.data());
             LargeFp* fp = movie.prepareToWriteAudioSample();

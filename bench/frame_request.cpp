@@ -113,8 +113,8 @@ bool writeMovie(const Layout& layout, const std::vector<unsigned char>& picture,
 
     MovFile writer;
     char compressor[] = "ZUVM";
-    if (!writer.openWrite(movie->path.c_str(), compressor, kPictureWidth, kPictureHeight, 25.0, 1,
-                          0, 48000, 2, 16))
+    if (!writer.openWrite(movie->path.c_str(), compressor, kPictureWidth, kPictureHeight, {25, 1},
+                          1, 0, 48000, 2, 16))
         return fail("cannot create " + movie->path);
     bool written = true;
     for (int i = 0; i < kFrames; ++i)

@@ -137,7 +137,7 @@ bool writeMovie(const std::string& path, const std::vector<unsigned char>& pictu
     MovFile writer;
     char compressor[] = "ZUVM";
     if (length <= 0 || !writer.openWrite(path.c_str(), compressor, kPictureWidth, kPictureHeight,
-                                         25.0, 1, 0, 48000, 2, 16))
+                                         {25, 1}, 1, 0, 48000, 2, 16))
         return false;
     bool written = true;
     for (int i = 0; i < kMovieFrames; ++i)

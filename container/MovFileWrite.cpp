@@ -26,11 +26,10 @@ namespace {
 
 enum ChunkKind { kNoChunk = 0, kVideoChunk = 1, kAudioChunk = 2 };
 
-// Width and height go into 16-bit fields. Rates beyond a million frames per
-// second have time scales no 32-bit field holds (a NaN fails the test too).
-bool validVideo(int width, int height, double fps) {
-    return width > 0 && width <= 65535 && height > 0 && height <= 65535 && fps > 0.0 &&
-           fps <= 1.0e6;
+// Width and height go into 16-bit fields; every rate that fits is stored
+// exactly (QuicktimeMVHD::getTimeBase).
+bool validVideo(int width, int height, QuicktimeRate rate) {
+    return width > 0 && width <= 65535 && height > 0 && height <= 65535 && QuicktimeRateFits(rate);
 }
 
 // The sample widths the audio reader can take apart, and the rates the
@@ -80,23 +79,23 @@ char kSowt[] = "sowt";
 } // namespace
 
 QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width, int height,
-                                  double fps, int hasVideo, int hasAudio, int sampleRate,
+                                  QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
                                   int channels, int bits) {
     // Arguments are checked before the file is touched, so a bad call
     // truncates nothing.
-    if (!path || (hasVideo && !validVideo(width, height, fps)) ||
+    if (!path || (hasVideo && !validVideo(width, height, rate)) ||
         (hasAudio && !validAudio(channels, sampleRate, bits)))
         return nullptr;
     writeErrno = 0;
     errno = 0;
-    return startMovie(open(path, 0, 1, nullptr), compressor, width, height, fps, hasVideo, hasAudio,
-                      sampleRate, channels, bits);
+    return startMovie(open(path, 0, 1, nullptr), compressor, width, height, rate, hasVideo,
+                      hasAudio, sampleRate, channels, bits);
 }
 
 QuicktimeFile* MovFile::openWrite(LargeFp* stream, char* compressor, int width, int height,
-                                  double fps, int hasVideo, int hasAudio, int sampleRate,
+                                  QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
                                   int channels, int bits) {
-    if (!stream || !stream->stream || (hasVideo && !validVideo(width, height, fps)) ||
+    if (!stream || !stream->stream || (hasVideo && !validVideo(width, height, rate)) ||
         (hasAudio && !validAudio(channels, sampleRate, bits))) {
         fclose_L(stream);
         delete stream;
@@ -104,12 +103,12 @@ QuicktimeFile* MovFile::openWrite(LargeFp* stream, char* compressor, int width, 
     }
     writeErrno = 0;
     errno = 0;
-    return startMovie(openOver(stream), compressor, width, height, fps, hasVideo, hasAudio,
+    return startMovie(openOver(stream), compressor, width, height, rate, hasVideo, hasAudio,
                       sampleRate, channels, bits);
 }
 
 QuicktimeFile* MovFile::startMovie(QuicktimeFile* f, char* compressor, int width, int height,
-                                   double fps, int hasVideo, int hasAudio, int sampleRate,
+                                   QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
                                    int channels, int bits) {
     if (!f) {
         noteWriteError();
@@ -122,7 +121,7 @@ QuicktimeFile* MovFile::startMovie(QuicktimeFile* f, char* compressor, int width
     bool ready = f->fp && f->fp->stream && flushed(f) && mediaEnd == 16;
     f->moov.mvhd.nextTrackId = 1;
     if (ready && hasVideo)
-        ready = setVideo(1, width, height, fps, compressor) == 0;
+        ready = setVideo(1, width, height, rate, compressor) == 0;
     if (ready && hasAudio)
         ready = setAudio(1, channels, sampleRate, bits, kSowt) == 0;
     if (!ready) {
@@ -144,19 +143,19 @@ void MovFile::abandonWrite() {
     resetWriteState();
 }
 
-int MovFile::setVideo(int tracks, int width, int height, double fps, char* compressor) {
+int MovFile::setVideo(int tracks, int width, int height, QuicktimeRate rate, char* compressor) {
     if (tracks == 0)
         return 0;
     QuicktimeFile* f = file;
     if (!f || !f->wr || tracks < 0 || tracks > kQuicktimeMaxTracks - f->moov.totalTracks ||
-        !validVideo(width, height, fps) || !growMaps(f->videoMaps, f->totalVideoTracks, tracks))
+        !validVideo(width, height, rate) || !growMaps(f->videoMaps, f->totalVideoTracks, tracks))
         return 1;
-    f->moov.mvhd.timeScale = QuicktimeMVHD::getTimescale(fps);
+    f->moov.mvhd.timeScale = QuicktimeMVHD::getTimeBase(rate).timeScale;
     for (int i = 0; i < tracks; i++) {
         QuicktimeTrak* t = f->moov.addTrak();
         if (!t)
             return 1;
-        if (t->initVideo(f, width, height, static_cast<float>(fps), compressor) != 0) {
+        if (t->initVideo(f, width, height, rate, compressor) != 0) {
             f->moov.deleteTrak();
             return 1;
         }

@@ -3,12 +3,19 @@
 // A driver (the exporter entry, or `keo export`) does the setting up:
 //
 //   ExporterLocalRec rec{};
-//   rec.movFile = &movie;        // movie.openWrite(path, zuvm, w, h, fps, 1,
-//                                //                 hasAudio, rate, channels, bits),
+//   rec.movFile = &movie;        // movie.openWrite(path, zuvm, w, h, {num, den},
+//                                //                 1, hasAudio, rate, channels, bits),
 //                                // zuvm a char array holding "ZUVM"
 //   rec.exportParamSuite = ...;  // acquired through SPBasicSuite, or taken
 //   ...                          // from keo::host::hostSuites in tests
-//   SequenceRenderSuite->MakeVideoRenderer(pluginID, &rec.videoRenderID, fps);
+//   SequenceRenderSuite->MakeVideoRenderer(pluginID, &rec.videoRenderID,
+//                                          ticksPerFrame);
+//
+// The movie takes the frame rate as the exact fraction the export runs at;
+// the host knows it only as ticks per frame ("ADBEVideoFPS"), which is
+// rounded to a tick where the rate's frames last no whole number of ticks
+// (13 frames per second), so the driver gives the writer the fraction
+// itself, never one worked back from the ticks.
 //   exDoExportRec er = ...;      // exporterPluginID, privateData = &rec,
 //                                // startTime, endTime
 //   for each frame time t: RenderAndWriteVideoFrame(t, &er);

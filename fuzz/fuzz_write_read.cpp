@@ -35,8 +35,11 @@ namespace {
 const int kMaxSide = 24;
 const int kMaxFrames = 4;
 
-const double kRates[] = {
-    24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50, 60000.0 / 1001, 60, 12.5, 1, 15, 120};
+// In the order the committed inputs index them.
+const QuicktimeRate kRates[] = {
+    {24000, 1001}, {24, 1}, {25, 1}, {30000, 1001}, {30, 1}, {50, 1},
+    {60000, 1001}, {60, 1}, {25, 2}, {1, 1},        {15, 1}, {120, 1},
+};
 
 struct Source {
     const uint8_t* data;
@@ -63,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int bits = 8 * (1 + ((data[0] >> 5) & 3));
     const int width = data[1] % kMaxSide + 1;
     const int height = data[2] % kMaxSide + 1;
-    const double fps = kRates[data[3] % (sizeof kRates / sizeof kRates[0])];
+    const QuicktimeRate rate = kRates[data[3] % (sizeof kRates / sizeof kRates[0])];
     const int frames = data[4] % kMaxFrames + 1;
     const int samplesPerFrame = data[5] + 1;
     Source source{data + 6, size - 6};
@@ -80,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         MovFile movie;
         char compressor[] = "ZUVM";
-        KEO_FUZZ_CHECK(movie.openWrite(path.c_str(), compressor, width, height, fps, 1, audio,
+        KEO_FUZZ_CHECK(movie.openWrite(path.c_str(), compressor, width, height, rate, 1, audio,
                                        48000, channels, bits) != nullptr);
         uint64_t room = 0;
         KEO_FUZZ_CHECK(KEOMaxFramePayloadSize(width, height, &room));

@@ -1,6 +1,7 @@
 // keomux, a GstAggregator over the movie writer (container/MovFile).
 #include "gst/KEOMux.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -8,11 +9,12 @@
 #include <gst/audio/audio.h>
 #include <gst/video/video.h>
 
+#include "base/FrameClock.h"
 #include "codec/FramePayload.h"
 #include "container/MovFile.h"
-#include "container/QuicktimeFile.h"
 #include "gst/KEOElement.h"
 #include "gst/KEOMuxOutput.h"
+#include "gst/KEOMuxSound.h"
 
 GST_DEBUG_CATEGORY_STATIC(keo_mux_debug);
 #define GST_CAT_DEFAULT keo_mux_debug
@@ -38,10 +40,6 @@ static GstStaticPadTemplate audioTemplate = GST_STATIC_PAD_TEMPLATE(
 static GstStaticPadTemplate srcTemplate =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/quicktime"));
 
-// Sound buffers longer than this go in as several chunks, each within the
-// writer's int count and small enough to convert in a bounded scratch.
-constexpr guint64 kMaxChunkFrames = 1 << 16;
-
 struct _GstKeoMux {
     GstAggregator parent;
     // The request pads; the element holds them, so no reference of ours.
@@ -66,9 +64,9 @@ struct _GstKeoMux {
     // spacing every later frame must keep.
     GstClockTime videoStart, frameDuration;
     guint64 framesWritten;
-    guint64 soundLead; // sample frames still to drop from the sound's start
-    guint8* scratch;   // converted or silent samples of one chunk
-    gsize scratchSize;
+    guint64 soundLead;  // sample frames still to drop from the sound's start
+    KEOMuxSound sound;  // kept aside until the last frame is in
+    guint64 soundBlock; // sample frames a chunk of it, as keo export cuts it
 };
 
 G_DEFINE_TYPE(GstKeoMux, gst_keo_mux, GST_TYPE_AGGREGATOR)
@@ -76,36 +74,6 @@ G_DEFINE_TYPE(GstKeoMux, gst_keo_mux, GST_TYPE_AGGREGATOR)
 GST_ELEMENT_REGISTER_DEFINE(keomux, "keomux", GST_RANK_PRIMARY, GST_TYPE_KEO_MUX)
 
 namespace {
-
-int storedBits(GstAudioFormat format) {
-    switch (format) {
-    case GST_AUDIO_FORMAT_S16LE:
-        return 16;
-    case GST_AUDIO_FORMAT_S24LE:
-    case GST_AUDIO_FORMAT_F32LE:
-        return 24;
-    case GST_AUDIO_FORMAT_S32LE:
-        return 32;
-    default:
-        return 0;
-    }
-}
-
-// As the host's Audio Suite converts floats for an export: times 2^23,
-// rounded to nearest with halves away from zero, clamped to the 24-bit
-// range; NaN becomes 0. Little-endian, as "sowt" stores it.
-void floatsTo24(const guint8* in, guint8* out, guint64 count) {
-    for (guint64 i = 0; i < count; ++i) {
-        float f;
-        std::memcpy(&f, in + i * 4, 4);
-        double v = std::isnan(f) ? 0.0 : std::round(static_cast<double>(f) * 8388608.0);
-        v = v < -8388608.0 ? -8388608.0 : (v > 8388607.0 ? 8388607.0 : v);
-        const guint32 u = static_cast<guint32>(static_cast<gint32>(v));
-        out[i * 3] = static_cast<guint8>(u);
-        out[i * 3 + 1] = static_cast<guint8>(u >> 8);
-        out[i * 3 + 2] = static_cast<guint8>(u >> 16);
-    }
-}
 
 GstClockTime runningTime(GstAggregatorPad* pad, GstBuffer* buffer) {
     GstClockTime t =
@@ -140,14 +108,6 @@ bool downstreamSeeks(GstAggregator* agg) {
     return seekable;
 }
 
-guint8* scratchOf(GstKeoMux* self, gsize bytes) {
-    if (self->scratchSize < bytes) {
-        self->scratch = static_cast<guint8*>(g_realloc(self->scratch, bytes));
-        self->scratchSize = bytes;
-    }
-    return self->scratch;
-}
-
 // A chunk the writer did not take: downstream's own failure when it was
 // one (it has spoken already, or is flushing), else an error of ours.
 GstFlowReturn writeFailed(GstKeoMux* self, const char* what) {
@@ -159,36 +119,12 @@ GstFlowReturn writeFailed(GstKeoMux* self, const char* what) {
     return GST_FLOW_ERROR;
 }
 
-// `frames` sample frames in the pad's format from `data`, or silence when
-// `data` is null, as chunks of the stored format.
-GstFlowReturn storeSound(GstKeoMux* self, const guint8* data, guint64 frames) {
-    const int channels = GST_AUDIO_INFO_CHANNELS(&self->stored);
-    const gsize inFrame = GST_AUDIO_INFO_BPF(&self->stored);
-    const gsize outFrame =
-        static_cast<gsize>(channels) * storedBits(GST_AUDIO_INFO_FORMAT(&self->stored)) / 8;
-    const bool floats = GST_AUDIO_INFO_FORMAT(&self->stored) == GST_AUDIO_FORMAT_F32LE;
-    while (frames > 0) {
-        const guint64 n = MIN(frames, kMaxChunkFrames);
-        const gsize bytes = n * outFrame;
-        const guint8* chunk = data;
-        if (!data) {
-            chunk = static_cast<guint8*>(std::memset(scratchOf(self, bytes), 0, bytes));
-        } else if (floats) {
-            floatsTo24(data, scratchOf(self, bytes), n * channels);
-            chunk = self->scratch;
-        }
-        LargeFp* fp = self->movie->prepareToWriteAudioSample();
-        if (!fp || fwrite_L(chunk, bytes, 1, fp) != bytes) {
-            self->movie->noteWriteError();
-            return writeFailed(self, "the sound");
-        }
-        if (self->movie->endWriteAudioSample(static_cast<int>(n)) != 0)
-            return writeFailed(self, "the sound");
-        if (data)
-            data += n * inFrame;
-        frames -= n;
-    }
-    return GST_FLOW_OK;
+// The sound could not be kept for the end.
+GstFlowReturn keepFailed(GstKeoMux* self) {
+    GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
+                      ("Could not keep the sound aside until the end of the movie."),
+                      ("its temporary file: %s", g_strerror(self->sound.error)));
+    return GST_FLOW_ERROR;
 }
 
 GstFlowReturn writeSound(GstKeoMux* self, GstBuffer* buffer) {
@@ -202,9 +138,9 @@ GstFlowReturn writeSound(GstKeoMux* self, GstBuffer* buffer) {
     const guint64 skip = MIN(frames, self->soundLead);
     self->soundLead -= skip;
     frames -= skip;
-    const GstFlowReturn result = storeSound(self, map.data + skip * frameBytes, frames);
+    const bool kept = KEOMuxSoundAdd(&self->sound, map.data + skip * frameBytes, frames);
     gst_buffer_unmap(buffer, &map);
-    return result;
+    return kept ? GST_FLOW_OK : keepFailed(self);
 }
 
 GstFlowReturn writeFrame(GstKeoMux* self, GstBuffer* buffer, GstClockTime time) {
@@ -241,22 +177,6 @@ GstFlowReturn writeFrame(GstKeoMux* self, GstBuffer* buffer, GstClockTime time) 
         return writeFailed(self, "a frame");
     self->framesWritten++;
     return GST_FLOW_OK;
-}
-
-// The rate the writer put in the movie, against the stream's: the writer
-// holds whole rates and the 1001-based ones exactly, others to the nearest
-// it can.
-void sayStoredRate(GstKeoMux* self, int fpsN, int fpsD) {
-    QuicktimeTrak* track = self->movie->firstVideoTrack();
-    const QuicktimeSTTS& stts = track->mdia.minf.stbl.stts;
-    const gint64 scale = track->mdia.mdhd.timeScale;
-    const gint64 duration = stts.table ? stts.table[0].sampleDuration : 0;
-    if (static_cast<gint64>(fpsN) * duration != static_cast<gint64>(fpsD) * scale)
-        GST_ELEMENT_WARNING(self, STREAM, MUX,
-                            ("The movie stores a rate of %" G_GINT64_FORMAT "/%" G_GINT64_FORMAT
-                             ", the nearest it holds to the stream's %d/%d.",
-                             scale, duration, fpsN, fpsD),
-                            (nullptr));
 }
 
 // Opens the movie once the first frame, and the first sound if any is to
@@ -321,12 +241,34 @@ GstFlowReturn startMovie(GstKeoMux* self) {
         }
         self->frameDuration = spacing;
     }
+    const QuicktimeRate movieRate{fpsN, fpsD};
+    if (result == GST_FLOW_OK && !QuicktimeRateFits(movieRate)) {
+        GST_ELEMENT_ERROR(self, STREAM, FORMAT,
+                          ("A frame rate of %d/%d cannot be stored: a KEO movie holds rates up to "
+                           "%d frames per second.",
+                           fpsN, fpsD, kQuicktimeMaxFramesPerSecond),
+                          (nullptr));
+        result = GST_FLOW_ERROR;
+    }
     if (result == GST_FLOW_OK && !downstreamSeeks(agg)) {
         GST_ELEMENT_ERROR(self, STREAM, MUX,
                           ("keomux needs a downstream that can seek, such as filesink: a KEO "
                            "movie's header is finished by writing over its start."),
                           ("downstream of keomux cannot seek in bytes; nothing was written"));
         result = GST_FLOW_ERROR;
+    }
+    const int channels = self->storesSound ? GST_AUDIO_INFO_CHANNELS(&self->stored) : 0;
+    const int rate = self->storesSound ? GST_AUDIO_INFO_RATE(&self->stored) : 0;
+    if (result == GST_FLOW_OK && self->storesSound) {
+        // keo export asks its host for the sound one frame's worth at a
+        // time, at the ticks per frame the host is told.
+        const keo::FrameClock clock{keo::kStandInTicksPerSecond, fpsN, fpsD};
+        self->soundBlock = static_cast<guint64>(keo::soundBlockFrames(
+            keo::nominalTicksPerFrame(clock), keo::kStandInTicksPerSecond, rate));
+        if (!KEOMuxSoundStart(&self->sound, GST_AUDIO_INFO_FORMAT(&self->stored), channels)) {
+            self->sound.error = errno;
+            result = keepFailed(self);
+        }
     }
     if (result != GST_FLOW_OK) {
         gst_clear_buffer(&frame);
@@ -340,12 +282,9 @@ GstFlowReturn startMovie(GstKeoMux* self) {
     FILE* stream = KEOOpenMuxOutput(&self->out, agg);
     self->movie = new MovFile();
     char compressor[] = "ZUVM";
-    const int channels = self->storesSound ? GST_AUDIO_INFO_CHANNELS(&self->stored) : 0;
-    const int rate = self->storesSound ? GST_AUDIO_INFO_RATE(&self->stored) : 0;
-    const int bits = self->storesSound ? storedBits(GST_AUDIO_INFO_FORMAT(&self->stored)) : 0;
-    if (!self->movie->openWrite(fadopt_L(stream), compressor, width, height,
-                                static_cast<double>(fpsN) / fpsD, 1, self->storesSound, rate,
-                                channels, bits)) {
+    const int bits = self->storesSound ? KEOMuxStoredBits(GST_AUDIO_INFO_FORMAT(&self->stored)) : 0;
+    if (!self->movie->openWrite(fadopt_L(stream), compressor, width, height, movieRate, 1,
+                                self->storesSound, rate, channels, bits)) {
         delete self->movie;
         self->movie = nullptr;
         gst_clear_buffer(&frame);
@@ -359,18 +298,18 @@ GstFlowReturn startMovie(GstKeoMux* self) {
     }
     self->movieW = width;
     self->movieH = height;
-    sayStoredRate(self, fpsN, fpsD);
 
     // The first frame is time 0 of the movie, and the sound keeps to it.
     self->videoStart = self->firstFrame ? self->firstFrameTime : runningTime(self->videoPad, frame);
     if (self->storesSound) {
         const GstClockTime soundStart = runningTime(self->audioPad, sound);
         if (GST_CLOCK_TIME_IS_VALID(soundStart) && GST_CLOCK_TIME_IS_VALID(self->videoStart)) {
-            if (soundStart > self->videoStart)
-                result = storeSound(
-                    self, nullptr,
-                    gst_util_uint64_scale_round(soundStart - self->videoStart, rate, GST_SECOND));
-            else
+            if (soundStart > self->videoStart &&
+                !KEOMuxSoundAdd(
+                    &self->sound, nullptr,
+                    gst_util_uint64_scale_round(soundStart - self->videoStart, rate, GST_SECOND)))
+                result = keepFailed(self);
+            else if (soundStart <= self->videoStart)
                 self->soundLead =
                     gst_util_uint64_scale_round(self->videoStart - soundStart, rate, GST_SECOND);
         }
@@ -384,6 +323,12 @@ GstFlowReturn startMovie(GstKeoMux* self) {
 }
 
 GstFlowReturn finishMovie(GstKeoMux* self) {
+    // The sound after the last frame, as keo export writes it. A failure
+    // leaves the movie open, to be given up without its header at stop.
+    if (self->storesSound && KEOMuxSoundStore(&self->sound, self->movie, self->soundBlock) != 0)
+        return self->sound.error != 0 && self->movie->writeErrno == 0
+                   ? keepFailed(self)
+                   : writeFailed(self, "the sound");
     MovFile* movie = self->movie;
     self->movie = nullptr;
     self->finished = TRUE;
@@ -409,8 +354,8 @@ void resetWriting(GstKeoMux* self) {
     self->frameDuration = GST_CLOCK_TIME_NONE;
     self->framesWritten = 0;
     self->soundLead = 0;
-    g_clear_pointer(&self->scratch, g_free);
-    self->scratchSize = 0;
+    KEOMuxSoundEnd(&self->sound);
+    self->soundBlock = 0;
 }
 
 // A pad's new caps; false (with an error posted) for caps the movie cannot
@@ -445,7 +390,8 @@ bool takeCaps(GstKeoMux* self, GstAggregatorPad* pad, GstCaps* caps) {
         return true;
     }
     GstAudioInfo info;
-    if (!gst_audio_info_from_caps(&info, caps) || storedBits(GST_AUDIO_INFO_FORMAT(&info)) == 0) {
+    if (!gst_audio_info_from_caps(&info, caps) ||
+        KEOMuxStoredBits(GST_AUDIO_INFO_FORMAT(&info)) == 0) {
         GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("The sound's caps cannot be stored."),
                           ("%" GST_PTR_FORMAT, caps));
         return false;
@@ -610,5 +556,7 @@ static void gst_keo_mux_init(GstKeoMux* self) {
     // Without caps the infos have no format, which the macros read.
     gst_audio_info_init(&self->audio);
     gst_audio_info_init(&self->stored);
+    // Not yet a file: a zeroed instance would take descriptor 0 for one.
+    self->sound.fd = -1;
     resetWriting(self);
 }

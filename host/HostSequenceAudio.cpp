@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "base/FrameClock.h"
+
 #include "KEOAudioChannels.h"
 
 namespace keo::host {
@@ -64,8 +66,10 @@ prSuiteError audioGetMaxBlip(StandInHost* host, uint32_t id, PrTime ticksPerFram
         size_t i = static_cast<size_t>(r.blipCalls);
         blip = host->maxBlips[i < host->maxBlips.size() ? i : host->maxBlips.size() - 1];
     } else {
-        // One video frame's worth of samples, rounded up.
-        blip = (ticksPerFrame + r.ticksPerSample - 1) / r.ticksPerSample;
+        // One video frame's worth of samples, rounded up (the sample rate
+        // divides the clock, or the renderer was not made).
+        blip = keo::soundBlockFrames(ticksPerFrame, kTicksPerSecond,
+                                     kTicksPerSecond / r.ticksPerSample);
     }
     r.blipCalls++;
     r.maxBlip = blip;

@@ -33,6 +33,7 @@
 #pragma once
 
 #include "KEOHostAPI.h"
+#include "base/FrameClock.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -46,7 +47,7 @@ struct StandInHost;
 constexpr int kMaxHosts = 8;
 // Ticks per second of the host clock; every standard frame rate and every
 // common audio rate divides it.
-constexpr PrTime kTicksPerSecond = 254016000000LL;
+constexpr PrTime kTicksPerSecond = keo::kStandInTicksPerSecond;
 
 // Fills `rgba` with the picture of the sequence at `time`: width x height
 // pixels of bytes R, G, B, A, rows width x 4 bytes apart, top row first.

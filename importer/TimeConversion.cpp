@@ -8,10 +8,18 @@
 
 namespace {
 
-// Which standard rate code (1 to 8) a pair names, or 0. The quotient tests
-// truncate, so every rate from a whole number up to the next one counts as
-// that whole number. Products and quotients are taken in 64 bits so that no
-// scale overflows them.
+// c / s is exactly the whole rate n (48/2 is 24 frames per second, 49/2 is
+// not: read as 24, a 24.5 fps movie would play slow and drift from its
+// sound).
+bool isWhole(int64_t c, int64_t s, int64_t n) {
+    return s != 0 && c % s == 0 && c / s == n;
+}
+
+// Which standard rate code (1 to 8) a pair names, or 0. The notations of the
+// 1001-based rates are taken to the digits they are written with (2997/100,
+// or anything from 29.970 to 29.979..., is 29.97); a whole rate only
+// exactly. Products and quotients are taken in 64 bits so that no scale
+// overflows them.
 int RateCode(int64_t c, int64_t s) {
     // A pair stored as 25/2 is 12.5 frames per second: the bare "scale is
     // the rate" shortcuts only hold for a sample size of 1.
@@ -19,21 +27,26 @@ int RateCode(int64_t c, int64_t s) {
     if ((s == 1001 && c == 24000) || (c == 2397 && s == 100) || (c == 90000 && s == 3754) ||
         (c == 23976 && s == 1000) || c * 1000 / s == 23976)
         return PrVideoFrameRate_23_976;
-    if ((unit && c == 24) || (c == 24024 && s == 1001) || (c == 90000 && s == 3750) || c / s == 24)
+    if ((unit && c == 24) || (c == 24024 && s == 1001) || (c == 90000 && s == 3750) ||
+        isWhole(c, s, 24))
         return PrVideoFrameRate_24;
-    if ((unit && c == 25) || (c == 600 && s == 24) || (c == 90000 && s == 3600) || c / s == 25)
+    if ((unit && c == 25) || (c == 600 && s == 24) || (c == 90000 && s == 3600) ||
+        isWhole(c, s, 25))
         return PrVideoFrameRate_25;
     if ((s == 1001 && c == 30000) || (c == 2997 && s == 100) || (c == 29970 && s == 1000) ||
         (c == 90000 && s == 3003) || c * 100 / s == 2997)
         return PrVideoFrameRate_29_97;
-    if ((unit && c == 30) || (c == 600 && s == 20) || (c == 90000 && s == 3000) || c / s == 30)
+    if ((unit && c == 30) || (c == 600 && s == 20) || (c == 90000 && s == 3000) ||
+        isWhole(c, s, 30))
         return PrVideoFrameRate_30;
-    if ((unit && c == 50) || (c == 600 && s == 12) || (c == 90000 && s == 1800) || c / s == 50)
+    if ((unit && c == 50) || (c == 600 && s == 12) || (c == 90000 && s == 1800) ||
+        isWhole(c, s, 50))
         return PrVideoFrameRate_50;
     if ((s == 1001 && c == 60000) || (c == 5994 && s == 100) || (c == 90000 && s == 1502) ||
         c * 100 / s == 5994)
         return PrVideoFrameRate_59_94;
-    if ((unit && c == 60) || (c == 600 && s == 10) || (c == 90000 && s == 1500) || c / s == 60)
+    if ((unit && c == 60) || (c == 600 && s == 10) || (c == 90000 && s == 1500) ||
+        isWhole(c, s, 60))
         return PrVideoFrameRate_60;
     return 0;
 }

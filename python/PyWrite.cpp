@@ -25,7 +25,7 @@ using keo::tool::FrameRate;
 // encode at a time.
 std::mutex g_exportLock;
 
-FrameRate rateOf(py::handle fps) {
+FrameRate givenRate(py::handle fps) {
     std::string why;
     FrameRate rate;
     if (py::isinstance<py::str>(fps)) {
@@ -60,6 +60,16 @@ FrameRate rateOf(py::handle fps) {
     const int64_t g = std::gcd(rate.num, rate.den);
     rate.num /= g;
     rate.den /= g;
+    return rate;
+}
+
+// The rate as given, exactly, when a movie can hold it.
+FrameRate rateOf(py::handle fps) {
+    const FrameRate rate = givenRate(fps);
+    QuicktimeRate stored;
+    std::string why;
+    if (!keo::tool::storedRate(rate, &stored, &why))
+        throw py::value_error("fps: " + why);
     return rate;
 }
 

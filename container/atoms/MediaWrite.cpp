@@ -8,8 +8,8 @@
 #include "container/atoms/AtomWrite.h"
 #include "container/atoms/Media.h"
 
-void QuicktimeMDHD::initVideo(QuicktimeFile*, int, int, float fps) {
-    timeScale = QuicktimeMVHD::getTimescale(fps);
+void QuicktimeMDHD::initVideo(QuicktimeFile*, int, int, QuicktimeRate rate) {
+    timeScale = QuicktimeMVHD::getTimeBase(rate).timeScale;
     duration = 0;
 }
 
@@ -118,12 +118,12 @@ void QuicktimeDInf::write(QuicktimeFile* file, MovFile& movie) {
     atom.writeFooter(file, movie);
 }
 
-int QuicktimeMInf::initVideo(QuicktimeFile* file, int width, int height, float fps,
+int QuicktimeMInf::initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate,
                              char* compressor) {
     isVideo = 1;
     vmhd.initVideo();
     hdlr.initVideo();
-    return stbl.initVideo(file, width, height, fps, compressor) != 0 || dinf.initAll() != 0;
+    return stbl.initVideo(file, width, height, rate, compressor) != 0 || dinf.initAll() != 0;
 }
 
 int QuicktimeMInf::initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits,
@@ -148,11 +148,11 @@ void QuicktimeMInf::write(QuicktimeFile* file, MovFile& movie) {
     atom.writeFooter(file, movie);
 }
 
-int QuicktimeMdia::initVideo(QuicktimeFile* file, int width, int height, float fps,
+int QuicktimeMdia::initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate,
                              char* compressor) {
-    mdhd.initVideo(file, width, height, fps);
+    mdhd.initVideo(file, width, height, rate);
     hdlr.initVideo();
-    return minf.initVideo(file, width, height, fps, compressor);
+    return minf.initVideo(file, width, height, rate, compressor);
 }
 
 int QuicktimeMdia::initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits,

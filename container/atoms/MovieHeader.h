@@ -6,6 +6,7 @@
 
 #include "container/QuicktimeAtom.h"
 #include "container/QuicktimeMatrix.h"
+#include "container/QuicktimeRate.h"
 
 class AtomReader;
 struct MovFile;
@@ -38,9 +39,11 @@ struct QuicktimeMVHD {
 
     void init();
     void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
-    // The movie time scale for a frame rate: 600 when it gives whole frame
-    // durations, else hundredths (whole rates) or 1001ths (fractional).
-    static int64_t getTimescale(double fps);
+    // The time scale of the movie and of a video track's media, and the
+    // track's sample duration, for a frame rate: a pair whose quotient is
+    // the rate exactly (MovieHeaderWrite.cpp says how it is chosen); both 0
+    // for a rate that does not fit (QuicktimeRateFits).
+    static QuicktimeTimeBase getTimeBase(QuicktimeRate rate);
     void write(QuicktimeFile* file, MovFile& movie);
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 #include "base/Bounds.h"
 #include "container/MovFile.h"
@@ -14,6 +15,8 @@
 namespace {
 
 const int64_t kMax32 = 0xFFFFFFFFLL;
+// A time scale or sample duration above this reads back as no rate.
+const int64_t kMaxInt32 = 0x7FFFFFFFLL;
 
 // An upper bound of the bytes a track's atom takes: a generous fixed part
 // for the headers, names and descriptions, plus every table entry.
@@ -43,19 +46,62 @@ bool addTrackBytes(const QuicktimeTrak& t, uint64_t* total) {
     return keo::checkedAdd(*total, bytes, total);
 }
 
-} // namespace
-
-int64_t QuicktimeMVHD::getTimescale(double fps) {
-    // Rates no movie can have; the writer refuses them before asking.
-    if (!(fps > 0.0 && fps <= 1.0e6))
-        return 600;
+// The time scale of the rule movies were first written by: 600 for a whole
+// rate that divides it, other whole rates in hundredths, anything else in
+// 1001ths. Kept in its own double arithmetic, so it picks what it always did.
+int64_t firstRuleScale(double fps) {
     bool whole = fps == std::floor(fps);
-    // 600 is divisible by the common whole rates (24, 25, 30, 50, 60, ...),
-    // which then get whole sample durations; other whole rates count in
-    // hundredths, and fractional (NTSC-like) rates in 1001ths.
     if (whole && 600.0 / fps == std::floor(600.0 / fps))
         return 600;
     return static_cast<int64_t>(whole ? fps * 100.0 + 0.5 : fps * 1001.0 + 0.5);
+}
+
+// That rule's pair, or {0, 0} where it does not hold the rate exactly. It
+// took the media's scale and duration from the rate in single precision and
+// the movie's scale from the double, so it counts only where the two agree.
+// It holds the whole rates below 671089 and the usual 1001-based ones
+// exactly (25 as 600/24, 30000/1001 as 30000/1001), and no other: 12.5 came
+// out as 12513/1001 (12.5005 frames per second), 39000/1001 as 39000/1000,
+// 700000 as 70000000/99.
+QuicktimeTimeBase firstRule(QuicktimeRate rate) {
+    const double fps = static_cast<double>(rate.num) / rate.den;
+    const float single = static_cast<float>(fps);
+    const int64_t scale = firstRuleScale(fps);
+    if (firstRuleScale(single) != scale)
+        return {0, 0};
+    const float duration = static_cast<float>(scale) / single;
+    if (!(duration >= 1.0f && duration <= static_cast<float>(kMaxInt32)))
+        return {0, 0};
+    const int64_t units = static_cast<int64_t>(duration);
+    if (scale > kMaxInt32 || units > kMaxInt32 ||
+        static_cast<__int128>(scale) * rate.den != static_cast<__int128>(units) * rate.num)
+        return {0, 0};
+    return {scale, units};
+}
+
+} // namespace
+
+QuicktimeTimeBase QuicktimeMVHD::getTimeBase(QuicktimeRate rate) {
+    if (!QuicktimeRateFits(rate))
+        return {0, 0};
+    // Where the first rule holds the rate exactly, its pair stays: movies
+    // written at those rates keep their bytes.
+    const QuicktimeTimeBase first = firstRule(rate);
+    if (first.timeScale > 0)
+        return first;
+    // Elsewhere the rate in lowest terms, both parts times the least factor
+    // that takes the scale to 600 or above: 25/2 as 600/48, 25/3 as 600/72,
+    // 15/2 as 600/80, 7/3 as 602/258. Exact by construction. At least 600
+    // because the movie, track and edit durations count in this scale, and
+    // a sound track's length rounded to a twenty-fifth of a second would cut
+    // its end; the least factor, so a long movie's durations still fit
+    // their 32-bit fields. A denominator too large for the factor keeps a
+    // smaller one (down to 1, the rate itself).
+    const int64_t g = std::gcd(rate.num, rate.den);
+    const int64_t num = rate.num / g, den = rate.den / g;
+    int64_t factor = std::max<int64_t>(1, (600 + num - 1) / num);
+    factor = std::min(factor, kMaxInt32 / den);
+    return {num * factor, den * factor};
 }
 
 // mvhd (108 bytes): version 1, flags 3, creationTime 4, modificationTime 4,

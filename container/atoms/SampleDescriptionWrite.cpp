@@ -33,7 +33,8 @@ int QuicktimeSTSD::initTable() {
     return 0;
 }
 
-int QuicktimeSTSD::initVideo(QuicktimeFile*, int width, int height, float, char* compressor) {
+int QuicktimeSTSD::initVideo(QuicktimeFile*, int width, int height, QuicktimeRate,
+                             char* compressor) {
     if (initTable() != 0)
         return 1;
     QuicktimeSTSDTable& entry = table[0];

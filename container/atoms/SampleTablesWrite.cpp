@@ -74,16 +74,12 @@ int QuicktimeSTTS::initTable() {
     return 0;
 }
 
-int QuicktimeSTTS::initVideo(QuicktimeFile*, int64_t timeScale, float fps) {
-    if (initTable() != 0)
-        return 1;
-    // Single precision on purpose: it gives the durations that KEO movies
-    // have always carried (1001 at 29.97 fps, 24 at 25 fps).
-    float duration = static_cast<float>(timeScale) / fps;
-    if (!(duration >= 1.0f && duration < 4294967296.0f))
+int QuicktimeSTTS::initVideo(QuicktimeFile*, QuicktimeRate rate) {
+    const int64_t duration = QuicktimeMVHD::getTimeBase(rate).sampleDuration;
+    if (duration < 1 || initTable() != 0)
         return 1;
     table[0].sampleCount = 0;
-    table[0].sampleDuration = static_cast<int64_t>(duration);
+    table[0].sampleDuration = duration;
     return 0;
 }
 
@@ -220,12 +216,11 @@ void QuicktimeSTCO::write(QuicktimeFile* file, MovFile& movie) {
     atom.writeFooter(file, movie);
 }
 
-int QuicktimeSTBL::initVideo(QuicktimeFile* file, int width, int height, float fps,
+int QuicktimeSTBL::initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate,
                              char* compressor) {
-    int64_t timeScale = QuicktimeMVHD::getTimescale(fps);
-    if (stsd.initVideo(file, width, height, fps, compressor) != 0 ||
-        stts.initVideo(file, timeScale, fps) != 0 || stsc.initVideo(file) != 0 ||
-        stsz.initVideo(file) != 0 || stco.initCommon(file) != 0)
+    if (stsd.initVideo(file, width, height, rate, compressor) != 0 ||
+        stts.initVideo(file, rate) != 0 || stsc.initVideo(file) != 0 || stsz.initVideo(file) != 0 ||
+        stco.initCommon(file) != 0)
         return 1;
     return 0;
 }

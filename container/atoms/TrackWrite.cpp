@@ -73,10 +73,10 @@ void QuicktimeEDTS::write(QuicktimeFile* file, int64_t trackDuration, MovFile& m
     atom.writeFooter(file, movie);
 }
 
-int QuicktimeTrak::initVideo(QuicktimeFile* file, int width, int height, float fps,
+int QuicktimeTrak::initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate,
                              char* compressor) {
     tkhd.initVideo(width, height);
-    return mdia.initVideo(file, width, height, fps, compressor) != 0 || edts.initTable() != 0;
+    return mdia.initVideo(file, width, height, rate, compressor) != 0 || edts.initTable() != 0;
 }
 
 int QuicktimeTrak::initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits,

@@ -35,8 +35,9 @@ struct OneFrameWritten {
 
 TEST(WriterFailure, FileThatCannotBeCreated) {
     MovFile movie;
-    EXPECT_EQ(movie.openWrite("/nonexistent-keo-dir/movie.mov", kZuvm, 32, 32, 25.0, 1, 0, 0, 0, 0),
-              nullptr);
+    EXPECT_EQ(
+        movie.openWrite("/nonexistent-keo-dir/movie.mov", kZuvm, 32, 32, {25, 1}, 1, 0, 0, 0, 0),
+        nullptr);
     EXPECT_EQ(movie.file, nullptr);
     EXPECT_EQ(movie.prepareToWriteFrame(0), nullptr);
     Bytes frame = pattern(10, 1);
@@ -55,22 +56,22 @@ TEST(WriterFailure, ArgumentsThatCannotBeWrittenTouchNoFile) {
         std::fwrite(before.data(), 1, before.size(), f);
         std::fclose(f);
     }
-    const double nan = std::numeric_limits<double>::quiet_NaN();
     MovFile movie;
     const char* path = temp.path.c_str();
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 0, 32, 25.0, 1, 0, 0, 0, 0), nullptr);
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 70000, 25.0, 1, 0, 0, 0, 0), nullptr);
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 0.0, 1, 0, 0, 0, 0), nullptr);
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, -25.0, 1, 0, 0, 0, 0), nullptr);
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, nan, 1, 0, 0, 0, 0), nullptr);
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 25.0, 1, 1, 48000, 2, 12), nullptr);
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 25.0, 1, 1, 48000, 0, 16), nullptr);
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 25.0, 1, 1, 0, 2, 16), nullptr);
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 25.0, 1, 1, 192000, 2, 16), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 0, 32, {25, 1}, 1, 0, 0, 0, 0), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 70000, {25, 1}, 1, 0, 0, 0, 0), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, {0, 1}, 1, 0, 0, 0, 0), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, {-25, 1}, 1, 0, 0, 0, 0), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, {25, 0}, 1, 0, 0, 0, 0), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, {25, 1}, 1, 1, 48000, 2, 12), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, {25, 1}, 1, 1, 48000, 0, 16), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, {25, 1}, 1, 1, 0, 2, 16), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, {25, 1}, 1, 1, 192000, 2, 16), nullptr);
     EXPECT_EQ(movie.file, nullptr);
     EXPECT_EQ(readFile(temp.path), before);
-    // A rate whose frames would last less than one tick of its time scale.
-    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, 0.0001, 1, 0, 0, 0, 0), nullptr);
+    // Rates past a million frames per second, whole or by a hair.
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, {1000001, 1}, 1, 0, 0, 0, 0), nullptr);
+    EXPECT_EQ(movie.openWrite(path, kZuvm, 32, 32, {2000001, 2}, 1, 0, 0, 0, 0), nullptr);
     EXPECT_EQ(movie.file, nullptr);
 }
 

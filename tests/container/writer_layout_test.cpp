@@ -20,8 +20,8 @@ const std::string kStbl = "moov/trak/mdia/minf/stbl/";
 Bytes writeHdMovie(const TempMovie& temp, bool withAudio) {
     MovFile movie;
     char compressor[] = "ZUVM";
-    EXPECT_NE(movie.openWrite(temp.path.c_str(), compressor, 1920, 1080, 25.0, 1, withAudio ? 1 : 0,
-                              48000, 2, 16),
+    EXPECT_NE(movie.openWrite(temp.path.c_str(), compressor, 1920, 1080, {25, 1}, 1,
+                              withAudio ? 1 : 0, 48000, 2, 16),
               nullptr);
     Bytes frame = pattern(40, 1);
     EXPECT_EQ(movie.writeFrame(0, 40, frame.data()), 0);
@@ -41,7 +41,7 @@ Bytes writeHdMovie(const TempMovie& temp, bool withAudio) {
 
 TEST(WriterLayout, ThreeFramesAt25Fps) {
     TempMovie temp;
-    ASSERT_EQ(writeVideoMovie(temp.path, {100, 200, 300}, 25.0), 0);
+    ASSERT_EQ(writeVideoMovie(temp.path, {100, 200, 300}, {25, 1}), 0);
     Bytes f = readFile(temp.path);
 
     // The 64-bit mdat header, its size patched to where the moov begins.
@@ -79,7 +79,7 @@ TEST(WriterLayout, AtomSizesFollowTheFormula) {
     for (size_t frames : {0u, 1u, 5u}) {
         SCOPED_TRACE(frames);
         TempMovie temp;
-        ASSERT_EQ(writeVideoMovie(temp.path, std::vector<size_t>(frames, 10), 25.0), 0);
+        ASSERT_EQ(writeVideoMovie(temp.path, std::vector<size_t>(frames, 10), {25, 1}), 0);
         Bytes f = readFile(temp.path);
         const uint64_t F = frames;
         const struct {
@@ -118,7 +118,7 @@ TEST(WriterLayout, AtomSizesFollowTheFormula) {
 TEST(WriterLayout, AudioTrackSizes) {
     TempMovie temp;
     MovFile movie;
-    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, 0, 0, 1, 44100, 2, 16), nullptr);
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, {}, 0, 1, 44100, 2, 16), nullptr);
     // Blocks of 10, 10, 4, 10 samples make three runs in the merged table.
     for (int samples : {10, 10, 4, 10}) {
         Bytes block = pattern(static_cast<size_t>(samples) * 4, 9);
@@ -176,7 +176,7 @@ TEST(WriterLayout, VideoAndAudioTrackHeaders) {
 TEST(WriterLayout, AudioOnlyMovieHasTrackOne) {
     TempMovie temp;
     MovFile movie;
-    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, 0, 0, 1, 48000, 1, 8), nullptr);
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, {}, 0, 1, 48000, 1, 8), nullptr);
     ASSERT_EQ(movie.close(), 0);
     Bytes f = readFile(temp.path);
     EXPECT_EQ(be(f, find(f, "moov/trak/tkhd").start + 20, 4), 1u);

@@ -24,7 +24,7 @@ Written writeInterleaved(const std::string& path, int channels, int bits, int fr
     Written w;
     MovFile movie;
     char compressor[] = "ZUVM";
-    EXPECT_NE(movie.openWrite(path.c_str(), compressor, 1280, 720, 30000.0 / 1001, 1, 1, 48000,
+    EXPECT_NE(movie.openWrite(path.c_str(), compressor, 1280, 720, {30000, 1001}, 1, 1, 48000,
                               channels, bits),
               nullptr);
     const int frameBytes = channels * bits / 8;
@@ -134,7 +134,8 @@ TEST(WriterRoundTrip, HighSampleRatesReadBack) {
         SCOPED_TRACE(rate);
         TempMovie temp;
         MovFile movie;
-        ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, 0, 0, 1, rate, 2, 16), nullptr);
+        ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, {}, 0, 1, rate, 2, 16),
+                  nullptr);
         ASSERT_EQ(movie.close(), 0);
         MovFile reader;
         ASSERT_NE(reader.openRead(temp.path.c_str()), nullptr);
@@ -147,7 +148,7 @@ TEST(WriterRoundTrip, HighSampleRatesReadBack) {
 TEST(WriterRoundTrip, AudioOnlyMovie) {
     TempMovie temp;
     MovFile movie;
-    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, 0, 0, 1, 44100, 2, 16), nullptr);
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, {}, 0, 1, 44100, 2, 16), nullptr);
     Bytes block = pattern(4 * 700, 3);
     for (int i = 0; i < 3; i++) {
         LargeFp* fp = movie.prepareToWriteAudioSample();
@@ -174,7 +175,8 @@ TEST(WriterRoundTrip, MovieObjectCanWriteAgainAfterClose) {
     char compressor[] = "ZUVM";
     Bytes frame = pattern(64, 5);
     for (const TempMovie* t : {&first, &second}) {
-        ASSERT_NE(movie.openWrite(t->path.c_str(), compressor, 8, 8, 25.0, 1, 0, 0, 0, 0), nullptr);
+        ASSERT_NE(movie.openWrite(t->path.c_str(), compressor, 8, 8, {25, 1}, 1, 0, 0, 0, 0),
+                  nullptr);
         ASSERT_EQ(movie.writeFrame(0, 64, frame.data()), 0);
         ASSERT_EQ(movie.close(), 0);
         EXPECT_EQ(movie.file, nullptr);

@@ -67,16 +67,15 @@ int writeSome(MovFile& movie) {
 TEST(WriterStream, GivesTheBytesOfTheSameMovieWrittenToAFile) {
     TempMovie temp;
     MovFile onDisk;
-    ASSERT_NE(
-        onDisk.openWrite(temp.path.c_str(), kZuvm, 32, 32, 30000.0 / 1001, 1, 1, 48000, 2, 16),
-        nullptr);
+    ASSERT_NE(onDisk.openWrite(temp.path.c_str(), kZuvm, 32, 32, {30000, 1001}, 1, 1, 48000, 2, 16),
+              nullptr);
     EXPECT_EQ(writeSome(onDisk), 0);
     ASSERT_EQ(onDisk.close(), 0);
 
     MemoryStream memory;
     MovFile streamed;
-    ASSERT_NE(streamed.openWrite(fadopt_L(memory.stream), kZuvm, 32, 32, 30000.0 / 1001, 1, 1,
-                                 48000, 2, 16),
+    ASSERT_NE(streamed.openWrite(fadopt_L(memory.stream), kZuvm, 32, 32, {30000, 1001}, 1, 1, 48000,
+                                 2, 16),
               nullptr);
     EXPECT_EQ(writeSome(streamed), 0);
     ASSERT_EQ(streamed.close(), 0) << "a stream without a descriptor must close as a file does";
@@ -88,7 +87,7 @@ TEST(WriterStream, GivesTheBytesOfTheSameMovieWrittenToAFile) {
 TEST(WriterStream, AMovieGivenUpKeepsNoMovieAtom) {
     MemoryStream memory;
     MovFile movie;
-    ASSERT_NE(movie.openWrite(fadopt_L(memory.stream), kZuvm, 32, 32, 25.0, 1, 1, 48000, 2, 16),
+    ASSERT_NE(movie.openWrite(fadopt_L(memory.stream), kZuvm, 32, 32, {25, 1}, 1, 1, 48000, 2, 16),
               nullptr);
     EXPECT_EQ(writeSome(movie), 0);
     movie.abandonWrite();
@@ -107,9 +106,11 @@ TEST(WriterStream, AMovieGivenUpKeepsNoMovieAtom) {
 TEST(WriterStream, RefusedArgumentsWriteNothingAndCloseTheStream) {
     MemoryStream memory;
     MovFile movie;
-    EXPECT_EQ(movie.openWrite(fadopt_L(memory.stream), kZuvm, 0, 32, 25.0, 1, 0, 0, 0, 0), nullptr);
+    EXPECT_EQ(movie.openWrite(fadopt_L(memory.stream), kZuvm, 0, 32, {25, 1}, 1, 0, 0, 0, 0),
+              nullptr);
     EXPECT_EQ(movie.file, nullptr);
     EXPECT_TRUE(memory.bytes.empty());
-    EXPECT_EQ(movie.openWrite(static_cast<LargeFp*>(nullptr), kZuvm, 32, 32, 25.0, 1, 0, 0, 0, 0),
-              nullptr);
+    EXPECT_EQ(
+        movie.openWrite(static_cast<LargeFp*>(nullptr), kZuvm, 32, 32, {25, 1}, 1, 0, 0, 0, 0),
+        nullptr);
 }

@@ -139,11 +139,11 @@ Bytes pattern(size_t n, uint32_t seed) {
     return b;
 }
 
-int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, double fps,
+int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, QuicktimeRate rate,
                     int width, int height) {
     MovFile movie;
     char compressor[] = "ZUVM";
-    if (!movie.openWrite(path.c_str(), compressor, width, height, fps, 1, 0, 0, 0, 0))
+    if (!movie.openWrite(path.c_str(), compressor, width, height, rate, 1, 0, 0, 0, 0))
         return -1;
     for (size_t i = 0; i < sizes.size(); i++) {
         Bytes frame = pattern(sizes[i], static_cast<uint32_t>(i));
@@ -175,8 +175,8 @@ int runWithFileSizeLimit(uint64_t limit, const std::function<int()>& body) {
 
 bool openVideo(MovFile& movie, const std::string& path, bool withAudio) {
     static char kZuvm[] = "ZUVM";
-    return movie.openWrite(path.c_str(), kZuvm, 32, 32, 25.0, 1, withAudio ? 1 : 0, 48000, 2, 16) !=
-           nullptr;
+    return movie.openWrite(path.c_str(), kZuvm, 32, 32, {25, 1}, 1, withAudio ? 1 : 0, 48000, 2,
+                           16) != nullptr;
 }
 
 std::vector<Bytes> readFrames(const std::string& path) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "container/QuicktimeRate.h"
+
 struct MovFile;
 
 namespace writertest {
@@ -59,7 +61,7 @@ Bytes pattern(size_t n, uint32_t seed);
 
 // Writes a video-only movie whose frames have `sizes` (frame i holds
 // pattern(sizes[i], i)); returns close's result, -1 when a step before failed.
-int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, double fps,
+int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, QuicktimeRate rate,
                     int width = 64, int height = 48);
 
 // Runs `body` in a child process whose files may not grow past `limit`

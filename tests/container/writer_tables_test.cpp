@@ -29,38 +29,55 @@ void writeBlock(MovFile& movie, int samples, int bytesPerFrame, uint32_t seed) {
 }
 
 struct RateCase {
-    double fps;
+    QuicktimeRate rate;
     uint64_t timeScale;
     uint64_t sampleDuration;
 };
 
 } // namespace
 
-TEST(WriterTimes, TimeScaleRuleAndSampleDurations) {
+// The pair a rate is stored as, in the movie header, the media header and
+// the time-to-sample table, and read back: where the writer's first rule
+// held the rate exactly its pair stays, byte for byte; every other rate gets
+// an exact pair of its own (the rows after 60000/1001, whose old pairs
+// were 12513/1001, 8342/1001, 7508/1001, 12513/1001, 2336/1001,
+// 39000/1000, 67108900/99, and no movie at all for a frame in 10000
+// seconds).
+TEST(WriterTimes, EveryRateIsStoredExactly) {
     const RateCase cases[] = {
-        {24, 600, 25},
-        {25, 600, 24},
-        {30, 600, 20},
-        {15, 600, 40},
-        {50, 600, 12},
-        {60, 600, 10},
-        {100, 600, 6},
-        {120, 600, 5},
-        {7, 700, 100},
-        {48, 4800, 100},
-        {12.5, 12513, 1001},
-        {23.976, 24000, 1001},
-        {24000.0 / 1001, 24000, 1001},
-        {29.97, 30000, 1001},
-        {30000.0 / 1001, 30000, 1001},
-        {59.94, 60000, 1001},
-        {60000.0 / 1001, 60000, 1001},
+        {{24, 1}, 600, 25},
+        {{25, 1}, 600, 24},
+        {{30, 1}, 600, 20},
+        {{15, 1}, 600, 40},
+        {{50, 1}, 600, 12},
+        {{60, 1}, 600, 10},
+        {{100, 1}, 600, 6},
+        {{120, 1}, 600, 5},
+        {{7, 1}, 700, 100},
+        {{13, 1}, 1300, 100},
+        {{48, 1}, 4800, 100},
+        {{1000, 1}, 100000, 100},
+        {{24000, 1001}, 24000, 1001},
+        {{30000, 1001}, 30000, 1001},
+        {{60000, 1001}, 60000, 1001},
+        {{15000, 1001}, 15000, 1001},
+        {{25, 2}, 600, 48},
+        {{25, 3}, 600, 72},
+        {{15, 2}, 600, 80},
+        {{50, 4}, 600, 48},
+        {{7, 3}, 602, 258},
+        {{39000, 1001}, 3000, 77},
+        {{671089, 1}, 671089, 1},
+        {{1, 10000}, 600, 6000000},
+        {{1, 10000000}, 214, 2140000000},
     };
     for (const RateCase& c : cases) {
-        SCOPED_TRACE(c.fps);
-        EXPECT_EQ(QuicktimeMVHD::getTimescale(c.fps), static_cast<int64_t>(c.timeScale));
+        SCOPED_TRACE(std::to_string(c.rate.num) + "/" + std::to_string(c.rate.den));
+        const QuicktimeTimeBase base = QuicktimeMVHD::getTimeBase(c.rate);
+        EXPECT_EQ(base.timeScale, static_cast<int64_t>(c.timeScale));
+        EXPECT_EQ(base.sampleDuration, static_cast<int64_t>(c.sampleDuration));
         TempMovie temp;
-        ASSERT_EQ(writeVideoMovie(temp.path, {8, 8}, c.fps), 0);
+        ASSERT_EQ(writeVideoMovie(temp.path, {8, 8}, c.rate), 0);
         Bytes f = readFile(temp.path);
         EXPECT_EQ(be(f, find(f, "moov/mvhd").start + 20, 4), c.timeScale);
         EXPECT_EQ(be(f, find(f, "moov/trak/mdia/mdhd").start + 20, 4), c.timeScale);
@@ -76,11 +93,31 @@ TEST(WriterTimes, TimeScaleRuleAndSampleDurations) {
     }
 }
 
+// Beyond the table: every whole rate the first rule held keeps its pair (600
+// where the rate divides it, else hundredths), and every fraction, whatever
+// its terms, comes out exact and within the 32-bit fields.
+TEST(WriterTimes, WholeRatesKeepTheirPairsAndEveryFractionIsExact) {
+    for (int32_t n = 1; n <= 671088; ++n) {
+        const QuicktimeTimeBase b = QuicktimeMVHD::getTimeBase({n, 1});
+        const int64_t scale = 600 % n == 0 ? 600 : int64_t{100} * n;
+        ASSERT_EQ(b.timeScale, scale) << n;
+        ASSERT_EQ(b.sampleDuration, scale / n) << n;
+    }
+    for (int32_t num = 1; num <= 3000; ++num)
+        for (int32_t den : {1, 2, 3, 4, 6, 7, 9, 100, 1000, 1001, 999999, 2147483647}) {
+            const QuicktimeTimeBase b = QuicktimeMVHD::getTimeBase({num, den});
+            ASSERT_TRUE(b.timeScale >= 1 && b.timeScale <= INT32_MAX && b.sampleDuration >= 1 &&
+                        b.sampleDuration <= INT32_MAX)
+                << num << "/" << den;
+            ASSERT_EQ(b.timeScale * den, b.sampleDuration * num) << num << "/" << den;
+        }
+}
+
 TEST(WriterTimes, DurationsAreComputedInSinglePrecision) {
     {
         // 21 x 24 = 504 units at 600; the track header says 503.
         TempMovie temp;
-        ASSERT_EQ(writeVideoMovie(temp.path, std::vector<size_t>(21, 4), 25.0), 0);
+        ASSERT_EQ(writeVideoMovie(temp.path, std::vector<size_t>(21, 4), {25, 1}), 0);
         Bytes f = readFile(temp.path);
         EXPECT_EQ(be(f, find(f, "moov/trak/mdia/mdhd").start + 24, 4), 504u);
         EXPECT_EQ(be(f, find(f, "moov/trak/tkhd").start + 28, 4), 503u);
@@ -90,7 +127,7 @@ TEST(WriterTimes, DurationsAreComputedInSinglePrecision) {
     {
         // One frame of 1001 at 30000 comes out as 1000.
         TempMovie temp;
-        ASSERT_EQ(writeVideoMovie(temp.path, {4}, 29.97), 0);
+        ASSERT_EQ(writeVideoMovie(temp.path, {4}, {30000, 1001}), 0);
         Bytes f = readFile(temp.path);
         EXPECT_EQ(be(f, find(f, "moov/trak/mdia/mdhd").start + 24, 4), 1001u);
         EXPECT_EQ(be(f, find(f, "moov/trak/tkhd").start + 28, 4), 1000u);
@@ -100,7 +137,7 @@ TEST(WriterTimes, DurationsAreComputedInSinglePrecision) {
 TEST(WriterTables, AudioBlocksMergeIntoRuns) {
     TempMovie temp;
     MovFile movie;
-    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, 0, 0, 1, 48000, 2, 16), nullptr);
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, {}, 0, 1, 48000, 2, 16), nullptr);
     for (int samples : {1024, 1024, 512})
         writeBlock(movie, samples, 4, static_cast<uint32_t>(samples));
     ASSERT_EQ(movie.close(), 0);
@@ -121,7 +158,7 @@ TEST(WriterTables, AudioBlocksMergeIntoRuns) {
 TEST(WriterTables, RunsReturningToAnEarlierSizeStaySeparate) {
     TempMovie temp;
     MovFile movie;
-    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, 0, 0, 1, 8000, 1, 8), nullptr);
+    ASSERT_NE(movie.openWrite(temp.path.c_str(), nullptr, 0, 0, {}, 0, 1, 8000, 1, 8), nullptr);
     for (int samples : {100, 100, 50, 50, 100})
         writeBlock(movie, samples, 1, 7);
     ASSERT_EQ(movie.close(), 0);
@@ -136,7 +173,7 @@ TEST(WriterTables, RunsReturningToAnEarlierSizeStaySeparate) {
 
 TEST(WriterTables, MovieClosedWithoutFrames) {
     TempMovie temp;
-    ASSERT_EQ(writeVideoMovie(temp.path, {}, 25.0), 0);
+    ASSERT_EQ(writeVideoMovie(temp.path, {}, {25, 1}), 0);
     Bytes f = readFile(temp.path);
     EXPECT_EQ(be(f, 8, 8), 16u);
     EXPECT_EQ(find(f, "moov").start, 16u);
@@ -159,7 +196,7 @@ TEST(WriterTables, TablesGrowPastTheFirstRoom) {
     std::vector<size_t> sizes(frames);
     for (int i = 0; i < frames; i++)
         sizes[i] = 1 + i % 7;
-    ASSERT_EQ(writeVideoMovie(temp.path, sizes, 25.0), 0);
+    ASSERT_EQ(writeVideoMovie(temp.path, sizes, {25, 1}), 0);
     Bytes f = readFile(temp.path);
 
     Span stsz = find(f, kStbl + "stsz");
@@ -194,8 +231,9 @@ class WriterUndo : public ::testing::Test {
 protected:
     void open(bool withSound = false) {
         char compressor[] = "ZUVM";
-        ASSERT_NE(movie.openWrite(temp.path.c_str(), compressor, 16, 16, 25.0, 1, withSound ? 1 : 0,
-                                  withSound ? 8000 : 0, withSound ? 1 : 0, withSound ? 8 : 0),
+        ASSERT_NE(movie.openWrite(temp.path.c_str(), compressor, 16, 16, {25, 1}, 1,
+                                  withSound ? 1 : 0, withSound ? 8000 : 0, withSound ? 1 : 0,
+                                  withSound ? 8 : 0),
                   nullptr);
     }
     // Opens the closed movie with the reader; frames and sound samples.

@@ -131,7 +131,7 @@ protected:
         keo::host::setParamInt(host, "ADBEVideoWidth", width);
         keo::host::setParamInt(host, "ADBEVideoHeight", height);
         char compressor[] = "ZUVM";
-        movie.openWrite(path.c_str(), compressor, width, height, 30.0, 1, withAudio ? 1 : 0,
+        movie.openWrite(path.c_str(), compressor, width, height, {30, 1}, 1, withAudio ? 1 : 0,
                         sampleRate, channels, bits);
         movieOpen = true;
     }

@@ -253,10 +253,10 @@ Bytes encodeFrame(Layout layout, int width, int height, uint32_t seed) {
 }
 
 bool writeMovie(const std::string& path, int width, int height, const std::vector<Bytes>& samples,
-                double fps) {
+                QuicktimeRate rate) {
     MovFile writer;
     char compressor[] = "ZUVM";
-    if (!writer.openWrite(path.c_str(), compressor, width, height, fps, 1, 0, 48000, 2, 16))
+    if (!writer.openWrite(path.c_str(), compressor, width, height, rate, 1, 0, 48000, 2, 16))
         return false;
     bool written = true;
     for (const Bytes& sample : samples) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "container/QuicktimeRate.h"
+
 namespace keogst {
 
 using Bytes = std::vector<unsigned char>;
@@ -50,9 +52,9 @@ bool layoutHasAlpha(Layout layout);
 Bytes encodeFrame(Layout layout, int width, int height, uint32_t seed);
 
 // A movie of `samples`, one frame each, written with the movie writer, with
-// a video track of width x height at `fps`; false when it cannot be written.
+// a video track of width x height at `rate`; false when it cannot be written.
 bool writeMovie(const std::string& path, int width, int height, const std::vector<Bytes>& samples,
-                double fps = 25.0);
+                QuicktimeRate rate = {25, 1});
 
 // A fresh path in the test temporary folder, removed by the object.
 struct TempPath {

@@ -87,17 +87,22 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(Size{64, 48}, Size{37, 21}, Size{1, 1})),
     caseName);
 
-// At rates whose frames last no whole number of host ticks, keodec plays
-// every frame in order, and the importer hands out the same frame for each
-// frame's time: the two readers of a movie agree frame by frame.
+// At rates whose frames last no whole number of host ticks, and at the
+// fractional rates the writer stores as pairs of its own (12.5 as 600/48,
+// 25/3 as 600/72, 15/2 as 600/80), keodec plays every frame in order, and
+// the importer hands out the same frame for each frame's time: the two
+// readers of a movie agree frame by frame.
 TEST(MovieRatesTest, EveryFrameInOrderAtUnevenRates) {
-    for (double fps : {13.0, 19.0, 73.0, 12.5, 30000.0 / 1001}) {
-        SCOPED_TRACE(fps);
+    const QuicktimeRate rates[] = {{13, 1}, {19, 1},       {73, 1},      {25, 2},
+                                   {25, 3}, {15, 2},       {1000, 1},    {120, 1},
+                                   {7, 3},  {24000, 1001}, {30000, 1001}};
+    for (const QuicktimeRate& rate : rates) {
+        SCOPED_TRACE(std::to_string(rate.num) + "/" + std::to_string(rate.den));
         TempPath movie("rate.mov");
         std::vector<Bytes> samples;
         for (uint32_t i = 0; i < 20; ++i)
             samples.push_back(encodeFrame(Layout::DXT1, 8, 8, i + 1));
-        ASSERT_TRUE(writeMovie(movie.path, 8, 8, samples, fps));
+        ASSERT_TRUE(writeMovie(movie.path, 8, 8, samples, rate));
         const std::vector<Bytes> expected = importerFrames(movie.path, 20);
         const PipelineRun run = runPipeline(decodePipeline(movie.path, "ARGB"));
         ASSERT_TRUE(run.eos) << run.error;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,7 @@
 
 #include "GstTestSupport.h"
 #include "container/MovFile.h"
+#include "container/QuicktimeFile.h"
 
 namespace keogst {
 namespace {
@@ -30,6 +32,9 @@ struct Stored {
     int scale = 0, sampleDuration = 0;
     int channels = 0, rate = 0, bits = 0;
     Bytes sound;
+    // Where the frames end and the sound's chunks start, and the sample
+    // frames of its first chunk.
+    int64_t framesEnd = 0, soundStart = 0, firstChunk = 0;
 };
 
 Stored readMovie(const std::string& path) {
@@ -48,24 +53,47 @@ Stored readMovie(const std::string& path) {
         s.sound.resize(static_cast<size_t>(n) * s.channels * s.bits / 8);
         s.sound.resize(
             static_cast<size_t>(movie.readAudio(reinterpret_cast<char*>(s.sound.data()), 0, n, 0)));
+        const QuicktimeSTBL& t = movie.file->audioMaps[0].track->mdia.minf.stbl;
+        s.soundStart = t.stco.totalEntries > 0 ? t.stco.table[0] : 0;
+        s.firstChunk = t.stsc.totalEntries > 0 ? t.stsc.table[0].samples : 0;
     }
+    if (s.frames > 0)
+        s.framesEnd = movie.frameOffset(s.frames - 1) + movie.frameSize(s.frames - 1);
     movie.close();
     return s;
 }
 
+// 32-bit samples as keo export stores them: the host hands an exporter its
+// sound as floats, so each keeps the nearest float's 24 significant bits,
+// and full scale, which rounds up to 2^31, comes back as the largest value.
+Bytes throughTheHostsFloats(Bytes b) {
+    for (size_t i = 0; i + 4 <= b.size(); i += 4) {
+        int32_t v;
+        std::memcpy(&v, b.data() + i, 4);
+        const double f = static_cast<float>(v);
+        v = f > 2147483647.0 ? 2147483647 : static_cast<int32_t>(f);
+        std::memcpy(b.data() + i, &v, 4);
+    }
+    return b;
+}
+
 // The source's sound goes both into the movie and, through a tee, into a
-// raw file: what the movie holds must be those bytes, sample for sample.
+// raw file: what the movie holds must be those bytes, sample for sample
+// (32-bit ones as keo export keeps them), after the last frame, in chunks of
+// one frame's worth rounded up, as keo export writes it.
 struct RateAndSound {
     int fpsN, fpsD, frames;
     const char* format;
     int channels, rate, bits;
+    int64_t block;
 };
 
 TEST(KeoMuxTest, TestSourcesGiveTheExactRateEveryFrameAndEverySample) {
     const RateAndSound cases[] = {
-        {30000, 1001, 31, "S16LE", 2, 48000, 16},
-        {25, 1, 26, "S24LE", 1, 44100, 24},
-        {24000, 1001, 25, "S32LE", 6, 96000, 32},
+        {30000, 1001, 31, "S16LE", 2, 48000, 16, 1602}, // 1601.6
+        {25, 1, 26, "S24LE", 1, 44100, 24, 1764},
+        {24000, 1001, 25, "S32LE", 6, 96000, 32, 4004},
+        {25, 2, 7, "S16LE", 2, 48000, 16, 3840}, // 7000 sample frames: 3840 and 3160
     };
     for (const RateAndSound& c : cases) {
         const std::string name = std::to_string(c.fpsN) + "_" + c.format;
@@ -92,7 +120,10 @@ TEST(KeoMuxTest, TestSourcesGiveTheExactRateEveryFrameAndEverySample) {
         EXPECT_EQ(s.bits, c.bits);
         const Bytes source = readAll(raw.path);
         EXPECT_EQ(source.size(), size_t{7000} * c.channels * c.bits / 8);
-        EXPECT_TRUE(s.sound == source) << "the movie's sound is not the source's";
+        EXPECT_TRUE(s.sound == (c.bits == 32 ? throughTheHostsFloats(source) : source))
+            << "the movie's sound is not the source's";
+        EXPECT_EQ(s.soundStart, s.framesEnd);
+        EXPECT_EQ(s.firstChunk, c.block);
     }
 }
 
@@ -180,6 +211,40 @@ TEST(KeoMuxTest, ADownstreamThatCannotSeekIsRefusedBeforeAnyByte) {
         "keomux ! appsink name=out sync=false");
     EXPECT_FALSE(run.eos);
     EXPECT_NE(run.error.find("can seek"), std::string::npos) << run.error;
+}
+
+// What keomux cannot do ends in an error that says why, before a byte: a
+// rate above a million frames per second, and sound with nowhere to wait
+// for the end (a temporary folder that does not exist).
+TEST(KeoMuxTest, WhatCannotBeStoredEndsInAnErrorThatSaysWhy) {
+    const struct {
+        const char* framerate;
+        const char* tmpdir;
+        const char* words;
+    } cases[] = {
+        {"2000000/1", nullptr, "cannot be stored"},
+        {"25/1", "/nonexistent-keo-tmp", "keep the sound aside"},
+    };
+    const char* saved = std::getenv("TMPDIR");
+    const std::string savedDir = saved ? saved : "";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words);
+        TempPath movie("refused.mov");
+        if (c.tmpdir)
+            setenv("TMPDIR", c.tmpdir, 1);
+        const PipelineRun run = runPipeline(
+            std::string("videotestsrc num-buffers=3 ! video/x-raw,format=ARGB,width=16,height=16,"
+                        "framerate=") +
+            c.framerate + " ! keoenc ! keomux name=m ! filesink location=" + movie.path +
+            " audiotestsrc num-buffers=3 ! audio/x-raw,format=S16LE,channels=1,rate=48000 ! m.");
+        if (saved)
+            setenv("TMPDIR", savedDir.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+        EXPECT_FALSE(run.eos);
+        EXPECT_NE(run.error.find(c.words), std::string::npos) << run.error;
+        EXPECT_TRUE(readAll(movie.path).empty());
+    }
 }
 
 std::string firstMessage(GstElement* element, GstMessageType type) {

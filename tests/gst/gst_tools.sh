@@ -115,20 +115,79 @@ transcodes_into_keo() {
 }
 check "a WebM transcodes into KEO through decodebin ! keoenc ! keomux" transcodes_into_keo
 
-# The same raw frames through keo export and through keoenc ! keomux, with
-# the same settings: the two movies are the same file.
+# The same raw frames, and the same sound, through keo export and through
+# keoenc ! keomux, with the same settings: the two movies are the same file.
+# 20 frames at 24000/1001 last 40040 sample frames at 48 kHz and 36786 at
+# 44.1 kHz, so each WAV is as long as the export's sound, neither cut nor
+# padded; keomux then stores it after the frames in keo export's blocks, and
+# 32-bit and float samples as the host's float path leaves them.
 launch -q videotestsrc pattern=ball num-buffers=20 ! \
     video/x-raw,format=RGBA,width=160,height=90 ! filesink location=frames.rgba >/dev/null
 same_file_as_export() {
-    "$KEO" -q export --input - --size 160x90 --fps 24000/1001 $1 -o export.mov <frames.rgba &&
+    keo_sound="" mux_sound=""
+    if [ -n "${3:-}" ]; then
+        # format, channels, rate, sample frames
+        set -- "$1" "$2" $3
+        launch -q audiotestsrc wave=white-noise volume=1 num-buffers=1 samplesperbuffer=$6 ! \
+            audio/x-raw,format=$3,channels=$4,rate=$5 ! wavenc ! \
+            filesink location=sound.wav >/dev/null || return 1
+        keo_sound="--audio sound.wav"
+        mux_sound="filesrc location=sound.wav ! wavparse ! m."
+    fi
+    "$KEO" -q export --input - --size 160x90 --fps 24000/1001 $1 $keo_sound -o export.mov \
+        <frames.rgba &&
         launch -q filesrc location=frames.rgba ! rawvideoparse format=rgba width=160 height=90 \
-            framerate=24000/1001 ! videoconvert ! keoenc $2 ! keomux ! \
-            filesink location=muxed.mov >/dev/null && cmp export.mov muxed.mov
+            framerate=24000/1001 ! videoconvert ! keoenc $2 ! keomux name=m ! \
+            filesink location=muxed.mov $mux_sound >/dev/null && cmp export.mov muxed.mov
 }
 check "keomux writes keo export's bytes (DXT24 + LZF)" same_file_as_export "" ""
 check "keomux writes keo export's bytes (DXT1)" same_file_as_export "--optimize 1" "layout=dxt1"
 check "keomux writes keo export's bytes (DXT24 plain)" same_file_as_export "--optimize 2" "lzf=false"
 check "keomux writes keo export's bytes (DXT5)" same_file_as_export "--alpha" "layout=dxt5"
+check "keomux writes keo export's bytes (16-bit stereo sound)" \
+    same_file_as_export "" "" "S16LE 2 48000 40040"
+check "keomux writes keo export's bytes (24-bit 5.1 sound at 44.1 kHz)" \
+    same_file_as_export "--optimize 1" "layout=dxt1" "S24LE 6 44100 36786"
+check "keomux writes keo export's bytes (32-bit mono sound, through floats)" \
+    same_file_as_export "" "" "S32LE 1 48000 40040"
+check "keomux writes keo export's bytes (float stereo sound, as 24-bit)" \
+    same_file_as_export "--alpha" "layout=dxt5" "F32LE 2 44100 36786"
+
+# Every rate is stored as given: keo export and keomux write the same file at
+# each, keo info reads the rate back in lowest terms, and the importer and
+# keodec give the frames in order (the pictures of the same payloads at 25
+# fps). Rates whose frames last no whole number of host ticks among them,
+# and one between two standard rates, which is neither.
+"$KEO" -q export --input - --size 160x90 --fps 25 -o at25.mov <frames.rgba &&
+    "$KEO" -q decode at25.mov --format rgba -o in_order.rgba
+rate_kept() {
+    "$KEO" -q export --input - --size 160x90 --fps "$1" -o rate.mov <frames.rgba &&
+        launch -q filesrc location=frames.rgba ! rawvideoparse format=rgba width=160 height=90 \
+            framerate="$2" ! videoconvert ! keoenc ! keomux ! filesink location=muxrate.mov \
+            >/dev/null && cmp rate.mov muxrate.mov &&
+        "$KEO" info rate.mov --json | grep -q "\"frames\":20,.*\"frameRate\":\"$3\"" &&
+        "$KEO" -q decode rate.mov --format rgba -o - | cmp -s - in_order.rgba &&
+        launch -q filesrc location=rate.mov ! qtdemux ! keodec ! videoconvert ! \
+            video/x-raw,format=RGBA ! filesink location=keodec.rgba >/dev/null &&
+        cmp -s keodec.rgba in_order.rgba
+}
+while read -r given fraction reduced; do
+    check "a movie at $given fps keeps its rate, $reduced, and every frame in order" \
+        rate_kept "$given" "$fraction" "$reduced"
+done <<EOF_RATES
+12.5 25/2 25/2
+25/3 25/3 25/3
+15/2 15/2 15/2
+7.5 15/2 15/2
+1000 1000/1 1000/1
+120 120/1 120/1
+23.976 24000/1001 24000/1001
+29.97 30000/1001 30000/1001
+13 13/1 13/1
+19 19/1 19/1
+73 73/1 73/1
+24.5 49/2 49/2
+EOF_RATES
 
 refuses_a_pipe() {
     timeout 60 gst-launch-1.0 -q videotestsrc num-buffers=5 ! \

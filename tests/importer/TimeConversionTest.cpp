@@ -44,7 +44,7 @@ protected:
 TEST_F(ImporterRateTest, EveryRowOfTheTable) {
     expectCodes({
         {24000, 1001, 1}, {2397, 100, 1},   {90000, 3754, 1}, {23976, 1000, 1}, {47952, 2000, 1},
-        {24, 1, 2},       {24024, 1001, 2}, {90000, 3750, 2}, {48, 2, 2},       {49, 2, 2},
+        {24, 1, 2},       {24024, 1001, 2}, {90000, 3750, 2}, {48, 2, 2},       {2400, 100, 2},
         {25, 1, 3},       {600, 24, 3},     {90000, 3600, 3}, {2500, 100, 3},   {30000, 1001, 4},
         {2997, 100, 4},   {29970, 1000, 4}, {90000, 3003, 4}, {5994, 200, 4},   {30, 1, 5},
         {600, 20, 5},     {90000, 3000, 5}, {3000, 100, 5},   {50, 1, 6},       {600, 12, 6},
@@ -58,6 +58,10 @@ TEST_F(ImporterRateTest, RatesOutsideTheTableMatchNothing) {
     // The "scale is the rate" shortcuts need a sample size of 1; 50/2 and
     // 60/2 are 25 and 30 fps through the quotient.
     expectCodes({{25, 2, 0}, {24, 2, 0}, {30, 2, 0}, {50, 2, 3}, {60, 2, 5}});
+    // A rate between whole standard ones is its own: 24.5 (49/2, and 637/26
+    // as the writer stores it), 25.5, 30.5, 50.4 and 60.5 frames per second
+    // would otherwise play as 24, 25, 30, 50 and 60.
+    expectCodes({{49, 2, 0}, {637, 26, 0}, {51, 2, 0}, {61, 2, 0}, {252, 5, 0}, {121, 2, 0}});
     // Products that overflow 32 bits are taken in 64.
     expectCodes({{2147483647, 89566, 0}, {-2147483647 - 1, -1, 0}});
 }

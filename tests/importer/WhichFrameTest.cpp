@@ -44,7 +44,9 @@ TEST_F(WhichFrameTest, EveryFrameAtEveryRateWhereverTheHostRoundsItsStart) {
         {17, 1, 17, 1},
         {7, 3, 7, 3},
         {1000, 1001, 1000, 1001},       // just under one frame a second
-        {12513, 1001, 12513, 1001},     // 12.5 as the writer stores it
+        {12513, 1001, 12513, 1001},     // 12.5 as earlier writers stored it
+        {600, 48, 25, 2},               // 12.5 as the writer stores it now
+        {600, 72, 25, 3},               // 25/3
         {48000, 1001, 48000, 1001},     // 47.95
         {2147483647, 1, 2147483647, 1}, // 118.3 ticks a frame
         {25, 2, 25, 2},                 // whole ticks, uneven rate

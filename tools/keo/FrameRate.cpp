@@ -1,6 +1,7 @@
 // Frame-rate parsing.
 #include "FrameRate.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <numeric>
@@ -79,6 +80,23 @@ bool parseFrameRate(const std::string& text, FrameRate* rate, std::string* why) 
         return false;
     }
     *rate = r;
+    return true;
+}
+
+bool storedRate(const FrameRate& rate, QuicktimeRate* stored, std::string* why) {
+    const QuicktimeRate r{static_cast<int32_t>(rate.num), static_cast<int32_t>(rate.den)};
+    if (rate.num <= 0 || rate.den <= 0) {
+        *why = "the rate must be above 0";
+        return false;
+    }
+    if (rate.num > INT32_MAX || rate.den > INT32_MAX || !QuicktimeRateFits(r)) {
+        *why = "a rate of " + frameRateText(rate) +
+               " frames per second cannot be stored; a KEO movie holds at most " +
+               std::to_string(kQuicktimeMaxFramesPerSecond) +
+               ", as a fraction whose parts are below 2^31";
+        return false;
+    }
+    *stored = r;
     return true;
 }
 

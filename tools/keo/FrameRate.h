@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/FrameClock.h"
+#include "container/QuicktimeRate.h"
 
 namespace keo::tool {
 
@@ -20,6 +21,10 @@ struct FrameRate {
 
 // False (with a reason) for text that is not a positive rate.
 bool parseFrameRate(const std::string& text, FrameRate* rate, std::string* why);
+// The rate as the movie writer takes it, exactly; false (with a reason) for
+// one that no movie holds: a part of 2^31 or more, or faster than
+// kQuicktimeMaxFramesPerSecond.
+bool storedRate(const FrameRate& rate, QuicktimeRate* stored, std::string* why);
 // The rate on a host clock (base/FrameClock.h), where frame i starts at
 // frameStartTicks(clock, i).
 FrameClock frameClock(const FrameRate& rate, int64_t ticksPerSecond);

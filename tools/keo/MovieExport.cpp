@@ -148,8 +148,10 @@ void checkExportSettings(const ExportSettings& s) {
     if (s.width < 1 || s.height < 1 || s.width > 32767 || s.height > 32767)
         fail("--size", std::to_string(s.width) + "x" + std::to_string(s.height) +
                            " is not a frame size between 1x1 and 32767x32767");
-    if (s.rate.num <= 0 || s.rate.den <= 0)
-        fail("--fps", "the rate must be above 0");
+    QuicktimeRate stored;
+    std::string why;
+    if (!storedRate(s.rate, &stored, &why))
+        fail("--fps", why);
     if (s.optimize < 0 || s.optimize > 2)
         fail("--optimize", "must be 0, 1 or 2");
     if (s.threads < 1 || s.threads > 32)
@@ -177,8 +179,12 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     ExportRun run;
     beginOutput(run.out, s.output, OutputUse::Seek, s.inputs);
     char compressor[] = "ZUVM";
-    const double fps = static_cast<double>(s.rate.num) / s.rate.den;
-    if (!run.movie.openWrite(run.out.writePath.c_str(), compressor, s.width, s.height, fps, 1,
+    // The movie holds the rate exactly; the host sees it as ticks per frame
+    // ("ADBEVideoFPS" below), rounded where the ticks do not divide.
+    QuicktimeRate stored;
+    std::string why;
+    storedRate(s.rate, &stored, &why);
+    if (!run.movie.openWrite(run.out.writePath.c_str(), compressor, s.width, s.height, stored, 1,
                              s.hasAudio ? 1 : 0, s.sampleRate, s.channels, s.bits)) {
         if (run.movie.writeErrno != 0)
             failWithErrno(s.output, run.movie.writeErrno);

@@ -2,6 +2,7 @@
 #include "SoundSpool.h"
 
 #include "Failure.h"
+#include "base/TempFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,25 +28,10 @@ int64_t framesIn(int64_t ns, int rate) {
     return static_cast<int64_t>(std::llround(f));
 }
 
-// An unnamed file in $TMPDIR, gone when it is closed.
-int openUnnamed() {
-    const char* dir = std::getenv("TMPDIR");
-    if (!dir || !*dir)
-        dir = "/tmp";
-    int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        return fd;
-    std::string name = std::string(dir) + "/.keo-sound-XXXXXX";
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0)
-        unlink(name.c_str());
-    return fd;
-}
-
 } // namespace
 
 SoundSpool::SoundSpool(int channels, int rate) : channels_(channels), rate_(rate) {
-    fd_ = openUnnamed();
+    fd_ = keo::openUnnamedTemporary();
     if (fd_ < 0)
         fail("the sound's temporary file", std::strerror(errno));
 }
