@@ -50,18 +50,6 @@ void floatsTo24(const guint8* in, guint8* out, guint64 count) {
     }
 }
 
-// 32-bit integers as they come back from the host's floats: a sample read
-// as a float keeps its 24 significant bits (the nearest float, ties to
-// even), and full scale, which rounds up to 2^31, is held at the largest
-// value; the host's conversion back is then exact.
-void int32sThroughFloat(const guint8* in, guint8* out, guint64 count) {
-    for (guint64 i = 0; i < count; ++i) {
-        const double v = static_cast<float>(static_cast<gint32>(keo::loadLE32(in + i * 4)));
-        const gint32 kept = v > 2147483647.0 ? G_MAXINT32 : static_cast<gint32>(v);
-        keo::storeLE32(out + i * 4, static_cast<guint32>(kept));
-    }
-}
-
 bool writeAt(KEOMuxSound* s, const guint8* data, gsize bytes, guint64 at) {
     for (gsize done = 0; done < bytes;) {
         const ssize_t n = pwrite(s->fd, data + done, bytes - done, static_cast<off_t>(at + done));
@@ -145,9 +133,6 @@ bool KEOMuxSoundAdd(KEOMuxSound* sound, const guint8* data, guint64 frames) {
         const guint8* stored = data;
         if (sound->format == GST_AUDIO_FORMAT_F32LE) {
             floatsTo24(data, sound->scratch, n * sound->channels);
-            stored = sound->scratch;
-        } else if (sound->format == GST_AUDIO_FORMAT_S32LE) {
-            int32sThroughFloat(data, sound->scratch, n * sound->channels);
             stored = sound->scratch;
         }
         if (!writeAt(sound, stored, n * outBytes, sound->frames * outBytes))

@@ -3,10 +3,11 @@
 //
 // keo export writes every frame first and then the whole sound, in blocks
 // of one frame's worth of sample frames, rounded up (base/FrameClock.h,
-// soundBlockFrames), each block one chunk; and its samples come through the
-// host's float sound path: 16 and 24-bit integers unchanged, 32-bit ones
-// rounded to a float's 24 significant bits, floats as 24-bit integers. keomux
-// does the same, so the same frames and sound give the same file.
+// soundBlockFrames), each block one chunk; its 16 and 24-bit integers come
+// through the host's float sound path unchanged and floats become 24-bit
+// integers. keomux does the same, so the same frames and sound give the same
+// file. 32-bit integers are the exception: the host's floats keep 24 of their
+// bits, and keomux, which has no such path, keeps all 32.
 //
 // Until the end the sound waits, already in the form it is stored in, in an
 // unnamed temporary file (base/TempFile.h): memory stays bounded whatever
