@@ -32,7 +32,7 @@ many; a movie opens its file once more for each thread reading it at once
 Writing
 -------
     keo.write(path, frames, fps, audio=None, audio_rate=48000,
-              alpha=False, optimize=0, threads=0)
+              audio_bits=None, alpha=False, optimize=0, threads=0)
 
 frames: an iterable (a list, a generator, a 4-D array) of uint8 arrays
 (height, width, 3 or 4), RGB or RGBA, all of one size. fps: a number,
@@ -41,7 +41,10 @@ export reads it, so 29.97 is 30000/1001. audio: an array (frames, channels)
 of 1, 2 or 6 channels, int16 or int32 (stored at that width; the host's
 float path keeps 24 bits of int32) or float32 (stored as 24-bit integers,
 beyond full scale clipped), cut or padded with silence to the frames'
-length; audio_rate in Hz. alpha keeps transparency (DXT5); optimize picks
+length; audio_rate in Hz; audio_bits the stored width (16, 24 or 32) where
+the array's own (float32: 24) is not wanted, so that movie.audio(pcm=True)
+written back with audio_bits=movie.info["audio"]["bits"] stores the same
+samples. alpha keeps transparency (DXT5); optimize picks
 the layout of opaque frames (0: DXT24 with LZF, 1: DXT1, 2: DXT24 plain);
 threads: encoder threads, 0 for one per core.
 

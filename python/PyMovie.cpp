@@ -97,7 +97,17 @@ public:
                           {static_cast<py::ssize_t>(count), static_cast<py::ssize_t>(channels)});
         if (count > 0) {
             void* dest = samples.mutable_data();
-            withoutGil(name_, [&] { reader_->readAudio(start, count, pcmBits, dest); });
+            withoutGil(name_, [&] {
+                reader_->readAudio(start, count, pcmBits, dest);
+                // 24-bit samples come left-aligned in their int32, as WAV
+                // readers give them: full scale is int32's, so levels read
+                // right and keo.write stores them at the level they had.
+                if (pcmBits == 24) {
+                    int32_t* v = static_cast<int32_t*>(dest);
+                    for (int64_t i = 0, n = count * channels; i < n; ++i)
+                        v[i] = static_cast<int32_t>(static_cast<uint32_t>(v[i]) << 8);
+                }
+            });
         }
         return samples;
     }
@@ -239,7 +249,8 @@ void bindMovie(py::module_& m) {
              "Sample frames from `start` (negative counts from the end), `count` of them or "
              "to the end, as an array (frames, channels): float32 as the host receives them, "
              "or with pcm=True the stored integers (int8, int16, or int32 for 24 and 32 "
-             "bits). A movie without sound gives an empty array.")
+             "bits, 24-bit ones left-aligned as WAV readers give them). A movie without "
+             "sound gives an empty array.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__",
              [](PyMovie& self, py::args) {

@@ -77,8 +77,9 @@ FrameRate rateOf(py::handle fps) {
 // 4); any size when width is 0 (the first frame gives it).
 py::array checkedFrame(py::handle frame, int64_t index, int width, int height) {
     py::array a = py::module_::import("numpy").attr("asarray")(frame);
-    const bool sized = width == 0 || (a.shape(0) == height && a.shape(1) == width);
-    if (a.dtype().kind() == 'u' && a.itemsize() == 1 && a.ndim() == 3 && sized &&
+    // The shape is asked only of an array that has three dimensions.
+    if (a.dtype().kind() == 'u' && a.itemsize() == 1 && a.ndim() == 3 &&
+        (width == 0 || (a.shape(0) == height && a.shape(1) == width)) &&
         (a.shape(2) == 3 || a.shape(2) == 4))
         return a;
     std::string shape;
@@ -146,7 +147,7 @@ bool feedSound(const Sound& sound, int64_t first, uint32_t count, uint32_t chann
 }
 
 void write(py::handle path, py::handle frames, py::handle fps, py::handle audio, int audioRate,
-           bool alpha, int optimize, int threads) {
+           py::handle audioBits, bool alpha, int optimize, int threads) {
     py::object shown;
     std::string target = fileSystemPath(path, &shown);
     // "-" is a file here; keo export's "-" (standard output) is a shell's.
@@ -191,6 +192,11 @@ void write(py::handle path, py::handle frames, py::handle fps, py::handle audio,
         s.sampleRate = audioRate;
         // As keo export stores a float WAV: 24-bit integers.
         s.bits = kind == 'f' ? 24 : static_cast<int>(sound.itemsize()) * 8;
+        if (!audioBits.is_none()) {
+            s.bits = py::isinstance<py::int_>(audioBits) ? audioBits.cast<int>() : 0;
+            if (s.bits != 16 && s.bits != 24 && s.bits != 32)
+                throw py::value_error("audio_bits must be 16, 24, 32 or None");
+        }
     }
 
     // The first frame gives the size; the feed hands it over again as
@@ -245,9 +251,9 @@ void write(py::handle path, py::handle frames, py::handle fps, py::handle audio,
 
 void bindWrite(py::module_& m) {
     m.def("write", &write, py::arg("path"), py::arg("frames"), py::arg("fps"),
-          py::arg("audio") = py::none(), py::arg("audio_rate") = 48000, py::arg("alpha") = false,
-          py::arg("optimize") = 0, py::arg("threads") = 0,
-          "Writes a KEO movie; see the module's help for the arguments.");
+          py::arg("audio") = py::none(), py::arg("audio_rate") = 48000,
+          py::arg("audio_bits") = py::none(), py::arg("alpha") = false, py::arg("optimize") = 0,
+          py::arg("threads") = 0, "Writes a KEO movie; see the module's help for the arguments.");
 }
 
 } // namespace keo::python

@@ -45,6 +45,22 @@ def test_write_makes_keo_exports_bytes(make_movie, tmp_path, layout, fps, keo_fp
         assert np.array_equal(movie[:], keo_frames(expected))
 
 
+@pytest.mark.parametrize("bits", [16, 24, 32])
+def test_stored_samples_written_back_are_stored_as_they_were(tmp_path, bits):
+    # A half-scale float peak read back at its stored width: the integers
+    # keep their level (24-bit ones come left-aligned in int32), and written
+    # back at that width they are stored unchanged.
+    peak = np.array([[0.5], [-0.5], [0.25], [0.0]] * 100, np.float32)
+    keo.write(tmp_path / "a.mov", pictures(2, 8, 8), 25, audio=peak, audio_bits=bits)
+    with keo.open(tmp_path / "a.mov") as movie:
+        stored, bits_read = movie.audio(pcm=True), movie.info["audio"]["bits"]
+    full = np.iinfo(stored.dtype).max + 1
+    assert bits_read == bits and stored[0, 0] == full // 2
+    keo.write(tmp_path / "b.mov", pictures(2, 8, 8), 25, audio=stored, audio_bits=bits_read)
+    with keo.open(tmp_path / "b.mov") as movie:
+        assert np.array_equal(movie.audio(pcm=True), stored)
+
+
 def test_writing_over_a_movie_being_read(tmp_path):
     path = tmp_path / "m.mov"
     keo.write(path, pictures(3, 8, 8), 25)
@@ -79,6 +95,10 @@ def test_refused_writes_leave_the_old_file(tmp_path):
         (lambda: keo.write(path, failing_feed(good, 2), 25), KeyError, "own failure"),
         (lambda: keo.write(path, [good[0], good[1, :4]], 25), ValueError, "frame 1: expected"),
         (lambda: keo.write(path, [good[0].astype(float)], 25), ValueError, "frame 0: expected"),
+        (lambda: keo.write(path, [good[0], np.zeros(8, np.uint8)], 25), ValueError,
+         "frame 1: expected"),
+        (lambda: keo.write(path, good, 25, audio=np.zeros((9, 1), np.int16), audio_bits=20),
+         ValueError, "audio_bits"),
         (lambda: keo.write(path, [], 25), ValueError, "no frames"),
         (lambda: keo.write(path, good, 0), ValueError, "fps"),
         (lambda: keo.write(path, good, 2000000), ValueError, "fps: .*cannot be stored"),
