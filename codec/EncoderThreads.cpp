@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 
 #include "codec/BandedEncode.h"
@@ -293,4 +294,9 @@ void KEOSetSemOpenForTesting(KEOSemOpenFunction function) {
 
 void KEOSetThreadCreateForTesting(KEOThreadCreateFunction function) {
     g_threadCreate.store(function);
+}
+
+int KEODefaultEncodeThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores < 1 ? 1 : (cores > kKEOMaxEncodeThreads ? kKEOMaxEncodeThreads : int(cores));
 }

@@ -77,6 +77,10 @@ void* compressThread(void* record);
 // to 1..32) and stores the number running in g_numDXT24Threads.
 void SetupThreads(int count);
 
+// The encoder threads a caller gets when it leaves the count to us: one per
+// core, 1 to kKEOMaxEncodeThreads (keo export, keoenc, keo.write).
+int KEODefaultEncodeThreads();
+
 // Encodes like _stbCompressARGB32_to24. threads below 2 encode on the calling
 // thread; the first call with 2 or more starts that many workers (at most 32),
 // and later calls use those, whatever count they ask for. Only one threaded

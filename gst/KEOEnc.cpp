@@ -7,6 +7,7 @@
 
 #include <gst/video/video.h>
 
+#include "codec/EncoderThreads.h"
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
 #include "gst/KEOElement.h"
@@ -129,7 +130,7 @@ static GstFlowReturn keoEncHandleFrame(GstVideoEncoder* encoder, GstVideoCodecFr
     // One per core unless told, as keo export does; the encoder's bytes do
     // not depend on the count.
     if (threads == 0)
-        threads = static_cast<int>(CLAMP(g_get_num_processors(), 1, 32));
+        threads = KEODefaultEncodeThreads();
     int transparency = 0, optimizeFor = 0;
     encoderSettings(layout, lzf, &transparency, &optimizeFor);
 

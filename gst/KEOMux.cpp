@@ -90,13 +90,14 @@ GstClockTime runningTime(GstAggregatorPad* pad, GstBuffer* buffer) {
 }
 
 // The checks the decoder makes before anything else: a header, a payload
-// after it, a header size it knows. What fails them is no KEO frame.
+// after it, a header it takes (KEOFrameHeaderAcceptable). What fails them is
+// no KEO frame.
 bool looksLikePayload(const GstMapInfo& map) {
     if (map.size <= kKEOFrameHeaderSize || map.size > INT_MAX)
         return false;
     KEOFrameHeader header;
     header.read(map.data);
-    return header.headerSize <= kKEOFrameHeaderSize;
+    return KEOFrameHeaderAcceptable(header);
 }
 
 bool downstreamSeeks(GstAggregator* agg) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/AudioSamples.h"
 #include "base/ByteOrder.h"
 #include "base/TempFile.h"
 #include "container/MovFile.h"
@@ -34,16 +35,13 @@ gsize scratchBytes(const KEOMuxSound* s) {
     return MAX(kPieceBytes / frame, gsize{1}) * frame;
 }
 
-// As the host converts floats for an export: times 2^23, rounded to nearest
-// with halves away from zero, clamped to the 24-bit range; NaN becomes 0.
+// As the host converts floats for an export (base/AudioSamples.h).
 void floatsTo24(const guint8* in, guint8* out, guint64 count) {
     for (guint64 i = 0; i < count; ++i) {
         const guint32 bits = keo::loadLE32(in + i * 4);
         float f;
         std::memcpy(&f, &bits, 4);
-        double v = std::isnan(f) ? 0.0 : std::round(static_cast<double>(f) * 8388608.0);
-        v = v < -8388608.0 ? -8388608.0 : (v > 8388607.0 ? 8388607.0 : v);
-        const guint32 u = static_cast<guint32>(static_cast<gint32>(v));
+        const guint32 u = static_cast<guint32>(keo::floatToSample(f, 24));
         out[i * 3] = static_cast<guint8>(u);
         out[i * 3 + 1] = static_cast<guint8>(u >> 8);
         out[i * 3 + 2] = static_cast<guint8>(u >> 16);

@@ -7,6 +7,7 @@
 // scale does not fit a float's 24-bit mantissa and would round up to 1.0, so
 // results are capped at the largest float below 1.
 #include "HostState.h"
+#include "base/AudioSamples.h"
 
 #include <cmath>
 #include <cstring>
@@ -70,18 +71,6 @@ void storeSample(char* p, int bytes, int32_t v) {
     }
 }
 
-int32_t floatToInt(float f, int bytes) {
-    const double scale = std::ldexp(1.0, bytes * 8 - 1);
-    if (std::isnan(f))
-        return 0;
-    double v = std::round(static_cast<double>(f) * scale);
-    if (v < -scale)
-        return static_cast<int32_t>(-scale);
-    if (v > scale - 1)
-        return static_cast<int32_t>(scale - 1);
-    return static_cast<int32_t>(v);
-}
-
 prSuiteError uninterleave(int bytes, char* in, float** out, uint32_t channels, uint32_t frames) {
     if (frames == 0 || channels == 0)
         return suiteError_NoError;
@@ -112,7 +101,7 @@ prSuiteError interleave(int bytes, float** in, char* out, uint32_t channels, uin
     char* p = out;
     for (uint32_t i = 0; i < frames; ++i)
         for (uint32_t c = 0; c < channels; ++c, p += bytes)
-            storeSample(p, bytes, floatToInt(in[c][i], bytes));
+            storeSample(p, bytes, keo::floatToSample(in[c][i], bytes * 8));
     return suiteError_NoError;
 }
 

@@ -6,6 +6,7 @@
 #include "FrameRate.h"
 #include "MovieExport.h"
 #include "PyErrors.h"
+#include "codec/EncoderThreads.h"
 
 #include <pybind11/numpy.h>
 
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <mutex>
 #include <numeric>
-#include <thread>
 
 namespace keo::python {
 namespace {
@@ -162,9 +162,7 @@ void write(py::handle path, py::handle frames, py::handle fps, py::handle audio,
     s.optimize = optimize;
     if (threads < 0 || threads > 32)
         throw py::value_error("threads must be between 0 (one per core) and 32");
-    s.threads = threads > 0
-                    ? threads
-                    : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 32u));
+    s.threads = threads > 0 ? threads : KEODefaultEncodeThreads();
     s.quiet = true;
     s.keepFreedMemory = false;
 

@@ -9,6 +9,7 @@
 #include "PluginSession.h"
 #include "Png.h"
 #include "TestPattern.h"
+#include "codec/EncoderThreads.h"
 #include "container/MovFile.h"
 
 #include <CLI/CLI.hpp>
@@ -21,7 +22,6 @@
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -181,7 +181,7 @@ int runDemo(const DemoOptions& opt, const GlobalOptions& global) {
         s.rate = rate;
         s.alpha = layout.alpha;
         s.optimize = layout.optimize;
-        s.threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 32u));
+        s.threads = KEODefaultEncodeThreads();
         s.hasAudio = true;
         s.channels = 2;
         s.sampleRate = kToneRate;

@@ -8,6 +8,7 @@
 #include "Stills.h"
 #include "TestPattern.h"
 #include "Wav.h"
+#include "codec/EncoderThreads.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -19,7 +20,6 @@
 #include <glob.h>
 #include <memory>
 #include <sys/stat.h>
-#include <thread>
 
 namespace keo::tool {
 namespace {
@@ -143,9 +143,7 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
         fail("--size", "'" + opt.size + "' is not a size like 640x360 (1 to 32767 a side)");
     s.alpha = opt.alpha;
     s.optimize = opt.optimize;
-    s.threads = opt.threads > 0
-                    ? opt.threads
-                    : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 32u));
+    s.threads = opt.threads > 0 ? opt.threads : KEODefaultEncodeThreads();
 
     // Pictures.
     FrameFeed frames;

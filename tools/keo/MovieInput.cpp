@@ -22,9 +22,6 @@
 namespace keo::tool {
 namespace {
 
-// Sound blocks this far from where the stream so far says are a gap or an
-// overlap; closer, they are taken as following on (rounding of timestamps).
-constexpr GstClockTime kSoundSlack = 40 * GST_MSECOND;
 // A file whose streams end this much before the length its header declares
 // was cut short; less is the slack of muxers that round lengths.
 constexpr GstClockTime kCutSlack = GST_SECOND;

@@ -4,6 +4,7 @@
 #include "Failure.h"
 #include "MovieSurvey.h"
 #include "PluginResults.h"
+#include "base/AudioSamples.h"
 
 #include <climits>
 #include <cmath>
@@ -105,13 +106,7 @@ int bitsOfSampleType(int sampleType) {
 // The host scaled each n-bit sample v to v / 2^(n-1); for 8, 16 and 24 bits
 // that float is exact, so multiplying back and rounding gives v again.
 int32_t storedSample(float f, int bits) {
-    const double scale = std::ldexp(1.0, bits - 1);
-    double v = std::round(static_cast<double>(f) * scale);
-    if (v < -scale)
-        v = -scale;
-    if (v > scale - 1)
-        v = scale - 1;
-    return static_cast<int32_t>(v);
+    return keo::floatToSample(f, bits);
 }
 
 PluginSession::~PluginSession() {
