@@ -1,17 +1,16 @@
 // keomux: KEO payloads and raw sound in, a KEO movie out, written by the
 // project's movie writer: the bytes `keo export` writes for the same frames
-// and sound, every frame first, then the sound in keo export's blocks
-// (gst/KEOMuxSound.h), which waits in a temporary file until then.
+// and sound (but 32-bit sound, kept whole here), every frame first, then the
+// sound in keo export's blocks (gst/KEOMuxSound.h), which waits in a
+// temporary file until then.
 //
 //   video       request pad: video/x-keo from keoenc, its caps as they are;
 //               the movie's rate is the caps' framerate, stored exactly, or
 //               when that is 0/1 the spacing of the frames' timestamps,
 //               which must then stay even; a rate no movie holds (above a
 //               million frames per second) is an error
-//   audio_%u    request pad: interleaved S16LE, S24LE (stored as they
-//               are), S32LE (stored with the 24 significant bits the host's
-//               float sound path keeps, as keo export stores a 32-bit WAV)
-//               or F32LE (stored as 24-bit integers, rounded, clipped at
+//   audio_%u    request pad: interleaved S16LE, S24LE, S32LE (stored as
+//               they are) or F32LE (stored as 24-bit integers, rounded, clipped at
 //               full scale); the channel counts and rates the writer
 //               stores. The writer keeps one sound track: a second audio
 //               pad is refused, with a warning that says so.

@@ -27,7 +27,7 @@ of `keo audio`: every frame, rate and sample comes from the KEO importer
 plug-in, loaded and asked as a host asks it. Decoding and reading sound
 release the interpreter's lock, so threads read in parallel, one movie or
 many; a movie opens its file once more for each thread reading it at once
-(up to one per core). Any number of movies may be open at once.
+(up to one per core, at most 8). Any number of movies may be open at once.
 
 Writing
 -------
