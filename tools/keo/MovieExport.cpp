@@ -129,20 +129,21 @@ struct ExportRun {
     fail(subject, KEOExportResultText(result));
 }
 
-// Every frame of an export takes and gives back the same few pictures of
-// megabytes (the host's render, the frames read ahead, the exporter's own).
-// glibc would serve each from fresh mappings, or hand the top of the heap
-// back to the system as they are freed, and then fault every page in again
-// on the next frame: at 1080p that doubled an export's time. Freed memory is
-// kept for the next frame instead; the process ends with the export.
+} // namespace
+
+// Every frame takes and gives back the same few pictures of megabytes (an
+// export's render, frames read ahead and the exporter's own; a decode's host
+// frame). glibc would serve each from fresh mappings, or hand the top of the
+// heap back to the system as they are freed, and then fault every page in
+// again on the next frame: at 1080p that doubled an export's time. Freed
+// memory is kept for the next frame instead, for a process that ends with
+// its movie.
 void keepFreedFrameMemory() {
 #if defined(__GLIBC__)
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
 #endif
 }
-
-} // namespace
 
 void checkExportSettings(const ExportSettings& s) {
     if (s.width < 1 || s.height < 1 || s.width > 32767 || s.height > 32767)

@@ -55,6 +55,11 @@ struct ExportStats {
 
 // Checks the settings before anything is created; throws Failure.
 void checkExportSettings(const ExportSettings& s);
+
+// Freed frame-sized memory stays with the process for the next frame (keo
+// sets this for every command; a long-lived caller such as the Python module
+// does not).
+void keepFreedFrameMemory();
 // Writes the movie; throws Failure, leaving no output behind.
 ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio,
                         int64_t expectedFrames);

@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "Failure.h"
 #include "KeoVersion.h"
+#include "MovieExport.h"
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -96,6 +97,8 @@ void note(const GlobalOptions& global, const std::string& text) {
 
 int main(int argc, char** argv) {
     installOutputCleanup();
+    // keo ends with its movie: every command reuses its frames' memory.
+    keepFreedFrameMemory();
 
     CLI::App app{"keo: inspect, decode, verify and export KEO movies through the KEO importer "
                  "plug-in"};
