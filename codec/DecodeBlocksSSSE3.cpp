@@ -383,9 +383,14 @@ KEO_SSSE3 void decodeFrame(const unsigned char* blockData, uint32_t width, uint3
                     alphaBytesOf2(group + 2 * T::blockSize, group + 3 * T::blockSize, &alpha[2],
                                   &alpha[3]);
                 }
-                for (int b = 0; b < 4; ++b)
-                    writeWholeBlock<layout>(group + b * T::blockSize, palettes[b], alpha[b],
-                                            at + 16 * b, pitch);
+                // Spelled out: as a loop, -O2 keeps the palettes on the stack.
+                writeWholeBlock<layout>(group, palettes[0], alpha[0], at, pitch);
+                writeWholeBlock<layout>(group + T::blockSize, palettes[1], alpha[1], at + 16,
+                                        pitch);
+                writeWholeBlock<layout>(group + 2 * T::blockSize, palettes[2], alpha[2], at + 32,
+                                        pitch);
+                writeWholeBlock<layout>(group + 3 * T::blockSize, palettes[3], alpha[3], at + 48,
+                                        pitch);
                 continue;
             }
             for (uint32_t b = 0; b < count; ++b) {
