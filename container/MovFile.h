@@ -67,9 +67,12 @@ struct MovFile {
     int64_t chunkEnd;        // writer only: where it ended
     bool ok;                 // false once a video description was not ZUVM
     bool refused;            // the file's structure could not be trusted
-    QuicktimeFile* file;     // the open file, else null
-    char typeText[12];       // storage behind frameType()
-    char audioTypeText[12];  // storage behind audioType()
+    // Refused for movie atoms over kMaxMovieAtomBytes, which a real movie may
+    // still have: the caller says so rather than call the file damaged.
+    bool movieAtomTooLarge = false;
+    QuicktimeFile* file;    // the open file, else null
+    char typeText[12];      // storage behind frameType()
+    char audioTypeText[12]; // storage behind audioType()
     // Writer state (MovFileWrite.cpp): the kind of the chunk now open and of
     // the one begun last (0 none, 1 video, 2 audio), the end of the last
     // chunk the tables refer to, and whether a chunk operation failed.

@@ -38,6 +38,7 @@ QuicktimeFile* startFile(MovFile& movie, int rd, int wr) {
         movie.close();
     movie.ok = true;
     movie.refused = false;
+    movie.movieAtomTooLarge = false;
     movie.file = new (std::nothrow) QuicktimeFile();
     if (movie.file) {
         movie.file->moov.init();
@@ -174,6 +175,7 @@ int MovFile::readInfo(QuicktimeFile* f) {
             f->hasMovieAtom = true;
             movieBytes += atom.end - atom.start;
             if (movieBytes > kMaxMovieAtomBytes) {
+                movieAtomTooLarge = true;
                 refuse();
                 return 0;
             }

@@ -96,6 +96,15 @@ for m in cut.mov stopped.mov; do
     check "$m: decode says it too" cut_short decode "$m" -o none.png
 done
 
+# A movie header past the reader's limit is refused unread (a sparse file: no
+# disk space), and the words say which limit, not that the file is damaged.
+printf '\020\000\000\020moov' >huge-header.mov && truncate -s 300M huge-header.mov
+huge_header() {
+    status_and_one_line 2 "$KEO" info huge-header.mov &&
+        grep -qF "movie header ('moov' atom) is larger than 256 MiB" err.txt
+}
+check "a movie header over 256 MiB: info names the limit" huge_header
+
 check "other codec: status 2, one line" status_and_one_line 2 "$KEO" info other-codec.mov
 check "not a movie: status 2, one line" status_and_one_line 2 "$KEO" info not-a-movie.mov
 check "missing file: status 2, one line" status_and_one_line 2 "$KEO" info no-such.mov

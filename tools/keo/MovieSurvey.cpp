@@ -116,6 +116,11 @@ std::string refusalReason(const std::string& path) {
     if (!movie.openRead(path.c_str(), kKEOFrameHeaderSize)) {
         if (!movie.ok)
             return "not a KEO movie: a QuickTime movie whose video is in another format";
+        if (movie.movieAtomTooLarge)
+            return "its movie header ('moov' atom) is larger than " +
+                   std::to_string(kMaxMovieAtomBytes >> 20) +
+                   " MiB, more than a 10-hour movie at 120 fps needs; it is not read, to keep "
+                   "memory bounded";
         movie.close();
         return "not a KEO movie: its movie structure is damaged or missing";
     }
