@@ -178,7 +178,8 @@ int32_t requestFrame(ImporterSession* s, PrTime time, imFrameFormat* format, PPi
     return callImporter(s, imGetSourceVideo, nullptr, &rec);
 }
 
-int32_t readFrame(ImporterSession* s, PrTime time, uint8_t* argb) {
+int32_t borrowFrame(ImporterSession* s, PrTime time, BorrowedFrame* out) {
+    *out = BorrowedFrame{};
     const int32_t width = s->info.vidInfo.imageWidth, height = s->info.vidInfo.imageHeight;
     PPixHand frame = nullptr;
     imFrameFormat format{width, height, PrPixelFormat_ARGB_4444_8u};
@@ -192,17 +193,37 @@ int32_t readFrame(ImporterSession* s, PrTime time, uint8_t* argb) {
     ppix->GetBounds(frame, &bounds);
     ppix->GetRowBytes(frame, &rowBytes);
     ppix->GetPixels(frame, PrPPixBufferAccess_ReadOnly, &pixels);
-    const size_t packed = static_cast<size_t>(width) * 4;
     const bool fits = width > 0 && height > 0 && bounds.right - bounds.left == width &&
-                      bounds.bottom - bounds.top == height && pixels && rowBytes >= 0 &&
-                      static_cast<size_t>(rowBytes) >= packed;
-    if (fits) {
-        for (int32_t row = 0; row < height; ++row)
-            std::memcpy(argb + static_cast<size_t>(row) * packed,
-                        pixels + static_cast<size_t>(height - 1 - row) * rowBytes, packed);
+                      bounds.bottom - bounds.top == height && pixels &&
+                      static_cast<int64_t>(rowBytes) >= static_cast<int64_t>(width) * 4;
+    if (r != malNoError || !fits) {
+        ppix->Dispose(frame);
+        return r != malNoError ? r : kDriverNoFrame;
     }
-    ppix->Dispose(frame);
-    return !fits && r == malNoError ? kDriverNoFrame : r;
+    *out = BorrowedFrame{frame,
+                         reinterpret_cast<const uint8_t*>(pixels) +
+                             static_cast<ptrdiff_t>(height - 1) * rowBytes,
+                         -static_cast<ptrdiff_t>(rowBytes)};
+    return malNoError;
+}
+
+void returnFrame(ImporterSession* s, BorrowedFrame* frame) {
+    if (frame->frame)
+        hostSuites(s->host).ppix->Dispose(frame->frame);
+    *frame = BorrowedFrame{};
+}
+
+int32_t readFrame(ImporterSession* s, PrTime time, uint8_t* argb) {
+    BorrowedFrame frame;
+    const int32_t r = borrowFrame(s, time, &frame);
+    if (r != malNoError)
+        return r;
+    const size_t packed = static_cast<size_t>(s->info.vidInfo.imageWidth) * 4;
+    for (int32_t row = 0; row < s->info.vidInfo.imageHeight; ++row)
+        std::memcpy(argb + static_cast<size_t>(row) * packed, frame.top + row * frame.pitch,
+                    packed);
+    returnFrame(s, &frame);
+    return malNoError;
 }
 
 int32_t readAudio(ImporterSession* s, int64_t position, uint32_t count, float** planar) {

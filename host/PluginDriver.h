@@ -105,6 +105,19 @@ PrTime frameTime(const imFileInfoRec8& info, int64_t index);
 // file's size when asked for 0 x 0; the frame, if any, is the caller's to
 // dispose of.
 int32_t requestFrame(ImporterSession* s, PrTime time, imFrameFormat* format, PPixHand* frame);
+// The frame at `time` in the described size, where the host holds it: row y
+// of the picture (width x 4 bytes of A, R, G, B) starts at top + y * pitch,
+// and the pitch is negative because host frames are bottom row first. On 0
+// the frame is the caller's to give back with returnFrame; on any other
+// result it is already disposed of (kDriverNoFrame when the plug-in answered
+// 0 but handed back nothing usable).
+struct BorrowedFrame {
+    PPixHand frame;
+    const uint8_t* top;
+    ptrdiff_t pitch;
+};
+int32_t borrowFrame(ImporterSession* s, PrTime time, BorrowedFrame* out);
+void returnFrame(ImporterSession* s, BorrowedFrame* frame);
 // The frame at `time` in the described size as ARGB32 (width x height x 4
 // bytes, top row first, rows packed: host frames are bottom row first with
 // padded rows). The frame is disposed of; kDriverNoFrame when the plug-in

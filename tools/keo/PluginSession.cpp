@@ -189,39 +189,18 @@ int fetchFrame(PluginSession& s, int index, uint8_t* argb) {
 }
 
 int fetchFrameRows(PluginSession& s, int index, const std::function<void(const FrameRows&)>& use) {
-    const imFileInfoRec8& info = s.importer.info;
-    const int32_t width = info.vidInfo.imageWidth, height = info.vidInfo.imageHeight;
-    imFrameFormat format{width, height, PrPixelFormat_ARGB_4444_8u};
-    PPixHand frame = nullptr;
-    int32_t r =
-        keo::host::requestFrame(&s.importer, keo::host::frameTime(info, index), &format, &frame);
-    if (!frame) {
-        keo::host::forgetImporter(s.host, s.importer.importerID);
-        return r != malNoError ? r : keo::host::kDriverNoFrame;
-    }
-    PrSDKPPixSuite* ppix = keo::host::hostSuites(s.host).ppix;
-    prRect bounds{};
-    int32_t rowBytes = 0;
-    char* pixels = nullptr;
-    ppix->GetBounds(frame, &bounds);
-    ppix->GetRowBytes(frame, &rowBytes);
-    ppix->GetPixels(frame, PrPPixBufferAccess_ReadOnly, &pixels);
-    const bool fits = width > 0 && height > 0 && bounds.right - bounds.left == width &&
-                      bounds.bottom - bounds.top == height && pixels &&
-                      static_cast<int64_t>(rowBytes) >= static_cast<int64_t>(width) * 4;
-    if (r == malNoError && !fits)
-        r = keo::host::kDriverNoFrame;
+    keo::host::BorrowedFrame frame;
+    const int32_t r =
+        keo::host::borrowFrame(&s.importer, keo::host::frameTime(s.importer.info, index), &frame);
     try {
         if (r == malNoError)
-            use(FrameRows{reinterpret_cast<const uint8_t*>(pixels) +
-                              static_cast<ptrdiff_t>(height - 1) * rowBytes,
-                          -static_cast<ptrdiff_t>(rowBytes)});
+            use(FrameRows{frame.top, frame.pitch});
     } catch (...) {
-        ppix->Dispose(frame);
+        keo::host::returnFrame(&s.importer, &frame);
         keo::host::forgetImporter(s.host, s.importer.importerID);
         throw;
     }
-    ppix->Dispose(frame);
+    keo::host::returnFrame(&s.importer, &frame);
     // Each frame is fetched once (see fetchFrame).
     keo::host::forgetImporter(s.host, s.importer.importerID);
     return r;
