@@ -27,6 +27,11 @@ namespace {
 constexpr GstClockTime kCutSlack = GST_SECOND;
 // How long a wait for the next frame lasts before the bus is looked at.
 constexpr GstClockTime kPollInterval = 100 * GST_MSECOND;
+// Decoding up to the first frame ends in a message, but not always: on some
+// damaged files the demuxer and decodebin can each wait for the other, and
+// the pipeline goes silent. A wait this long without a single message on the
+// bus is taken as that, not as a slow source (one that buffers says so).
+constexpr GstClockTime kSilentPrerollLimit = 30 * GST_SECOND;
 
 std::string secondsText(GstClockTime t) {
     char buf[32];
@@ -425,10 +430,17 @@ MovieInput::MovieInput(const MovieInputRequest& request) : state_(new MovieInput
     // Paused, the pipeline decodes up to the first frame of each stream.
     gst_element_set_state(s->pipeline, GST_STATE_PAUSED);
     for (;;) {
-        GstMessage* m = gst_bus_timed_pop_filtered(
-            s->bus, GST_CLOCK_TIME_NONE,
-            static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR));
-        const bool done = GST_MESSAGE_TYPE(m) == GST_MESSAGE_ASYNC_DONE;
+        // Every message counts as life; only these two end the wait.
+        GstMessage* m = gst_bus_timed_pop(s->bus, kSilentPrerollLimit);
+        if (!m)
+            s->failWith("GStreamer stopped without a first frame or an error; the file may be "
+                        "damaged");
+        const GstMessageType type = GST_MESSAGE_TYPE(m);
+        if (type != GST_MESSAGE_ASYNC_DONE && type != GST_MESSAGE_ERROR) {
+            gst_message_unref(m);
+            continue;
+        }
+        const bool done = type == GST_MESSAGE_ASYNC_DONE;
         if (!done) {
             GError* error = nullptr;
             gst_message_parse_error(m, &error, nullptr);
