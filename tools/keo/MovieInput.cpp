@@ -29,8 +29,9 @@ constexpr GstClockTime kCutSlack = GST_SECOND;
 constexpr GstClockTime kPollInterval = 100 * GST_MSECOND;
 // Decoding up to the first frame ends in a message, but not always: on some
 // damaged files the demuxer and decodebin can each wait for the other, and
-// the pipeline goes silent. A wait this long without a single message on the
-// bus is taken as that, not as a slow source (one that buffers says so).
+// the pipeline goes silent. A wait this long without the end of it, an error
+// or a buffering report is taken as that, not as a slow source (one that
+// buffers says so).
 constexpr GstClockTime kSilentPrerollLimit = 30 * GST_SECOND;
 
 std::string secondsText(GstClockTime t) {
@@ -430,8 +431,12 @@ MovieInput::MovieInput(const MovieInputRequest& request) : state_(new MovieInput
     // Paused, the pipeline decodes up to the first frame of each stream.
     gst_element_set_state(s->pipeline, GST_STATE_PAUSED);
     for (;;) {
-        // Every message counts as life; only these two end the wait.
-        GstMessage* m = gst_bus_timed_pop(s->bus, kSilentPrerollLimit);
+        // Buffering counts as life; only the other two end the wait. Other
+        // messages are dropped inside GStreamer, as the filter has them.
+        GstMessage* m = gst_bus_timed_pop_filtered(
+            s->bus, kSilentPrerollLimit,
+            static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR |
+                                        GST_MESSAGE_BUFFERING));
         if (!m)
             s->failWith("GStreamer stopped without a first frame or an error; the file may be "
                         "damaged");
