@@ -1,8 +1,8 @@
 // Deciding how an output is written, unnamed or hidden temporaries, and
 // their removal on a signal.
-#include "AtomicOutput.h"
+#include "libkeo/AtomicOutput.h"
 
-#include "Failure.h"
+#include "libkeo/Failure.h"
 
 #include <atomic>
 #include <cerrno>
@@ -17,7 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace keo::tool {
+namespace keo::lib {
 namespace {
 
 // The signal handlers may only touch plain memory, so live temporaries are
@@ -441,4 +441,4 @@ void installOutputCleanup() {
     signal(SIGXFSZ, SIG_IGN);
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

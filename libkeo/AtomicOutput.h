@@ -27,7 +27,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace keo::tool {
+namespace keo::lib {
 
 enum class OutputUse {
     Stream, // written front to back once: PNG, raw frames
@@ -76,4 +76,4 @@ void installOutputCleanup();
 // Failure naming `subject` and the system's reason for `err`.
 [[noreturn]] void failWithErrno(const std::string& subject, int err);
 
-} // namespace keo::tool
+} // namespace keo::lib

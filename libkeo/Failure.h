@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace keo::tool {
+namespace keo::lib {
 
 enum ExitStatus {
     kExitOK = 0,
@@ -31,4 +31,4 @@ struct Failure : std::runtime_error {
     throw Failure(what, why, status);
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -1,12 +1,12 @@
 // Frame-rate parsing.
-#include "FrameRate.h"
+#include "libkeo/FrameRate.h"
 
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <numeric>
 
-namespace keo::tool {
+namespace keo::lib {
 namespace {
 
 constexpr int64_t kMaxRatePart = 1000000000; // below 2^31: a clock takes it
@@ -119,4 +119,4 @@ std::string frameRateText(const FrameRate& rate) {
     return buf;
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -12,7 +12,7 @@
 #include "base/FrameClock.h"
 #include "container/QuicktimeRate.h"
 
-namespace keo::tool {
+namespace keo::lib {
 
 struct FrameRate {
     int64_t num = 0; // frames per second = num / den, in lowest terms
@@ -34,4 +34,4 @@ int64_t ticksPerFrame(const FrameRate& rate, int64_t ticksPerSecond);
 // "25", "29.97 (30000/1001)", "12.5 (25/2)".
 std::string frameRateText(const FrameRate& rate);
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -1,7 +1,7 @@
 // The reader thread and the hand-over of frame buffers.
-#include "FramesAhead.h"
+#include "libkeo/FramesAhead.h"
 
-namespace keo::tool {
+namespace keo::lib {
 
 FramesAhead::FramesAhead(const FrameFeed& feed, size_t frameBytes, bool ahead)
     : feed_(feed), ahead_(ahead) {
@@ -80,4 +80,4 @@ const uint8_t* FramesAhead::next() {
     return finished_ ? nullptr : slot.pixels.data();
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "MovieExport.h"
+#include "libkeo/MovieExport.h"
 
-namespace keo::tool {
+namespace keo::lib {
 
 class FramesAhead {
 public:
@@ -59,4 +59,4 @@ private:
     std::thread reader_;
 };
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -1,9 +1,9 @@
 // The facts of `keo info` and their JSON form. The JSON keeps the fields of
 // earlier versions with their meanings (width ... ticksPerFrame, audio with
 // channels, rate, sampleType and frames) and adds the rest beside them.
-#include "InfoFacts.h"
+#include "libkeo/InfoFacts.h"
 
-#include "Timecode.h"
+#include "libkeo/Timecode.h"
 
 #include <cmath>
 #include <cstdio>
@@ -11,7 +11,7 @@
 #include <new>
 #include <numeric>
 
-namespace keo::tool {
+namespace keo::lib {
 namespace {
 
 std::string jsonString(const std::string& s) {
@@ -136,4 +136,4 @@ std::string infoJson(const std::string& path, const MovieInfo& info) {
     return json;
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

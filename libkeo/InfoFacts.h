@@ -3,14 +3,14 @@
 // (the Python module's Movie.info).
 #pragma once
 
-#include "MovieSurvey.h"
-#include "PluginSession.h"
+#include "libkeo/MovieSurvey.h"
+#include "libkeo/PluginSession.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-namespace keo::tool {
+namespace keo::lib {
 
 // Everything info reports, worked out once for both forms.
 struct InfoFacts {
@@ -39,4 +39,4 @@ std::string rateText(double rate);
 const char* channelLayout(int channels);
 std::string byteOrderOf(const std::string& format);
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -1,14 +1,13 @@
 // The export driver: the exporter entry's part, played over the stand-in host.
-#include "MovieExport.h"
+#include "libkeo/MovieExport.h"
 
-#include "AtomicOutput.h"
-#include "Failure.h"
-#include "FramesAhead.h"
-#include "Progress.h"
 #include "StandInHost.h"
 #include "container/MovFile.h"
 #include "exporter/ExportRender.h"
 #include "exporter/ExporterLocalRec.h"
+#include "libkeo/AtomicOutput.h"
+#include "libkeo/Failure.h"
+#include "libkeo/FramesAhead.h"
 
 #include <chrono>
 #include <cstring>
@@ -18,7 +17,7 @@
 #include <malloc.h>
 #endif
 
-namespace keo::tool {
+namespace keo::lib {
 namespace {
 
 using keo::host::kTicksPerSecond;
@@ -170,8 +169,7 @@ void checkExportSettings(const ExportSettings& s) {
                           " Hz does not divide the host clock; use a common rate such as 48000");
 }
 
-ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio,
-                        int64_t expectedFrames) {
+ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio) {
     checkExportSettings(s);
     if (s.keepFreedMemory)
         keepFreedFrameMemory();
@@ -242,30 +240,23 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     run.rendererMade = true;
 
     ExportStats stats;
-    Progress progress;
-    progressStart(progress, "export", expectedFrames, s.quiet);
-    try {
-        for (int64_t i = 0;; ++i) {
-            frameSlot.rgba = pictures.next();
-            if (!frameSlot.rgba)
-                break;
-            // Frame i starts where a host reading the movie looks for it.
-            const PrTime time = frameStartTicks(clock, i);
-            er.endTime = frameStartTicks(clock, i + 1);
-            auto start = std::chrono::steady_clock::now();
-            int r = RenderAndWriteVideoFrame(time, &er);
-            stats.encodeSeconds +=
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            if (r != 0)
-                failExport(run, "frame " + std::to_string(i), s.output, r);
-            stats.frames = i + 1;
-            progressStep(progress, stats.frames);
-        }
-    } catch (...) {
-        progressEnd(progress);
-        throw;
+    for (int64_t i = 0;; ++i) {
+        frameSlot.rgba = pictures.next();
+        if (!frameSlot.rgba)
+            break;
+        // Frame i starts where a host reading the movie looks for it.
+        const PrTime time = frameStartTicks(clock, i);
+        er.endTime = frameStartTicks(clock, i + 1);
+        auto start = std::chrono::steady_clock::now();
+        int r = RenderAndWriteVideoFrame(time, &er);
+        stats.encodeSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (r != 0)
+            failExport(run, "frame " + std::to_string(i), s.output, r);
+        stats.frames = i + 1;
+        if (s.onFrameWritten)
+            s.onFrameWritten(stats.frames);
     }
-    progressEnd(progress);
     if (stats.frames == 0)
         fail(s.output, "no frames to export");
 
@@ -297,4 +288,4 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     return stats;
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

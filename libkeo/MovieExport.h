@@ -12,14 +12,14 @@
 // when it is complete and the host's books balance.
 #pragma once
 
-#include "FrameRate.h"
+#include "libkeo/FrameRate.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace keo::tool {
+namespace keo::lib {
 
 struct ExportSettings {
     std::string output;              // "-" is standard output
@@ -34,7 +34,8 @@ struct ExportSettings {
     int channels = 0;   // 1, 2 or 6
     int sampleRate = 0; // Hz
     int bits = 0;       // 8, 16, 24 or 32
-    bool quiet = false; // no progress bar
+    // Told the count of frames written after each frame, to show progress.
+    std::function<void(int64_t framesWritten)> onFrameWritten;
     // Freed frame memory kept for the next frame, for a process that ends
     // with the export; a long-lived one (Python) keeps malloc's own ways.
     bool keepFreedMemory = true;
@@ -61,7 +62,6 @@ void checkExportSettings(const ExportSettings& s);
 // does not).
 void keepFreedFrameMemory();
 // Writes the movie; throws Failure, leaving no output behind.
-ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio,
-                        int64_t expectedFrames);
+ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio);
 
-} // namespace keo::tool
+} // namespace keo::lib

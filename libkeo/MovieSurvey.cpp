@@ -1,11 +1,11 @@
 // Surveying a movie file with the container and the frame headers.
-#include "MovieSurvey.h"
+#include "libkeo/MovieSurvey.h"
 
-#include "AtomicOutput.h"
-#include "Failure.h"
 #include "codec/FramePayload.h"
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
+#include "libkeo/AtomicOutput.h"
+#include "libkeo/Failure.h"
 
 #include <cctype>
 #include <cerrno>
@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace keo::tool {
+namespace keo::lib {
 namespace {
 
 // A QuickTime file begins with an atom: a 32-bit size (0, 1 or at least 8)
@@ -142,4 +142,4 @@ std::string refusalReason(const std::string& path) {
     return why;
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

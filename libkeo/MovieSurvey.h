@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-namespace keo::tool {
+namespace keo::lib {
 
 // Frames of each block layout, plain and LZF.
 enum FrameLayout { kLayoutDXT1, kLayoutDXT5, kLayoutDXT24, kLayoutDXT24Alpha, kLayoutCount };
@@ -38,4 +38,4 @@ void checkMovieReadable(const std::string& path);
 // ..." with what the file turned out to be.
 std::string refusalReason(const std::string& path);
 
-} // namespace keo::tool
+} // namespace keo::lib

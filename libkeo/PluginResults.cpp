@@ -1,12 +1,12 @@
 // Importer results in words.
-#include "PluginResults.h"
+#include "libkeo/PluginResults.h"
 
-#include "Failure.h"
 #include "ImporterAPI.h"
+#include "libkeo/Failure.h"
 
 #include <cstdio>
 
-namespace keo::tool {
+namespace keo::lib {
 
 const char* importResultText(int result) {
     switch (result) {
@@ -43,4 +43,4 @@ void reportFrameFailure(int frame, int result, bool stop) {
     std::fprintf(stderr, "keo: %s: %s\n", subject.c_str(), resultWords(result).c_str());
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

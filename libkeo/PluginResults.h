@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace keo::tool {
+namespace keo::lib {
 
 // A short sentence for any result of an importer call ("0" included), and
 // for keo's own -1 (a frame handed back that cannot be used).
@@ -17,4 +17,4 @@ std::string resultWords(int result);
 // Failure (status kExitDamaged) instead, for --stop-on-error.
 void reportFrameFailure(int frame, int result, bool stop);
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -1,17 +1,17 @@
 // Loading the importer module and driving it as a host does.
-#include "PluginSession.h"
+#include "libkeo/PluginSession.h"
 
-#include "Failure.h"
-#include "MovieSurvey.h"
-#include "PluginResults.h"
 #include "base/AudioSamples.h"
+#include "libkeo/Failure.h"
+#include "libkeo/MovieSurvey.h"
+#include "libkeo/PluginResults.h"
 
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <unistd.h>
 
-namespace keo::tool {
+namespace keo::lib {
 namespace {
 
 constexpr uint32_t kZUVM = ('Z' << 24) | ('U' << 16) | ('V' << 8) | 'M';
@@ -257,4 +257,4 @@ void endSession(PluginSession& s) {
     }
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -20,7 +20,7 @@
 #include <functional>
 #include <string>
 
-namespace keo::tool {
+namespace keo::lib {
 
 // What the host learns from imGetInfo8, and what it derives from it.
 struct MovieInfo {
@@ -110,4 +110,4 @@ void closeMovie(PluginSession& s);
 // joined session only closes).
 void endSession(PluginSession& s);
 
-} // namespace keo::tool
+} // namespace keo::lib

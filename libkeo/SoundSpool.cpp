@@ -1,8 +1,8 @@
 // The sound spool: frames at their timestamps' places in an unnamed file.
-#include "SoundSpool.h"
+#include "libkeo/SoundSpool.h"
 
-#include "Failure.h"
 #include "base/TempFile.h"
+#include "libkeo/Failure.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace keo::tool {
+namespace keo::lib {
 namespace {
 
 constexpr int64_t kSecond = 1000000000;
@@ -108,4 +108,4 @@ bool SoundSpool::read(int64_t zeroNs, int64_t first, uint32_t count, uint32_t ch
     return true;
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-namespace keo::tool {
+namespace keo::lib {
 
 class SoundSpool {
 public:
@@ -48,4 +48,4 @@ private:
     int error_ = 0;
 };
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -1,9 +1,9 @@
 // Frame counts to timecode.
-#include "Timecode.h"
+#include "libkeo/Timecode.h"
 
 #include <cstdio>
 
-namespace keo::tool {
+namespace keo::lib {
 
 std::string timecodeOf(int64_t frames, int64_t rateNum, int64_t rateDen) {
     if (rateNum <= 0 || rateDen <= 0 || frames < 0)
@@ -32,4 +32,4 @@ std::string timecodeOf(int64_t frames, int64_t rateNum, int64_t rateDen) {
     return buf;
 }
 
-} // namespace keo::tool
+} // namespace keo::lib

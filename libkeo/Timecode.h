@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-namespace keo::tool {
+namespace keo::lib {
 
 std::string timecodeOf(int64_t frames, int64_t rateNum, int64_t rateDen);
 
-} // namespace keo::tool
+} // namespace keo::lib

@@ -1,10 +1,10 @@
 // Reading a movie through the importer module, over one shared stand-in host.
 #include "MovieReader.h"
 
-#include "Failure.h"
-#include "InfoFacts.h"
 #include "PluginDriver.h"
-#include "PluginResults.h"
+#include "libkeo/Failure.h"
+#include "libkeo/InfoFacts.h"
+#include "libkeo/PluginResults.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,9 +19,9 @@
 namespace keo::python {
 namespace {
 
-using keo::tool::fail;
-using keo::tool::Failure;
-using keo::tool::PluginSession;
+using keo::lib::fail;
+using keo::lib::Failure;
+using keo::lib::PluginSession;
 
 // The module entry and the host that every movie of the process joins.
 // Made on the first open and never taken down: a movie closed by the
@@ -100,14 +100,14 @@ int openReadable(const std::string& path) {
             err = errno;
     }
     if (err != 0) {
-        Failure failure(path, std::strerror(err), keo::tool::kExitBadMovie);
+        Failure failure(path, std::strerror(err), keo::lib::kExitBadMovie);
         failure.err = err;
         throw failure;
     }
     return fd;
 }
 
-bool sameMovie(const keo::tool::MovieInfo& a, const keo::tool::MovieInfo& b) {
+bool sameMovie(const keo::lib::MovieInfo& a, const keo::lib::MovieInfo& b) {
     return a.width == b.width && a.height == b.height && a.frames == b.frames &&
            a.scale == b.scale && a.sampleSize == b.sampleSize && a.hasAudio == b.hasAudio &&
            a.channels == b.channels && a.audioFrames == b.audioFrames;
@@ -166,7 +166,7 @@ MovieReader::~MovieReader() {
 std::unique_ptr<PluginSession> MovieReader::openSession() {
     auto session = std::make_unique<PluginSession>();
     joinSharedHost(*session);
-    keo::tool::openMovie(*session, path_);
+    keo::lib::openMovie(*session, path_);
     return session;
 }
 
@@ -242,9 +242,9 @@ bool MovieReader::closed() {
 
 void MovieReader::readFrame(int index, PixelOrder order, uint8_t* dest) {
     Lease lease(*this);
-    const int r = keo::tool::fetchFrame(*lease.session, index, dest);
+    const int r = keo::lib::fetchFrame(*lease.session, index, dest);
     if (r != 0)
-        fail("frame " + std::to_string(index), keo::tool::resultWords(r), keo::tool::kExitDamaged);
+        fail("frame " + std::to_string(index), keo::lib::resultWords(r), keo::lib::kExitDamaged);
     reorder(order, dest, static_cast<size_t>(info_.width) * info_.height);
 }
 
@@ -262,11 +262,11 @@ void MovieReader::readAudio(int64_t start, int64_t count, int pcmBits, void* des
         // The first request names its position and the rest continue, as
         // keo audio (and a playing host) asks.
         int64_t delivered = 0;
-        const int r = keo::tool::fetchAudio(*lease.session, done == 0 ? start : -1, want,
-                                            planar.data(), &delivered);
+        const int r = keo::lib::fetchAudio(*lease.session, done == 0 ? start : -1, want,
+                                           planar.data(), &delivered);
         if (r != 0)
-            fail("audio sample frames " + keo::tool::sampleSpan(start + done, want),
-                 keo::tool::resultWords(r), keo::tool::kExitDamaged);
+            fail("audio sample frames " + keo::lib::sampleSpan(start + done, want),
+                 keo::lib::resultWords(r), keo::lib::kExitDamaged);
         if (delivered <= 0)
             fail("audio at sample frame " + std::to_string(start + done),
                  "the plug-in delivered nothing");
@@ -280,14 +280,14 @@ void MovieReader::readAudio(int64_t start, int64_t count, int pcmBits, void* des
                     break;
                 case 8:
                     static_cast<int8_t*>(dest)[k] =
-                        static_cast<int8_t>(keo::tool::storedSample(f, 8));
+                        static_cast<int8_t>(keo::lib::storedSample(f, 8));
                     break;
                 case 16:
                     static_cast<int16_t*>(dest)[k] =
-                        static_cast<int16_t>(keo::tool::storedSample(f, 16));
+                        static_cast<int16_t>(keo::lib::storedSample(f, 16));
                     break;
                 default:
-                    static_cast<int32_t*>(dest)[k] = keo::tool::storedSample(f, pcmBits);
+                    static_cast<int32_t*>(dest)[k] = keo::lib::storedSample(f, pcmBits);
                 }
             }
         done += delivered;
@@ -303,7 +303,7 @@ std::string MovieReader::infoJson() {
     // The survey reads the file itself (every frame's header), not the
     // importer; the lease only keeps the descriptor open meanwhile.
     Lease lease(*this);
-    std::string json = keo::tool::infoJson(path_, info_);
+    std::string json = keo::lib::infoJson(path_, info_);
     std::lock_guard<std::mutex> hold(mutex_);
     json_ = json;
     return json_;

@@ -18,7 +18,7 @@
 // Python's lock.
 #pragma once
 
-#include "PluginSession.h"
+#include "libkeo/PluginSession.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -35,7 +35,7 @@ enum class PixelOrder { ARGB, RGBA, BGRA };
 class MovieReader {
 public:
     // Opens the movie at `path` (the file system's bytes). Throws
-    // keo::tool::Failure: with `err` set when the system refused the file
+    // keo::lib::Failure: with `err` set when the system refused the file
     // (missing, a folder, no permission), else in keo's words (empty, not a
     // KEO movie, damaged).
     explicit MovieReader(const std::string& path);
@@ -46,7 +46,7 @@ public:
     // Waits for reads in flight, then gives every importer record back.
     void close();
     bool closed();
-    const keo::tool::MovieInfo& info() const { return info_; }
+    const keo::lib::MovieInfo& info() const { return info_; }
 
     // Frame `index` (0 <= index < frames) into `dest`, width x height x 4
     // bytes, top row first, rows packed. Throws Failure ("frame N: ...")
@@ -61,17 +61,17 @@ public:
 
 private:
     struct Lease;
-    keo::tool::PluginSession* acquire();
-    void release(keo::tool::PluginSession* session);
-    std::unique_ptr<keo::tool::PluginSession> openSession();
+    keo::lib::PluginSession* acquire();
+    void release(keo::lib::PluginSession* session);
+    std::unique_ptr<keo::lib::PluginSession> openSession();
 
     std::string path_; // as given for the first open, then the kept descriptor's
     int fd_ = -1;      // the file as it was opened
-    keo::tool::MovieInfo info_;
+    keo::lib::MovieInfo info_;
     std::mutex mutex_;
     std::condition_variable idleChanged_;
-    std::vector<std::unique_ptr<keo::tool::PluginSession>> sessions_;
-    std::vector<keo::tool::PluginSession*> idle_;
+    std::vector<std::unique_ptr<keo::lib::PluginSession>> sessions_;
+    std::vector<keo::lib::PluginSession*> idle_;
     size_t opening_ = 0;     // sessions being opened outside the lock
     size_t maxSessions_ = 1; // lowered to what there is when an extra open fails
     bool closed_ = false;

@@ -1,7 +1,7 @@
 // keo's failures as Python exceptions, and paths as the file system's bytes.
 #include "PyErrors.h"
 
-#include "Failure.h"
+#include "libkeo/Failure.h"
 
 #include <cstring>
 
@@ -30,7 +30,7 @@ void makeErrorType(py::module_& module) {
 void raiseCaught(std::exception_ptr failure, py::handle filename) {
     try {
         std::rethrow_exception(failure);
-    } catch (const keo::tool::Failure& f) {
+    } catch (const keo::lib::Failure& f) {
         if (f.err != 0) {
             // OSError(errno, strerror, filename) makes the subclass that
             // fits the errno, as open() does.

@@ -1,7 +1,7 @@
 // How the Python module turns paths into the file system's bytes and keo's
 // failures into Python exceptions, and runs work without Python's lock.
 //
-// A failure whose reason is the system's (keo::tool::Failure with `err`)
+// A failure whose reason is the system's (keo::lib::Failure with `err`)
 // becomes the OSError subclass that fits, with errno and the file name
 // (FileNotFoundError, PermissionError, IsADirectoryError, ...); every other
 // failure becomes keo.Error, a ValueError, with keo's own words

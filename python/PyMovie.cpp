@@ -3,8 +3,8 @@
 #include "Bindings.h"
 
 #include "MovieReader.h"
-#include "PluginSession.h"
 #include "PyErrors.h"
+#include "libkeo/PluginSession.h"
 
 #include <pybind11/numpy.h>
 
@@ -66,7 +66,7 @@ public:
 
     py::array audio(int64_t start, py::object countArg, bool pcm) {
         ensureOpen();
-        const int bits = keo::tool::bitsOfSampleType(info_.sampleType);
+        const int bits = keo::lib::bitsOfSampleType(info_.sampleType);
         if (pcm && info_.hasAudio && bits == 0)
             throwError("the plug-in reports sample type " + std::to_string(info_.sampleType) +
                        ", which has no integer width");
@@ -204,7 +204,7 @@ private:
 
     py::object name_;
     std::unique_ptr<MovieReader> reader_;
-    keo::tool::MovieInfo info_;
+    keo::lib::MovieInfo info_;
 };
 
 // Iteration keeps the movie alive and reads one frame at a time.

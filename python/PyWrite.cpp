@@ -3,10 +3,10 @@
 // same pictures and settings, and the output is placed by the same rules.
 #include "Bindings.h"
 
-#include "FrameRate.h"
-#include "MovieExport.h"
 #include "PyErrors.h"
 #include "codec/EncoderThreads.h"
+#include "libkeo/FrameRate.h"
+#include "libkeo/MovieExport.h"
 
 #include <pybind11/numpy.h>
 
@@ -19,7 +19,7 @@
 namespace keo::python {
 namespace {
 
-using keo::tool::FrameRate;
+using keo::lib::FrameRate;
 
 // The encoder's worker threads are the process's, and serve one frame
 // encode at a time.
@@ -29,7 +29,7 @@ FrameRate givenRate(py::handle fps) {
     std::string why;
     FrameRate rate;
     if (py::isinstance<py::str>(fps)) {
-        if (!keo::tool::parseFrameRate(fps.cast<std::string>(), &rate, &why))
+        if (!keo::lib::parseFrameRate(fps.cast<std::string>(), &rate, &why))
             throw py::value_error("fps: " + why);
         return rate;
     }
@@ -43,7 +43,7 @@ FrameRate givenRate(py::handle fps) {
         // for 30000/1001. One with more digits than keo takes is its
         // nearest fraction.
         const std::string text = py::repr(py::float_(value));
-        if (keo::tool::parseFrameRate(text, &rate, &why))
+        if (keo::lib::parseFrameRate(text, &rate, &why))
             return rate;
         exact = py::module_::import("fractions")
                     .attr("Fraction")(value)
@@ -68,7 +68,7 @@ FrameRate rateOf(py::handle fps) {
     const FrameRate rate = givenRate(fps);
     QuicktimeRate stored;
     std::string why;
-    if (!keo::tool::storedRate(rate, &stored, &why))
+    if (!keo::lib::storedRate(rate, &stored, &why))
         throw py::value_error("fps: " + why);
     return rate;
 }
@@ -153,7 +153,7 @@ void write(py::handle path, py::handle frames, py::handle fps, py::handle audio,
     // "-" is a file here; keo export's "-" (standard output) is a shell's.
     if (target == "-")
         target = "./-";
-    keo::tool::ExportSettings s;
+    keo::lib::ExportSettings s;
     s.output = target;
     s.rate = rateOf(fps);
     s.alpha = alpha;
@@ -163,7 +163,6 @@ void write(py::handle path, py::handle frames, py::handle fps, py::handle audio,
     if (threads < 0 || threads > 32)
         throw py::value_error("threads must be between 0 (one per core) and 32");
     s.threads = threads > 0 ? threads : KEODefaultEncodeThreads();
-    s.quiet = true;
     s.keepFreedMemory = false;
 
     py::array sound;
@@ -219,7 +218,7 @@ void write(py::handle path, py::handle frames, py::handle fps, py::handle audio,
     if (s.width < 1 || s.height < 1 || s.width > 32767 || s.height > 32767)
         throw py::value_error("frames must be between 1x1 and 32767x32767 pixels");
 
-    keo::tool::FrameFeed feedFrames = [&](int64_t index, uint8_t* rgba) {
+    keo::lib::FrameFeed feedFrames = [&](int64_t index, uint8_t* rgba) {
         // With more than one encoder thread this runs on the export's
         // reader thread.
         py::gil_scoped_acquire locked;
@@ -235,13 +234,13 @@ void write(py::handle path, py::handle frames, py::handle fps, py::handle audio,
         copyFrame(picture, index, s.width, s.height, rgba);
         return true;
     };
-    keo::tool::AudioFeed feedAudio = [&feed](int64_t start, uint32_t count, uint32_t channels,
-                                             float** planar) {
+    keo::lib::AudioFeed feedAudio = [&feed](int64_t start, uint32_t count, uint32_t channels,
+                                            float** planar) {
         return feedSound(feed, start, count, channels, planar);
     };
     withoutGil(shown, [&] {
         std::lock_guard<std::mutex> one(g_exportLock);
-        keo::tool::exportMovie(s, feedFrames, feedAudio, 0);
+        keo::lib::exportMovie(s, feedFrames, feedAudio);
     });
 }
 

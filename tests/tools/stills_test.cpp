@@ -1,8 +1,8 @@
 // The still readers: every PNG colour type and depth, TIFF of 8 and 16 bits
 // in one or separate planes, JPEG, and files that are not pictures.
-#include "Failure.h"
 #include "Stills.h"
 #include "TempFolder.h"
+#include "libkeo/Failure.h"
 #include "tools/StillWriters.h"
 
 #include <algorithm>
@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 using namespace keo::tool;
+using namespace keo::lib;
 
 namespace {
 

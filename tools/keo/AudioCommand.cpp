@@ -1,9 +1,9 @@
 // keo audio: the whole sound of a movie, requested as a playing host does.
 #include "Commands.h"
-#include "Failure.h"
-#include "PluginResults.h"
-#include "PluginSession.h"
 #include "Wav.h"
+#include "libkeo/Failure.h"
+#include "libkeo/PluginResults.h"
+#include "libkeo/PluginSession.h"
 
 #include <CLI/CLI.hpp>
 #include <cmath>
@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 struct AudioOptions {

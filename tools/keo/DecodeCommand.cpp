@@ -1,14 +1,14 @@
 // keo decode: frames as the host receives them, to PNG, TIFF, JPEG or raw bytes.
-#include "AtomicOutput.h"
 #include "Commands.h"
-#include "Failure.h"
 #include "FramePipeline.h"
 #include "FrameSlice.h"
-#include "PluginResults.h"
-#include "PluginSession.h"
 #include "Png.h"
 #include "Progress.h"
 #include "StillOut.h"
+#include "libkeo/AtomicOutput.h"
+#include "libkeo/Failure.h"
+#include "libkeo/PluginResults.h"
+#include "libkeo/PluginSession.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -22,6 +22,7 @@
 #include <vector>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 struct DecodeOptions {

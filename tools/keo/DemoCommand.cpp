@@ -1,16 +1,17 @@
 // keo demo: the whole round trip with no input. A moving test picture with a
 // tone is exported once per block layout, imported back through the
 // plug-in, and compared with what went in.
-#include "AtomicOutput.h"
 #include "Commands.h"
-#include "Failure.h"
-#include "MovieExport.h"
-#include "PluginResults.h"
-#include "PluginSession.h"
 #include "Png.h"
+#include "Progress.h"
 #include "TestPattern.h"
 #include "codec/EncoderThreads.h"
 #include "container/MovFile.h"
+#include "libkeo/AtomicOutput.h"
+#include "libkeo/Failure.h"
+#include "libkeo/MovieExport.h"
+#include "libkeo/PluginResults.h"
+#include "libkeo/PluginSession.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include <vector>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 struct DemoOptions {
@@ -186,7 +188,6 @@ int runDemo(const DemoOptions& opt, const GlobalOptions& global) {
         s.channels = 2;
         s.sampleRate = kToneRate;
         s.bits = 16;
-        s.quiet = global.quiet;
         FrameFeed feed = [&](int64_t i, uint8_t* rgba) {
             if (i >= frames)
                 return false;
@@ -197,7 +198,7 @@ int runDemo(const DemoOptions& opt, const GlobalOptions& global) {
             renderTone(first, count, channels, kToneRate, planar);
             return true;
         };
-        ExportStats stats = exportMovie(s, feed, tone, frames);
+        ExportStats stats = exportWithProgress(s, feed, tone, frames, global.quiet);
         Result r = importBack(session, s.output, layout, opt, frames,
                               &layout == &kLayouts[3] ? pngPath : "");
         r.bytesPerFrame = averageSampleBytes(s.output);

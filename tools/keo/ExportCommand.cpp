@@ -2,13 +2,14 @@
 // on stdin, any movie GStreamer decodes or the test pattern, with sound from
 // a WAV file, the movie's own or the test tone.
 #include "Commands.h"
-#include "Failure.h"
-#include "MovieExport.h"
 #include "MovieInput.h"
+#include "Progress.h"
 #include "Stills.h"
 #include "TestPattern.h"
 #include "Wav.h"
 #include "codec/EncoderThreads.h"
+#include "libkeo/Failure.h"
+#include "libkeo/MovieExport.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include <sys/stat.h>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 struct ExportOptions {
@@ -135,7 +137,6 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
         fail("export", "give exactly one of --input and --pattern SECONDS");
     ExportSettings s;
     s.output = opt.output;
-    s.quiet = global.quiet;
     std::string why;
     if (!parseFrameRate(opt.fps.empty() ? "25" : opt.fps, &s.rate, &why))
         fail("--fps", why);
@@ -258,7 +259,7 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
     }
 
     checkExportSettings(s);
-    ExportStats stats = exportMovie(s, frames, audio, expected);
+    ExportStats stats = exportWithProgress(s, frames, audio, expected, global.quiet);
     if (global.quiet)
         return kExitOK;
     // The movie itself may be on standard output; the summary then goes

@@ -3,16 +3,17 @@
 //
 // The text and --json carry the same fields (InfoFacts).
 #include "Commands.h"
-#include "Failure.h"
-#include "InfoFacts.h"
-#include "MovieSurvey.h"
-#include "PluginSession.h"
+#include "libkeo/Failure.h"
+#include "libkeo/InfoFacts.h"
+#include "libkeo/MovieSurvey.h"
+#include "libkeo/PluginSession.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 struct InfoOptions {

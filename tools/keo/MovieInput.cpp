@@ -1,10 +1,10 @@
 // A movie decoded by GStreamer, frame by frame, for keo export.
 #include "MovieInput.h"
 
-#include "Failure.h"
-#include "SoundSpool.h"
 #include "StandInHost.h"
 #include "Stills.h"
+#include "libkeo/Failure.h"
+#include "libkeo/SoundSpool.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/audio/audio.h>
@@ -20,6 +20,7 @@
 #include <vector>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 // A file whose streams end this much before the length its header declares

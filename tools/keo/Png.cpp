@@ -6,8 +6,8 @@
 // libpng call.
 #include "Png.h"
 
-#include "Failure.h"
 #include "StillOut.h"
+#include "libkeo/Failure.h"
 
 #include <csetjmp>
 #include <cstring>
@@ -17,6 +17,7 @@
 #include <zlib.h>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 struct PngWrite {

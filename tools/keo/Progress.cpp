@@ -101,4 +101,22 @@ void progressEnd(Progress& p) {
     p.lockFd = -1;
 }
 
+keo::lib::ExportStats exportWithProgress(const keo::lib::ExportSettings& settings,
+                                         const keo::lib::FrameFeed& frames,
+                                         const keo::lib::AudioFeed& audio, int64_t expected,
+                                         bool quiet) {
+    Progress progress;
+    progressStart(progress, "export", expected, quiet);
+    keo::lib::ExportSettings s = settings;
+    s.onFrameWritten = [&progress](int64_t written) { progressStep(progress, written); };
+    try {
+        keo::lib::ExportStats stats = keo::lib::exportMovie(s, frames, audio);
+        progressEnd(progress);
+        return stats;
+    } catch (...) {
+        progressEnd(progress);
+        throw;
+    }
+}
+
 } // namespace keo::tool

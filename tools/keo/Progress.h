@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "libkeo/MovieExport.h"
+
 namespace keo::tool {
 
 struct Progress {
@@ -40,5 +42,12 @@ void progressEnd(Progress& p);
 // other process holds the terminal's progress lock. On true, *lockFd holds
 // the lock until it is closed.
 bool claimTerminal(int fd, int* lockFd);
+
+// keo::lib::exportMovie with a bar that counts its frames towards `expected`
+// (0: not known).
+keo::lib::ExportStats exportWithProgress(const keo::lib::ExportSettings& s,
+                                         const keo::lib::FrameFeed& frames,
+                                         const keo::lib::AudioFeed& audio, int64_t expected,
+                                         bool quiet);
 
 } // namespace keo::tool

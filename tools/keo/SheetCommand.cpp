@@ -1,11 +1,11 @@
 // keo sheet: a contact sheet of evenly spaced frames, to see a movie at a glance.
 #include "Commands.h"
-#include "Failure.h"
 #include "FramePipeline.h"
-#include "PluginResults.h"
-#include "PluginSession.h"
 #include "Png.h"
 #include "Progress.h"
+#include "libkeo/Failure.h"
+#include "libkeo/PluginResults.h"
+#include "libkeo/PluginSession.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include <vector>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 struct SheetOptions {

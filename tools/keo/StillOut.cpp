@@ -6,8 +6,8 @@
 // TIFF, and libjpeg's to an error manager of this call's own.
 #include "StillOut.h"
 
-#include "AtomicOutput.h"
-#include "Failure.h"
+#include "libkeo/AtomicOutput.h"
+#include "libkeo/Failure.h"
 
 #include <cerrno>
 #include <csetjmp>
@@ -21,6 +21,7 @@
 #include <jpeglib.h>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 // --- TIFF ---

@@ -12,7 +12,7 @@
 // after the jump has landed back in this file's own frame.
 #include "Stills.h"
 
-#include "Failure.h"
+#include "libkeo/Failure.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,6 +29,7 @@
 #include <jerror.h>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 constexpr uint32_t kMaxSide = 32767;

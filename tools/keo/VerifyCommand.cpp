@@ -1,9 +1,9 @@
 // keo verify: every frame and all the sound, through the plug-in.
 #include "Commands.h"
-#include "Failure.h"
-#include "PluginResults.h"
-#include "PluginSession.h"
 #include "Progress.h"
+#include "libkeo/Failure.h"
+#include "libkeo/PluginResults.h"
+#include "libkeo/PluginSession.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 struct VerifyOptions {

@@ -1,7 +1,7 @@
 // WAV reading and writing over libsndfile.
 #include "Wav.h"
 
-#include "Failure.h"
+#include "libkeo/Failure.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +9,7 @@
 #include <sndfile.h>
 
 namespace keo::tool {
+using namespace keo::lib;
 namespace {
 
 // Sample width of a libsndfile subtype, 0 for one the export cannot take.

@@ -5,7 +5,7 @@
 // is ever in memory. A writer goes through a temporary file (AtomicOutput).
 #pragma once
 
-#include "AtomicOutput.h"
+#include "libkeo/AtomicOutput.h"
 
 #include <cstdint>
 #include <string>
@@ -44,7 +44,7 @@ bool readWavPlanar(WavReader& wav, int64_t first, uint32_t count, uint32_t chann
 void closeWav(WavReader& wav);
 
 struct WavWriter {
-    AtomicOutput out;
+    keo::lib::AtomicOutput out;
     SNDFILE* file = nullptr;
     int channels = 0;
     int bits = 0; // 0: 32-bit float samples

@@ -2,11 +2,11 @@
 //
 // Parses the command line and runs the chosen command. Every failure ends
 // here as one line "keo: <what>: <why>" on stderr and a non-zero status.
-#include "AtomicOutput.h"
 #include "Commands.h"
-#include "Failure.h"
 #include "KeoVersion.h"
-#include "MovieExport.h"
+#include "libkeo/AtomicOutput.h"
+#include "libkeo/Failure.h"
+#include "libkeo/MovieExport.h"
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -14,6 +14,7 @@
 #include <cstring>
 
 using namespace keo::tool;
+using namespace keo::lib;
 
 namespace {
 
@@ -87,6 +88,7 @@ const char* kWritingExamples =
 } // namespace
 
 namespace keo::tool {
+using namespace keo::lib;
 
 void note(const GlobalOptions& global, const std::string& text) {
     if (!global.quiet)

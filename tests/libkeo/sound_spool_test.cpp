@@ -2,12 +2,12 @@
 // say (jitter within 40 ms follows on, a gap becomes silence, an overlap is
 // dropped) and come back against the movie's time 0 (later sound after
 // silence, earlier sound without its lead). At 1000 Hz a frame is 1 ms.
-#include "SoundSpool.h"
+#include "libkeo/SoundSpool.h"
 
 #include <gtest/gtest.h>
 #include <vector>
 
-using namespace keo::tool;
+using namespace keo::lib;
 
 namespace {
 

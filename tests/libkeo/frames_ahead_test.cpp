@@ -1,15 +1,15 @@
 // Frames read ahead of the export: the same frames in the same order with
 // and without the reader thread, the feed's end and failures delivered at
 // the frame where they happen, and a reader stopped early.
-#include "Failure.h"
-#include "FramesAhead.h"
+#include "libkeo/Failure.h"
+#include "libkeo/FramesAhead.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
-using namespace keo::tool;
+using namespace keo::lib;
 
 namespace {
 
