@@ -22,10 +22,16 @@ GST_DEBUG_CATEGORY(keo_mux_debug);
 #define KEO_MUX_FRAMES "video/x-keo, " KEO_MUX_FRAME "; video/x-gst-fourcc-ZUVM, " KEO_MUX_FRAME
 // The sound rates a movie holds (QuicktimeSoundRateFits): its description's
 // 16-bit rate field, but for the two values readers take for 88200 and
-// 96000 Hz, and those two. audioresample upstream converts any other.
+// 96000 Hz, and those two. audioresample upstream converts any other. The
+// range of the usual rates comes first: upstream settles a free rate in the
+// first structure that takes it (44100 Hz for audiotestsrc).
 #define KEO_MUX_SOUND(rates)                                                                       \
     "audio/x-raw, format = (string) { S16LE, S24LE, S32LE, F32LE }, "                              \
     "layout = (string) interleaved, channels = (int) [ 1, 65535 ], rate = (int) " rates
+#define KEO_MUX_USUAL_RATES KEO_MUX_SOUND("[ 30465, 65535 ]")
+#define KEO_MUX_OTHER_RATES                                                                        \
+    KEO_MUX_SOUND("[ 1, 22663 ]")                                                                  \
+    "; " KEO_MUX_SOUND("[ 22665, 30463 ]") "; " KEO_MUX_SOUND("{ 88200, 96000 }")
 
 // video/x-gst-fourcc-ZUVM too: what qtdemux gives for a KEO movie's frames,
 // so a movie can be rewritten without decoding. video_%u is the name
@@ -35,11 +41,9 @@ static GstStaticPadTemplate videoTemplate = GST_STATIC_PAD_TEMPLATE(
 static GstStaticPadTemplate videoNTemplate = GST_STATIC_PAD_TEMPLATE(
     "video_%u", GST_PAD_SINK, GST_PAD_REQUEST, GST_STATIC_CAPS(KEO_MUX_FRAMES));
 
-static GstStaticPadTemplate audioTemplate = GST_STATIC_PAD_TEMPLATE(
-    "audio_%u", GST_PAD_SINK, GST_PAD_REQUEST,
-    GST_STATIC_CAPS(
-        KEO_MUX_SOUND("[ 1, 22663 ]") "; " KEO_MUX_SOUND("[ 22665, 30463 ]") "; " KEO_MUX_SOUND(
-            "[ 30465, 65535 ]") "; " KEO_MUX_SOUND("{ 88200, 96000 }")));
+static GstStaticPadTemplate audioTemplate =
+    GST_STATIC_PAD_TEMPLATE("audio_%u", GST_PAD_SINK, GST_PAD_REQUEST,
+                            GST_STATIC_CAPS(KEO_MUX_USUAL_RATES "; " KEO_MUX_OTHER_RATES));
 
 static GstStaticPadTemplate srcTemplate =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/quicktime"));
