@@ -127,11 +127,11 @@ void readBack(const std::string& path, size_t sources, Result* out) {
     for (int k = 0; k < movie.nFrames(); ++k) {
         Bytes got(static_cast<size_t>(movie.frameSize(k)));
         movie.readFrame(k, got.data());
+        // A frame of the movie's 16 pixels names its index; any other is -2.
         int index = -2;
         for (size_t i = 0; i < sources && index < 0; ++i)
-            for (int w : {16, 32})
-                if (payload(static_cast<int>(i), w) == got)
-                    index = static_cast<int>(i);
+            if (payload(static_cast<int>(i), 16) == got)
+                index = static_cast<int>(i);
         out->frames.push_back(index);
     }
     if (movie.hasAudio()) {
@@ -347,7 +347,10 @@ TEST(KeoMuxTimes, SoundKeepsItsTimesAndThePicturesLength) {
 
 // A size or rate change after the first frame is refused when it is
 // negotiated, and a frame whose payload is not of the movie's size is
-// refused before it is written: either way the movie is never finished.
+// refused before it is written: either way the movie is never finished with
+// a frame its header does not describe. (Upstream may still end its stream
+// after the refusal, and the movie is then finished with the frames before
+// the change, all of its size.)
 TEST(KeoMuxTimes, ACapsChangeNeverFinishesABrokenMovie) {
     const struct {
         const char* what;
@@ -370,7 +373,9 @@ TEST(KeoMuxTimes, ACapsChangeNeverFinishesABrokenMovie) {
         const Result got = mux(r);
         EXPECT_FALSE(got.eos);
         EXPECT_NE(got.error.find(c.words), std::string::npos) << got.error;
-        EXPECT_TRUE(got.frames.empty()) << "a movie was finished with " << got.frames.size();
+        const std::vector<int> before{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+        EXPECT_TRUE(got.frames.empty() || got.frames == before)
+            << "a movie was finished with " << got.frames.size() << " frames";
     }
 }
 
