@@ -30,19 +30,28 @@ StoredSound::StoredSound(const std::string& path) : path_(path), movie_(new MovF
             movie_->close();
         fail(path, "the movie cannot be read", kExitBadMovie);
     }
-    if (!movie_->hasAudio() || movie_->audioTracks() < 1)
-        fail(path, "has no audio", kExitBadMovie);
-    channels_ = movie_->audioTrackNumberOfChannels(0);
-    rate_ = static_cast<int>(movie_->audioTrackSampleRate(0));
-    bits_ = movie_->audioTrackAudioBits(0);
-    frames_ = movie_->audioTrackNumberOfSamples(0);
-    // "sowt" is little-endian; the query is named for the host's swap.
-    littleEndian_ = movie_->audioBigEndian();
-    if (bits_ != 8 && bits_ != 16 && bits_ != 24 && bits_ != 32)
-        fail(path,
-             "its sound has " + std::to_string(bits_) + "-bit samples, which keo cannot read");
-    if (channels_ < 1 || channels_ > 64)
-        fail(path, "its sound has " + std::to_string(channels_) + " channels");
+    std::string why;
+    int status = kExitFailed;
+    if (!movie_->hasAudio() || movie_->audioTracks() < 1) {
+        why = "has no audio";
+        status = kExitBadMovie;
+    } else {
+        channels_ = movie_->audioTrackNumberOfChannels(0);
+        rate_ = static_cast<int>(movie_->audioTrackSampleRate(0));
+        bits_ = movie_->audioTrackAudioBits(0);
+        frames_ = movie_->audioTrackNumberOfSamples(0);
+        // "sowt" is little-endian; the query is named for the host's swap.
+        littleEndian_ = movie_->audioBigEndian();
+        if (bits_ != 8 && bits_ != 16 && bits_ != 24 && bits_ != 32)
+            why = "its sound has " + std::to_string(bits_) + "-bit samples, which keo cannot read";
+        else if (channels_ < 1 || channels_ > 64)
+            why = "its sound has " + std::to_string(channels_) + " channels";
+    }
+    if (!why.empty()) {
+        // No destructor runs for an object that was never made.
+        movie_->close();
+        fail(path, why, status);
+    }
 }
 
 StoredSound::~StoredSound() {
