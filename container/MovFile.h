@@ -58,6 +58,11 @@ struct QuicktimeSTSDTable;
 // frame, and a second sound track laid out like the first (20 bytes): 57
 // bytes a frame, 246 MB. Everything else in a movie atom is a few KB a track.
 constexpr int64_t kMaxMovieAtomBytes = int64_t{256} << 20;
+
+// The least room a writer keeps for the movie atom at the start of a file,
+// and the answer of MovFile::updateMovieAtom when the atom outgrew it.
+constexpr int64_t kMinHeaderRoom = 4096;
+constexpr int kHeaderRoomFull = 2;
 static_assert(kMaxMovieAtomBytes >= int64_t{10} * 3600 * 120 * (4 + 8 + 8 + 12 + 4 + 1 + 8 + 12),
               "the tables of a 10-hour movie at 120 fps fit");
 
@@ -222,9 +227,46 @@ struct MovFile {
     int undoWriteFrame();
     LargeFp* prepareToWriteAudioSample();
     int endWriteAudioSample(int numSamples);
-    // close's writing side: the movie atom after the media data. Non-zero
-    // when the movie is not complete in the file.
+    // Ends the sound track after its first `samples` sample frames: the
+    // chunk that holds the last of them counts only those, and later
+    // chunks leave the tables (their bytes stay, and nothing reads them).
+    // 0, or non-zero with nothing changed while a chunk is open or without
+    // a sound track. A track already that short is left as it is.
+    int cutAudio(int64_t samples);
+    // Sets the video track's rate after the fact, as openWrite would have
+    // set it (a rate learned from the frames themselves). 0, or non-zero
+    // with nothing changed for a rate no movie holds.
+    int setFrameRate(QuicktimeRate rate);
+    // close's writing side: the movie atom after the media data, or in the
+    // room kept for it. Non-zero when the movie is not complete in the file.
     int closeWrite();
+
+    // --- The movie atom at the start (MovFileHeaderRoom.cpp) ---
+    // Writer option, set before openWrite: bytes kept at the start of the
+    // file for the movie atom, an even number from kMinHeaderRoom to
+    // 0xFFFFFFFE; 0 (the default) writes it after the media data at close.
+    // With room, updateMovieAtom writes the movie atom of what has been
+    // written so far there, and close writes it there too when it fits (or
+    // after the media data, the room then left as free space).
+    int64_t headerRoom = 0;
+    // Which half of the room holds the movie atom a reader sees: 0 none yet.
+    int headerHalf = 0;
+    // Writes the room (all free space) and the media data's header at the
+    // current position; 0, or 1 when a write failed.
+    int startMediaData();
+    // 0 when the movie atom of every chunk entered so far is in the room
+    // and the media data's size covers them; kHeaderRoomFull, with nothing
+    // written, when it no longer fits half the room; 1 when writing failed
+    // (the movie has then failed). A reader that opens the file at any
+    // moment, even one cut off in the middle of this call, sees the movie
+    // atom of the last call that returned 0, whole, or none before it.
+    int updateMovieAtom();
+    int placeMovieAtomInRoom();
+    void hideHeaderRoom();
+    // Pushes what stdio still holds to the file. False when the stream has
+    // failed at any point since its error flag was last cleared, so a chunk
+    // that did not reach the file whole is never taken for a written one.
+    bool flushWrites();
     void resetWriteState();
     // Keeps errno as writeErrno unless a reason is kept already; a caller
     // whose own write into a prepared chunk failed calls it too.

@@ -119,7 +119,7 @@ QuicktimeFile* MovFile::open(const char* path, int rd, int wr, const char*) {
         return nullptr;
     }
     if (wr)
-        file->mdat.writeHeader64(file, "mdat", *this);
+        startMediaData();
     return file;
 }
 
@@ -130,7 +130,7 @@ QuicktimeFile* MovFile::openOver(LargeFp* fp) {
         return nullptr;
     }
     file->fp = fp;
-    file->mdat.writeHeader64(file, "mdat", *this);
+    startMediaData();
     return file;
 }
 

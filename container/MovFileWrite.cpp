@@ -21,6 +21,7 @@
 #include "base/Bounds.h"
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
+#include "container/atoms/SampleDescription.h"
 
 namespace {
 
@@ -33,21 +34,16 @@ bool validVideo(int width, int height, QuicktimeRate rate) {
 }
 
 // The sample widths the audio reader can take apart, and the rates the
-// description's 16-bit rate field carries: readers map only the wrapped
-// 88200 and 96000 back, so any other rate above 65535 would read wrong.
+// description's 16-bit rate field carries (QuicktimeSoundRateFits).
 bool validAudio(int channels, int sampleRate, int bits) {
-    bool rateFits =
-        (sampleRate > 0 && sampleRate <= 65535) || sampleRate == 88200 || sampleRate == 96000;
-    return channels > 0 && channels <= 65535 && rateFits &&
+    return channels > 0 && channels <= 65535 && QuicktimeSoundRateFits(sampleRate) &&
            (bits == 8 || bits == 16 || bits == 24 || bits == 32);
 }
 
-// Pushes what stdio still holds to the file. False when the stream has
-// failed at any point since its error flag was last cleared, so a chunk
-// that did not reach the file whole is never taken for a written one.
-bool flushed(QuicktimeFile* f) {
-    FILE* s = f->fp ? f->fp->stream : nullptr;
-    return s && std::fflush(s) == 0 && !std::ferror(s);
+// Room for the movie atom: none, or two halves that each hold a movie atom
+// of a few KB at least, in a free atom whose size has 32 bits.
+bool validRoom(int64_t room) {
+    return room == 0 || (room >= kMinHeaderRoom && room <= 0xFFFFFFFELL && room % 2 == 0);
 }
 
 // Ends the file at `length`, dropping the bytes of chunks that no table
@@ -84,7 +80,7 @@ QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width,
     // Arguments are checked before the file is touched, so a bad call
     // truncates nothing.
     if (!path || (hasVideo && !validVideo(width, height, rate)) ||
-        (hasAudio && !validAudio(channels, sampleRate, bits)))
+        (hasAudio && !validAudio(channels, sampleRate, bits)) || !validRoom(headerRoom))
         return nullptr;
     writeErrno = 0;
     errno = 0;
@@ -96,7 +92,7 @@ QuicktimeFile* MovFile::openWrite(LargeFp* stream, char* compressor, int width, 
                                   QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
                                   int channels, int bits) {
     if (!stream || !stream->stream || (hasVideo && !validVideo(width, height, rate)) ||
-        (hasAudio && !validAudio(channels, sampleRate, bits))) {
+        (hasAudio && !validAudio(channels, sampleRate, bits)) || !validRoom(headerRoom)) {
         fclose_L(stream);
         delete stream;
         return nullptr;
@@ -118,7 +114,7 @@ QuicktimeFile* MovFile::startMovie(QuicktimeFile* f, char* compressor, int width
     mediaEnd = position(f);
     // A file that cannot be created, or cannot even take the mdat header,
     // is reported here rather than by an empty movie at close.
-    bool ready = f->fp && f->fp->stream && flushed(f) && mediaEnd == 16;
+    bool ready = f->fp && f->fp->stream && flushWrites() && mediaEnd == headerRoom + 16;
     f->moov.mvhd.nextTrackId = 1;
     if (ready && hasVideo)
         ready = setVideo(1, width, height, rate, compressor) == 0;
@@ -207,7 +203,7 @@ bool MovFile::canBeginChunk() const {
 
 int MovFile::finishChunk(QuicktimeTrak* track, int64_t chunk, QuicktimeAtom& atom, int samples,
                          int64_t expectedBytes) {
-    bool whole = flushed(file);
+    bool whole = flushWrites();
     chunkEnd = position(file);
     // Only the caller knows how much it meant to write; where it says so, a
     // chunk of another length did not go as intended.
@@ -328,6 +324,45 @@ int MovFile::endWriteAudioSample(int numSamples) {
     return 0;
 }
 
+int MovFile::cutAudio(int64_t samples) {
+    if (!file || !file->wr || file->totalAudioTracks <= 0 || openChunk != kNoChunk || samples < 0)
+        return 1;
+    QuicktimeAudioMap& map = file->audioMaps[0];
+    QuicktimeSTBL& stbl = map.track->mdia.minf.stbl;
+    // While writing, entry i of the sample-to-chunk table is chunk i + 1.
+    int64_t first = 0;
+    for (int64_t i = 0; i < stbl.stsc.totalEntries; i++) {
+        const int64_t n = stbl.stsc.table[i].samples;
+        if (first + n < samples || n == 0) {
+            first += n;
+            continue;
+        }
+        const int64_t chunks = samples > first ? i + 1 : i;
+        if (samples > first)
+            stbl.stsc.table[i].samples = samples - first;
+        stbl.stsc.totalEntries = chunks;
+        stbl.stco.totalEntries = chunks;
+        map.currentChunk = chunks + 1;
+        map.currentPosition = chunks;
+        lastChunk = kNoChunk;
+        return 0;
+    }
+    return 0;
+}
+
+int MovFile::setFrameRate(QuicktimeRate rate) {
+    if (!file || !file->wr || file->totalVideoTracks <= 0 || !QuicktimeRateFits(rate))
+        return 1;
+    const QuicktimeTimeBase base = QuicktimeMVHD::getTimeBase(rate);
+    QuicktimeTrak* t = file->videoMaps[0].track;
+    if (t->mdia.minf.stbl.stts.initTable() != 0)
+        return 1;
+    file->moov.mvhd.timeScale = base.timeScale;
+    t->mdia.mdhd.timeScale = base.timeScale;
+    t->mdia.minf.stbl.stts.table[0].sampleDuration = base.sampleDuration;
+    return 0;
+}
+
 int MovFile::closeWrite() {
     QuicktimeFile* f = file;
     if (!f || !f->wr || !f->fp || !f->fp->stream)
@@ -337,15 +372,21 @@ int MovFile::closeWrite() {
     // movie, and the close says so.
     bool complete = !writeFailed && openChunk == kNoChunk;
     // Right after the mdat header when no chunk was ever entered.
-    int64_t end = mediaEnd < 16 ? 16 : mediaEnd;
+    const int64_t first = headerRoom + 16;
+    int64_t end = mediaEnd < first ? first : mediaEnd;
     resetWriteState();
+    mediaEnd = end;
 
     // The movie atom follows the last chunk the tables refer to; what lies
     // beyond it (a frame taken back, a chunk that failed) is cut off first.
     std::clearerr(s);
     bool written = truncateAt(f, end);
     setPosition(f, end);
-    written = written && f->moov.write(f, *this) == 0 && flushed(f);
+    // In the room at the start when there is room and it fits there.
+    int inRoom = headerRoom > 0 && written ? placeMovieAtomInRoom() : kHeaderRoomFull;
+    if (inRoom == 0)
+        return complete ? 0 : 1;
+    written = written && inRoom == kHeaderRoomFull && f->moov.write(f, *this) == 0 && flushWrites();
     if (!written) {
         noteWriteError();
         // Rather a movie atom missing than one cut short: the file ends with
@@ -355,7 +396,12 @@ int MovFile::closeWrite() {
         setPosition(f, end);
     }
     f->mdat.writeFooter(f, *this);
-    bool patched = flushed(f);
+    bool patched = flushWrites();
+    // Only now that the movie atom after the media data is complete and
+    // reachable does the one in the room go: a reader never finds none.
+    if (patched && written && headerRoom > 0)
+        hideHeaderRoom();
+    patched = patched && flushWrites();
     if (!patched)
         noteWriteError();
     return written && patched && complete ? 0 : 1;

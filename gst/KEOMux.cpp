@@ -1,73 +1,54 @@
-// keomux, a GstAggregator over the movie writer (container/MovFile).
+// keomux, a GstAggregator over the movie writer (container/MovFile): its
+// pads, caps and properties here, its recording in KEOMuxRecord.cpp.
 #include "gst/KEOMux.h"
 
-#include <cerrno>
-#include <climits>
-#include <cmath>
 #include <cstring>
 
 #include <gst/audio/audio.h>
 #include <gst/video/video.h>
 
-#include "base/FrameClock.h"
 #include "codec/FramePayload.h"
-#include "container/MovFile.h"
+#include "container/atoms/SampleDescription.h"
 #include "gst/KEOElement.h"
-#include "gst/KEOMuxOutput.h"
-#include "gst/KEOMuxSound.h"
+#include "gst/KEOMuxState.h"
 
-GST_DEBUG_CATEGORY_STATIC(keo_mux_debug);
+GST_DEBUG_CATEGORY(keo_mux_debug);
 #define GST_CAT_DEFAULT keo_mux_debug
 
-// The writer's limits: 16-bit frame sides; rates its 16-bit rate field
-// holds, or the two wider ones readers map back.
+// The writer's limits: 16-bit frame sides, rates up to a million frames per
+// second (checked when the movie starts).
 #define KEO_MUX_FRAME                                                                              \
     "width = (int) [ 1, 65535 ], height = (int) [ 1, 65535 ], framerate = (fraction) [ 0/1, MAX ]"
-#define KEO_MUX_SOUND                                                                              \
+#define KEO_MUX_FRAMES "video/x-keo, " KEO_MUX_FRAME "; video/x-gst-fourcc-ZUVM, " KEO_MUX_FRAME
+// The sound rates a movie holds (QuicktimeSoundRateFits): its description's
+// 16-bit rate field, but for the two values readers take for 88200 and
+// 96000 Hz, and those two. audioresample upstream converts any other. The
+// range of the usual rates comes first: upstream settles a free rate in the
+// first structure that takes it (44100 Hz for audiotestsrc).
+#define KEO_MUX_SOUND(rates)                                                                       \
     "audio/x-raw, format = (string) { S16LE, S24LE, S32LE, F32LE }, "                              \
-    "layout = (string) interleaved, channels = (int) [ 1, 65535 ], rate = (int) "
+    "layout = (string) interleaved, channels = (int) [ 1, 65535 ], rate = (int) " rates
+#define KEO_MUX_USUAL_RATES KEO_MUX_SOUND("[ 30465, 65535 ]")
+#define KEO_MUX_OTHER_RATES                                                                        \
+    KEO_MUX_SOUND("[ 1, 22663 ]")                                                                  \
+    "; " KEO_MUX_SOUND("[ 22665, 30463 ]") "; " KEO_MUX_SOUND("{ 88200, 96000 }")
 
 // video/x-gst-fourcc-ZUVM too: what qtdemux gives for a KEO movie's frames,
-// so a movie can be rewritten without decoding.
+// so a movie can be rewritten without decoding. video_%u is the name
+// qtmux's video pads have, so pipelines written for it link here too.
 static GstStaticPadTemplate videoTemplate = GST_STATIC_PAD_TEMPLATE(
-    "video", GST_PAD_SINK, GST_PAD_REQUEST,
-    GST_STATIC_CAPS("video/x-keo, " KEO_MUX_FRAME "; video/x-gst-fourcc-ZUVM, " KEO_MUX_FRAME));
+    "video", GST_PAD_SINK, GST_PAD_REQUEST, GST_STATIC_CAPS(KEO_MUX_FRAMES));
+static GstStaticPadTemplate videoNTemplate = GST_STATIC_PAD_TEMPLATE(
+    "video_%u", GST_PAD_SINK, GST_PAD_REQUEST, GST_STATIC_CAPS(KEO_MUX_FRAMES));
 
-static GstStaticPadTemplate audioTemplate = GST_STATIC_PAD_TEMPLATE(
-    "audio_%u", GST_PAD_SINK, GST_PAD_REQUEST,
-    GST_STATIC_CAPS(KEO_MUX_SOUND "[ 1, 65535 ]; " KEO_MUX_SOUND "{ 88200, 96000 }"));
+static GstStaticPadTemplate audioTemplate =
+    GST_STATIC_PAD_TEMPLATE("audio_%u", GST_PAD_SINK, GST_PAD_REQUEST,
+                            GST_STATIC_CAPS(KEO_MUX_USUAL_RATES "; " KEO_MUX_OTHER_RATES));
 
 static GstStaticPadTemplate srcTemplate =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/quicktime"));
 
-struct _GstKeoMux {
-    GstAggregator parent;
-    // The request pads; the element holds them, so no reference of ours.
-    GstAggregatorPad* videoPad;
-    GstAggregatorPad* audioPad;
-    // The pads' formats from their caps, under the object lock.
-    gboolean haveVideoCaps;
-    int width, height, fpsN, fpsD;
-    gboolean haveAudioCaps;
-    GstAudioInfo audio;
-
-    // The rest belongs to the source pad's thread, from start to stop.
-    MovFile* movie; // from the first byte to the end of the movie
-    KEOMuxOutput out;
-    gboolean finished;
-    GstAudioInfo stored;   // the sound as the movie was opened with it
-    gboolean storesSound;  // the movie has a sound track
-    int movieW, movieH;    // the frame size it was opened with
-    GstBuffer* firstFrame; // held while the rate is read from timestamps
-    GstClockTime firstFrameTime;
-    // Running time of frame 0 and, for a rate read from timestamps, the
-    // spacing every later frame must keep.
-    GstClockTime videoStart, frameDuration;
-    guint64 framesWritten;
-    guint64 soundLead;  // sample frames still to drop from the sound's start
-    KEOMuxSound sound;  // kept aside until the last frame is in
-    guint64 soundBlock; // sample frames a chunk of it, as keo export cuts it
-};
+enum { PROP_0, PROP_FRAMERATE, PROP_RESERVED_MAX_DURATION, PROP_RESERVED_MOOV_UPDATE_PERIOD };
 
 G_DEFINE_TYPE(GstKeoMux, gst_keo_mux, GST_TYPE_AGGREGATOR)
 
@@ -75,339 +56,127 @@ GST_ELEMENT_REGISTER_DEFINE(keomux, "keomux", GST_RANK_PRIMARY, GST_TYPE_KEO_MUX
 
 namespace {
 
-GstClockTime runningTime(GstAggregatorPad* pad, GstBuffer* buffer) {
-    GstClockTime t =
-        GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : GST_BUFFER_DTS(buffer);
-    if (!GST_CLOCK_TIME_IS_VALID(t))
-        return GST_CLOCK_TIME_NONE;
-    GST_OBJECT_LOCK(pad);
-    if (pad->segment.format == GST_FORMAT_TIME)
-        t = gst_segment_to_running_time(&pad->segment, GST_FORMAT_TIME, t);
-    else
-        t = GST_CLOCK_TIME_NONE;
-    GST_OBJECT_UNLOCK(pad);
-    return t;
+bool isVideoPad(GstKeoMux* self, GstAggregatorPad* pad) {
+    GST_OBJECT_LOCK(self);
+    const bool video = pad == self->videoPad;
+    GST_OBJECT_UNLOCK(self);
+    return video;
 }
 
-// The checks the decoder makes before anything else: a header, a payload
-// after it, a header it takes (KEOFrameHeaderAcceptable). What fails them is
-// no KEO frame.
-bool looksLikePayload(const GstMapInfo& map) {
-    if (map.size <= kKEOFrameHeaderSize || map.size > INT_MAX)
-        return false;
-    KEOFrameHeader header;
-    header.read(map.data);
-    return KEOFrameHeaderAcceptable(header);
-}
-
-bool downstreamSeeks(GstAggregator* agg) {
-    GstQuery* query = gst_query_new_seeking(GST_FORMAT_BYTES);
-    gboolean seekable = FALSE;
-    if (gst_pad_peer_query(GST_AGGREGATOR_SRC_PAD(agg), query))
-        gst_query_parse_seeking(query, nullptr, &seekable, nullptr, nullptr);
-    gst_query_unref(query);
-    return seekable;
-}
-
-// A chunk the writer did not take: downstream's own failure when it was
-// one (it has spoken already, or is flushing), else an error of ours.
-GstFlowReturn writeFailed(GstKeoMux* self, const char* what) {
-    if (self->out.flow != GST_FLOW_OK)
-        return self->out.flow;
-    const int err = self->movie ? self->movie->writeErrno : 0;
-    GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not write %s of the movie.", what),
-                      ("%s", err ? g_strerror(err) : "the movie writer refused it"));
-    return GST_FLOW_ERROR;
-}
-
-// The sound could not be kept for the end.
-GstFlowReturn keepFailed(GstKeoMux* self) {
-    GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
-                      ("Could not keep the sound aside until the end of the movie."),
-                      ("its temporary file: %s", g_strerror(self->sound.error)));
-    return GST_FLOW_ERROR;
-}
-
-GstFlowReturn writeSound(GstKeoMux* self, GstBuffer* buffer) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a sound buffer."), (nullptr));
-        return GST_FLOW_ERROR;
+// What a pad takes: its template's caps, and once the movie has started
+// only what the movie holds: its frame size (and its rate when that came
+// from the caps), its sound's format. Under the object lock.
+GstCaps* padCaps(GstKeoMux* self, GstAggregatorPad* pad, bool video) {
+    GstCaps* caps = gst_pad_get_pad_template_caps(GST_PAD(pad));
+    if (!self->started || (!video && !self->storesSound))
+        return caps;
+    GstCaps* held;
+    if (video) {
+        held = gst_caps_new_simple("video/x-keo", "width", G_TYPE_INT, self->movieW, "height",
+                                   G_TYPE_INT, self->movieH, nullptr);
+        if (self->capsRate.num > 0)
+            gst_caps_set_simple(held, "framerate", GST_TYPE_FRACTION, self->capsRate.num,
+                                self->capsRate.den, nullptr);
+        GstStructure* same = gst_structure_copy(gst_caps_get_structure(held, 0));
+        gst_structure_set_name(same, "video/x-gst-fourcc-ZUVM");
+        gst_caps_append_structure(held, same);
+    } else {
+        held =
+            gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING,
+                                gst_audio_format_to_string(GST_AUDIO_INFO_FORMAT(&self->stored)),
+                                "rate", G_TYPE_INT, GST_AUDIO_INFO_RATE(&self->stored), "channels",
+                                G_TYPE_INT, GST_AUDIO_INFO_CHANNELS(&self->stored), nullptr);
     }
-    const gsize frameBytes = GST_AUDIO_INFO_BPF(&self->stored);
-    guint64 frames = map.size / frameBytes;
-    const guint64 skip = MIN(frames, self->soundLead);
-    self->soundLead -= skip;
-    frames -= skip;
-    const bool kept = KEOMuxSoundAdd(&self->sound, map.data + skip * frameBytes, frames);
-    gst_buffer_unmap(buffer, &map);
-    return kept ? GST_FLOW_OK : keepFailed(self);
+    GstCaps* both = gst_caps_intersect(caps, held);
+    gst_caps_unref(caps);
+    gst_caps_unref(held);
+    return both;
 }
 
-GstFlowReturn writeFrame(GstKeoMux* self, GstBuffer* buffer, GstClockTime time) {
-    // A rate read from timestamps holds only while they keep to it; half a
-    // frame either way is jitter, more is a frame missing or extra.
-    if (GST_CLOCK_TIME_IS_VALID(self->frameDuration) && GST_CLOCK_TIME_IS_VALID(time)) {
-        const GstClockTime due = self->videoStart + self->framesWritten * self->frameDuration;
-        const GstClockTime off = time > due ? time - due : due - time;
-        if (off > self->frameDuration / 2) {
-            GST_ELEMENT_ERROR(self, STREAM, MUX,
-                              ("The frames' timestamps are not evenly spaced and their caps give "
-                               "no frame rate; put videorate with a framerate before keoenc."),
-                              ("frame %" G_GUINT64_FORMAT " at %" GST_TIME_FORMAT
-                               ", due at %" GST_TIME_FORMAT,
-                               self->framesWritten, GST_TIME_ARGS(time), GST_TIME_ARGS(due)));
-            return GST_FLOW_ERROR;
+// Caps are offered and accepted by what padCaps says, so a size or rate
+// change after the first frame is refused when it is negotiated: upstream
+// sees not-negotiated, and no frame of another size reaches the movie.
+bool answerCapsQuery(GstKeoMux* self, GstAggregatorPad* pad, GstQuery* query) {
+    const bool video = isVideoPad(self, pad);
+    GST_OBJECT_LOCK(self);
+    GstCaps* allowed = padCaps(self, pad, video);
+    GST_OBJECT_UNLOCK(self);
+    if (GST_QUERY_TYPE(query) == GST_QUERY_CAPS) {
+        GstCaps* filter = nullptr;
+        gst_query_parse_caps(query, &filter);
+        if (filter) {
+            GstCaps* both = gst_caps_intersect_full(filter, allowed, GST_CAPS_INTERSECT_FIRST);
+            gst_caps_unref(allowed);
+            allowed = both;
         }
+        gst_query_set_caps_result(query, allowed);
+    } else {
+        GstCaps* caps = nullptr;
+        gst_query_parse_accept_caps(query, &caps);
+        gst_query_set_accept_caps_result(query, gst_caps_is_subset(caps, allowed));
     }
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a frame."), (nullptr));
-        return GST_FLOW_ERROR;
-    }
-    if (!looksLikePayload(map)) {
-        gst_buffer_unmap(buffer, &map);
-        GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("A buffer on the video pad is not a KEO frame."),
-                          ("frame %" G_GUINT64_FORMAT ", %" G_GSIZE_FORMAT " bytes",
-                           self->framesWritten, map.size));
-        return GST_FLOW_ERROR;
-    }
-    const int failed = self->movie->writeFrame(0, static_cast<int>(map.size), map.data);
-    gst_buffer_unmap(buffer, &map);
-    if (failed)
-        return writeFailed(self, "a frame");
-    self->framesWritten++;
-    return GST_FLOW_OK;
+    gst_caps_unref(allowed);
+    return true;
 }
 
-// Opens the movie once the first frame, and the first sound if any is to
-// come, are at hand; GST_FLOW_OK with no movie means "not yet".
-GstFlowReturn startMovie(GstKeoMux* self) {
-    GstAggregator* agg = GST_AGGREGATOR(self);
-    if (!self->videoPad) {
-        GST_ELEMENT_ERROR(self, STREAM, MUX,
-                          ("keomux has no video stream: link keoenc to its video pad."), (nullptr));
-        return GST_FLOW_ERROR;
-    }
-    GstBuffer* frame = gst_aggregator_pad_peek_buffer(self->videoPad);
-    if (!frame && !self->firstFrame) {
-        if (!gst_aggregator_pad_is_eos(self->videoPad))
-            return GST_FLOW_OK;
-        GST_ELEMENT_ERROR(self, STREAM, MUX,
-                          ("The video stream ended before its first frame; nothing was written."),
-                          (nullptr));
-        return GST_FLOW_ERROR;
-    }
-    GstBuffer* sound = self->audioPad ? gst_aggregator_pad_peek_buffer(self->audioPad) : nullptr;
-    if (self->audioPad && !sound && !gst_aggregator_pad_is_eos(self->audioPad)) {
-        gst_clear_buffer(&frame);
-        return GST_FLOW_OK;
+bool takeVideoCaps(GstKeoMux* self, GstCaps* caps) {
+    GstStructure* s = gst_caps_get_structure(caps, 0);
+    int width = 0, height = 0, fpsN = 0, fpsD = 1;
+    gst_structure_get_int(s, "width", &width);
+    gst_structure_get_int(s, "height", &height);
+    gst_structure_get_fraction(s, "framerate", &fpsN, &fpsD);
+    if (!KEOPictureFits(width, height)) {
+        GST_ELEMENT_ERROR(self, STREAM, FORMAT,
+                          ("Frames of %dx%d pixels cannot be stored.", width, height), (nullptr));
+        return false;
     }
     GST_OBJECT_LOCK(self);
-    const int width = self->width, height = self->height;
-    int fpsN = self->fpsN, fpsD = self->fpsD;
-    self->stored = self->audio;
-    self->storesSound = sound && self->haveAudioCaps;
-    GST_OBJECT_UNLOCK(self);
-
-    GstFlowReturn result = GST_FLOW_OK;
-    if (fpsN <= 0) {
-        // No rate in the caps: the spacing of the first two frames gives it.
-        if (!self->firstFrame) {
-            gst_clear_buffer(&frame);
-            gst_clear_buffer(&sound);
-            self->firstFrame = gst_aggregator_pad_pop_buffer(self->videoPad);
-            self->firstFrameTime = runningTime(self->videoPad, self->firstFrame);
-            return GST_FLOW_OK;
-        }
-        GstClockTime spacing = GST_BUFFER_DURATION(self->firstFrame);
-        if (frame && GST_CLOCK_TIME_IS_VALID(self->firstFrameTime)) {
-            const GstClockTime second = runningTime(self->videoPad, frame);
-            spacing = GST_CLOCK_TIME_IS_VALID(second) && second > self->firstFrameTime
-                          ? second - self->firstFrameTime
-                          : GST_CLOCK_TIME_NONE;
-        }
-        // The nearest standard rate when one is within 0.1% (1001-based
-        // rates come out exact), else the spacing's own.
-        fpsN = 0;
-        if (GST_CLOCK_TIME_IS_VALID(spacing) && spacing > 0)
-            gst_video_guess_framerate(spacing, &fpsN, &fpsD);
-        if (fpsN <= 0 || fpsD <= 0) {
-            GST_ELEMENT_ERROR(self, STREAM, MUX,
-                              ("The video has no frame rate: its caps say framerate=0/1 and its "
-                               "timestamps give none; put videorate with a framerate before "
-                               "keoenc."),
-                              (nullptr));
-            result = GST_FLOW_ERROR;
-        }
-        self->frameDuration = spacing;
-    }
-    const QuicktimeRate movieRate{fpsN, fpsD};
-    if (result == GST_FLOW_OK && !QuicktimeRateFits(movieRate)) {
-        GST_ELEMENT_ERROR(self, STREAM, FORMAT,
-                          ("A frame rate of %d/%d cannot be stored: a KEO movie holds rates up to "
-                           "%d frames per second.",
-                           fpsN, fpsD, kQuicktimeMaxFramesPerSecond),
-                          (nullptr));
-        result = GST_FLOW_ERROR;
-    }
-    if (result == GST_FLOW_OK && !downstreamSeeks(agg)) {
-        GST_ELEMENT_ERROR(self, STREAM, MUX,
-                          ("keomux needs a downstream that can seek, such as filesink: a KEO "
-                           "movie's header is finished by writing over its start."),
-                          ("downstream of keomux cannot seek in bytes; nothing was written"));
-        result = GST_FLOW_ERROR;
-    }
-    const int channels = self->storesSound ? GST_AUDIO_INFO_CHANNELS(&self->stored) : 0;
-    const int rate = self->storesSound ? GST_AUDIO_INFO_RATE(&self->stored) : 0;
-    if (result == GST_FLOW_OK && self->storesSound) {
-        // keo export asks its host for the sound one frame's worth at a
-        // time, at the ticks per frame the host is told.
-        const keo::FrameClock clock{keo::kStandInTicksPerSecond, fpsN, fpsD};
-        self->soundBlock = static_cast<guint64>(keo::soundBlockFrames(
-            keo::nominalTicksPerFrame(clock), keo::kStandInTicksPerSecond, rate));
-        if (!KEOMuxSoundStart(&self->sound, GST_AUDIO_INFO_FORMAT(&self->stored), channels)) {
-            self->sound.error = errno;
-            result = keepFailed(self);
-        }
-    }
-    if (result != GST_FLOW_OK) {
-        gst_clear_buffer(&frame);
-        gst_clear_buffer(&sound);
-        return result;
-    }
-
-    GstCaps* caps = gst_caps_new_empty_simple("video/quicktime");
-    gst_aggregator_set_src_caps(agg, caps);
-    gst_caps_unref(caps);
-    FILE* stream = KEOOpenMuxOutput(&self->out, agg);
-    self->movie = new MovFile();
-    char compressor[] = "ZUVM";
-    const int bits = self->storesSound ? KEOMuxStoredBits(GST_AUDIO_INFO_FORMAT(&self->stored)) : 0;
-    if (!self->movie->openWrite(fadopt_L(stream), compressor, width, height, movieRate, 1,
-                                self->storesSound, rate, channels, bits)) {
-        delete self->movie;
-        self->movie = nullptr;
-        gst_clear_buffer(&frame);
-        gst_clear_buffer(&sound);
-        if (self->out.flow != GST_FLOW_OK)
-            return self->out.flow;
-        GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not start the movie."),
-                          ("%dx%d frames at %d/%d, %d channel(s) at %d Hz", width, height, fpsN,
-                           fpsD, self->storesSound ? channels : 0, rate));
-        return GST_FLOW_ERROR;
-    }
-    self->movieW = width;
-    self->movieH = height;
-
-    // The first frame is time 0 of the movie, and the sound keeps to it.
-    self->videoStart = self->firstFrame ? self->firstFrameTime : runningTime(self->videoPad, frame);
-    if (self->storesSound) {
-        const GstClockTime soundStart = runningTime(self->audioPad, sound);
-        if (GST_CLOCK_TIME_IS_VALID(soundStart) && GST_CLOCK_TIME_IS_VALID(self->videoStart)) {
-            if (soundStart > self->videoStart &&
-                !KEOMuxSoundAdd(
-                    &self->sound, nullptr,
-                    gst_util_uint64_scale_round(soundStart - self->videoStart, rate, GST_SECOND)))
-                result = keepFailed(self);
-            else if (soundStart <= self->videoStart)
-                self->soundLead =
-                    gst_util_uint64_scale_round(self->videoStart - soundStart, rate, GST_SECOND);
-        }
-    }
-    gst_clear_buffer(&frame);
-    gst_clear_buffer(&sound);
-    if (result == GST_FLOW_OK && self->firstFrame)
-        result = writeFrame(self, self->firstFrame, self->firstFrameTime);
-    gst_clear_buffer(&self->firstFrame);
-    return result;
-}
-
-GstFlowReturn finishMovie(GstKeoMux* self) {
-    // The sound after the last frame, as keo export writes it. A failure
-    // leaves the movie open, to be given up without its header at stop.
-    if (self->storesSound && KEOMuxSoundStore(&self->sound, self->movie, self->soundBlock) != 0)
-        return self->sound.error != 0 && self->movie->writeErrno == 0
-                   ? keepFailed(self)
-                   : writeFailed(self, "the sound");
-    MovFile* movie = self->movie;
-    self->movie = nullptr;
-    self->finished = TRUE;
-    const int failed = movie->close();
-    const int err = movie->writeErrno;
-    delete movie;
-    if (!failed)
-        return GST_FLOW_EOS;
-    if (self->out.flow != GST_FLOW_OK)
-        return self->out.flow;
-    GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not finish the movie."),
-                      ("%s", err ? g_strerror(err) : "the movie writer failed"));
-    return GST_FLOW_ERROR;
-}
-
-// Back to the state of a muxer that has written nothing.
-void resetWriting(GstKeoMux* self) {
-    self->finished = FALSE;
-    self->storesSound = FALSE;
-    gst_clear_buffer(&self->firstFrame);
-    self->firstFrameTime = GST_CLOCK_TIME_NONE;
-    self->videoStart = GST_CLOCK_TIME_NONE;
-    self->frameDuration = GST_CLOCK_TIME_NONE;
-    self->framesWritten = 0;
-    self->soundLead = 0;
-    KEOMuxSoundEnd(&self->sound);
-    self->soundBlock = 0;
-}
-
-// A pad's new caps; false (with an error posted) for caps the movie cannot
-// take, or that change what the movie was opened with.
-bool takeCaps(GstKeoMux* self, GstAggregatorPad* pad, GstCaps* caps) {
-    if (pad == self->videoPad) {
-        GstStructure* s = gst_caps_get_structure(caps, 0);
-        int width = 0, height = 0, fpsN = 0, fpsD = 1;
-        gst_structure_get_int(s, "width", &width);
-        gst_structure_get_int(s, "height", &height);
-        gst_structure_get_fraction(s, "framerate", &fpsN, &fpsD);
-        if (!KEOPictureFits(width, height)) {
-            GST_ELEMENT_ERROR(self, STREAM, FORMAT,
-                              ("Frames of %dx%d pixels cannot be stored.", width, height),
-                              (nullptr));
-            return false;
-        }
-        if (self->movie && (width != self->movieW || height != self->movieH)) {
-            GST_ELEMENT_ERROR(self, STREAM, FORMAT,
-                              ("The frame size changed from %dx%d to %dx%d; a movie has one.",
-                               self->movieW, self->movieH, width, height),
-                              (nullptr));
-            return false;
-        }
-        GST_OBJECT_LOCK(self);
+    const bool changed =
+        self->started && (width != self->movieW || height != self->movieH ||
+                          (self->capsRate.num > 0 && int64_t{fpsN} * self->capsRate.den !=
+                                                         int64_t{self->capsRate.num} * fpsD));
+    if (!changed) {
         self->width = width;
         self->height = height;
         self->fpsN = fpsN;
         self->fpsD = fpsD > 0 ? fpsD : 1;
         self->haveVideoCaps = TRUE;
-        GST_OBJECT_UNLOCK(self);
-        return true;
     }
+    const int movieW = self->movieW, movieH = self->movieH;
+    GST_OBJECT_UNLOCK(self);
+    if (changed)
+        GST_ELEMENT_ERROR(self, STREAM, FORMAT,
+                          ("The frame size or rate changed from the movie's %dx%d to %dx%d at "
+                           "%d/%d; a movie has one.",
+                           movieW, movieH, width, height, fpsN, fpsD),
+                          (nullptr));
+    return !changed;
+}
+
+bool takeSoundCaps(GstKeoMux* self, GstCaps* caps) {
     GstAudioInfo info;
     if (!gst_audio_info_from_caps(&info, caps) ||
-        KEOMuxStoredBits(GST_AUDIO_INFO_FORMAT(&info)) == 0) {
+        KEOMuxStoredBits(GST_AUDIO_INFO_FORMAT(&info)) == 0 ||
+        !QuicktimeSoundRateFits(GST_AUDIO_INFO_RATE(&info))) {
         GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("The sound's caps cannot be stored."),
                           ("%" GST_PTR_FORMAT, caps));
         return false;
     }
-    if (self->movie && self->storesSound && !gst_audio_info_is_equal(&info, &self->stored)) {
+    GST_OBJECT_LOCK(self);
+    const bool changed = self->started && self->storesSound &&
+                         (GST_AUDIO_INFO_FORMAT(&info) != GST_AUDIO_INFO_FORMAT(&self->stored) ||
+                          GST_AUDIO_INFO_RATE(&info) != GST_AUDIO_INFO_RATE(&self->stored) ||
+                          GST_AUDIO_INFO_CHANNELS(&info) != GST_AUDIO_INFO_CHANNELS(&self->stored));
+    if (!changed) {
+        self->audio = info;
+        self->haveAudioCaps = TRUE;
+    }
+    GST_OBJECT_UNLOCK(self);
+    if (changed)
         GST_ELEMENT_ERROR(self, STREAM, FORMAT,
                           ("The sound's format changed; a movie's sound track has one."),
                           ("now %" GST_PTR_FORMAT, caps));
-        return false;
-    }
-    GST_OBJECT_LOCK(self);
-    self->audio = info;
-    self->haveAudioCaps = TRUE;
-    GST_OBJECT_UNLOCK(self);
-    return true;
+    return !changed;
 }
 
 } // namespace
@@ -417,7 +186,7 @@ static GstFlowReturn keoMuxAggregate(GstAggregator* agg, gboolean) {
     if (self->finished)
         return GST_FLOW_EOS;
     if (!self->movie) {
-        const GstFlowReturn started = startMovie(self);
+        const GstFlowReturn started = KEOMuxStart(self);
         if (started != GST_FLOW_OK || !self->movie)
             return started;
     }
@@ -435,7 +204,7 @@ static GstFlowReturn keoMuxAggregate(GstAggregator* agg, gboolean) {
             waiting = waiting || !gst_aggregator_pad_is_eos(pad);
             continue;
         }
-        const GstClockTime t = runningTime(pad, head);
+        const GstClockTime t = KEOMuxRunningTime(pad, head);
         gst_buffer_unref(head);
         if (!next ||
             (GST_CLOCK_TIME_IS_VALID(nextTime) && (!GST_CLOCK_TIME_IS_VALID(t) || t < nextTime))) {
@@ -444,19 +213,20 @@ static GstFlowReturn keoMuxAggregate(GstAggregator* agg, gboolean) {
         }
     }
     if (!next)
-        return waiting ? GST_FLOW_OK : finishMovie(self);
+        return waiting ? GST_FLOW_OK : KEOMuxFinish(self);
     GstBuffer* buffer = gst_aggregator_pad_pop_buffer(next);
-    const GstFlowReturn result =
-        next == self->videoPad ? writeFrame(self, buffer, nextTime) : writeSound(self, buffer);
+    const GstFlowReturn result = next == self->videoPad ? KEOMuxTakeFrame(self, buffer, nextTime)
+                                                        : KEOMuxTakeSound(self, buffer, nextTime);
     gst_buffer_unref(buffer);
     return result;
 }
 
 static gboolean keoMuxSinkEvent(GstAggregator* agg, GstAggregatorPad* pad, GstEvent* event) {
     if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+        GstKeoMux* self = GST_KEO_MUX(agg);
         GstCaps* caps = nullptr;
         gst_event_parse_caps(event, &caps);
-        if (!takeCaps(GST_KEO_MUX(agg), pad, caps)) {
+        if (!(isVideoPad(self, pad) ? takeVideoCaps(self, caps) : takeSoundCaps(self, caps))) {
             gst_event_unref(event);
             return FALSE;
         }
@@ -464,34 +234,30 @@ static gboolean keoMuxSinkEvent(GstAggregator* agg, GstAggregatorPad* pad, GstEv
     return GST_AGGREGATOR_CLASS(gst_keo_mux_parent_class)->sink_event(agg, pad, event);
 }
 
+static gboolean keoMuxSinkQuery(GstAggregator* agg, GstAggregatorPad* pad, GstQuery* query) {
+    if (GST_QUERY_TYPE(query) == GST_QUERY_CAPS || GST_QUERY_TYPE(query) == GST_QUERY_ACCEPT_CAPS)
+        return answerCapsQuery(GST_KEO_MUX(agg), pad, query);
+    return GST_AGGREGATOR_CLASS(gst_keo_mux_parent_class)->sink_query(agg, pad, query);
+}
+
 static gboolean keoMuxStart(GstAggregator* agg) {
-    resetWriting(GST_KEO_MUX(agg));
+    KEOMuxReset(GST_KEO_MUX(agg));
     return TRUE;
 }
 
 static gboolean keoMuxStop(GstAggregator* agg) {
     GstKeoMux* self = GST_KEO_MUX(agg);
-    if (self->movie) {
-        // Downstream is gone by now; what the stream still holds is dropped.
-        self->out.discard = TRUE;
-        self->movie->abandonWrite();
-        delete self->movie;
-        self->movie = nullptr;
-        GST_ELEMENT_WARNING(self, STREAM, MUX,
-                            ("The movie was not finished: it stopped before the end of its "
-                             "streams, so it has no header and no player will open it."),
-                            ("%" G_GUINT64_FORMAT " frame(s) written", self->framesWritten));
-    }
-    resetWriting(self);
+    KEOMuxAbandon(self);
+    KEOMuxReset(self);
     return TRUE;
 }
 
 static GstAggregatorPad* keoMuxCreateNewPad(GstAggregator* agg, GstPadTemplate* templ,
                                             const gchar* requested, const GstCaps*) {
     GstKeoMux* self = GST_KEO_MUX(agg);
-    const bool video = std::strcmp(GST_PAD_TEMPLATE_NAME_TEMPLATE(templ), "video") == 0;
+    const char* kind = GST_PAD_TEMPLATE_NAME_TEMPLATE(templ);
+    const bool video = g_str_has_prefix(kind, "video");
     const char* refusal = nullptr;
-    GstAggregatorPad* pad = nullptr;
     GST_OBJECT_LOCK(self);
     if (video && self->videoPad)
         refusal = "keomux has its video pad already: a movie holds one video track.";
@@ -503,11 +269,14 @@ static GstAggregatorPad* keoMuxCreateNewPad(GstAggregator* agg, GstPadTemplate* 
         GST_ELEMENT_WARNING(self, STREAM, MUX, ("%s", refusal), (nullptr));
         return nullptr;
     }
-    const char* name = video                                       ? "video"
-                       : requested && !std::strchr(requested, '%') ? requested
-                                                                   : "audio_0";
-    pad = GST_AGGREGATOR_PAD(g_object_new(GST_TYPE_AGGREGATOR_PAD, "name", name, "direction",
-                                          GST_PAD_SINK, "template", templ, nullptr));
+    const bool named = requested && !std::strchr(requested, '%');
+    const char* name = std::strcmp(kind, "video") == 0 ? "video"
+                       : named                         ? requested
+                       : video                         ? "video_0"
+                                                       : "audio_0";
+    GstAggregatorPad* pad =
+        GST_AGGREGATOR_PAD(g_object_new(GST_TYPE_AGGREGATOR_PAD, "name", name, "direction",
+                                        GST_PAD_SINK, "template", templ, nullptr));
     GST_OBJECT_LOCK(self);
     (video ? self->videoPad : self->audioPad) = pad;
     GST_OBJECT_UNLOCK(self);
@@ -528,26 +297,97 @@ static void keoMuxReleasePad(GstElement* element, GstPad* pad) {
     GST_ELEMENT_CLASS(gst_keo_mux_parent_class)->release_pad(element, pad);
 }
 
+static void keoMuxSetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+    GstKeoMux* self = GST_KEO_MUX(object);
+    GST_OBJECT_LOCK(self);
+    switch (id) {
+    case PROP_FRAMERATE:
+        self->rateN = gst_value_get_fraction_numerator(value);
+        self->rateD = gst_value_get_fraction_denominator(value);
+        break;
+    case PROP_RESERVED_MAX_DURATION:
+        self->reservedMaxDuration = g_value_get_uint64(value);
+        break;
+    case PROP_RESERVED_MOOV_UPDATE_PERIOD:
+        self->reservedUpdatePeriod = g_value_get_uint64(value);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
+static void keoMuxGetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+    GstKeoMux* self = GST_KEO_MUX(object);
+    GST_OBJECT_LOCK(self);
+    switch (id) {
+    case PROP_FRAMERATE:
+        gst_value_set_fraction(value, self->rateN, self->rateD);
+        break;
+    case PROP_RESERVED_MAX_DURATION:
+        g_value_set_uint64(value, self->reservedMaxDuration);
+        break;
+    case PROP_RESERVED_MOOV_UPDATE_PERIOD:
+        g_value_set_uint64(value, self->reservedUpdatePeriod);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
 static void keoMuxFinalize(GObject* object) {
-    resetWriting(GST_KEO_MUX(object));
+    GstKeoMux* self = GST_KEO_MUX(object);
+    KEOMuxReset(self);
+    delete self->frameTimes;
+    delete self->unpacked;
     G_OBJECT_CLASS(gst_keo_mux_parent_class)->finalize(object);
+}
+
+static void installProperties(GObjectClass* objectClass) {
+    const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                GST_PARAM_MUTABLE_READY);
+    g_object_class_install_property(
+        objectClass, PROP_FRAMERATE,
+        gst_param_spec_fraction("framerate", "Frame rate",
+                                "The movie's rate, every frame placed at its time on it (0/1: the "
+                                "caps' rate, or the frames' own from their timestamps)",
+                                0, 1, G_MAXINT, 1, 0, 1, flags));
+    g_object_class_install_property(
+        objectClass, PROP_RESERVED_MAX_DURATION,
+        g_param_spec_uint64("reserved-max-duration", "Reserved maximum duration",
+                            "When set to a value > 0, reserves room at the start of the file for "
+                            "the header of a movie this long (ns)",
+                            0, G_MAXUINT64, GST_CLOCK_TIME_NONE, flags));
+    g_object_class_install_property(
+        objectClass, PROP_RESERVED_MOOV_UPDATE_PERIOD,
+        g_param_spec_uint64("reserved-moov-update-period", "Header update period",
+                            "With reserved-max-duration, rewrites the header in its room this "
+                            "often (ns), the sound written beside the frames, so that a recording "
+                            "cut off keeps what was written up to the last update",
+                            0, G_MAXUINT64, GST_CLOCK_TIME_NONE, flags));
 }
 
 static void gst_keo_mux_class_init(GstKeoMuxClass* klass) {
     GST_DEBUG_CATEGORY_INIT(keo_mux_debug, "keomux", 0, "KEO movie muxer");
+    GObjectClass* objectClass = G_OBJECT_CLASS(klass);
+    objectClass->set_property = keoMuxSetProperty;
+    objectClass->get_property = keoMuxGetProperty;
+    objectClass->finalize = keoMuxFinalize;
+    installProperties(objectClass);
+
     GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
-    gst_element_class_add_static_pad_template_with_gtype(elementClass, &videoTemplate,
-                                                         GST_TYPE_AGGREGATOR_PAD);
-    gst_element_class_add_static_pad_template_with_gtype(elementClass, &audioTemplate,
-                                                         GST_TYPE_AGGREGATOR_PAD);
+    for (GstStaticPadTemplate* templ : {&videoTemplate, &videoNTemplate, &audioTemplate})
+        gst_element_class_add_static_pad_template_with_gtype(elementClass, templ,
+                                                             GST_TYPE_AGGREGATOR_PAD);
     KEODescribeElement(elementClass, nullptr, &srcTemplate, "KEO movie muxer", "Codec/Muxer",
                        "Writes KEO frames and raw sound into a KEO movie (QuickTime)");
     elementClass->release_pad = keoMuxReleasePad;
-    G_OBJECT_CLASS(klass)->finalize = keoMuxFinalize;
 
     GstAggregatorClass* aggClass = GST_AGGREGATOR_CLASS(klass);
     aggClass->aggregate = keoMuxAggregate;
     aggClass->sink_event = keoMuxSinkEvent;
+    aggClass->sink_query = keoMuxSinkQuery;
     aggClass->start = keoMuxStart;
     aggClass->stop = keoMuxStop;
     aggClass->create_new_pad = keoMuxCreateNewPad;
@@ -557,7 +397,9 @@ static void gst_keo_mux_init(GstKeoMux* self) {
     // Without caps the infos have no format, which the macros read.
     gst_audio_info_init(&self->audio);
     gst_audio_info_init(&self->stored);
-    // Not yet a file: a zeroed instance would take descriptor 0 for one.
-    self->sound.fd = -1;
-    resetWriting(self);
+    self->rateN = 0;
+    self->rateD = 1;
+    self->reservedMaxDuration = GST_CLOCK_TIME_NONE;
+    self->reservedUpdatePeriod = GST_CLOCK_TIME_NONE;
+    KEOMuxReset(self);
 }

@@ -13,6 +13,7 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-base-apps
+  mediainfo
   python3-dev pybind11-dev python3-numpy python3-pytest
 )
 

@@ -22,6 +22,18 @@
 
 struct QuicktimeMInf;
 
+// The sound rates a movie can hold. The sound description stores the rate
+// as the integer part of a 16.16 field, so a rate above 65535 keeps only
+// its low 16 bits, and readers take back only the two wrapped values they
+// know: 88200 (stored as 22664) and 96000 (stored as 30464). Those two are
+// therefore the only rates above 65535 a movie holds, and 22664 and 30464
+// themselves, which would read back as them, are none.
+inline bool QuicktimeSoundRateFits(int64_t rate) {
+    if (rate == 88200 || rate == 96000)
+        return true;
+    return rate > 0 && rate <= 65535 && rate != 88200 - 65536 && rate != 96000 - 65536;
+}
+
 struct QuicktimeSTSDTable {
     char format[4];
     char reserved[6];

@@ -1,6 +1,7 @@
 // Writing the sample table atom and its tables, the new-movie set-up of the
 // tables, and the way they grow while chunks are written: one entry per
-// chunk, stored at its index, with the sample-to-chunk runs merged at close.
+// chunk, stored at its index, with the sample-to-chunk runs merged as the
+// table is written.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -135,21 +136,25 @@ int QuicktimeSTSC::update(int64_t chunk, int64_t samples) {
 
 // stsc: version 1, flags 3, count 4, then (first chunk 4, samples per
 // chunk 4, description id 4). While writing, the table holds one entry per
-// chunk; runs of equal sample counts are merged here, in place, once.
+// chunk; runs of equal sample counts are merged on the way out and the
+// table is left as it is, so that a movie atom written while chunks still
+// come (kept up to date at the start of the file) leaves every later chunk
+// its entry.
 void QuicktimeSTSC::write(QuicktimeFile* file, MovFile& movie) {
-    int64_t kept = 0;
-    for (int64_t i = 1; table && i < totalEntries; i++) {
-        if (table[i].samples != table[kept].samples)
-            table[++kept] = table[i];
-    }
     // A table without entries still carries its first one, so that a track
     // without chunks reads as one run.
-    totalEntries = kept + 1;
+    const int64_t entries = table ? std::max<int64_t>(totalEntries, 1) : 1;
+    auto startsRun = [&](int64_t i) { return i == 0 || table[i].samples != table[i - 1].samples; };
+    int64_t runs = 0;
+    for (int64_t i = 0; table && i < entries; i++)
+        runs += startsRun(i) ? 1 : 0;
 
     QuicktimeAtom atom;
     writeFullAtomHeader(atom, file, "stsc", version, flags, movie);
-    movie.writeInt32(totalEntries);
-    for (int64_t i = 0; i < totalEntries; i++) {
+    movie.writeInt32(table ? runs : 1);
+    for (int64_t i = 0; i < entries; i++) {
+        if (table && !startsRun(i))
+            continue;
         QuicktimeSTSCTable entry = table ? table[i] : QuicktimeSTSCTable{1, 1, 1};
         movie.writeInt32(entry.chunk);
         movie.writeInt32(entry.samples);
@@ -187,9 +192,12 @@ int QuicktimeSTSZ::update(int64_t sample, int64_t bytes) {
 // stsz: version 1, flags 3, sampleSize 4, count 4, then, only when
 // sampleSize is 0, one size 4 per sample.
 void QuicktimeSTSZ::write(QuicktimeFile* file, MovFile& movie) {
+    // Sizes per sample but no sample: written as one common size of 1 and
+    // no samples, as a track without chunks has always been.
+    const bool none = sampleSize == 0 && totalEntries == 0;
     QuicktimeAtom atom;
     writeFullAtomHeader(atom, file, "stsz", version, flags, movie);
-    movie.writeInt32(sampleSize);
+    movie.writeInt32(none ? 1 : sampleSize);
     writeTable(movie, totalEntries, sampleSize == 0 ? table : nullptr,
                [&](int64_t size) { movie.writeInt32(size); });
     atom.writeFooter(file, movie);
@@ -278,9 +286,12 @@ int QuicktimeTrak::fixCounts(QuicktimeFile* file, MovFile& movie) {
     if (count < 0 || count > kMax32 || stbl.stts.initTable() != 0)
         return 1;
     stbl.stts.table[0].sampleCount = count;
-    if (stbl.stsz.totalEntries == 0) {
-        stbl.stsz.sampleSize = 1;
+    // A table of one common size counts the samples and holds no entries;
+    // one of sizes per sample without an entry (a video track without a
+    // frame) is written as (1, 0) by QuicktimeSTSZ::write. Either way
+    // nothing here stops the next chunk from being entered, so the counts
+    // can be fixed again for a movie atom written while chunks still come.
+    if (stbl.stsz.sampleSize != 0)
         stbl.stsz.totalEntries = count;
-    }
     return 0;
 }

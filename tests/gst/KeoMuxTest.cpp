@@ -15,6 +15,7 @@
 #include <string>
 
 #include "GstTestSupport.h"
+#include "base/FrameClock.h"
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
 
@@ -63,11 +64,26 @@ Stored readMovie(const std::string& path) {
     return s;
 }
 
+// The pictures' length in sample frames: keo export renders the sound of
+// the frames' duration in its host's ticks, and keomux writes as much.
+size_t picturesSound(int frames, int fpsN, int fpsD, int rate) {
+    const keo::FrameClock clock{keo::kStandInTicksPerSecond, fpsN, fpsD};
+    return static_cast<size_t>(static_cast<__int128>(keo::frameStartTicks(clock, frames)) * rate /
+                               keo::kStandInTicksPerSecond);
+}
+
+// `sound` begins with `kept` and is silent after it.
+bool keptThenSilent(const Bytes& sound, const Bytes& kept) {
+    return sound.size() >= kept.size() && std::equal(kept.begin(), kept.end(), sound.begin()) &&
+           std::all_of(sound.begin() + kept.size(), sound.end(),
+                       [](unsigned char b) { return !b; });
+}
+
 // The source's sound goes both into the movie and, through a tee, into a
 // raw file: what the movie holds must be those bytes, sample for sample
 // (32-bit ones too: keomux has no float path to lose their low bits on),
-// after the last frame, in chunks of one frame's worth rounded up, as keo
-// export writes it.
+// after the last frame, in chunks of one frame's worth rounded up, and
+// padded with silence to the pictures' length, as keo export writes it.
 struct RateAndSound {
     int fpsN, fpsD, frames;
     const char* format;
@@ -106,8 +122,10 @@ TEST(KeoMuxTest, TestSourcesGiveTheExactRateEveryFrameAndEverySample) {
         EXPECT_EQ(s.rate, c.rate);
         EXPECT_EQ(s.bits, c.bits);
         const Bytes source = readAll(raw.path);
-        EXPECT_EQ(source.size(), size_t{7000} * c.channels * c.bits / 8);
-        EXPECT_TRUE(s.sound == source) << "the movie's sound is not the source's";
+        const size_t frameBytes = size_t{1} * c.channels * c.bits / 8;
+        EXPECT_EQ(source.size(), 7000 * frameBytes);
+        EXPECT_EQ(s.sound.size(), picturesSound(c.frames, c.fpsN, c.fpsD, c.rate) * frameBytes);
+        EXPECT_TRUE(keptThenSilent(s.sound, source)) << "the movie's sound is not the source's";
         EXPECT_EQ(s.soundStart, s.framesEnd);
         EXPECT_EQ(s.firstChunk, c.block);
     }
@@ -115,7 +133,8 @@ TEST(KeoMuxTest, TestSourcesGiveTheExactRateEveryFrameAndEverySample) {
 
 // The first frame is the movie's time 0: sound that starts 100 ms later is
 // preceded by 4800 silent samples at 48 kHz, sound that starts 100 ms
-// earlier loses its first 4800.
+// earlier loses its first 4800; either way it lasts as long as the 10
+// frames.
 TEST(KeoMuxTest, SoundKeepsItsPlaceAgainstTheFirstFrame) {
     const struct {
         const char* videoOffset;
@@ -137,11 +156,10 @@ TEST(KeoMuxTest, SoundKeepsItsPlaceAgainstTheFirstFrame) {
         ASSERT_TRUE(run.eos) << run.error;
         const Stored s = readMovie(movie.path);
         const Bytes source = readAll(raw.path);
-        ASSERT_EQ(s.sound.size(), source.size() + 2 * (c.silence - c.dropped));
-        EXPECT_TRUE(std::all_of(s.sound.begin(), s.sound.begin() + 2 * c.silence,
-                                [](unsigned char b) { return b == 0; }));
-        EXPECT_TRUE(std::equal(s.sound.begin() + 2 * c.silence, s.sound.end(),
-                               source.begin() + 2 * c.dropped));
+        ASSERT_EQ(s.sound.size(), 2 * picturesSound(10, 25, 1, 48000));
+        Bytes kept(2 * c.silence, 0);
+        kept.insert(kept.end(), source.begin() + 2 * c.dropped, source.end());
+        EXPECT_TRUE(keptThenSilent(s.sound, kept));
     }
 }
 
@@ -166,7 +184,7 @@ TEST(KeoMuxTest, FloatSoundIsRoundedAndClippedTo24Bits) {
     ASSERT_TRUE(run.eos) << run.error;
     const Stored s = readMovie(movie.path);
     ASSERT_EQ(s.bits, 24);
-    ASSERT_EQ(s.sound.size(), size_t{800} * 3);
+    ASSERT_EQ(s.sound.size(), picturesSound(2, 25, 1, 48000) * 3);
     for (size_t i = 0; i < 800; ++i) {
         const unsigned char* p = s.sound.data() + i * 3;
         const int32_t v = static_cast<int32_t>((p[0] | p[1] << 8 | p[2] << 16) << 8) >> 8;
@@ -231,6 +249,47 @@ TEST(KeoMuxTest, WhatCannotBeStoredEndsInAnErrorThatSaysWhy) {
         EXPECT_NE(run.error.find(c.words), std::string::npos) << run.error;
         EXPECT_TRUE(readAll(movie.path).empty());
     }
+}
+
+// The audio pad lists only the rates a movie holds: 30464 and 22664 Hz,
+// which readers take for the wrapped 96000 and 88200, do not link, and
+// through audioresample the sound is stored at a rate that reads back as
+// itself, all of it.
+TEST(KeoMuxTest, SoundRatesThatReadBackAsOthersAreNeverStored) {
+    for (const char* rate : {"30464", "22664"}) {
+        SCOPED_TRACE(rate);
+        for (const char* resample : {"", "audioresample ! "}) {
+            TempPath movie("rate.mov");
+            const PipelineRun run = runPipeline(
+                std::string("videotestsrc num-buffers=25 ! video/x-raw,format=ARGB,width=16,"
+                            "height=16,framerate=25/1 ! keoenc ! keomux name=m ! filesink "
+                            "location=") +
+                movie.path + " audiotestsrc num-buffers=10 samplesperbuffer=" + rate +
+                " ! audio/x-raw,format=S16LE,channels=1,rate=" + rate + " ! " + resample + "m.");
+            const Stored s = readMovie(movie.path);
+            if (!*resample) {
+                EXPECT_FALSE(run.eos);
+                EXPECT_FALSE(s.opened);
+                continue;
+            }
+            ASSERT_TRUE(run.eos) << run.error;
+            EXPECT_NE(s.rate, std::atoi(rate));
+            EXPECT_NE(s.rate, 96000);
+            EXPECT_NE(s.rate, 88200);
+            EXPECT_EQ(s.sound.size(), 2 * picturesSound(25, 25, 1, s.rate));
+        }
+    }
+}
+
+// qtmux's video pads are video_%u: a pipeline that names one links the same.
+TEST(KeoMuxTest, AVideoPadNamedAsQtmuxNamesItLinks) {
+    TempPath movie("video0.mov");
+    const PipelineRun run = runPipeline(
+        "keomux name=m ! filesink location=" + movie.path +
+        " videotestsrc num-buffers=5 ! video/x-raw,format=ARGB,width=16,height=16,framerate=25/1 ! "
+        "keoenc ! m.video_0");
+    ASSERT_TRUE(run.eos) << run.error;
+    EXPECT_EQ(readMovie(movie.path).frames, 5);
 }
 
 std::string firstMessage(GstElement* element, GstMessageType type) {

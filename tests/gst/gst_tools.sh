@@ -4,7 +4,10 @@
 # finds no missing plug-in, a movie transcodes to Theora/Ogg, and raw frames
 # from gst-launch feed `keo export --input -`; keoenc's output decodes;
 # keomux records and transcodes into movies keo verifies, byte for byte
-# what keo export writes for the same frames, and refuses a pipe.
+# what keo export writes for the same frames and sound (sound shorter or
+# longer than the pictures too), keeps the time of frames dropped upstream
+# and every bit of 32-bit sound, survives SIGKILL with its header kept up to
+# date, and refuses a pipe.
 # Called as: gst_tools.sh KEO PLUGIN_DIR WORKDIR. Exit 77 (skipped) when
 # GStreamer's tools are not installed (`make deps` installs them).
 set -u
@@ -152,6 +155,73 @@ check "keomux writes keo export's bytes (24-bit 5.1 sound at 44.1 kHz)" \
     same_file_as_export "--optimize 1" "layout=dxt1" "S24LE 6 44100 36786"
 check "keomux writes keo export's bytes (float stereo sound, as 24-bit)" \
     same_file_as_export "--alpha" "layout=dxt5" "F32LE 2 44100 36786"
+# Sound shorter or longer than the pictures: both pad it with silence or cut
+# it to the frames' length, the same way.
+check "keomux writes keo export's bytes (sound shorter than the pictures)" \
+    same_file_as_export "" "" "S16LE 2 48000 30000"
+check "keomux writes keo export's bytes (sound longer than the pictures)" \
+    same_file_as_export "--optimize 1" "layout=dxt1" "S24LE 1 48000 50000"
+
+# The README's recording: 300 frames (10 s at 30 fps) and 500 sound buffers
+# (11.6 s): the movie's sound is as long as its pictures.
+readme_lengths() {
+    launch videotestsrc num-buffers=300 ! videoconvert ! keoenc ! keomux name=m ! \
+        filesink location=readme.mov audiotestsrc num-buffers=500 ! audioconvert ! m. \
+        >readme.txt 2>&1 &&
+        "$KEO" info readme.mov --json | grep -q '"frames":300,.*"audio":{.*"frames":441000,'
+}
+check "sound longer than the pictures is cut to their 10 s" readme_lengths
+
+# Frames dropped upstream (with GAP events): the movie still lasts its 100
+# frames, the last repeated where a frame is missing.
+drops_kept_in_time() {
+    launch videotestsrc num-buffers=100 ! identity drop-probability=0.25 ! videoconvert ! \
+        keoenc ! keomux ! filesink location=dropped.mov >dropped.txt 2>&1 &&
+        "$KEO" verify dropped.mov >/dev/null &&
+        "$KEO" info dropped.mov --json | grep -q '"frames":100,'
+}
+check "frames dropped upstream leave the movie its length" drops_kept_in_time
+
+# 32-bit sound recorded by keomux comes back from keo audio --pcm as it went
+# in, every bit: 25 frames and 48000 sample frames, 1 s each.
+pcm32_exact() {
+    launch videotestsrc num-buffers=25 ! video/x-raw,width=64,height=64,framerate=25/1 ! \
+        videoconvert ! keoenc ! keomux name=m ! filesink location=s32.mov \
+        audiotestsrc wave=white-noise num-buffers=48 samplesperbuffer=1000 ! \
+        audio/x-raw,format=S32LE,channels=2,rate=48000 ! tee name=t ! queue ! m. \
+        t. ! queue ! filesink location=s32.raw >s32.txt 2>&1 &&
+        "$KEO" -q audio s32.mov --pcm -o s32.wav &&
+        launch -q filesrc location=s32.wav ! wavparse ! filesink location=s32back.raw \
+            >/dev/null 2>&1 &&
+        cmp -s s32.raw s32back.raw
+}
+check "keo audio --pcm gives keomux's 32-bit sound back exactly" pcm32_exact
+
+# A recording with its header kept up to date, killed with SIGKILL: the
+# file opens with what the last update held, frames and sound, for keo, the
+# importer, qtdemux with keodec, and mediainfo where it is installed.
+killed_recording_kept() {
+    # gst-launch itself in the background, so that the kill reaches it.
+    gst-launch-1.0 -e videotestsrc is-live=true ! \
+        video/x-raw,width=160,height=90,framerate=25/1 ! videoconvert ! keoenc ! \
+        keomux name=m reserved-max-duration=3600000000000 reserved-moov-update-period=500000000 ! \
+        filesink location=killed.mov audiotestsrc is-live=true ! audioconvert ! m. \
+        >killed.txt 2>&1 &
+    pid=$!
+    sleep 4
+    kill -9 $pid
+    wait $pid 2>/dev/null
+    "$KEO" verify killed.mov >killed_verify.txt 2>&1 &&
+        "$KEO" info killed.mov --json >killed.json &&
+        frames=$(grep -o '"frames":[0-9]*' killed.json | head -n 1 | cut -d: -f2) &&
+        [ "$frames" -ge 25 ] && [ "$frames" -le 100 ] && grep -q '"audio":{"channels"' killed.json &&
+        launch filesrc location=killed.mov ! qtdemux ! keodec ! fakesink >killed_demux.txt 2>&1 &&
+        grep -q 'Got EOS' killed_demux.txt &&
+        { ! command -v mediainfo >/dev/null ||
+            mediainfo killed.mov | grep -q 'ZUVM'; }
+}
+check "a recording killed with SIGKILL keeps everything up to its last header update" \
+    killed_recording_kept
 
 # Every rate is stored as given: keo export and keomux write the same file at
 # each, keo info reads the rate back in lowest terms, and the importer and

@@ -1,11 +1,14 @@
-// keo audio: the whole sound of a movie, requested as a playing host does.
+// keo audio: the whole sound of a movie, requested as a playing host does,
+// or with --pcm the integers as they are stored.
 #include "Commands.h"
 #include "Wav.h"
 #include "libkeo/Failure.h"
 #include "libkeo/PluginResults.h"
 #include "libkeo/PluginSession.h"
+#include "libkeo/StoredSound.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -21,33 +24,33 @@ struct AudioOptions {
     uint32_t block = 4800;
 };
 
-int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
-    PluginSession session;
-    startSession(session, locatePlugin(global.plugin));
-    openMovie(session, opt.movie);
+// --pcm: the stored integers, read with the container (StoredSound), after
+// the plug-in has opened the movie as a host would.
+void writeStoredSound(const AudioOptions& opt, WavWriter& wav) {
+    StoredSound sound(opt.movie);
+    createWav(wav, opt.output, sound.channels(), sound.rate(), sound.bits(), {opt.movie});
+    std::vector<int32_t> samples(static_cast<size_t>(opt.block) * sound.channels());
+    for (int64_t done = 0; done < sound.frames();) {
+        const int64_t n = std::min<int64_t>(opt.block, sound.frames() - done);
+        sound.read(done, n, samples.data());
+        writeWavPcm(wav, samples.data(), n);
+        done += n;
+    }
+}
+
+// The host's floats, requested as a playing host does.
+void writeHostSound(const AudioOptions& opt, PluginSession& session, WavWriter& wav) {
     const MovieInfo& m = session.info;
-    if (!m.hasAudio)
-        fail(opt.movie, "has no audio");
-    if (m.channels < 1 || m.channels > 64)
-        fail(opt.movie, "the plug-in reports " + std::to_string(m.channels) + " audio channels");
-    const int bits = bitsOfSampleType(m.sampleType);
-    if (opt.pcm && bits == 0)
-        fail(opt.movie, "the plug-in reports sample type " + std::to_string(m.sampleType) +
-                            ", which has no integer width for --pcm");
     const int rate = static_cast<int>(std::lround(m.sampleRate));
     if (rate < 1)
         fail(opt.movie, "the plug-in reports a sample rate of " + std::to_string(m.sampleRate));
-
-    WavWriter wav;
-    createWav(wav, opt.output, m.channels, rate, opt.pcm ? bits : 0, {opt.movie});
+    createWav(wav, opt.output, m.channels, rate, 0, {opt.movie});
     const uint32_t ch = static_cast<uint32_t>(m.channels);
     std::vector<std::vector<float>> planes(ch, std::vector<float>(opt.block));
     std::vector<float*> planar(ch);
     for (uint32_t c = 0; c < ch; ++c)
         planar[c] = planes[c].data();
     std::vector<float> interleaved(static_cast<size_t>(opt.block) * ch);
-    std::vector<int32_t> samples(opt.pcm ? interleaved.size() : 0);
-
     int64_t done = 0;
     while (done < m.audioFrames) {
         // The first request names its position; the rest continue, as
@@ -62,15 +65,25 @@ int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
         for (int64_t i = 0; i < delivered; ++i)
             for (uint32_t c = 0; c < ch; ++c)
                 interleaved[static_cast<size_t>(i) * ch + c] = planes[c][i];
-        if (opt.pcm) {
-            for (size_t k = 0; k < static_cast<size_t>(delivered) * ch; ++k)
-                samples[k] = storedSample(interleaved[k], bits);
-            writeWavPcm(wav, samples.data(), delivered);
-        } else {
-            writeWavFloat(wav, interleaved.data(), delivered);
-        }
+        writeWavFloat(wav, interleaved.data(), delivered);
         done += delivered;
     }
+}
+
+int runAudio(const AudioOptions& opt, const GlobalOptions& global) {
+    PluginSession session;
+    startSession(session, locatePlugin(global.plugin));
+    openMovie(session, opt.movie);
+    const MovieInfo& m = session.info;
+    if (!m.hasAudio)
+        fail(opt.movie, "has no audio");
+    if (m.channels < 1 || m.channels > 64)
+        fail(opt.movie, "the plug-in reports " + std::to_string(m.channels) + " audio channels");
+    WavWriter wav;
+    if (opt.pcm)
+        writeStoredSound(opt, wav);
+    else
+        writeHostSound(opt, session, wav);
     endSession(session);
     finishWav(wav);
     return kExitOK;
@@ -86,7 +99,8 @@ void addAudioCommand(CLI::App& app, const GlobalOptions& global, Action& action)
                     "WAV file to write, or - for standard output when that is a file")
         ->required();
     cmd->add_flag("--pcm", opt->pcm,
-                  "Integer samples of the stored width instead of the host's 32-bit floats");
+                  "The stored integers, read from the file at their own width, instead of the "
+                  "host's 32-bit floats");
     cmd->add_option("--block", opt->block, "Sample frames per request (default 4800)")
         ->check(CLI::Range(1u, 1u << 24));
     cmd->footer("Example:\n  keo audio clip.mov -o clip.wav --pcm");

@@ -3,8 +3,8 @@
 
 #include "StandInHost.h"
 #include "Stills.h"
+#include "base/SoundSpool.h"
 #include "libkeo/Failure.h"
-#include "libkeo/SoundSpool.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/audio/audio.h>
@@ -94,7 +94,7 @@ struct MovieInputState {
     GstClockTime decodedEnd = GST_CLOCK_TIME_NONE;
     bool decodedLasts = false;
     GstAudioInfo soundSource{};
-    std::unique_ptr<SoundSpool> spool; // the sound, when it is kept
+    std::unique_ptr<keo::SoundSpool> spool; // the sound, when it is kept
     GstClockTime soundEnd = GST_CLOCK_TIME_NONE;
 
     // keo's thread only.
@@ -102,6 +102,7 @@ struct MovieInputState {
     GstClockTime videoEnd = GST_CLOCK_TIME_NONE;
     GstClockTime declared = GST_CLOCK_TIME_NONE;
     int64_t framesOut = 0;
+    std::vector<float> interleaved; // the sound read back, before it is made planar
     bool ended = false;
     bool busSawEnd = false; // the pipeline's EOS, whenever the bus gave it
 
@@ -518,9 +519,13 @@ void MovieInputState::fetchFirst() {
     }
     if (firstSound)
         gst_sample_unref(firstSound);
-    std::unique_ptr<SoundSpool> kept;
-    if (found.hasSound)
-        kept = std::make_unique<SoundSpool>(found.channels, found.sampleRate);
+    std::unique_ptr<keo::SoundSpool> kept;
+    if (found.hasSound) {
+        kept = std::make_unique<keo::SoundSpool>();
+        if (const int err =
+                kept->open(found.channels * static_cast<int>(sizeof(float)), found.sampleRate))
+            fail("the sound's temporary file", std::strerror(err));
+    }
     std::lock_guard<std::mutex> hold(lock);
     found.soundChange = info.soundChange;
     info = found;
@@ -593,7 +598,14 @@ bool MovieInput::readSound(int64_t first, uint32_t count, uint32_t channels, flo
     const int64_t zero = GST_CLOCK_TIME_IS_VALID(s->videoStart)
                              ? static_cast<int64_t>(s->videoStart)
                              : s->spool->startNs();
-    return s->spool->read(zero, first, count, channels, planar);
+    const uint32_t kept = static_cast<uint32_t>(s->info.channels);
+    s->interleaved.resize(static_cast<size_t>(count) * kept);
+    if (!s->spool->read(zero, first, count, s->interleaved.data()))
+        return false;
+    for (uint32_t c = 0; c < channels; ++c)
+        for (uint32_t i = 0; i < count; ++i)
+            planar[c][i] = c < kept ? s->interleaved[static_cast<size_t>(i) * kept + c] : 0.0f;
+    return true;
 }
 
 bool isMovieInput(const std::string& input) {

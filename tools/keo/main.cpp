@@ -82,6 +82,8 @@ const char* kWritingExamples =
     "  gst-launch-1.0 filesrc location=movie.webm ! decodebin name=d d. ! queue ! videoconvert ! "
     "keoenc ! keomux name=m ! filesink location=movie.mov d. ! queue ! audioconvert ! m.\n"
     "  gst-inspect-1.0 keomux   (its pads: video from keoenc, one audio_%u of raw sound)\n"
+    "  keomux reserved-max-duration=36000000000000 reserved-moov-update-period=2000000000 keeps "
+    "a recording of up to 10 h through a kill, its header updated every 2 s\n"
     "Any movie GStreamer decodes (WebM, Ogg, ...) into a KEO movie in one command:\n"
     "  keo export --input movie.webm -o movie.mov";
 
