@@ -61,6 +61,10 @@ constexpr int64_t kMaxMovieAtomBytes = int64_t{256} << 20;
 static_assert(kMaxMovieAtomBytes >= int64_t{10} * 3600 * 120 * (4 + 8 + 8 + 12 + 4 + 1 + 8 + 12),
               "the tables of a 10-hour movie at 120 fps fit");
 
+// True for a sound rate a movie can be written at: 1 to 65535 Hz, 88200
+// and 96000 (MovFileWrite.cpp).
+bool QuicktimeSoundRateFits(int sampleRate);
+
 struct MovFile {
     QuicktimeAtom chunkAtom; // writer only: the chunk being written
     int64_t chunkStart;      // writer only: where that chunk began

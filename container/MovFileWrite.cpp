@@ -22,6 +22,13 @@
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
 
+// The description's rate field holds 16 bits of whole hertz: readers map
+// only the wrapped 88200 and 96000 back, so any other rate above 65535
+// would read wrong.
+bool QuicktimeSoundRateFits(int sampleRate) {
+    return (sampleRate > 0 && sampleRate <= 65535) || sampleRate == 88200 || sampleRate == 96000;
+}
+
 namespace {
 
 enum ChunkKind { kNoChunk = 0, kVideoChunk = 1, kAudioChunk = 2 };
@@ -33,12 +40,9 @@ bool validVideo(int width, int height, QuicktimeRate rate) {
 }
 
 // The sample widths the audio reader can take apart, and the rates the
-// description's 16-bit rate field carries: readers map only the wrapped
-// 88200 and 96000 back, so any other rate above 65535 would read wrong.
+// description carries (QuicktimeSoundRateFits).
 bool validAudio(int channels, int sampleRate, int bits) {
-    bool rateFits =
-        (sampleRate > 0 && sampleRate <= 65535) || sampleRate == 88200 || sampleRate == 96000;
-    return channels > 0 && channels <= 65535 && rateFits &&
+    return channels > 0 && channels <= 65535 && QuicktimeSoundRateFits(sampleRate) &&
            (bits == 8 || bits == 16 || bits == 24 || bits == 32);
 }
 
