@@ -31,6 +31,25 @@ std::string jsonString(const std::string& s) {
     return out + "\"";
 }
 
+// "edits":[...], one object per edit of the video track, then the sound's.
+void printEditsJson(std::FILE* out, const std::vector<MovieEdit>& edits) {
+    std::fprintf(out, "\"edits\":[");
+    for (size_t i = 0; i < edits.size(); ++i) {
+        const MovieEdit& e = edits[i];
+        std::fprintf(out,
+                     "%s{\"track\":\"%s\",\"start\":%.6f,\"seconds\":%.6f,\"duration\":%lld,"
+                     "\"mediaTime\":%lld,",
+                     i ? "," : "", e.track, e.start, e.seconds, static_cast<long long>(e.duration),
+                     static_cast<long long>(e.mediaTime));
+        if (e.empty())
+            std::fprintf(out, "\"mediaSeconds\":null,");
+        else
+            std::fprintf(out, "\"mediaSeconds\":%.6f,", e.mediaSeconds);
+        std::fprintf(out, "\"rate\":%.6g}", e.rate);
+    }
+    std::fprintf(out, "]");
+}
+
 } // namespace
 
 // Sample rates are floats in the host's record; whole rates print as integers.
@@ -108,8 +127,9 @@ void printInfoJson(std::FILE* out, const std::string& path, const InfoFacts& f) 
                              static_cast<long long>(f.survey.frames[layout][lzf]));
                 first = false;
             }
-    std::fprintf(out, "],\"unreadableHeaders\":%lld,\"audio\":",
-                 static_cast<long long>(f.survey.unreadable));
+    std::fprintf(out, "],\"unreadableHeaders\":%lld,", static_cast<long long>(f.survey.unreadable));
+    printEditsJson(out, f.survey.edits.edits);
+    std::fprintf(out, ",\"audio\":");
     if (!m.hasAudio) {
         std::fprintf(out, "null}\n");
         return;

@@ -3,6 +3,7 @@
 
 #include "StandInHost.h"
 #include "container/MovFile.h"
+#include "container/atoms/SampleDescription.h"
 #include "exporter/ExportRender.h"
 #include "exporter/ExporterLocalRec.h"
 #include "libkeo/AtomicOutput.h"
@@ -167,6 +168,11 @@ void checkExportSettings(const ExportSettings& s) {
     if (s.sampleRate < 1 || kTicksPerSecond % s.sampleRate != 0)
         fail("audio", "a sample rate of " + std::to_string(s.sampleRate) +
                           " Hz does not divide the host clock; use a common rate such as 48000");
+    // Said here, before the writer would refuse it as a movie it cannot create.
+    if (!QuicktimeSoundRateFits(s.sampleRate))
+        fail("audio", "a sample rate of " + std::to_string(s.sampleRate) +
+                          " Hz cannot be stored in a movie, which holds rates up to 65535 Hz, "
+                          "88200 and 96000 Hz");
 }
 
 ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio) {

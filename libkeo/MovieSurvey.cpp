@@ -63,6 +63,7 @@ bool surveyMovie(const std::string& path, MovieSurvey* survey) {
     }
     survey->videoFormat = movie.frameType();
     survey->audioFormat = movie.hasAudio() ? movie.audioType() : "";
+    survey->edits = readEdits(movie);
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0)

@@ -1,11 +1,13 @@
 // What keo learns of a movie beside the plug-in: the file itself, read with
 // the container and the frame headers, for what a host is not told (which
-// block layouts the frames use, the data rate, the audio's byte order) and
-// to say why the plug-in refused a file.
+// block layouts the frames use, the data rate, the audio's byte order, the
+// edit lists) and to say why the plug-in refused a file.
 //
 // This reads the file, not the importer: the importer is reached only
 // through the loaded module (PluginSession).
 #pragma once
+
+#include "libkeo/EditList.h"
 
 #include <cstdint>
 #include <string>
@@ -23,6 +25,7 @@ struct MovieSurvey {
     int64_t unreadable = 0;               // frames whose header cannot be read
     std::string videoFormat;              // "ZUVM"
     std::string audioFormat;              // "sowt", "twos", "" without sound
+    MovieEdits edits;                     // of the first video and sound track
 };
 
 // Reads the movie's tables and every frame's header. False when the

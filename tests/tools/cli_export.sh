@@ -118,6 +118,9 @@ partial_stdin() {
     failed_export --input - --size 160x96 <partial.rgba
 }
 check "refused: stdin ends inside a frame" partial_stdin
+check "refused: empty stdin, named as the input rather than the output" sh -c '
+    "$0" export --input - --size 8x8 -o out/none.mov </dev/null 2>err.txt; [ $? -eq 1 ] &&
+    grep -q "^keo: standard input: ended before its first frame" err.txt' "$KEO"
 check "refused: missing WAV" failed_export $PAT --audio none.wav
 
 # A JPEG cut inside its scan data would reach the movie with its lost part

@@ -47,6 +47,22 @@ check "sheet writes a PNG" sh -c '"$0" sheet baseline.mov -o sheet.png --width 1
 
 check "a movie without sound has \"audio\":null" sh -c '"$0" info silent.mov --json | grep -q "\"audio\":null}$"' "$KEO"
 check "audio of a silent movie: one line" status_and_one_line 1 "$KEO" audio silent.mov -o s.wav
+
+# An edit list that has a player start the video a second late: info lists
+# both edits, and says on stderr that the host and keo show it at once; the
+# sound's edit of no length says nothing. The host is told what it always was.
+late_start() {
+    "$KEO" info late-start.mov --json >late.json 2>late.err &&
+        grep -q '"edits":\[{"track":"video","start":0.000000,"seconds":1.000000,"duration":600,"mediaTime":-1,"mediaSeconds":null,"rate":1},{"track":"video","start":1.000000,"seconds":0.080000,"duration":48,"mediaTime":0,"mediaSeconds":0.000000,"rate":1},{"track":"audio",' late.json &&
+        grep -q '"frames":2,"scale":25,"sampleSize":1,"duration":2,' late.json &&
+        grep -qx "keo: note: late-start.mov: a player starts its video 1.000 s late (an empty edit before it); the host and keo show it from media time 0" late.err &&
+        [ "$(wc -l <late.err)" -eq 1 ] &&
+        "$KEO" info late-start.mov 2>/dev/null | grep -q "edits:      video: 1.000 s empty, 0.080 s from media 0.000 s" &&
+        "$KEO" -q info late-start.mov 2>&1 >/dev/null | { ! grep -q .; } || { cat late.json late.err; false; }
+}
+check "an empty first edit: listed by info, and a note on stderr" late_start
+check "the baseline's edit of no length: no note" sh -c '
+    "$0" info baseline.mov 2>err.txt >/dev/null && [ ! -s err.txt ]' "$KEO"
 check "verify reports the bad frame in words and fails" sh -c '
     "$0" verify bad-frame.mov >bad.txt; [ $? -eq 3 ] && grep -qx "frame 1: its data is damaged, cut short or cannot be read (error 99)" bad.txt &&
     [ "$(grep -c "^frame" bad.txt)" -eq 1 ] && grep -q "^verify: FAILED" bad.txt || { cat bad.txt; false; }' "$KEO"

@@ -411,8 +411,16 @@ int fixtures(const std::string& dir) {
     if (!audioOffsets)
         return failed("the baseline movie has no audio chunk offsets");
     audioOffsets->data = keotest::co64Body({76, 0xC0000000u});
+    // The video's edit list has a player wait a second (600 units of the
+    // movie's 600 a second: an empty edit) before its two frames.
+    keotest::Movie lateStart = keotest::baselineMovie(true);
+    keotest::Atom* videoEdits = lateStart.find("trak/edts/elst");
+    if (!videoEdits)
+        return failed("the baseline movie has no edit list");
+    videoEdits->data = keotest::elstBody({{600, 0xFFFFFFFFu, 0x10000}, {48, 0, 0x10000}});
     if (!writeFile(dir + "/lost-audio.mov", lostAudio.bytes()) ||
         !writeFile(dir + "/baseline.mov", good.bytes()) ||
+        !writeFile(dir + "/late-start.mov", lateStart.bytes()) ||
         !writeFile(dir + "/other-codec.mov", other.bytes()) ||
         !writeFile(dir + "/silent.mov", keotest::baselineMovie(false).bytes()) ||
         !writeFile(dir + "/bad-frame.mov", badFrame) ||

@@ -8,6 +8,8 @@
 #include "TestPattern.h"
 #include "Wav.h"
 #include "codec/EncoderThreads.h"
+#include "container/MovFile.h"
+#include "container/atoms/SampleDescription.h"
 #include "libkeo/Failure.h"
 #include "libkeo/MovieExport.h"
 
@@ -114,7 +116,7 @@ int storedBits(const WavReader& wav, int requested, const GlobalOptions& global)
 int movieSoundBits(const MovieInputInfo& mi, const std::string& input, int requested,
                    const GlobalOptions& global) {
     if (!mi.soundChange.empty())
-        note(global, input + ": its sound is " + mi.soundChange + " for the movie");
+        note(global, input + ": for the movie, its sound is " + mi.soundChange);
     if (mi.sourceFloat) {
         int bits = requested ? requested : 24;
         note(global, input + " decodes to float samples; they are stored as " +
@@ -174,8 +176,12 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
         frames = [&s](int64_t i, uint8_t* rgba) {
             const size_t want = static_cast<size_t>(s.width) * s.height * 4;
             size_t got = std::fread(rgba, 1, want, stdin);
-            if (got == 0 && std::feof(stdin))
+            if (got == 0 && std::feof(stdin)) {
+                if (i == 0)
+                    fail("standard input", "ended before its first frame; there is nothing to "
+                                           "export");
                 return false;
+            }
             if (got != want) {
                 if (std::ferror(stdin))
                     fail("standard input", std::strerror(errno));
@@ -228,6 +234,10 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
     AudioFeed audio;
     if (!opt.audio.empty()) {
         openWav(wav, opt.audio);
+        if (!QuicktimeSoundRateFits(wav.rate))
+            fail(wav.path, "is at " + std::to_string(wav.rate) +
+                               " Hz, which a movie cannot hold (it holds up to 65535 Hz, then "
+                               "88200 and 96000 Hz); resample it first");
         s.inputs.push_back(opt.audio);
         s.hasAudio = true;
         s.channels = wav.channels;
@@ -260,6 +270,8 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
 
     checkExportSettings(s);
     ExportStats stats = exportWithProgress(s, frames, audio, expected, global.quiet);
+    if (movie && !movie->info().shortEnd.empty())
+        note(global, opt.input + ": " + movie->info().shortEnd);
     if (global.quiet)
         return kExitOK;
     // The movie itself may be on standard output; the summary then goes
@@ -312,7 +324,9 @@ void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action
         ->check(CLI::PositiveNumber);
     cmd->footer("Sound longer than the pictures is cut; shorter sound is padded with silence.\n"
                 "A movie's frames are placed by their timestamps; one with a variable rate\n"
-                "needs --fps. --audio replaces a movie's sound.\n"
+                "needs --fps. --audio replaces a movie's sound; sound above 96 kHz is\n"
+                "resampled. A movie cut short (more than two frames, or an Ogg file\n"
+                "without its end) is refused.\n"
                 "An existing movie is replaced only when the new one is complete; a symbolic\n"
                 "link is written through; devices are written in place, never replaced.\n\n"
                 "Examples:\n  keo export --pattern 2 -o test.mov\n"

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace keo::tool {
@@ -25,6 +26,29 @@ std::string megabits(int64_t bitsPerSecond) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.2f Mbit/s", bitsPerSecond / 1e6);
     return buf;
+}
+
+// One line per track that has an edit list: each edit's length on the
+// movie's timeline and where in the media it starts.
+void printEdits(const std::vector<MovieEdit>& edits) {
+    std::printf("\n  edits:     ");
+    if (edits.empty()) {
+        std::printf(" none");
+        return;
+    }
+    const char* track = nullptr;
+    for (const MovieEdit& e : edits) {
+        const bool first = !track || std::strcmp(track, e.track) != 0;
+        if (first)
+            std::printf("%s %s:", track ? "\n             " : "", e.track);
+        track = e.track;
+        std::printf("%s %.3f s ", first ? "" : ",", e.seconds);
+        if (e.empty())
+            std::printf("empty");
+        else
+            std::printf("from media %.3f s%s", e.mediaSeconds,
+                        e.rate == 1.0 ? "" : (" at " + rateText(e.rate) + "x").c_str());
+    }
 }
 
 void printText(const std::string& path, const InfoFacts& f) {
@@ -53,6 +77,7 @@ void printText(const std::string& path, const InfoFacts& f) {
                     static_cast<long long>(f.survey.unreadable));
     else if (!any)
         std::printf(" unknown");
+    printEdits(f.survey.edits.edits);
     std::printf("\n  host:       scale %d, sample size %d, duration %d, %lld ticks per frame\n",
                 m.scale, m.sampleSize, m.duration, static_cast<long long>(m.ticksPerFrame));
     if (!m.hasAudio) {
@@ -77,6 +102,8 @@ int runInfo(const InfoOptions& opt, const GlobalOptions& global) {
     MovieInfo info = session.info;
     endSession(session);
     InfoFacts facts = gatherInfo(opt.movie, info);
+    for (const std::string& text : facts.survey.edits.notes)
+        note(global, opt.movie + ": " + text);
     if (opt.json)
         printInfoJson(stdout, opt.movie, facts);
     else
@@ -94,7 +121,10 @@ void addInfoCommand(CLI::App& app, const GlobalOptions& global, Action& action) 
     cmd->footer("Frames is vidDuration / vidSampleSize; ticksPerFrame is host ticks per second\n"
                 "x vidSampleSize / vidScale, to the nearest tick. Layouts count the frames of\n"
                 "each block layout from their headers; a header the decoder refuses counts as\n"
-                "unreadable. Exit status 2: the movie is missing, unreadable or refused.\n\n"
+                "unreadable. Edits are the edit lists of the video and sound tracks, which\n"
+                "the host and keo do not follow; where a player would show the movie\n"
+                "otherwise, a note on stderr says so. Exit status 2: the movie is missing,\n"
+                "unreadable or refused.\n\n"
                 "Example:\n  keo info clip.mov --json");
     cmd->callback(
         [opt, &global, &action] { action = [opt, &global] { return runInfo(*opt, global); }; });

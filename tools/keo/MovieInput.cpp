@@ -1,9 +1,11 @@
 // A movie decoded by GStreamer, frame by frame, for keo export.
 #include "MovieInput.h"
 
+#include "OggEnd.h"
 #include "StandInHost.h"
 #include "Stills.h"
 #include "base/SoundSpool.h"
+#include "container/atoms/SampleDescription.h"
 #include "libkeo/Failure.h"
 
 #include <gst/app/gstappsink.h>
@@ -11,6 +13,7 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,9 +26,10 @@ namespace keo::tool {
 using namespace keo::lib;
 namespace {
 
-// A file whose streams end this much before the length its header declares
-// was cut short; less is the slack of muxers that round lengths.
-constexpr GstClockTime kCutSlack = GST_SECOND;
+// A file whose streams end more than this many of the movie's frames before
+// the length its header declares was cut short; a shorter gap is said in a
+// note (muxers round lengths, and a last frame may be dropped).
+constexpr int64_t kCutFrames = 2;
 // How long a wait for the next frame lasts before the bus is looked at.
 constexpr GstClockTime kPollInterval = 100 * GST_MSECOND;
 // Decoding up to the first frame ends in a message, but not always: on some
@@ -72,6 +76,46 @@ bool elementIsDecoder(GstObject* source) {
     return klass && std::strstr(klass, "Decoder");
 }
 
+// Where the file says its video stream ends, when it says so for that
+// stream alone: a demuxer whose segment ends where the stream does (and
+// gives no length of the whole, as QuickTime's does from the track's own
+// length), or one that answers a stream's length below the file's (AVI's).
+// Others give the file's length for every stream, which a video shorter
+// than its sound is not short of.
+GstClockTime videoOwnEnd(GstAppSink* sink, GstClockTime fileLength) {
+    GstPad* pad = gst_element_get_static_pad(GST_ELEMENT(sink), "sink");
+    GstClockTime own = GST_CLOCK_TIME_NONE;
+    if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
+        const GstSegment* segment = nullptr;
+        gst_event_parse_segment(event, &segment);
+        if (segment->format == GST_FORMAT_TIME && GST_CLOCK_TIME_IS_VALID(segment->stop) &&
+            !GST_CLOCK_TIME_IS_VALID(segment->duration))
+            own = gst_segment_to_running_time(segment, GST_FORMAT_TIME, segment->stop);
+        gst_event_unref(event);
+    }
+    gint64 length = -1;
+    if (!GST_CLOCK_TIME_IS_VALID(own) && GST_CLOCK_TIME_IS_VALID(fileLength) &&
+        gst_pad_peer_query_duration(pad, GST_FORMAT_TIME, &length) && length > 0 &&
+        static_cast<GstClockTime>(length) < fileLength)
+        own = static_cast<GstClockTime>(length);
+    gst_object_unref(pad);
+    return own;
+}
+
+// An Ogg file states no length for the decoded length to be held against:
+// a cut one must be told by its missing end.
+void checkWholeOgg(const std::string& path, const std::string& input) {
+    if (path.find("://") != std::string::npos)
+        return; // read by GStreamer from elsewhere
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return; // GStreamer says why in its own words
+    const OggEnding ending = checkOggEnding(fd);
+    close(fd);
+    if (ending.isOgg && !ending.whole)
+        fail(input, ending.why + "; the file is cut short");
+}
+
 } // namespace
 
 struct MovieInputState {
@@ -93,6 +137,14 @@ struct MovieInputState {
     // it said how long it lasts.
     GstClockTime decodedEnd = GST_CLOCK_TIME_NONE;
     bool decodedLasts = false;
+    // Frames decoded, the size of the first, and the first frame of another
+    // size (-1: none yet). videorate hands out the first frame of a new size
+    // in the place of the frame before it, so the frames keo receives
+    // cannot tell where the stream changed.
+    int64_t decodedFrames = 0;
+    int firstWidth = 0, firstHeight = 0;
+    int64_t resizedAt = -1;
+    int newWidth = 0, newHeight = 0;
     GstAudioInfo soundSource{};
     std::unique_ptr<keo::SoundSpool> spool; // the sound, when it is kept
     GstClockTime soundEnd = GST_CLOCK_TIME_NONE;
@@ -101,6 +153,7 @@ struct MovieInputState {
     GstClockTime videoStart = GST_CLOCK_TIME_NONE;
     GstClockTime videoEnd = GST_CLOCK_TIME_NONE;
     GstClockTime declared = GST_CLOCK_TIME_NONE;
+    GstClockTime videoDeclared = GST_CLOCK_TIME_NONE; // the video's own, where known
     int64_t framesOut = 0;
     std::vector<float> interleaved; // the sound read back, before it is made planar
     bool ended = false;
@@ -128,6 +181,26 @@ struct MovieInputState {
         const GstClockTime lasts =
             decodedLasts ? 0 : gst_util_uint64_scale(GST_SECOND, info.rate.den, info.rate.num);
         return frameTime >= decodedEnd + lasts;
+    }
+    [[noreturn]] void failResized() {
+        std::unique_lock<std::mutex> hold(lock);
+        std::string where = "at frame " + std::to_string(framesOut);
+        if (resizedAt >= 0)
+            where = "at frame " + std::to_string(resizedAt) + ", from " +
+                    std::to_string(firstWidth) + "x" + std::to_string(firstHeight) + " to " +
+                    std::to_string(newWidth) + "x" + std::to_string(newHeight);
+        hold.unlock();
+        failWith("changes its frame size " + where +
+                 "; give --size to scale every frame to one size");
+    }
+    // How many of the movie's frames a stream that ended at `end` is short
+    // of `declared`, to the nearest: less than half a frame is the rounding
+    // of a length, not a frame lost. 0 when either is unknown.
+    int64_t framesShort(GstClockTime end, GstClockTime declared) const {
+        if (!GST_CLOCK_TIME_IS_VALID(declared) || !GST_CLOCK_TIME_IS_VALID(end) || end >= declared)
+            return 0;
+        return static_cast<int64_t>(
+            gst_util_uint64_scale_round(declared - end, info.rate.num, info.rate.den * GST_SECOND));
     }
     void fetchFirst();
     void checkBus(GstClockTime wait, bool untilEnd);
@@ -231,6 +304,24 @@ GstPadProbeReturn onDecodedFrame(GstPad* pad, GstPadProbeInfo* probe, gpointer d
     if (buffer && GST_BUFFER_PTS_IS_VALID(buffer) && segment->format == GST_FORMAT_TIME)
         start = gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
     gst_event_unref(event);
+    int width = 0, height = 0;
+    if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
+        const GstStructure* st = gst_caps_get_structure(caps, 0);
+        gst_structure_get_int(st, "width", &width);
+        gst_structure_get_int(st, "height", &height);
+        gst_caps_unref(caps);
+    }
+    {
+        std::lock_guard<std::mutex> hold(s->lock);
+        if (s->decodedFrames++ == 0) {
+            s->firstWidth = width;
+            s->firstHeight = height;
+        } else if (s->resizedAt < 0 && (width != s->firstWidth || height != s->firstHeight)) {
+            s->resizedAt = s->decodedFrames - 1;
+            s->newWidth = width;
+            s->newHeight = height;
+        }
+    }
     if (GST_CLOCK_TIME_IS_VALID(start)) {
         const bool lasts = GST_BUFFER_DURATION_IS_VALID(buffer);
         const GstClockTime end = start + (lasts ? GST_BUFFER_DURATION(buffer) : 0);
@@ -248,6 +339,21 @@ bool rateFitsHost(int rate) {
     return rate > 0 && keo::host::kTicksPerSecond % rate == 0;
 }
 
+// The rate the movie keeps a sound at: its own where the host's clock counts
+// it and a movie holds it; else the highest rate of its family a movie holds
+// that is not above it (88200 or 44100 Hz for multiples of 11025 Hz, 96000
+// or 48000 Hz for the others), or 48000 Hz for a rate the clock cannot count.
+int keptSoundRate(int rate) {
+    if (rateFitsHost(rate) && QuicktimeSoundRateFits(rate))
+        return rate;
+    const bool cdFamily = rate % 11025 == 0;
+    if (rate > 96000)
+        return cdFamily ? 88200 : 96000;
+    if (rate > 65535)
+        return cdFamily ? 44100 : 48000;
+    return 48000;
+}
+
 void linkSound(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
     GstAudioInfo source;
     if (!gst_audio_info_from_caps(&source, decoded)) {
@@ -256,8 +362,7 @@ void linkSound(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
     }
     const int from = GST_AUDIO_INFO_CHANNELS(&source);
     const int channels = from == 1 || from == 2 || from == 6 ? from : 2;
-    const int rate =
-        rateFitsHost(GST_AUDIO_INFO_RATE(&source)) ? GST_AUDIO_INFO_RATE(&source) : 48000;
+    const int rate = keptSoundRate(GST_AUDIO_INFO_RATE(&source));
     GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout",
                                         G_TYPE_STRING, "interleaved", "channels", G_TYPE_INT,
                                         channels, "rate", G_TYPE_INT, rate, nullptr);
@@ -280,9 +385,14 @@ void linkSound(MovieInputState* s, GstPad* pad, GstCaps* decoded) {
     std::string change;
     if (channels != from)
         change = std::to_string(from) + " channels mixed down to stereo";
-    if (rate != GST_AUDIO_INFO_RATE(&source))
-        change += (change.empty() ? "" : ", ") + std::to_string(GST_AUDIO_INFO_RATE(&source)) +
-                  " Hz resampled to 48000 Hz";
+    const int fromRate = GST_AUDIO_INFO_RATE(&source);
+    if (rate != fromRate)
+        change += (change.empty() ? "" : ", ") + std::to_string(fromRate) + " Hz resampled to " +
+                  std::to_string(rate) + " Hz" +
+                  (!rateFitsHost(fromRate) ? " (the host's clock cannot count it)"
+                   : fromRate > 96000      ? " (a movie holds at most 96000 Hz)"
+                                           : " (a movie holds up to 65535 Hz, then 88200 and "
+                                             "96000 Hz)");
     std::lock_guard<std::mutex> hold(s->lock);
     s->sound = GST_APP_SINK(gst_object_ref(sink));
     s->soundSource = source;
@@ -402,10 +512,23 @@ void MovieInputState::finish() {
     GstClockTime end = videoEnd;
     if (GST_CLOCK_TIME_IS_VALID(soundEnd) && (!GST_CLOCK_TIME_IS_VALID(end) || soundEnd > end))
         end = soundEnd;
-    if (GST_CLOCK_TIME_IS_VALID(declared) && GST_CLOCK_TIME_IS_VALID(end) &&
-        end + kCutSlack < declared)
-        failWith("ends at " + secondsText(end) + " of the " + secondsText(declared) +
-                 " its header declares; the file is cut short");
+    // The file's length against the longest stream, and the video's own
+    // where the file states it: a cut that takes frames but leaves the
+    // sound (coarsely interleaved files) shows only there.
+    const int64_t overall = framesShort(end, declared);
+    const int64_t video = framesShort(videoEnd, videoDeclared);
+    const bool byVideo = video > overall;
+    const int64_t frames = byVideo ? video : overall;
+    if (frames <= 0)
+        return;
+    const std::string said = std::string(byVideo ? "its video " : "") + "ends at " +
+                             secondsText(byVideo ? videoEnd : end) + " of the " +
+                             secondsText(byVideo ? videoDeclared : declared) +
+                             " its header declares (" + std::to_string(frames) + " frame" +
+                             (frames == 1 ? "" : "s") + " short)";
+    if (frames > kCutFrames)
+        failWith(said + "; the file is cut short");
+    info.shortEnd = said;
 }
 
 MovieInput::MovieInput(const MovieInputRequest& request) : state_(new MovieInputState) {
@@ -416,6 +539,7 @@ MovieInput::MovieInput(const MovieInputRequest& request) : state_(new MovieInput
     // A local file's fault in the system's words, as for every keo input.
     if (!uri && access(input.c_str(), R_OK) != 0)
         fail(input, std::strerror(errno));
+    checkWholeOgg(inputPathOf(input), input);
     startGStreamer();
     gchar* location = uri ? g_strdup(input.c_str()) : gst_filename_to_uri(input.c_str(), nullptr);
     s->pipeline = gst_pipeline_new("keo-input");
@@ -507,6 +631,7 @@ void MovieInputState::fetchFirst() {
         found.expectedFrames = static_cast<int64_t>(
             gst_util_uint64_scale_round(declared, found.rate.num, found.rate.den * GST_SECOND));
     }
+    videoDeclared = videoOwnEnd(videoSink, declared);
     GstSample* firstSound = soundSink ? gst_app_sink_pull_preroll(soundSink) : nullptr;
     GstAudioInfo a;
     if (firstSound && gst_audio_info_from_caps(&a, gst_sample_get_caps(firstSound))) {
@@ -566,8 +691,7 @@ bool MovieInput::nextFrame(int64_t, uint8_t* rgba) {
                       gst_video_frame_map(&frame, &v, gst_sample_get_buffer(sample), GST_MAP_READ);
     if (!read) {
         gst_sample_unref(sample);
-        s->failWith("changes its frame size at frame " + std::to_string(s->framesOut) +
-                    "; give --size to scale every frame to one size");
+        s->failResized();
     }
     const size_t row = static_cast<size_t>(s->info.width) * 4;
     for (int y = 0; y < s->info.height; ++y)

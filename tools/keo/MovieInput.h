@@ -16,8 +16,9 @@
 // Failures are Failure exceptions naming the input: GStreamer's own error
 // (no such file, no decoder, a damaged stream), a decoder that had to drop
 // frames, a stream with a variable rate and no --fps, a video that changes
-// size without --size, and a file that ends well before the length its
-// header declares (a cut download).
+// size without --size, and a file cut short: an Ogg file without its end
+// (OggEnd.h), or one that ends more than two frames before the length its
+// header declares (a shorter gap is a note, shortEnd).
 #pragma once
 
 #include "libkeo/FrameRate.h"
@@ -47,6 +48,9 @@ struct MovieInputInfo {
     int sourceBits = 0; // the decoder's sample width, before conversion
     bool sourceFloat = false;
     std::string soundChange; // what was done to fit the sound, for a note
+    // Once the frames are over: how far short of its declared length the
+    // input ended, when by a frame or two (more fails), for a note.
+    std::string shortEnd;
 };
 
 struct MovieInputState;
