@@ -52,16 +52,16 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-// $KEO_PLUGIN, as for keo; else the module installed beside this one
-// (keo.libs/), else the build tree's (build/python/../lib/).
+// $KEO_PLUGIN, as for keo; else the module shipped beside this one in the
+// keo package (installed), else the build tree's (build/python/keo/../../lib/).
 std::string locateModule() {
     const char* env = std::getenv("KEO_PLUGIN");
     if (env && *env)
         return env;
     const std::string folder = extensionFolder();
-    const std::string installed = folder + "/keo.libs/KEOImporter.so";
-    const std::string built = folder + "/../lib/KEOImporter.so";
-    return exists(installed) || !exists(built) ? installed : built;
+    const std::string beside = folder + "/KEOImporter.so";
+    const std::string built = folder + "/../../lib/KEOImporter.so";
+    return exists(beside) || !exists(built) ? beside : built;
 }
 
 void joinSharedHost(PluginSession& s) {
@@ -113,23 +113,6 @@ bool sameMovie(const keo::lib::MovieInfo& a, const keo::lib::MovieInfo& b) {
            a.channels == b.channels && a.audioFrames == b.audioFrames;
 }
 
-void reorder(PixelOrder order, uint8_t* p, size_t pixels) {
-    if (order == PixelOrder::RGBA) {
-        for (size_t i = 0; i < pixels; ++i, p += 4) {
-            const uint8_t a = p[0];
-            p[0] = p[1];
-            p[1] = p[2];
-            p[2] = p[3];
-            p[3] = a;
-        }
-    } else if (order == PixelOrder::BGRA) {
-        for (size_t i = 0; i < pixels; ++i, p += 4) {
-            std::swap(p[0], p[3]);
-            std::swap(p[1], p[2]);
-        }
-    }
-}
-
 } // namespace
 
 struct MovieReader::Lease {
@@ -139,8 +122,14 @@ struct MovieReader::Lease {
     ~Lease() { movie.release(session); }
 };
 
-MovieReader::MovieReader(const std::string& path) : path_(path) {
+MovieReader::MovieReader(const std::string& path) : given_(path), path_(path) {
     fd_ = openReadable(path);
+    struct stat st;
+    if (fstat(fd_, &st) == 0) {
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
+    owner_ = getpid();
     std::unique_ptr<PluginSession> first;
     try {
         first = openSession();
@@ -174,7 +163,9 @@ PluginSession* MovieReader::acquire() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (closed_)
-            fail(path_, "the movie is closed");
+            throw MovieClosed();
+        if (getpid() != owner_)
+            leaveInheritedSessions(lock);
         if (!idle_.empty()) {
             PluginSession* s = idle_.back();
             idle_.pop_back();
@@ -211,6 +202,26 @@ PluginSession* MovieReader::acquire() {
     }
 }
 
+// The inherited sessions are closed in this process only (a stream's close
+// moves no file offset), and this process opens its own as it reads.
+void MovieReader::leaveInheritedSessions(std::unique_lock<std::mutex>& lock) {
+    std::vector<std::unique_ptr<PluginSession>> inherited;
+    inherited.swap(sessions_);
+    idle_.clear();
+    opening_ = 0;
+    lock.unlock();
+    inherited.clear();
+    struct stat st;
+    const bool same = stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+    lock.lock();
+    // Nothing is read from another file under this movie's name: every read
+    // of this process fails here until it opens the movie again.
+    if (!same)
+        fail(given_, "the file is no longer the one that was opened; open it again");
+    owner_ = getpid();
+    maxSessions_ = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
 void MovieReader::release(PluginSession* session) {
     std::lock_guard<std::mutex> hold(mutex_);
     idle_.push_back(session);
@@ -242,13 +253,21 @@ bool MovieReader::closed() {
 
 void MovieReader::readFrame(int index, PixelOrder order, uint8_t* dest) {
     Lease lease(*this);
-    const int r = keo::lib::fetchFrame(*lease.session, index, dest);
+    int r = 0;
+    try {
+        // Converted from the host's frame where it lies, uncopied.
+        r = keo::lib::fetchFrameRows(*lease.session, index, [&](const keo::lib::FrameRows& rows) {
+            convertFrame(rows.top, rows.pitch, info_.width, info_.height, order, dest);
+        });
+    } catch (const keo::lib::OutOfMemory&) {
+        throw keo::lib::OutOfMemory(given_ + ": frame " + std::to_string(index));
+    }
     if (r != 0)
-        fail("frame " + std::to_string(index), keo::lib::resultWords(r), keo::lib::kExitDamaged);
-    reorder(order, dest, static_cast<size_t>(info_.width) * info_.height);
+        throw FrameFailure(given_, index, keo::lib::resultWords(r));
 }
 
-void MovieReader::readAudio(int64_t start, int64_t count, int pcmBits, void* dest) {
+void MovieReader::readAudio(int64_t start, int64_t count, int pcmBits, void* dest,
+                            const std::function<void()>& between) {
     Lease lease(*this);
     constexpr uint32_t kBlock = 48000;
     const uint32_t channels = static_cast<uint32_t>(info_.channels);
@@ -262,13 +281,20 @@ void MovieReader::readAudio(int64_t start, int64_t count, int pcmBits, void* des
         // The first request names its position and the rest continue, as
         // keo audio (and a playing host) asks.
         int64_t delivered = 0;
-        const int r = keo::lib::fetchAudio(*lease.session, done == 0 ? start : -1, want,
-                                           planar.data(), &delivered);
+        between();
+        int r = 0;
+        try {
+            r = keo::lib::fetchAudio(*lease.session, done == 0 ? start : -1, want, planar.data(),
+                                     &delivered);
+        } catch (const keo::lib::OutOfMemory&) {
+            throw keo::lib::OutOfMemory(given_ + ": audio sample frames " +
+                                        keo::lib::sampleSpan(start + done, want));
+        }
         if (r != 0)
-            fail("audio sample frames " + keo::lib::sampleSpan(start + done, want),
+            fail(given_ + ": audio sample frames " + keo::lib::sampleSpan(start + done, want),
                  keo::lib::resultWords(r), keo::lib::kExitDamaged);
         if (delivered <= 0)
-            fail("audio at sample frame " + std::to_string(start + done),
+            fail(given_ + ": audio at sample frame " + std::to_string(start + done),
                  "the plug-in delivered nothing");
         for (int64_t i = 0; i < delivered; ++i)
             for (uint32_t c = 0; c < channels; ++c) {

@@ -69,8 +69,10 @@ def test_a_damaged_frame_fails_alone(make_movie, tmp_path):
     with keo.open(path) as movie:
         with pytest.raises(keo.Error) as caught:
             movie[1]
-        assert str(caught.value) == keo_error("decode", path, "--frame", "1", "--format",
-                                              "rgba", "-o", tmp_path / "f1.raw")
+        # keo's words, after the file's name as keo names a file.
+        assert str(caught.value) == f"{path}: " + keo_error(
+            "decode", path, "--frame", "1", "--format", "rgba", "-o", tmp_path / "f1.raw")
+        assert (caught.value.filename, caught.value.frame) == (os.fspath(path), 1)
         good = keo_frames(path, check=False)  # keo leaves the bad frame out
         assert np.array_equal(movie[0], good[0]) and np.array_equal(movie[2], good[1])
         out = np.full((8, 12, 4), 7, np.uint8)
