@@ -20,6 +20,10 @@ std::string shapeText(const std::vector<py::ssize_t>& shape) {
 int64_t PyMovie::integerOf(py::handle value, const char* why) {
     PyObject* number = PyNumber_Index(value.ptr());
     if (!number) {
+        // Only "not an integer" is ours to word; anything else (Ctrl-C in
+        // an __index__) goes on as it is.
+        if (!PyErr_ExceptionMatches(PyExc_TypeError))
+            throw py::error_already_set();
         PyErr_Clear();
         throw py::type_error(why);
     }
@@ -70,7 +74,8 @@ FrameRequest PyMovie::request(py::handle key) {
             throw py::index_error("a boolean index must have one entry for each of the " +
                                   std::to_string(info_.frames) + " frames");
         a = np.attr("flatnonzero")(a);
-    } else if (kind != 'i' && kind != 'u' && a.size() != 0) {
+    } else if (kind != 'i' && kind != 'u' && kind != 'O' && a.size() != 0) {
+        // Objects (a list of mixed kinds) are asked for their index below.
         throw py::type_error(kinds);
     }
     for (py::ssize_t d = 0; d < a.ndim(); ++d)

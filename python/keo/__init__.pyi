@@ -41,7 +41,7 @@ class Movie:
         """Frame height in pixels."""
     @property
     def order(self) -> Order:
-        """The byte order of frames read without one."""
+        """The byte order of frames read without one: "rgba", "bgra", "argb", "rgb", "bgr" or "gray"."""
     @property
     def fps(self) -> fractions.Fraction:
         """Frames per second as the host is told, an exact fractions.Fraction (30000/1001 for 29.97)."""
@@ -55,14 +55,14 @@ class Movie:
     def info(self) -> dict[str, Any]:
         """The fields of `keo info --json`, as a dict."""
     def close(self) -> None:
-        """Gives the movie back to the plug-in; waits for reads in flight."""
+        """Gives the movie back to the plug-in; waits for reads in flight. Safe twice."""
     def read(self, index: Union[int, Indices], order: Optional[Order] = None,
              out: Optional[Frames] = None) -> Frames:
         """Frames as a uint8 array, into `out` when given."""
     def time_of(self, index: int) -> fractions.Fraction:
         """When frame `index` starts, in seconds from the first frame, an exact fractions.Fraction."""
     def index_at(self, seconds: Union[float, fractions.Fraction]) -> int:
-        """The frame shown at `seconds` (a number or Fraction; a float as it prints, so 0.12 is 3/25), the one a host asking at that time receives; ValueError outside the movie."""
+        """The frame shown at `seconds` (a number or Fraction; a float as it prints, so 0.12 is 3/25), the one a host asking at that time receives; ValueError outside the movie. index_at(time_of(i)) is i."""
     def audio(self, start: int = 0, count: Optional[int] = None,
               pcm: bool = False) -> npt.NDArray[Any]:
         """Sample frames as an array (frames, channels), float32 or stored integers."""
