@@ -243,7 +243,7 @@ struct PictureFeed {
         py::array a = checkedFrame(first, 0, 0, 0);
         width = static_cast<int>(a.shape(1));
         height = static_cast<int>(a.shape(0));
-        if (width > 32767 || height > 32767)
+        if (width < 1 || height < 1 || width > 32767 || height > 32767)
             throw py::value_error("frames must be between 1x1 and 32767x32767 pixels");
     }
     py::object next() {

@@ -14,6 +14,7 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-base-apps
   python3-dev pybind11-dev python3-numpy python3-pytest
+  python3-setuptools python3-wheel python3-venv
 )
 
 missing=()
