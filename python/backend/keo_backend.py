@@ -21,6 +21,7 @@ import subprocess
 import sys
 import tarfile
 import tempfile
+import warnings
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PACKAGE_FILES = ("__init__.py", "__init__.pyi", "py.typed")
@@ -76,6 +77,10 @@ def _stage(stage, build_dir=None):
 def _setup(stage, *arguments):
     """setuptools' setup() in `stage`, with the version of CMakeLists.txt."""
     import setuptools
+
+    # The [tool.setuptools] table of pyproject.toml is what this setuptools
+    # calls beta; it is all the package needs of it.
+    warnings.filterwarnings("ignore", message=r"Support for `\[tool.setuptools\]`")
 
     class CompiledDistribution(setuptools.Distribution):
         # The package holds compiled modules: a wheel for this interpreter
