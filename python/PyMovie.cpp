@@ -166,14 +166,10 @@ struct MovieIterator {
     int next = 0;
 };
 
-} // namespace
-
 // Docstrings begin with the call's signature in the interpreter's own form
 // ("name(args)\n--\n\n"), which help() and inspect.signature read; the
 // stub keo/__init__.pyi gives the same signatures with their types.
-void bindMovie(py::module_& m) {
-    py::options options;
-    options.disable_function_signatures();
+void bindIterator(py::module_& m) {
     py::class_<MovieIterator>(m, "MovieIterator",
                               "The frames of a keo.Movie, one at a time, in its order.")
         .def("__iter__", [](py::object self) { return self; })
@@ -187,37 +183,11 @@ void bindMovie(py::module_& m) {
         .def("__length_hint__", [](const MovieIterator& it) {
             return std::max(0, it.movie.cast<PyMovie&>().info().frames - it.next);
         });
+}
 
-    py::class_<PyMovie>(m, "Movie",
-                        "Movie(path, order='rgba')\n--\n\n"
-                        "An open KEO movie (keo.open makes one). A sequence of frames: movie[i], "
-                        "movie[a:b:c], movie[[i, j, ...]], movie[index_array], iteration, "
-                        "len(movie). Frames come in the movie's `order`.")
-        .def(py::init<py::handle, py::handle>(), py::arg("path"), py::arg("order") = "rgba")
-        .def("close", &PyMovie::close,
-             "close($self)\n--\n\nGives the movie back to the plug-in; waits for reads in "
-             "flight. Safe twice.")
-        .def_property_readonly("closed", &PyMovie::closed, "True once closed.")
-        .def_property_readonly("name", &PyMovie::name, "The path as given to keo.open.")
-        .def_property_readonly(
-            "width", [](const PyMovie& m) { return m.info().width; }, "Frame width in pixels.")
-        .def_property_readonly(
-            "height", [](const PyMovie& m) { return m.info().height; }, "Frame height in pixels.")
-        .def_property_readonly(
-            "order", [](const PyMovie& m) { return pixelOrderName(m.order()); },
-            "The byte order of frames read without one: \"rgba\", \"bgra\", \"argb\", "
-            "\"rgb\", \"bgr\" or \"gray\".")
-        .def_property_readonly("fps", &PyMovie::fps,
-                               "Frames per second as the host is told, an exact "
-                               "fractions.Fraction (30000/1001 for 29.97).")
-        .def_property_readonly("duration", &PyMovie::duration,
-                               "The movie's length in seconds, an exact fractions.Fraction.")
-        .def_property_readonly(
-            "alpha", [](const PyMovie& m) { return m.info().alpha; },
-            "True when the first frame carries transparency.")
-        .def_property_readonly("info", &PyMovie::facts,
-                               "The fields of `keo info --json`, as a dict.")
-        .def("__len__", [](const PyMovie& m) { return m.info().frames; })
+// Frames by index of every kind, and their times.
+void bindFrames(py::class_<PyMovie>& movie) {
+    movie.def("__len__", [](const PyMovie& m) { return m.info().frames; })
         .def("__getitem__", &PyMovie::item, py::arg("index"))
         .def("__iter__",
              [](py::object self) {
@@ -242,7 +212,31 @@ void bindMovie(py::module_& m) {
              "index_at($self, seconds)\n--\n\n"
              "The frame shown at `seconds` (a number or Fraction; a float as it prints, so "
              "0.12 is 3/25), the one a host asking at that time receives; ValueError outside "
-             "the movie. index_at(time_of(i)) is i.")
+             "the movie. index_at(time_of(i)) is i.");
+}
+
+// Description, sound, life cycle.
+void bindRest(py::class_<PyMovie>& movie) {
+    movie.def_property_readonly("closed", &PyMovie::closed, "True once closed.")
+        .def_property_readonly("name", &PyMovie::name, "The path as given to keo.open.")
+        .def_property_readonly(
+            "width", [](const PyMovie& m) { return m.info().width; }, "Frame width in pixels.")
+        .def_property_readonly(
+            "height", [](const PyMovie& m) { return m.info().height; }, "Frame height in pixels.")
+        .def_property_readonly(
+            "order", [](const PyMovie& m) { return pixelOrderName(m.order()); },
+            "The byte order of frames read without one: \"rgba\", \"bgra\", \"argb\", "
+            "\"rgb\", \"bgr\" or \"gray\".")
+        .def_property_readonly("fps", &PyMovie::fps,
+                               "Frames per second as the host is told, an exact "
+                               "fractions.Fraction (30000/1001 for 29.97).")
+        .def_property_readonly("duration", &PyMovie::duration,
+                               "The movie's length in seconds, an exact fractions.Fraction.")
+        .def_property_readonly(
+            "alpha", [](const PyMovie& m) { return m.info().alpha; },
+            "True when the first frame carries transparency.")
+        .def_property_readonly("info", &PyMovie::facts,
+                               "The fields of `keo info --json`, as a dict.")
         .def("audio", &PyMovie::audio, py::arg("start") = 0, py::arg("count") = py::none(),
              py::arg("pcm") = false,
              "audio($self, start=0, count=None, pcm=False)\n--\n\n"
@@ -251,6 +245,9 @@ void bindMovie(py::module_& m) {
              "float32 as the host receives them, or with pcm=True the stored integers "
              "(int8, int16, or int32 for 24 and 32 bits, 24-bit ones left-aligned as WAV "
              "readers give them). A movie without sound gives an empty array.")
+        .def("close", &PyMovie::close,
+             "close($self)\n--\n\nGives the movie back to the plug-in; waits for reads in "
+             "flight. Safe twice.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__",
              [](PyMovie& self, py::args) {
@@ -261,13 +258,28 @@ void bindMovie(py::module_& m) {
              [](py::object self) {
                  // A movie travels (to a worker process) as its path and
                  // order, and is opened anew where it arrives.
-                 PyMovie& movie = self.cast<PyMovie&>();
-                 movie.ensureOpen();
+                 PyMovie& m = self.cast<PyMovie&>();
+                 m.ensureOpen();
                  return py::make_tuple(self.get_type(),
-                                       py::make_tuple(movie.name(), pixelOrderName(movie.order())));
+                                       py::make_tuple(m.name(), pixelOrderName(m.order())));
              })
         .def("__repr__", &PyMovie::repr);
+}
 
+} // namespace
+
+void bindMovie(py::module_& m) {
+    py::options options;
+    options.disable_function_signatures();
+    bindIterator(m);
+    py::class_<PyMovie> movie(m, "Movie",
+                              "Movie(path, order='rgba')\n--\n\n"
+                              "An open KEO movie (keo.open makes one). A sequence of frames: "
+                              "movie[i], movie[a:b:c], movie[[i, j, ...]], movie[index_array], "
+                              "iteration, len(movie). Frames come in the movie's `order`.");
+    movie.def(py::init<py::handle, py::handle>(), py::arg("path"), py::arg("order") = "rgba");
+    bindFrames(movie);
+    bindRest(movie);
     m.def(
         "open",
         [](py::handle path, py::handle order) { return std::make_unique<PyMovie>(path, order); },
