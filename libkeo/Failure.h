@@ -5,6 +5,9 @@
 // refused by the plug-in), so scripts can tell "not a movie" from every
 // other failure; 3 for a command that went through a movie but could not
 // read some of its frames or sound (each is reported as it happens).
+//
+// Memory that runs out is no fault of the movie: OutOfMemory says "out of
+// memory" with status 1, and the Python module raises MemoryError for it.
 #pragma once
 
 #include <stdexcept>
@@ -24,6 +27,10 @@ struct Failure : std::runtime_error {
     int err = 0; // the system's errno when the reason is its words (failWithErrno)
     Failure(const std::string& subject, const std::string& reason, int exitStatus = kExitFailed)
         : std::runtime_error(subject + ": " + reason), status(exitStatus) {}
+};
+
+struct OutOfMemory : Failure {
+    explicit OutOfMemory(const std::string& subject) : Failure(subject, "out of memory") {}
 };
 
 [[noreturn]] inline void fail(const std::string& what, const std::string& why,

@@ -10,8 +10,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,7 +47,101 @@ int layoutOf(const KEOFrameHeader& h) {
     return h.hasAlpha ? kLayoutDXT5 : kLayoutDXT1;
 }
 
+// The movie as the container reads it, closed on every way out.
+struct OpenedMovie {
+    MovFile movie;
+    bool open = false;
+    explicit OpenedMovie(const std::string& path) {
+        open = movie.openRead(path.c_str(), kKEOFrameHeaderSize) != nullptr;
+        if (!open && movie.ok)
+            movie.close();
+    }
+    ~OpenedMovie() {
+        if (open)
+            movie.close();
+    }
+};
+
+struct FreeMemory {
+    void operator()(void* p) const { std::free(p); }
+};
+using Memory = std::unique_ptr<unsigned char, FreeMemory>;
+
+// The frame's bytes decoded here; every buffer the decode needs is taken
+// first, so that a decode that fails can only be the sample's fault.
+bool decodesHere(const std::string& path, int frame, int width, int height) {
+    OpenedMovie opened(path);
+    MovFile& movie = opened.movie;
+    if (!opened.open || frame < 0 || frame >= movie.nFrames())
+        return false;
+    const int size = movie.frameSize(frame);
+    const long long offset = movie.frameOffset(frame);
+    if (size <= kKEOFrameHeaderSize || offset < 0 || size > movie.fileLength())
+        return false;
+    Memory sample(static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size))));
+    if (!sample)
+        throw std::bad_alloc();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool whole =
+        fd >= 0 && pread(fd, sample.get(), static_cast<size_t>(size), offset) == size;
+    if (fd >= 0)
+        close(fd);
+    if (!whole)
+        return false;
+    KEOFrameHeader header;
+    header.read(sample.get());
+    uint64_t blockBytes = 0;
+    if (!KEOFrameHeaderAcceptable(header) || !KEOPictureFits(width, height) ||
+        !KEOBlockDataSize(width, height, header.isDXT24 == 1, header.hasAlpha != 0, &blockBytes))
+        return false;
+    keo::ByteBuffer scratch;
+    if (!keo::reserve(scratch, static_cast<size_t>(blockBytes)))
+        throw std::bad_alloc();
+    Memory blocks(scratch.bytes);
+    const size_t pitch = static_cast<size_t>(width) * 4;
+    Memory picture(static_cast<unsigned char*>(std::malloc(pitch * height)));
+    if (!picture)
+        throw std::bad_alloc();
+    return DecodeFramePayloadInto(sample.get(), static_cast<unsigned int>(size), width, height,
+                                  picture.get(), static_cast<long long>(pitch), false,
+                                  &scratch) == kKEODecodeOK;
+}
+
+// The sound's stored bytes read here, into memory taken first.
+bool readsHere(const std::string& path, int64_t first, int64_t count) {
+    OpenedMovie opened(path);
+    MovFile& movie = opened.movie;
+    if (!opened.open || !movie.hasAudio() || first < 0 || count < 1)
+        return false;
+    const int64_t frameBytes = static_cast<int64_t>(movie.audioTrackNumberOfChannels(0)) *
+                               movie.audioTrackAudioBits(0) / 8;
+    if (frameBytes < 1 || count > movie.fileLength() / frameBytes)
+        return false;
+    Memory samples(
+        static_cast<unsigned char*>(std::malloc(static_cast<size_t>(frameBytes * count))));
+    if (!samples)
+        throw std::bad_alloc();
+    return movie.readAudio(reinterpret_cast<char*>(samples.get()), static_cast<long>(first),
+                           static_cast<long>(count), 0) == frameBytes * count;
+}
+
 } // namespace
+
+bool frameFailedForMemory(const std::string& path, int frame, int width, int height) {
+    try {
+        return decodesHere(path, frame, width, height);
+    } catch (const std::bad_alloc&) {
+        return true;
+    }
+}
+
+bool audioFailedForMemory(const std::string& path, int64_t first, int64_t count) {
+    try {
+        return readsHere(path, first, count);
+    } catch (const std::bad_alloc&) {
+        return true;
+    }
+}
 
 const char* layoutName(int layout) {
     static const char* const kNames[kLayoutCount] = {"DXT1", "DXT5", "DXT24", "DXT24+alpha"};

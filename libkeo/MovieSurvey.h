@@ -1,7 +1,8 @@
 // What keo learns of a movie beside the plug-in: the file itself, read with
 // the container and the frame headers, for what a host is not told (which
 // block layouts the frames use, the data rate, the audio's byte order, the
-// edit lists) and to say why the plug-in refused a file.
+// edit lists), to say why the plug-in refused a file, and whether a request
+// it failed failed for memory.
 //
 // This reads the file, not the importer: the importer is reached only
 // through the loaded module (PluginSession).
@@ -40,5 +41,14 @@ void checkMovieReadable(const std::string& path);
 // Why a file that the system could read was refused: "not a KEO movie:
 // ..." with what the file turned out to be.
 std::string refusalReason(const std::string& path);
+
+// The plug-in answers 99 for a frame or sound it could not deliver, whatever
+// the cause. Whether the cause was memory is found out beside it: the
+// request's bytes are read and decoded here with the container and codec. A
+// sample that decodes here (the plug-in's failure was then not the file's),
+// or memory that cannot be had here, is memory's; a file the container
+// cannot open, a sample cut short or one that does not decode, is damage.
+bool frameFailedForMemory(const std::string& path, int frame, int width, int height);
+bool audioFailedForMemory(const std::string& path, int64_t first, int64_t count);
 
 } // namespace keo::lib

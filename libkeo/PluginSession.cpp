@@ -84,6 +84,14 @@ void describe(PluginSession& s, const imFileInfoRec8& fi) {
     }
 }
 
+// A 99 is the plug-in's answer for any failed request; memory that ran out
+// is said as such, not as a damaged movie (MovieSurvey finds out which).
+void checkFrameMemory(const PluginSession& s, int index, int result) {
+    if (result == imFrameOrAudioErr &&
+        frameFailedForMemory(s.moviePath, index, s.info.width, s.info.height))
+        throw OutOfMemory("frame " + std::to_string(index));
+}
+
 } // namespace
 
 int bitsOfSampleType(int sampleType) {
@@ -101,12 +109,6 @@ int bitsOfSampleType(int sampleType) {
     default:
         return 0;
     }
-}
-
-// The host scaled each n-bit sample v to v / 2^(n-1); for 8, 16 and 24 bits
-// that float is exact, so multiplying back and rounding gives v again.
-int32_t storedSample(float f, int bits) {
-    return keo::floatToSample(f, bits);
 }
 
 PluginSession::~PluginSession() {
@@ -185,6 +187,7 @@ int fetchFrame(PluginSession& s, int index, uint8_t* argb) {
     // Each frame is fetched once, so this session's cached frames would only
     // pile up; sessions sharing the host (the Python module's) keep theirs.
     keo::host::forgetImporter(s.host, s.importer.importerID);
+    checkFrameMemory(s, index, r);
     return r;
 }
 
@@ -203,6 +206,7 @@ int fetchFrameRows(PluginSession& s, int index, const std::function<void(const F
     keo::host::returnFrame(&s.importer, &frame);
     // Each frame is fetched once (see fetchFrame).
     keo::host::forgetImporter(s.host, s.importer.importerID);
+    checkFrameMemory(s, index, r);
     return r;
 }
 
@@ -219,6 +223,8 @@ int fetchAudio(PluginSession& s, int64_t position, uint32_t count, float** plana
         n = 0;
     s.audioDelivered = first + n;
     *delivered = n;
+    if (r == imFrameOrAudioErr && audioFailedForMemory(s.moviePath, first, n))
+        throw OutOfMemory("audio sample frames " + sampleSpan(first, n));
     return r;
 }
 

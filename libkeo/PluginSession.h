@@ -45,8 +45,6 @@ struct MovieInfo {
 
 // Bits per stored sample of a host sample type; 0 for an unknown type.
 int bitsOfSampleType(int sampleType);
-// A host float back to the `bits`-wide integer it was stored as.
-int32_t storedSample(float f, int bits);
 
 struct PluginSession {
     std::string modulePath;
@@ -84,6 +82,8 @@ void openMovie(PluginSession& s, const std::string& path);
 // Fetches frame `index` into `argb` (width x height x 4, top row first, rows
 // packed, bytes A, R, G, B). Returns imGetSourceVideo's result; -1 when the
 // plug-in answered 0 but handed back no frame or one of the wrong size.
+// A failure that was memory's, not the frame's, throws OutOfMemory instead
+// (so do fetchFrameRows and fetchAudio).
 int fetchFrame(PluginSession& s, int index, uint8_t* argb);
 // A frame as the host holds it: row y of the picture (width x 4 bytes of A,
 // R, G, B) starts at top + y * pitch. Host frames are bottom row first, so

@@ -5,6 +5,7 @@
 #include "libkeo/Failure.h"
 #include "libkeo/InfoFacts.h"
 #include "libkeo/PluginResults.h"
+#include "libkeo/StoredSound.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,16 +53,16 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-// $KEO_PLUGIN, as for keo; else the module installed beside this one
-// (keo.libs/), else the build tree's (build/python/../lib/).
+// $KEO_PLUGIN, as for keo; else the module shipped beside this one in the
+// keo package (installed), else the build tree's (build/python/keo/../../lib/).
 std::string locateModule() {
     const char* env = std::getenv("KEO_PLUGIN");
     if (env && *env)
         return env;
     const std::string folder = extensionFolder();
-    const std::string installed = folder + "/keo.libs/KEOImporter.so";
-    const std::string built = folder + "/../lib/KEOImporter.so";
-    return exists(installed) || !exists(built) ? installed : built;
+    const std::string beside = folder + "/KEOImporter.so";
+    const std::string built = folder + "/../../lib/KEOImporter.so";
+    return exists(beside) || !exists(built) ? beside : built;
 }
 
 void joinSharedHost(PluginSession& s) {
@@ -113,23 +114,6 @@ bool sameMovie(const keo::lib::MovieInfo& a, const keo::lib::MovieInfo& b) {
            a.channels == b.channels && a.audioFrames == b.audioFrames;
 }
 
-void reorder(PixelOrder order, uint8_t* p, size_t pixels) {
-    if (order == PixelOrder::RGBA) {
-        for (size_t i = 0; i < pixels; ++i, p += 4) {
-            const uint8_t a = p[0];
-            p[0] = p[1];
-            p[1] = p[2];
-            p[2] = p[3];
-            p[3] = a;
-        }
-    } else if (order == PixelOrder::BGRA) {
-        for (size_t i = 0; i < pixels; ++i, p += 4) {
-            std::swap(p[0], p[3]);
-            std::swap(p[1], p[2]);
-        }
-    }
-}
-
 } // namespace
 
 struct MovieReader::Lease {
@@ -139,8 +123,14 @@ struct MovieReader::Lease {
     ~Lease() { movie.release(session); }
 };
 
-MovieReader::MovieReader(const std::string& path) : path_(path) {
+MovieReader::MovieReader(const std::string& path) : given_(path), path_(path) {
     fd_ = openReadable(path);
+    struct stat st;
+    if (fstat(fd_, &st) == 0) {
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
+    owner_ = getpid();
     std::unique_ptr<PluginSession> first;
     try {
         first = openSession();
@@ -174,7 +164,9 @@ PluginSession* MovieReader::acquire() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (closed_)
-            fail(path_, "the movie is closed");
+            throw MovieClosed();
+        if (getpid() != owner_)
+            leaveInheritedSessions(lock);
         if (!idle_.empty()) {
             PluginSession* s = idle_.back();
             idle_.pop_back();
@@ -211,6 +203,26 @@ PluginSession* MovieReader::acquire() {
     }
 }
 
+// The inherited sessions are closed in this process only (a stream's close
+// moves no file offset), and this process opens its own as it reads.
+void MovieReader::leaveInheritedSessions(std::unique_lock<std::mutex>& lock) {
+    std::vector<std::unique_ptr<PluginSession>> inherited;
+    inherited.swap(sessions_);
+    idle_.clear();
+    opening_ = 0;
+    lock.unlock();
+    inherited.clear();
+    struct stat st;
+    const bool same = stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+    lock.lock();
+    // Nothing is read from another file under this movie's name: every read
+    // of this process fails here until it opens the movie again.
+    if (!same)
+        fail(given_, "the file is no longer the one that was opened; open it again");
+    owner_ = getpid();
+    maxSessions_ = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
 void MovieReader::release(PluginSession* session) {
     std::lock_guard<std::mutex> hold(mutex_);
     idle_.push_back(session);
@@ -242,13 +254,21 @@ bool MovieReader::closed() {
 
 void MovieReader::readFrame(int index, PixelOrder order, uint8_t* dest) {
     Lease lease(*this);
-    const int r = keo::lib::fetchFrame(*lease.session, index, dest);
+    int r = 0;
+    try {
+        // Converted from the host's frame where it lies, uncopied.
+        r = keo::lib::fetchFrameRows(*lease.session, index, [&](const keo::lib::FrameRows& rows) {
+            convertFrame(rows.top, rows.pitch, info_.width, info_.height, order, dest);
+        });
+    } catch (const keo::lib::OutOfMemory&) {
+        throw keo::lib::OutOfMemory(given_ + ": frame " + std::to_string(index));
+    }
     if (r != 0)
-        fail("frame " + std::to_string(index), keo::lib::resultWords(r), keo::lib::kExitDamaged);
-    reorder(order, dest, static_cast<size_t>(info_.width) * info_.height);
+        throw FrameFailure(given_, index, keo::lib::resultWords(r));
 }
 
-void MovieReader::readAudio(int64_t start, int64_t count, int pcmBits, void* dest) {
+void MovieReader::readHostAudio(int64_t start, int64_t count, float* dest,
+                                const std::function<void()>& between) {
     Lease lease(*this);
     constexpr uint32_t kBlock = 48000;
     const uint32_t channels = static_cast<uint32_t>(info_.channels);
@@ -262,36 +282,64 @@ void MovieReader::readAudio(int64_t start, int64_t count, int pcmBits, void* des
         // The first request names its position and the rest continue, as
         // keo audio (and a playing host) asks.
         int64_t delivered = 0;
-        const int r = keo::lib::fetchAudio(*lease.session, done == 0 ? start : -1, want,
-                                           planar.data(), &delivered);
+        between();
+        int r = 0;
+        try {
+            r = keo::lib::fetchAudio(*lease.session, done == 0 ? start : -1, want, planar.data(),
+                                     &delivered);
+        } catch (const keo::lib::OutOfMemory&) {
+            throw keo::lib::OutOfMemory(given_ + ": audio sample frames " +
+                                        keo::lib::sampleSpan(start + done, want));
+        }
         if (r != 0)
-            fail("audio sample frames " + keo::lib::sampleSpan(start + done, want),
+            fail(given_ + ": audio sample frames " + keo::lib::sampleSpan(start + done, want),
                  keo::lib::resultWords(r), keo::lib::kExitDamaged);
         if (delivered <= 0)
-            fail("audio at sample frame " + std::to_string(start + done),
+            fail(given_ + ": audio at sample frame " + std::to_string(start + done),
                  "the plug-in delivered nothing");
         for (int64_t i = 0; i < delivered; ++i)
-            for (uint32_t c = 0; c < channels; ++c) {
-                const size_t k = static_cast<size_t>(done + i) * channels + c;
-                const float f = planes[c][i];
-                switch (pcmBits) {
-                case 0:
-                    static_cast<float*>(dest)[k] = f;
-                    break;
-                case 8:
-                    static_cast<int8_t*>(dest)[k] =
-                        static_cast<int8_t>(keo::lib::storedSample(f, 8));
-                    break;
-                case 16:
-                    static_cast<int16_t*>(dest)[k] =
-                        static_cast<int16_t>(keo::lib::storedSample(f, 16));
-                    break;
-                default:
-                    static_cast<int32_t*>(dest)[k] = keo::lib::storedSample(f, pcmBits);
-                }
-            }
+            for (uint32_t c = 0; c < channels; ++c)
+                dest[static_cast<size_t>(done + i) * channels + c] = planes[c][i];
         done += delivered;
     }
+}
+
+// The stored integers come from the file through the container, as keo
+// audio --pcm reads them: the host's float path keeps only 24 bits of a
+// 32-bit sample.
+void MovieReader::readStoredAudio(int64_t start, int64_t count, int bits, void* dest,
+                                  const std::function<void()>& between) {
+    Lease lease(*this); // keeps the descriptor the path names open
+    keo::lib::StoredSound sound(path_);
+    if (sound.bits() != bits)
+        fail(given_, "the file stores " + std::to_string(sound.bits()) +
+                         "-bit sound where the plug-in reports " + std::to_string(bits));
+    constexpr int64_t kBlock = 48000;
+    const int channels = sound.channels();
+    std::vector<int32_t> block(static_cast<size_t>(kBlock) * channels);
+    for (int64_t done = 0; done < count;) {
+        between();
+        const int64_t n = std::min(kBlock, count - done);
+        sound.read(start + done, n, block.data());
+        const size_t first = static_cast<size_t>(done) * channels;
+        for (size_t k = 0, m = static_cast<size_t>(n) * channels; k < m; ++k) {
+            if (bits == 8)
+                static_cast<int8_t*>(dest)[first + k] = static_cast<int8_t>(block[k]);
+            else if (bits == 16)
+                static_cast<int16_t*>(dest)[first + k] = static_cast<int16_t>(block[k]);
+            else
+                static_cast<int32_t*>(dest)[first + k] = block[k];
+        }
+        done += n;
+    }
+}
+
+void MovieReader::readAudio(int64_t start, int64_t count, int pcmBits, void* dest,
+                            const std::function<void()>& between) {
+    if (pcmBits == 0)
+        readHostAudio(start, count, static_cast<float*>(dest), between);
+    else
+        readStoredAudio(start, count, pcmBits, dest, between);
 }
 
 std::string MovieReader::infoJson() {

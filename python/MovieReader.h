@@ -16,21 +16,40 @@
 // the file once more when all are busy, up to one per core. Everything
 // here is safe to call from several threads at once and runs without
 // Python's lock.
+//
+// After a fork, the importer records a child inherits read through streams
+// whose file offsets it shares with the parent and its other children. So a
+// read in a process other than the one that opened them gives them back
+// unread and opens the file anew, after checking by device and inode that
+// it is still the file first opened. (A fork while another thread is inside
+// a read is not provided for: that thread does not exist in the child.)
 #pragma once
 
+#include "FrameOrder.h"
+#include "libkeo/Failure.h"
 #include "libkeo/PluginSession.h"
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace keo::python {
 
-// Byte orders of a delivered pixel.
-enum class PixelOrder { ARGB, RGBA, BGRA };
+// A read of a movie that was closed, in this thread or another.
+struct MovieClosed {};
+
+// A frame the plug-in could not deliver: "<file>: frame N: <why>".
+struct FrameFailure : keo::lib::Failure {
+    int frame;
+    FrameFailure(const std::string& file, int index, const std::string& why)
+        : Failure(file + ": frame " + std::to_string(index), why, keo::lib::kExitDamaged),
+          frame(index) {}
+};
 
 class MovieReader {
 public:
@@ -48,14 +67,19 @@ public:
     bool closed();
     const keo::lib::MovieInfo& info() const { return info_; }
 
-    // Frame `index` (0 <= index < frames) into `dest`, width x height x 4
-    // bytes, top row first, rows packed. Throws Failure ("frame N: ...")
-    // when the plug-in cannot deliver it; `dest` is then left as it was.
+    // Frame `index` (0 <= index < frames) into `dest`: width x height pixels
+    // of `order`, top row first, rows packed. Throws FrameFailure when the
+    // plug-in cannot deliver it (`dest` is then left as it was),
+    // OutOfMemory when memory ran out, MovieClosed after close().
     void readFrame(int index, PixelOrder order, uint8_t* dest);
     // `count` sample frames from `start` (both checked by the caller against
     // the movie's sound), interleaved. pcmBits 0 writes the host's floats;
-    // 8, 16 or 24/32 write the stored integers as int8, int16 or int32.
-    void readAudio(int64_t start, int64_t count, int pcmBits, void* dest);
+    // 8, 16 or 24/32 write the integers stored in the file as int8, int16 or
+    // int32 (24-bit ones as they are, from -2^23 to 2^23 - 1).
+    // `between` is called before each request to the plug-in, and may throw
+    // to stop the read.
+    void readAudio(int64_t start, int64_t count, int pcmBits, void* dest,
+                   const std::function<void()>& between);
     // `keo info --json` of the movie.
     std::string infoJson();
 
@@ -64,9 +88,18 @@ private:
     keo::lib::PluginSession* acquire();
     void release(keo::lib::PluginSession* session);
     std::unique_ptr<keo::lib::PluginSession> openSession();
+    void leaveInheritedSessions(std::unique_lock<std::mutex>& lock);
+    void readHostAudio(int64_t start, int64_t count, float* dest,
+                       const std::function<void()>& between);
+    void readStoredAudio(int64_t start, int64_t count, int bits, void* dest,
+                         const std::function<void()>& between);
 
-    std::string path_; // as given for the first open, then the kept descriptor's
-    int fd_ = -1;      // the file as it was opened
+    std::string given_; // the path as first given, for messages
+    std::string path_;  // as given for the first open, then the kept descriptor's
+    int fd_ = -1;       // the file as it was opened
+    dev_t device_ = 0;  // and its identity, to know it again after a fork
+    ino_t inode_ = 0;
+    pid_t owner_ = 0; // the process whose sessions these are
     keo::lib::MovieInfo info_;
     std::mutex mutex_;
     std::condition_variable idleChanged_;

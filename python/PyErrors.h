@@ -3,9 +3,12 @@
 //
 // A failure whose reason is the system's (keo::lib::Failure with `err`)
 // becomes the OSError subclass that fits, with errno and the file name
-// (FileNotFoundError, PermissionError, IsADirectoryError, ...); every other
-// failure becomes keo.Error, a ValueError, with keo's own words
-// ("frame 3: its data is damaged, cut short or cannot be read (error 99)").
+// (FileNotFoundError, PermissionError, IsADirectoryError, ...); memory that
+// ran out (keo::lib::OutOfMemory) MemoryError; a read of a closed movie
+// ValueError; every other failure keo.Error, a ValueError, with keo's own
+// words naming the file ("clip.mov: frame 3: its data is damaged, cut short
+// or cannot be read (error 99)"), the file as given in `filename` and a
+// failed frame's index in `frame`.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -22,8 +25,11 @@ namespace py = pybind11;
 py::handle errorType();
 void makeErrorType(py::module_& module);
 
+// Raises keo.Error(message) with `filename` and, when not negative, `frame`.
+[[noreturn]] void raiseError(py::object message, py::handle filename, int frame = -1);
+
 // Raises, with Python's lock held, the exception for a failure caught
-// without it. `filename` names the file of an OSError.
+// without it. `filename` names the file of an OSError or keo.Error.
 [[noreturn]] void raiseCaught(std::exception_ptr failure, py::handle filename);
 
 // Runs `work` with Python's lock released, so that other threads run

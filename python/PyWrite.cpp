@@ -5,14 +5,17 @@
 
 #include "PyErrors.h"
 #include "codec/EncoderThreads.h"
+#include "libkeo/Failure.h"
 #include "libkeo/FrameRate.h"
 #include "libkeo/MovieExport.h"
 
 #include <pybind11/numpy.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <numeric>
 
@@ -39,14 +42,16 @@ FrameRate givenRate(py::handle fps) {
         const double value = py::float_(py::reinterpret_borrow<py::object>(fps));
         if (!(value > 0) || !std::isfinite(value))
             throw py::value_error("fps must be above 0");
-        // A float is read as keo export reads the same text: 29.97 stands
-        // for 30000/1001. One with more digits than keo takes is its
-        // nearest fraction.
-        const std::string text = py::repr(py::float_(value));
+        // A number is read as the text it prints as, as keo export reads
+        // that text: 29.97 stands for 30000/1001, and so does a NumPy
+        // float32 of 29.97, which prints so though its binary value is
+        // not 29.97's. One with more digits than keo takes is its nearest
+        // fraction.
+        const std::string text = py::str(fps);
         if (keo::lib::parseFrameRate(text, &rate, &why))
             return rate;
         exact = py::module_::import("fractions")
-                    .attr("Fraction")(value)
+                    .attr("Fraction")(py::str(py::float_(value)))
                     .attr("limit_denominator")(1001000);
     }
     try {
@@ -146,15 +151,11 @@ bool feedSound(const Sound& sound, int64_t first, uint32_t count, uint32_t chann
     return true;
 }
 
-void write(py::handle path, py::handle frames, py::handle fps, py::handle audio, int audioRate,
-           py::handle audioBits, bool alpha, int optimize, int threads) {
-    py::object shown;
-    std::string target = fileSystemPath(path, &shown);
-    // "-" is a file here; keo export's "-" (standard output) is a shell's.
-    if (target == "-")
-        target = "./-";
+keo::lib::ExportSettings settingsOf(const std::string& target, py::handle fps, bool alpha,
+                                    int optimize, int threads) {
     keo::lib::ExportSettings s;
-    s.output = target;
+    // "-" is a file here; keo export's "-" (standard output) is a shell's.
+    s.output = target == "-" ? "./-" : target;
     s.rate = rateOf(fps);
     s.alpha = alpha;
     if (optimize < 0 || optimize > 2)
@@ -164,93 +165,161 @@ void write(py::handle path, py::handle frames, py::handle fps, py::handle audio,
         throw py::value_error("threads must be between 0 (one per core) and 32");
     s.threads = threads > 0 ? threads : KEODefaultEncodeThreads();
     s.keepFreedMemory = false;
+    return s;
+}
 
-    py::array sound;
-    Sound feed;
-    if (!audio.is_none()) {
-        py::module_ np = py::module_::import("numpy");
-        sound = np.attr("asarray")(audio);
-        // Samples in the machine's order, one after another.
-        sound = np.attr("ascontiguousarray")(sound, sound.dtype().attr("newbyteorder")("="));
-        if (sound.ndim() == 1)
-            sound = sound.attr("reshape")(-1, 1);
-        const char kind = sound.dtype().kind();
-        const bool known = (kind == 'i' && (sound.itemsize() == 2 || sound.itemsize() == 4)) ||
-                           (kind == 'f' && sound.itemsize() == 4);
-        if (!known || sound.ndim() != 2)
-            throw py::value_error("audio must be an int16, int32 or float32 array (frames, "
-                                  "channels), not " +
-                                  py::str(sound.dtype()).cast<std::string>() + " of " +
-                                  std::to_string(sound.ndim()) + " dimensions");
-        feed = {sound.data(), kind, static_cast<int>(sound.itemsize()), sound.shape(0),
-                static_cast<int>(sound.shape(1))};
-        s.hasAudio = true;
-        s.channels = feed.channels;
-        s.sampleRate = audioRate;
-        // As keo export stores a float WAV: 24-bit integers.
-        s.bits = kind == 'f' ? 24 : static_cast<int>(sound.itemsize()) * 8;
-        if (!audioBits.is_none()) {
-            s.bits = py::isinstance<py::int_>(audioBits) ? audioBits.cast<int>() : 0;
-            if (s.bits != 16 && s.bits != 24 && s.bits != 32)
-                throw py::value_error("audio_bits must be 16, 24, 32 or None");
-        }
+// The caller's sound, checked and kept contiguous in `kept` for the export;
+// its format goes into the settings.
+Sound soundOf(py::handle audio, int audioRate, py::handle audioBits, keo::lib::ExportSettings& s,
+              py::array& kept) {
+    py::module_ np = py::module_::import("numpy");
+    kept = np.attr("asarray")(audio);
+    // Samples in the machine's order, one after another.
+    kept = np.attr("ascontiguousarray")(kept, kept.dtype().attr("newbyteorder")("="));
+    if (kept.ndim() == 1)
+        kept = kept.attr("reshape")(-1, 1);
+    const char kind = kept.dtype().kind();
+    const bool known = (kind == 'i' && (kept.itemsize() == 2 || kept.itemsize() == 4)) ||
+                       (kind == 'f' && kept.itemsize() == 4);
+    if (!known || kept.ndim() != 2)
+        throw py::value_error("audio must be an int16, int32 or float32 array (frames, "
+                              "channels), not " +
+                              py::str(kept.dtype()).cast<std::string>() + " of " +
+                              std::to_string(kept.ndim()) + " dimensions");
+    Sound sound{kept.data(), kind, static_cast<int>(kept.itemsize()), kept.shape(0),
+                static_cast<int>(kept.shape(1))};
+    s.hasAudio = true;
+    s.channels = sound.channels;
+    s.sampleRate = audioRate;
+    // As keo export stores a float WAV: 24-bit integers.
+    s.bits = kind == 'f' ? 24 : static_cast<int>(kept.itemsize()) * 8;
+    if (!audioBits.is_none()) {
+        s.bits = py::isinstance<py::int_>(audioBits) ? audioBits.cast<int>() : 0;
+        if (s.bits != 16 && s.bits != 24 && s.bits != 32)
+            throw py::value_error("audio_bits must be 16, 24, 32 or None");
     }
+    return sound;
+}
 
-    // The first frame gives the size; the feed hands it over again as
-    // frame 0.
-    py::object pictures = py::reinterpret_steal<py::object>(PyObject_GetIter(frames.ptr()));
-    if (!pictures)
-        throw py::error_already_set();
-    auto nextPicture = [&pictures]() {
+// Ctrl-C during an export. Python runs its signal handlers on the main
+// thread only, so signals are looked for on the thread that called write:
+// in the frame feed when it runs there (one encoder thread), after each
+// frame written, and in the sound feed. Once one is seen, the feed pulls no
+// more frames, whichever thread it runs on, and the export fails, leaving no
+// file; the KeyboardInterrupt it raised is what write raises.
+struct Interruption {
+    std::atomic<bool> seen{false};
+    std::exception_ptr error;
+
+    // With Python's lock held. True when a handler raised.
+    bool check() {
+        if (seen)
+            return true;
+        if (PyErr_CheckSignals() == 0)
+            return false;
+        error = std::make_exception_ptr(py::error_already_set());
+        seen = true;
+        return true;
+    }
+    // Ends the export from whichever thread; write raises `error` then.
+    [[noreturn]] static void stopExport() { throw keo::lib::Failure("frames", "interrupted"); }
+};
+
+// The caller's frames, from any iterable; the first one, taken to learn the
+// size, is handed over again as frame 0.
+struct PictureFeed {
+    py::object pictures;
+    py::object first;
+    int width = 0;
+    int height = 0;
+
+    explicit PictureFeed(py::handle frames) {
+        pictures = py::reinterpret_steal<py::object>(PyObject_GetIter(frames.ptr()));
+        if (!pictures)
+            throw py::error_already_set();
+        first = next();
+        if (!first)
+            throw py::value_error("no frames to write");
+        py::array a = checkedFrame(first, 0, 0, 0);
+        width = static_cast<int>(a.shape(1));
+        height = static_cast<int>(a.shape(0));
+        if (width < 1 || height < 1 || width > 32767 || height > 32767)
+            throw py::value_error("frames must be between 1x1 and 32767x32767 pixels");
+    }
+    py::object next() {
         PyObject* item = PyIter_Next(pictures.ptr());
         if (!item && PyErr_Occurred())
             throw py::error_already_set();
         return py::reinterpret_steal<py::object>(item);
-    };
-    py::object first = nextPicture();
-    if (!first)
-        throw py::value_error("no frames to write");
-    {
-        py::array a = checkedFrame(first, 0, 0, 0);
-        s.width = static_cast<int>(a.shape(1));
-        s.height = static_cast<int>(a.shape(0));
     }
-    if (s.width < 1 || s.height < 1 || s.width > 32767 || s.height > 32767)
-        throw py::value_error("frames must be between 1x1 and 32767x32767 pixels");
-
-    keo::lib::FrameFeed feedFrames = [&](int64_t index, uint8_t* rgba) {
-        // With more than one encoder thread this runs on the export's
-        // reader thread.
-        py::gil_scoped_acquire locked;
-        if (index == 0) {
-            copyFrame(first, 0, s.width, s.height, rgba);
-            return true;
-        }
-        if (PyErr_CheckSignals() != 0)
-            throw py::error_already_set();
-        py::object picture = nextPicture();
+    // Python's lock must be held.
+    bool fill(int64_t index, uint8_t* rgba) {
+        py::object picture = index == 0 ? first : next();
         if (!picture)
             return false;
-        copyFrame(picture, index, s.width, s.height, rgba);
+        copyFrame(picture, index, width, height, rgba);
         return true;
+    }
+};
+
+void write(py::handle path, py::handle frames, py::handle fps, py::handle audio, int audioRate,
+           py::handle audioBits, bool alpha, int optimize, int threads) {
+    py::object shown;
+    keo::lib::ExportSettings s =
+        settingsOf(fileSystemPath(path, &shown), fps, alpha, optimize, threads);
+    py::array kept;
+    const Sound sound = audio.is_none() ? Sound{} : soundOf(audio, audioRate, audioBits, s, kept);
+    PictureFeed pictures(frames);
+    s.width = pictures.width;
+    s.height = pictures.height;
+    Interruption stop;
+    // With more than one encoder thread this runs on the export's reader
+    // thread, where no signal handler runs.
+    keo::lib::FrameFeed feedFrames = [&](int64_t index, uint8_t* rgba) {
+        py::gil_scoped_acquire locked;
+        if (stop.check())
+            Interruption::stopExport();
+        return pictures.fill(index, rgba);
     };
-    keo::lib::AudioFeed feedAudio = [&feed](int64_t start, uint32_t count, uint32_t channels,
-                                            float** planar) {
-        return feedSound(feed, start, count, channels, planar);
+    s.onFrameWritten = [&](int64_t) {
+        py::gil_scoped_acquire locked;
+        if (stop.check())
+            Interruption::stopExport();
+    };
+    keo::lib::AudioFeed feedAudio = [&](int64_t start, uint32_t count, uint32_t channels,
+                                        float** planar) {
+        {
+            py::gil_scoped_acquire locked;
+            if (stop.check())
+                return false; // the export then fails, and the interruption is raised
+        }
+        return feedSound(sound, start, count, channels, planar);
     };
     withoutGil(shown, [&] {
         std::lock_guard<std::mutex> one(g_exportLock);
-        keo::lib::exportMovie(s, feedFrames, feedAudio);
+        try {
+            keo::lib::exportMovie(s, feedFrames, feedAudio);
+        } catch (...) {
+            if (stop.error)
+                std::rethrow_exception(stop.error);
+            throw;
+        }
     });
 }
 
 } // namespace
 
 void bindWrite(py::module_& m) {
+    py::options options;
+    options.disable_function_signatures();
     m.def("write", &write, py::arg("path"), py::arg("frames"), py::arg("fps"),
           py::arg("audio") = py::none(), py::arg("audio_rate") = 48000,
           py::arg("audio_bits") = py::none(), py::arg("alpha") = false, py::arg("optimize") = 0,
-          py::arg("threads") = 0, "Writes a KEO movie; see the module's help for the arguments.");
+          py::arg("threads") = 0,
+          "write(path, frames, fps, audio=None, audio_rate=48000, audio_bits=None, "
+          "alpha=False, optimize=0, threads=0)\n--\n\n"
+          "Writes a KEO movie of uint8 frames (and sound); see the module's help for the "
+          "arguments.");
 }
 
 } // namespace keo::python

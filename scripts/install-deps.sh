@@ -15,6 +15,7 @@ packages=(
   gstreamer1.0-plugins-base-apps
   mediainfo
   python3-dev pybind11-dev python3-numpy python3-pytest
+  python3-setuptools python3-wheel python3-venv
 )
 
 missing=()

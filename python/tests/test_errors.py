@@ -1,6 +1,7 @@
 """Refusals: the system's as OSError, keo's as keo.Error in keo's words."""
 import errno
 import os
+import threading
 
 import numpy as np
 import pytest
@@ -69,8 +70,10 @@ def test_a_damaged_frame_fails_alone(make_movie, tmp_path):
     with keo.open(path) as movie:
         with pytest.raises(keo.Error) as caught:
             movie[1]
-        assert str(caught.value) == keo_error("decode", path, "--frame", "1", "--format",
-                                              "rgba", "-o", tmp_path / "f1.raw")
+        # keo's words, after the file's name as keo names a file.
+        assert str(caught.value) == f"{path}: " + keo_error(
+            "decode", path, "--frame", "1", "--format", "rgba", "-o", tmp_path / "f1.raw")
+        assert (caught.value.filename, caught.value.frame) == (os.fspath(path), 1)
         good = keo_frames(path, check=False)  # keo leaves the bad frame out
         assert np.array_equal(movie[0], good[0]) and np.array_equal(movie[2], good[1])
         out = np.full((8, 12, 4), 7, np.uint8)
@@ -79,3 +82,26 @@ def test_a_damaged_frame_fails_alone(make_movie, tmp_path):
         assert (out == 7).all()  # nothing written by the failed read
         with pytest.raises(keo.Error):
             list(movie)
+
+
+def test_a_movie_closed_under_a_reader_is_value_error_in_that_thread(make_movie):
+    # The reading thread must see the documented ValueError, not keo's own
+    # error about the descriptor it reads through.
+    movie = keo.open(make_movie(pictures(4, 64, 64, "noise"), "--optimize", "2"))
+    caught, started = [], threading.Event()
+
+    def read_on():
+        try:
+            while True:
+                movie[:]
+                started.set()
+        except Exception as error:  # noqa: BLE001 - the kind is what is tested
+            caught.append(error)
+            started.set()
+
+    reader = threading.Thread(target=read_on)
+    reader.start()
+    started.wait()
+    movie.close()
+    reader.join()
+    assert type(caught[0]) is ValueError and "closed" in str(caught[0])

@@ -71,7 +71,7 @@ def test_indices_slices_orders_and_out(make_movie):
             with pytest.raises(ValueError):
                 movie.read(0, out=bad_out)
         with pytest.raises(ValueError):
-            movie.read(0, order="rgb")
+            movie.read(0, order="rgbx")
     assert movie.closed
     with pytest.raises(ValueError, match="closed"):
         movie[0]

@@ -85,7 +85,8 @@ def test_imports_from_the_build_folder_alone(make_movie):
     env = {k: v for k, v in os.environ.items() if k in keep}
     script = ("import sys; sys.path.insert(0, sys.argv[1]); import keo; "
               "print(keo.__doc__.splitlines()[0], len(keo.open(sys.argv[2])))")
-    done = subprocess.run([sys.executable, "-I", "-c", script, os.path.dirname(keo.__file__),
+    package_folder = os.path.dirname(os.path.dirname(keo.__file__))
+    done = subprocess.run([sys.executable, "-I", "-c", script, package_folder,
                            path], env=env, capture_output=True, text=True, cwd="/")
     assert done.returncode == 0, done.stderr
     assert done.stdout == "KEO movies as NumPy arrays. 2\n"
