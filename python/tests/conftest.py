@@ -72,19 +72,21 @@ def write_wav(path, samples, rate):
 
 
 def read_wav(path):
-    """The samples (frames, channels) of a float or 16-bit WAV keo audio wrote."""
+    """The samples (frames, channels) of a float, 16 or 32-bit WAV keo audio wrote."""
     raw = pathlib.Path(path).read_bytes()
     pos, fmt, data = 12, None, None
     while pos + 8 <= len(raw):
         tag, size = raw[pos:pos + 4], struct.unpack("<I", raw[pos + 4:pos + 8])[0]
         if tag == b"fmt ":
-            fmt = struct.unpack("<HH", raw[pos + 8:pos + 12])
+            fmt = struct.unpack("<HH", raw[pos + 8:pos + 12]) + \
+                struct.unpack("<H", raw[pos + 22:pos + 24])
         elif tag == b"data":
             data = raw[pos + 8:pos + 8 + size]
         pos += 8 + size + (size & 1)
-    code, channels = fmt
-    assert code in (1, 3), "keo audio wrote a WAV of another kind"
-    return np.frombuffer(data, "<f4" if code == 3 else "<i2").reshape(-1, channels)
+    code, channels, bits = fmt
+    assert code in (1, 3) and bits in (16, 32), "keo audio wrote a WAV of another kind"
+    kind = "<f4" if code == 3 else "<i4" if bits == 32 else "<i2"
+    return np.frombuffer(data, kind).reshape(-1, channels)
 
 
 @pytest.fixture

@@ -2,6 +2,8 @@
 import fractions
 import os
 import pathlib
+import shutil
+import subprocess
 
 import numpy as np
 import pytest
@@ -45,6 +47,31 @@ def test_frames_sound_and_info_are_keos(make_movie, tmp_path, kind, options, lay
         assert np.array_equal(pcm, keo_audio(path, tmp_path, pcm=True))
         assert np.array_equal(movie.audio(40_000, 5000), sound[40_000:])
         assert np.array_equal(movie.audio(-10, pcm=True), pcm[-10:])
+
+
+def test_stored_32_bit_sound_comes_back_whole(tmp_path):
+    # keomux keeps every bit of 32-bit sound, which the host's float path
+    # would round to 24: audio(pcm=True) must give the integers in the file,
+    # as keo audio --pcm does, not floats turned back.
+    build = pathlib.Path(os.environ.get("KEO_BIN", "")).resolve().parents[1]
+    plugins = build / "lib" / "gstreamer-1.0"
+    if not plugins.is_dir() or shutil.which("gst-launch-1.0") is None:
+        pytest.skip("GStreamer or keo's GStreamer plug-in is not here")
+    path = tmp_path / "s32.mov"
+    env = dict(os.environ, GST_PLUGIN_PATH=str(plugins),
+               GST_REGISTRY=str(tmp_path / "registry.bin"))
+    env.pop("LD_PRELOAD", None)
+    subprocess.run(["gst-launch-1.0", "-q", "videotestsrc", "num-buffers=5", "!",
+                    "video/x-raw,width=32,height=16,framerate=25/1", "!", "videoconvert", "!",
+                    "keoenc", "!", "keomux", "name=m", "!", "filesink", f"location={path}",
+                    "audiotestsrc", "num-buffers=2", "samplesperbuffer=4800", "wave=white-noise",
+                    "!", "audio/x-raw,format=S32LE,rate=48000,channels=2", "!", "m."],
+                   check=True, env=env, capture_output=True, timeout=120)
+    with keo.open(path) as movie:
+        pcm = movie.audio(pcm=True)
+    assert pcm.dtype == np.int32
+    assert np.array_equal(pcm, keo_audio(path, tmp_path, pcm=True))
+    assert np.any(pcm & 0xFF), "white noise has low bits that a float path would lose"
 
 
 def test_indices_slices_orders_and_out(make_movie):
