@@ -43,11 +43,11 @@
 #include "Png.h"
 #include "StandInHost.h"
 #include "Stills.h"
+#include "base/PixelOrder.h"
 #include "codec/FrameEncoder.h"
 #include "codec/encode_picture.h"
 #include "container/LargeFp.h"
 #include "container/MovFile.h"
-#include "exporter/RenderVideoFrame.h"
 
 extern char** environ;
 
@@ -93,9 +93,10 @@ struct Stages {
     double oneThread() const { return feed + render + conversion + encode1 + write; }
 };
 
-extern "C" int copyPicture(void* context, PrTime, int32_t width, int32_t height, uint8_t* rgba) {
-    std::memcpy(rgba, context, size_t(width) * height * 4);
-    return 0;
+extern "C" const uint8_t* lendPicture(void* context, PrTime, int32_t width, int32_t,
+                                      size_t* pitch) {
+    *pitch = size_t(width) * 4;
+    return static_cast<const uint8_t*>(context);
 }
 
 // The host renders the picture as keo's export has it render, with its
@@ -107,7 +108,7 @@ double renderStage(const std::vector<uint8_t>& rgba, std::vector<uint8_t>* bgra,
     keo::host::StandInHost* host = keo::host::createHost(config);
     keo::host::setParamInt(host, "ADBEVideoWidth", kPictureWidth);
     keo::host::setParamInt(host, "ADBEVideoHeight", kPictureHeight);
-    keo::host::setFrameSource(host, copyPicture, const_cast<uint8_t*>(rgba.data()));
+    keo::host::setFrameLender(host, lendPicture, const_cast<uint8_t*>(rgba.data()));
     const keo::host::HostSuites suites = keo::host::hostSuites(host);
     const uint32_t plugin = keo::host::makeExportRec(host, nullptr, 0, 0).exporterPluginID;
     uint32_t renderer = 0;
@@ -150,8 +151,9 @@ Stages measureStages(const std::vector<std::string>& pngs, const std::vector<uin
     s.render = renderStage(rgba, &bgra, &pitch);
     std::vector<uint8_t> argb(kFrameBytes);
     s.conversion = bestPerFrameMs([&](int) {
-        keo::exporter::bottomUpBGRAToARGB(bgra.data(), pitch, kPictureWidth, kPictureHeight,
-                                          argb.data());
+        keo::convertPixels({keo::PixelLayout::BGRA, keo::PixelLayout::ARGB, keo::RowOrder::Flipped},
+                           bgra.data(), pitch, argb.data(), kPictureWidth * 4, kPictureWidth,
+                           kPictureHeight);
     });
     uint64_t capacity = 0;
     KEOMaxFramePayloadSize(kPictureWidth, kPictureHeight, &capacity);
@@ -240,7 +242,9 @@ int main() {
         argb = encode_test::naturalPicture(kPictureWidth, kPictureHeight, kSyntheticSeed, false);
     }
     std::vector<uint8_t> rgba(argb.size());
-    keo::tool::argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
+    keo::convertPixels({keo::PixelLayout::ARGB, keo::PixelLayout::RGBA}, argb.data(),
+                       kPictureWidth * 4, rgba.data(), kPictureWidth * 4, kPictureWidth,
+                       kPictureHeight);
     std::vector<std::string> pngs;
     const std::string frames = folder + "/frames";
     mkdir(frames.c_str(), 0777);

@@ -40,6 +40,7 @@ struct PPix {
     PrPPixBufferAccess access;
     int32_t callerRefs;
     int32_t cacheRefs;
+    bool rendered; // made by RenderVideoFrame, whose next call may reuse it
     std::vector<uint8_t, UnpaintedAllocator<uint8_t>> pixels;
 };
 
@@ -88,11 +89,17 @@ struct StandInHost {
     std::deque<std::string> suiteCalls; // the last kSuiteCallsKept
     int32_t lastImporterID;
     std::unordered_map<PPixHand, PPix*> frames;
+    // The last rendered frame given back, kept for the next render: an
+    // export renders one frame of one size after another, and a new frame
+    // each time would cost its allocation and page faults.
+    PPix* spareRendered;
     std::map<CacheKey, PPix*> cache;
     std::map<std::string, exParamValues> params;
 
     FrameSource frameSource;
+    FrameLender frameLender;
     void* frameContext;
+    std::vector<uint8_t, UnpaintedAllocator<uint8_t>> picture; // what frameSource draws into
     prSuiteError renderResult;
     bool renderDelivers;
     uint32_t nextVideoRenderID;
@@ -178,6 +185,10 @@ prSuiteError ppixCreate(StandInHost* host, PPixHand* out, PrPPixBufferAccess acc
 // A new frame with one caller reference, or null (out of memory, bad size).
 PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
                PrPPixBufferAccess access, uint8_t fill, prSuiteError* error);
+// The same for RenderVideoFrame's read-only frames: the spare one when it
+// has the size and row bytes asked for, else a new one.
+PPix* newRenderedFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
+                       uint8_t fill, prSuiteError* error);
 // Frees the frame when nothing holds it any more.
 void releaseIfUnheld(StandInHost* host, PPix* frame);
 PPix* findFrame(StandInHost* host, PPixHand h);

@@ -2,6 +2,7 @@
 #include "MovieReader.h"
 
 #include "PluginDriver.h"
+#include "base/PixelOrder.h"
 #include "libkeo/Failure.h"
 #include "libkeo/InfoFacts.h"
 #include "libkeo/PluginResults.h"
@@ -113,20 +114,14 @@ bool sameMovie(const keo::lib::MovieInfo& a, const keo::lib::MovieInfo& b) {
            a.channels == b.channels && a.audioFrames == b.audioFrames;
 }
 
-void reorder(PixelOrder order, uint8_t* p, size_t pixels) {
-    if (order == PixelOrder::RGBA) {
-        for (size_t i = 0; i < pixels; ++i, p += 4) {
-            const uint8_t a = p[0];
-            p[0] = p[1];
-            p[1] = p[2];
-            p[2] = p[3];
-            p[3] = a;
-        }
-    } else if (order == PixelOrder::BGRA) {
-        for (size_t i = 0; i < pixels; ++i, p += 4) {
-            std::swap(p[0], p[3]);
-            std::swap(p[1], p[2]);
-        }
+keo::PixelLayout layoutOf(PixelOrder order) {
+    switch (order) {
+    case PixelOrder::RGBA:
+        return keo::PixelLayout::RGBA;
+    case PixelOrder::BGRA:
+        return keo::PixelLayout::BGRA;
+    default:
+        return keo::PixelLayout::ARGB;
     }
 }
 
@@ -245,7 +240,13 @@ void MovieReader::readFrame(int index, PixelOrder order, uint8_t* dest) {
     const int r = keo::lib::fetchFrame(*lease.session, index, dest);
     if (r != 0)
         fail("frame " + std::to_string(index), keo::lib::resultWords(r), keo::lib::kExitDamaged);
-    reorder(order, dest, static_cast<size_t>(info_.width) * info_.height);
+    // Delivered as the codec's ARGB32, rows packed; reordered where it lies.
+    const keo::PixelLayout layout = layoutOf(order);
+    if (layout != keo::PixelLayout::ARGB) {
+        const size_t pitch = static_cast<size_t>(info_.width) * 4;
+        keo::convertPixels({keo::PixelLayout::ARGB, layout}, dest, pitch, dest, pitch, info_.width,
+                           info_.height);
+    }
 }
 
 void MovieReader::readAudio(int64_t start, int64_t count, int pcmBits, void* dest) {
