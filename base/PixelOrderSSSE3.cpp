@@ -10,7 +10,8 @@
 // Compositing and luma work on the pixels put into R, G, B, A order first:
 // - onto black, in 16-bit lanes: t = c x a + 128, then (t + (t >> 8)) >> 8,
 //   which equals (c x a + 127) / 255 for every c and a of 0 to 255 (the
-//   tests try them all); alpha is then set to 255.
+//   tests try them all); alpha is then set to 255. Four pixels that are all
+//   opaque skip it: it would give them back as they are.
 // - luma: pmaddwd of R, G and B with their weights, one horizontal add per
 //   four pixels. 38470 does not fit a signed 16-bit weight, so G is weighed
 //   by 38470 - 65536 and G x 65536 added back; the 32-bit sums wrap and
@@ -71,6 +72,13 @@ KEO_SSSE3_INLINE __m128i ontoBlack4(__m128i rgba) {
                         _mm_set1_epi32(static_cast<int>(0xFF000000u)));
 }
 
+// Whether four pixels in R, G, B, A order all have alpha 255.
+KEO_SSSE3_INLINE bool opaque4(__m128i rgba) {
+    const __m128i ones = _mm_cmpeq_epi32(rgba, rgba);
+    const __m128i colours = _mm_set1_epi32(0x00FFFFFF);
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_or_si128(rgba, colours), ones)) == 0xFFFF;
+}
+
 // The luma of four pixels in R, G, B, A order, in the low four bytes.
 KEO_SSSE3_INLINE __m128i luma4(__m128i rgba) {
     const __m128i zero = _mm_setzero_si128();
@@ -107,7 +115,9 @@ KEO_SSSE3 void viaRGBARow(const Plan& p, const uint8_t* src, uint8_t* dst, int w
     int x = 0;
     for (; x + 4 <= width; x += 4, src += 4 * SrcBytes, dst += 4 * DstBytes) {
         __m128i v = _mm_or_si128(_mm_shuffle_epi8(loadPixels<SrcBytes>(src), toRGBA), toRGBAAlpha);
-        if (OnBlack)
+        // Opaque pixels, most of most pictures, are their own picture over
+        // black.
+        if (OnBlack && !opaque4(v))
             v = ontoBlack4(v);
         storePixels<DstBytes>(dst, DstBytes == 1 ? luma4(v) : _mm_shuffle_epi8(v, fromRGBA));
     }
