@@ -6,11 +6,14 @@
 #pragma once
 
 #include "StandInHost.h"
+#include "base/PictureMemory.h"
 
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -18,11 +21,20 @@
 #include <vector>
 
 // An allocator whose construction without a value leaves the memory as it
-// is, so that sizing a frame's pixels does not write them.
+// is, so that sizing a frame's pixels does not write them, and whose
+// picture-sized blocks are in huge pages (base/PictureMemory.h).
 template <typename T> struct UnpaintedAllocator : std::allocator<T> {
     template <typename U> struct rebind { using other = UnpaintedAllocator<U>; };
     UnpaintedAllocator() = default;
     template <typename U> UnpaintedAllocator(const UnpaintedAllocator<U>&) {}
+    T* allocate(size_t n) {
+        void* memory =
+            n <= SIZE_MAX / sizeof(T) ? keo::allocatePictureMemory(n * sizeof(T)) : nullptr;
+        if (!memory)
+            throw std::bad_alloc();
+        return static_cast<T*>(memory);
+    }
+    void deallocate(T* p, size_t) { std::free(p); }
     template <typename U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
     template <typename U, typename... Args> void construct(U* p, Args&&... args) {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);

@@ -136,6 +136,7 @@ int movieSoundBits(const MovieInputInfo& mi, const std::string& input, int reque
 struct ExportInputs {
     std::unique_ptr<MovieInput> movie;
     std::vector<std::string> files;
+    RgbaPicture first; // the first still, read for its size, until it is frame 0
     WavReader wav;
     int64_t expected = 0; // frames, for the progress bar
     FrameFeed frames;
@@ -205,7 +206,8 @@ void useMovieInput(const ExportOptions& opt, ExportSettings& s, ExportInputs& in
 void useStills(const ExportOptions& opt, ExportSettings& s, ExportInputs& in) {
     in.files = listPictures(opt.input);
     s.inputs.insert(s.inputs.end(), in.files.begin(), in.files.end());
-    RgbaPicture first = readStill(in.files[0]);
+    RgbaPicture& first = in.first;
+    first = readStill(in.files[0]);
     if (s.width != 0 && (s.width != first.width || s.height != first.height))
         fail(in.files[0],
              "is " + sizeText(first.width, first.height) + ", not the --size " + opt.size);
@@ -213,10 +215,11 @@ void useStills(const ExportOptions& opt, ExportSettings& s, ExportInputs& in) {
     s.height = first.height;
     in.expected = static_cast<int64_t>(in.files.size());
     const std::vector<std::string>& files = in.files;
-    in.frames = [&s, &files](int64_t i, uint8_t* rgba) {
+    in.frames = [&s, &files, &first](int64_t i, uint8_t* rgba) {
         if (i >= static_cast<int64_t>(files.size()))
             return false;
-        RgbaPicture pic = readStill(files[i]);
+        // The first picture was read already, to learn the movie's size.
+        RgbaPicture pic = i == 0 ? std::move(first) : readStill(files[i]);
         if (pic.width != s.width || pic.height != s.height)
             fail(files[i], "is " + sizeText(pic.width, pic.height) +
                                ", but the pictures before it are " + sizeText(s.width, s.height) +
