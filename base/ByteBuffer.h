@@ -3,11 +3,14 @@
 // Frame requests on an open movie need the same few megabytes over and over
 // (the sample's bytes, the LZF output of a frame); keeping them between
 // requests takes the allocator and the page faults of fresh memory off the
-// request path. The buffer only grows, and only when a larger frame needs it.
+// request path. The buffer only grows, and only when a larger frame needs it;
+// a picture-sized one in huge pages (PictureMemory.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdlib>
+
+#include "base/PictureMemory.h"
 
 namespace keo {
 
@@ -22,7 +25,7 @@ inline unsigned char* reserve(ByteBuffer& buffer, size_t n) {
     if (n <= buffer.capacity && buffer.bytes)
         return buffer.bytes;
     // Nothing to keep, so free and allocate rather than realloc's copy.
-    unsigned char* grown = static_cast<unsigned char*>(std::malloc(n ? n : 1));
+    unsigned char* grown = static_cast<unsigned char*>(allocatePictureMemory(n));
     if (!grown)
         return nullptr;
     std::free(buffer.bytes);

@@ -45,6 +45,7 @@
 #include "Png.h"
 #include "Stills.h"
 #include "TestPattern.h"
+#include "base/PixelOrder.h"
 #include "codec/FrameEncoder.h"
 #include "codec/encode_picture.h"
 #include "container/MovFile.h"
@@ -331,7 +332,9 @@ int main(int argc, char** argv) {
     pngTable("pattern frame 60", frame, 1280, 720);
     if (havePhoto) {
         std::vector<uint8_t> rgba(photo.size());
-        keo::tool::argbToRgba(photo.data(), rgba.data(), photo.size() / 4);
+        keo::convertPixels({keo::PixelLayout::ARGB, keo::PixelLayout::RGBA}, photo.data(),
+                           kPictureWidth * 4, rgba.data(), kPictureWidth * 4, kPictureWidth,
+                           kPictureHeight);
         pngTable("the photograph", rgba, kPictureWidth, kPictureHeight);
     }
 

@@ -1,26 +1,11 @@
 // The export render functions: frames and audio from the host into a KEO movie.
 //
-// A driver (the exporter entry, or `keo export`) does the setting up:
-//
-//   ExporterLocalRec rec{};
-//   rec.movFile = &movie;        // movie.openWrite(path, zuvm, w, h, {num, den},
-//                                //                 1, hasAudio, rate, channels, bits),
-//                                // zuvm a char array holding "ZUVM"
-//   rec.exportParamSuite = ...;  // acquired through SPBasicSuite, or taken
-//   ...                          // from keo::host::hostSuites in tests
-//   SequenceRenderSuite->MakeVideoRenderer(pluginID, &rec.videoRenderID,
-//                                          ticksPerFrame);
-//
-// The movie takes the frame rate as the exact fraction the export runs at;
-// the host knows it only as ticks per frame ("ADBEVideoFPS"), which is
-// rounded to a tick where the rate's frames last no whole number of ticks
-// (13 frames per second), so the driver gives the writer the fraction
-// itself, never one worked back from the ticks.
-//   exDoExportRec er = ...;      // exporterPluginID, privateData = &rec,
-//                                // startTime, endTime
-//   for each frame time t: RenderAndWriteVideoFrame(t, &er);
-//   RenderAndWriteAllAudio(&er, er.endTime - er.startTime);
-//   movie.close();
+// The exporter entry's calls (exporter/ExportSession.h) set them up: the
+// movie opened with the export's exact frame rate, the suites, the video
+// renderer, all in the private record (ExporterLocalRec.h) that the export
+// record's privateData points at. Then, for each frame time t,
+// RenderAndWriteVideoFrame(t, &er), once RenderAndWriteAllAudio(&er,
+// duration), and the movie is closed.
 //
 // The movie's audio track must have been opened with the channel count and
 // sample size that "ADBEAudioNumChannels" and "ADBEAudioSampleType" give.

@@ -1,9 +1,10 @@
 // ExporterLocalRec: the exporter's private record, reached through the export
 // record's privateData.
 //
-// The exporter entry (the `keo` tool plays that part) fills it before the
-// first render call: it opens the movie with MovFile::openWrite, acquires the
-// suites and makes the video renderer. The render functions only read it.
+// KEOExportBegin (exporter/ExportSession.cpp) fills it before the first
+// render call: it opens the movie with MovFile::openWrite, acquires the
+// suites and makes the video renderer; tests fill one of their own. The
+// render functions only read it.
 // Keep the fields in this order: drivers fill the record positionally.
 #pragma once
 

@@ -1,60 +1,22 @@
 // RenderAndWriteVideoFrame: one frame from the host's renderer into the movie.
 //
 // The host renders bottom-up BGRA with padded rows; the encoder wants a
-// top-down ARGB32 picture with packed rows. The flip reads the frame at its own
-// row pitch, so a padded frame needs no intermediate packed copy.
-#include "exporter/RenderVideoFrame.h"
-
+// top-down ARGB32 picture with packed rows. One pass of base/PixelOrder
+// reverses each pixel's bytes and takes the rows from the bottom up, reading
+// the frame at its own row pitch, so a padded frame needs no packed copy.
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "base/Bounds.h"
 #include "base/ByteBuffer.h"
+#include "base/PixelOrder.h"
 #include "codec/FrameEncoder.h"
 #include "container/LargeFp.h"
 #include "container/MovFile.h"
 #include "exporter/ExportParams.h"
 #include "exporter/ExportRender.h"
 #include "exporter/ExporterLocalRec.h"
-
-namespace keo::exporter {
-
-void bottomUpBGRAToARGB(const unsigned char* frame, size_t rowBytes, int width, int height,
-                        unsigned char* argb) {
-    if (width < 1 || height < 1)
-        return;
-    const size_t packed = static_cast<size_t>(width) * 4;
-    for (int r = 0; r < height; ++r) {
-        const unsigned char* src = frame + static_cast<size_t>(height - 1 - r) * rowBytes;
-        unsigned char* dst = argb + static_cast<size_t>(r) * packed;
-        // B, G, R, A to A, R, G, B is a reversal of each pixel's four bytes:
-        // one byte swap of a 32-bit word, whatever the machine's byte order.
-        size_t i = 0;
-#if defined(__SSE2__)
-        // Four pixels at a time: the bytes of each 16-bit half swapped, then
-        // the halves.
-        for (; i + 16 <= packed; i += 16) {
-            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-            v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
-            v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xB1), 0xB1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
-        }
-#endif
-        for (; i < packed; i += 4) {
-            uint32_t pixel;
-            std::memcpy(&pixel, src + i, 4);
-            pixel = __builtin_bswap32(pixel);
-            std::memcpy(dst + i, &pixel, 4);
-        }
-    }
-}
-
-} // namespace keo::exporter
 
 namespace {
 
@@ -199,7 +161,9 @@ int RenderAndWriteVideoFrame(long long time, exDoExportRec* exportRecord) {
         if (!argb) {
             result = kKEOExportOutOfMemory;
         } else {
-            keo::exporter::bottomUpBGRAToARGB(pixels, rowBytes, width, height, argb);
+            keo::convertPixels(
+                {keo::PixelLayout::BGRA, keo::PixelLayout::ARGB, keo::RowOrder::Flipped}, pixels,
+                rowBytes, argb, static_cast<size_t>(width) * 4, width, height);
             result = encodeAndWrite(argb, width, height, exportRecord, rec->movFile, memory);
         }
     }

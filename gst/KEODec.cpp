@@ -7,9 +7,9 @@
 #include <gst/video/video.h>
 
 #include "base/ByteBuffer.h"
+#include "base/PixelOrder.h"
 #include "codec/FramePayload.h"
 #include "gst/KEOElement.h"
-#include "gst/KEOPixelOrder.h"
 
 GST_DEBUG_CATEGORY_STATIC(keo_dec_debug);
 #define GST_CAT_DEFAULT keo_dec_debug
@@ -37,7 +37,9 @@ struct _GstKeoDec {
     // an alpha format was already asked for (asked once per input caps, so a
     // downstream without one is not queried again on every frame).
     gboolean outputChosen, outputHasAlpha, alphaAsked;
-    KEOPixelOrder order;
+    // The order the output is in; the "x" formats are the same bytes with
+    // alpha for the consumer to ignore.
+    keo::PixelLayout order;
     // The LZF output of a frame, kept from one frame to the next, as the
     // importer keeps one per open movie.
     keo::ByteBuffer scratch;
@@ -55,16 +57,16 @@ bool frameSizeDecodable(int width, int height) {
     return KEOPictureFits(width, height);
 }
 
-KEOPixelOrder orderOf(GstVideoFormat format) {
+keo::PixelLayout orderOf(GstVideoFormat format) {
     switch (format) {
     case GST_VIDEO_FORMAT_BGRA:
     case GST_VIDEO_FORMAT_BGRx:
-        return kKEOOrderBGRA;
+        return keo::PixelLayout::BGRA;
     case GST_VIDEO_FORMAT_RGBA:
     case GST_VIDEO_FORMAT_RGBx:
-        return kKEOOrderRGBA;
+        return keo::PixelLayout::RGBA;
     default:
-        return kKEOOrderARGB;
+        return keo::PixelLayout::ARGB;
     }
 }
 
@@ -227,7 +229,11 @@ static bool decodeInto(GstKeoDec* self, const GstMapInfo& in, GstVideoFrame* out
     if (DecodeFramePayloadInto(in.data, static_cast<unsigned int>(in.size), self->width,
                                self->height, pixels, stride, false, &self->scratch) != kKEODecodeOK)
         return false;
-    KEOReorderPixels(pixels, stride, self->width, self->height, self->order);
+    // The codec's own order needs nothing more; others are rewritten where
+    // they lie.
+    if (self->order != keo::PixelLayout::ARGB)
+        keo::convertPixels({keo::PixelLayout::ARGB, self->order}, pixels, stride, pixels, stride,
+                           self->width, self->height);
     return true;
 }
 

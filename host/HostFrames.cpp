@@ -54,9 +54,12 @@ PPix* findFrame(StandInHost* host, PPixHand h) {
     return it == host->frames.end() ? nullptr : it->second;
 }
 
-PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
-               PrPPixBufferAccess access, uint8_t fill, prSuiteError* error) {
+// Makes `frame` (new, or a spare whose pixels have the size) a frame of the
+// host with one caller reference; null, deleting it, when it cannot be.
+PPix* handOut(StandInHost* host, PPix* frame, int32_t width, int32_t height, PrPixelFormat format,
+              PrPPixBufferAccess access, uint8_t fill, prSuiteError* error) {
     if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide || !knownFormat(format)) {
+        delete frame;
         *error = suiteError_InvalidParms;
         return nullptr;
     }
@@ -64,10 +67,10 @@ PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat f
                         static_cast<uint64_t>(host->config.rowPaddingBytes);
     uint64_t total = rowBytes * static_cast<uint64_t>(height);
     if (rowBytes > INT32_MAX || total > host->config.maxFrameBytes || !allowAllocation(host)) {
+        delete frame;
         *error = suiteError_OutOfMemory;
         return nullptr;
     }
-    PPix* frame = new PPix();
     frame->master = frame;
     frame->width = width;
     frame->height = height;
@@ -85,18 +88,49 @@ PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat f
     return frame;
 }
 
+PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
+               PrPPixBufferAccess access, uint8_t fill, prSuiteError* error) {
+    return handOut(host, new PPix(), width, height, format, access, fill, error);
+}
+
+PPix* newRenderedFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
+                       uint8_t fill, prSuiteError* error) {
+    PPix* frame = host->spareRendered;
+    host->spareRendered = nullptr;
+    const int64_t rowBytes =
+        static_cast<int64_t>(width) * bytesPerPixel(format) + host->config.rowPaddingBytes;
+    if (frame && (frame->width != width || frame->height != height ||
+                  frame->pixelFormat != format || frame->rowBytes != rowBytes)) {
+        delete frame;
+        frame = nullptr;
+    }
+    frame = handOut(host, frame ? frame : new PPix(), width, height, format,
+                    PrPPixBufferAccess_ReadOnly, fill, error);
+    if (frame)
+        frame->rendered = true;
+    return frame;
+}
+
 void releaseIfUnheld(StandInHost* host, PPix* frame) {
     if (frame->callerRefs > 0 || frame->cacheRefs > 0)
         return;
     host->frames.erase(&frame->master);
-    delete frame;
     host->count.framesFreed++;
+    // Gone for the plug-in (its handle is unknown from here on), but its
+    // memory serves the next render.
+    if (frame->rendered && !host->spareRendered) {
+        host->spareRendered = frame;
+        return;
+    }
+    delete frame;
 }
 
 void freeAllFrames(StandInHost* host) {
     for (auto& entry : host->frames)
         delete entry.second;
     host->frames.clear();
+    delete host->spareRendered;
+    host->spareRendered = nullptr;
 }
 
 prSuiteError ppixCreate(StandInHost* host, PPixHand* out, PrPPixBufferAccess access,

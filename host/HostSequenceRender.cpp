@@ -1,11 +1,16 @@
 // The Sequence Render Suite: frames of the driver's pictures, as the host renders them.
 //
-// A render asks the frame source for a top-down RGBA picture and hands back a
-// PrPixelFormat_BGRA_4444_8u frame, bottom row first, with padded rows (the
-// padding bytes hold 0xEE). With inCompositeOnBlack the picture is laid over
-// opaque black first. A failure code set by the driver replaces the result,
-// with or without a frame.
+// A render takes a top-down RGBA picture, lent by the driver's lender or
+// drawn by its frame source, and hands back a PrPixelFormat_BGRA_4444_8u
+// frame, bottom row first, with padded rows (the padding bytes hold 0xEE
+// when frames are painted). With inCompositeOnBlack the picture is laid over
+// opaque black (base/PixelOrder.h says how). Reordering, flipping and
+// compositing are one pass from the picture into the frame, and the frame's
+// memory is the last one's when that was given back. A failure code set by
+// the driver replaces the result, with or without a frame.
 #include "HostState.h"
+
+#include "base/PixelOrder.h"
 
 namespace keo::host {
 namespace {
@@ -36,26 +41,18 @@ void logRequest(StandInHost* host, uint32_t id, PrTime time, const SequenceRende
             log.formats.push_back(params->inRequestedPixelFormatArray[i]);
 }
 
-// Turns the source's top-down RGBA rows into the frame's bottom-up BGRA rows.
-void storeBottomUp(PPix* frame, const std::vector<uint8_t>& rgba, bool onBlack) {
-    const int32_t w = frame->width, h = frame->height;
-    for (int32_t r = 0; r < h; ++r) {
-        const uint8_t* src = rgba.data() + static_cast<size_t>(r) * w * 4;
-        uint8_t* dst = frame->pixels.data() + static_cast<size_t>(h - 1 - r) * frame->rowBytes;
-        for (int32_t x = 0; x < w; ++x, src += 4, dst += 4) {
-            uint8_t red = src[0], green = src[1], blue = src[2], alpha = src[3];
-            if (onBlack) {
-                red = static_cast<uint8_t>((red * alpha + 127) / 255);
-                green = static_cast<uint8_t>((green * alpha + 127) / 255);
-                blue = static_cast<uint8_t>((blue * alpha + 127) / 255);
-                alpha = 255;
-            }
-            dst[0] = blue;
-            dst[1] = green;
-            dst[2] = red;
-            dst[3] = alpha;
-        }
-    }
+// The picture at `time`, top row first, rows *pitch apart: the lender's
+// own, or drawn into the host's buffer (black and transparent where the
+// source leaves it, or without a source). Null when the driver fails it.
+const uint8_t* pictureAt(StandInHost* host, PrTime time, int32_t w, int32_t h, size_t* pitch) {
+    if (host->frameLender)
+        return host->frameLender(host->frameContext, time, w, h, pitch);
+    *pitch = static_cast<size_t>(w) * 4;
+    host->picture.assign(*pitch * h, 0);
+    if (host->frameSource &&
+        host->frameSource(host->frameContext, time, w, h, host->picture.data()) != 0)
+        return nullptr;
+    return host->picture.data();
 }
 
 } // namespace
@@ -104,15 +101,18 @@ prSuiteError renderVideoFrame(StandInHost* host, uint32_t id, PrTime time,
     const int32_t w = params->inWidth, h = params->inHeight;
     if (w < 1 || h < 1 || w > 32767 || h > 32767)
         return suiteError_InvalidParms;
-    std::vector<uint8_t> rgba(static_cast<size_t>(w) * h * 4, 0);
-    if (host->frameSource && host->frameSource(host->frameContext, time, w, h, rgba.data()) != 0)
+    size_t pitch = 0;
+    const uint8_t* picture = pictureAt(host, time, w, h, &pitch);
+    if (!picture || pitch < static_cast<size_t>(w) * 4)
         return suiteError_Fail;
     prSuiteError error;
-    PPix* frame = newFrame(host, w, h, PrPixelFormat_BGRA_4444_8u, PrPPixBufferAccess_ReadOnly,
-                           kPaddingFill, &error);
+    PPix* frame = newRenderedFrame(host, w, h, PrPixelFormat_BGRA_4444_8u, kPaddingFill, &error);
     if (!frame)
         return error;
-    storeBottomUp(frame, rgba, params->inCompositeOnBlack != 0);
+    keo::convertPixels(
+        {keo::PixelLayout::RGBA, keo::PixelLayout::BGRA, keo::RowOrder::Flipped,
+         params->inCompositeOnBlack ? keo::PixelAlpha::OntoBlack : keo::PixelAlpha::Keep},
+        picture, pitch, frame->pixels.data(), static_cast<size_t>(frame->rowBytes), w, h);
     result->outFrame = &frame->master;
     result->returnVal = host->renderResult;
     return host->renderResult;
@@ -121,7 +121,17 @@ prSuiteError renderVideoFrame(StandInHost* host, uint32_t id, PrTime time,
 void setFrameSource(StandInHost* host, FrameSource source, void* context) {
     Lock lock(host->mutex);
     host->frameSource = source;
+    host->frameLender = nullptr;
     host->frameContext = context;
+}
+
+void setFrameLender(StandInHost* host, FrameLender lender, void* context) {
+    Lock lock(host->mutex);
+    host->frameLender = lender;
+    host->frameSource = nullptr;
+    host->frameContext = context;
+    // The lender's pictures need no buffer of the host's.
+    decltype(host->picture)().swap(host->picture);
 }
 
 void setRenderResult(StandInHost* host, prSuiteError code, bool deliverFrame) {

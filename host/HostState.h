@@ -6,11 +6,14 @@
 #pragma once
 
 #include "StandInHost.h"
+#include "base/PictureMemory.h"
 
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -18,11 +21,20 @@
 #include <vector>
 
 // An allocator whose construction without a value leaves the memory as it
-// is, so that sizing a frame's pixels does not write them.
+// is, so that sizing a frame's pixels does not write them, and whose
+// picture-sized blocks are in huge pages (base/PictureMemory.h).
 template <typename T> struct UnpaintedAllocator : std::allocator<T> {
     template <typename U> struct rebind { using other = UnpaintedAllocator<U>; };
     UnpaintedAllocator() = default;
     template <typename U> UnpaintedAllocator(const UnpaintedAllocator<U>&) {}
+    T* allocate(size_t n) {
+        void* memory =
+            n <= SIZE_MAX / sizeof(T) ? keo::allocatePictureMemory(n * sizeof(T)) : nullptr;
+        if (!memory)
+            throw std::bad_alloc();
+        return static_cast<T*>(memory);
+    }
+    void deallocate(T* p, size_t) { std::free(p); }
     template <typename U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
     template <typename U, typename... Args> void construct(U* p, Args&&... args) {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
@@ -40,6 +52,7 @@ struct PPix {
     PrPPixBufferAccess access;
     int32_t callerRefs;
     int32_t cacheRefs;
+    bool rendered; // made by RenderVideoFrame, whose next call may reuse it
     std::vector<uint8_t, UnpaintedAllocator<uint8_t>> pixels;
 };
 
@@ -88,11 +101,17 @@ struct StandInHost {
     std::deque<std::string> suiteCalls; // the last kSuiteCallsKept
     int32_t lastImporterID;
     std::unordered_map<PPixHand, PPix*> frames;
+    // The last rendered frame given back, kept for the next render: an
+    // export renders one frame of one size after another, and a new frame
+    // each time would cost its allocation and page faults.
+    PPix* spareRendered;
     std::map<CacheKey, PPix*> cache;
     std::map<std::string, exParamValues> params;
 
     FrameSource frameSource;
+    FrameLender frameLender;
     void* frameContext;
+    std::vector<uint8_t, UnpaintedAllocator<uint8_t>> picture; // what frameSource draws into
     prSuiteError renderResult;
     bool renderDelivers;
     uint32_t nextVideoRenderID;
@@ -178,6 +197,10 @@ prSuiteError ppixCreate(StandInHost* host, PPixHand* out, PrPPixBufferAccess acc
 // A new frame with one caller reference, or null (out of memory, bad size).
 PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
                PrPPixBufferAccess access, uint8_t fill, prSuiteError* error);
+// The same for RenderVideoFrame's read-only frames: the spare one when it
+// has the size and row bytes asked for, else a new one.
+PPix* newRenderedFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
+                       uint8_t fill, prSuiteError* error);
 // Frees the frame when nothing holds it any more.
 void releaseIfUnheld(StandInHost* host, PPix* frame);
 PPix* findFrame(StandInHost* host, PPixHand h);

@@ -54,6 +54,13 @@ constexpr PrTime kTicksPerSecond = keo::kStandInTicksPerSecond;
 // A non-zero result fails the render with suiteError_Fail and no frame.
 using FrameSource = int (*)(void* context, PrTime time, int32_t width, int32_t height,
                             uint8_t* rgba);
+// Lends the picture of the sequence at `time` where it already lies: width x
+// height pixels of bytes R, G, B, A, top row first, rows *pitch bytes apart
+// (at least width x 4). The host reads it during the render call only, so
+// it is never copied before it becomes the frame. Null fails the render
+// with suiteError_Fail and no frame.
+using FrameLender = const uint8_t* (*)(void* context, PrTime time, int32_t width, int32_t height,
+                                       size_t* pitch);
 
 // Fills `frameCount` sample frames into `channels` float arrays, starting at
 // sample frame `firstFrame` counted from sequence time 0 at the renderer's
@@ -158,7 +165,11 @@ void setParamInt(StandInHost* host, const char* identifier, int32_t value);
 void setParamFloat(StandInHost* host, const char* identifier, double value);
 void setParamTime(StandInHost* host, const char* identifier, PrTime value);
 
+// The pictures renders are made of: drawn by a source into the host's own
+// buffer, or lent by a lender. Setting one drops the other; with neither,
+// every picture is black and transparent.
 void setFrameSource(StandInHost* host, FrameSource source, void* context);
+void setFrameLender(StandInHost* host, FrameLender lender, void* context);
 // Makes every later RenderVideoFrame return `code` (0 restores success);
 // with deliverFrame the frame is rendered and handed out all the same.
 void setRenderResult(StandInHost* host, prSuiteError code, bool deliverFrame);

@@ -9,7 +9,10 @@
 // it asks for that frame, as if the feed had been called there.
 //
 // Without `ahead` nothing is started: frames are read on the calling thread
-// when asked for, which is what an export told to use one thread wants.
+// when asked for, into one buffer, which is what an export told to use one
+// thread wants. The buffers are not cleared (the feed fills them) and are
+// in huge pages (base/PictureMemory.h): their first touch, by the reader,
+// is part of an export's start-up otherwise.
 #pragma once
 
 #include <condition_variable>
@@ -38,7 +41,7 @@ public:
 private:
     enum class State { Empty, Ready, End, Failed };
     struct Slot {
-        std::vector<uint8_t> pixels;
+        uint8_t* pixels = nullptr;
         State state = State::Empty;
         std::exception_ptr failure;
     };
@@ -46,6 +49,8 @@ private:
     void readerLoop();
     // Calls the feed for frame `index` into `slot`; the slot's new state.
     State fill(int64_t index, Slot& slot);
+    // The slot of frame `index`: both take turns when reading ahead.
+    Slot& slotOf(int64_t index) { return slots_[ahead_ ? index % 2 : 0]; }
 
     const FrameFeed& feed_;
     bool ahead_;

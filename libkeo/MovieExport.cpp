@@ -1,17 +1,17 @@
-// The export driver: the exporter entry's part, played over the stand-in host.
+// The export driver: the host's part, played by the stand-in host, around
+// the exporter entry's calls (exporter/ExportSession.h).
 #include "libkeo/MovieExport.h"
 
 #include "StandInHost.h"
 #include "container/MovFile.h"
 #include "container/atoms/SampleDescription.h"
 #include "exporter/ExportRender.h"
-#include "exporter/ExporterLocalRec.h"
+#include "exporter/ExportSession.h"
 #include "libkeo/AtomicOutput.h"
 #include "libkeo/Failure.h"
 #include "libkeo/FramesAhead.h"
 
 #include <chrono>
-#include <cstring>
 #include <vector>
 
 #if defined(__GLIBC__)
@@ -51,20 +51,21 @@ int sampleTypeOf(int bits) {
     }
 }
 
-// What the host's frame source hands over: the picture the driver loaded
-// for the frame being rendered.
+// What the host's frame lender hands over: the picture the driver loaded
+// for the frame being rendered, where it lies.
 struct FrameSlot {
     const uint8_t* rgba = nullptr;
     int width = 0;
     int height = 0;
 };
 
-extern "C" int provideFrame(void* context, PrTime, int32_t width, int32_t height, uint8_t* rgba) {
+extern "C" const uint8_t* lendFrame(void* context, PrTime, int32_t width, int32_t height,
+                                    size_t* pitch) {
     auto* slot = static_cast<FrameSlot*>(context);
     if (!slot->rgba || width != slot->width || height != slot->height)
-        return 1;
-    std::memcpy(rgba, slot->rgba, static_cast<size_t>(width) * height * 4);
-    return 0;
+        return nullptr;
+    *pitch = static_cast<size_t>(width) * 4;
+    return slot->rgba;
 }
 
 struct AudioSlot {
@@ -82,40 +83,17 @@ extern "C" int provideAudio(void* context, int64_t first, uint32_t count, uint32
     return 0;
 }
 
-// Everything taken during an export, given back on every path.
+// Everything taken during an export, given back on every path: the
+// exporter's part first, while the host that served it is still there.
 struct ExportRun {
     AtomicOutput out;
-    MovFile movie;
-    bool movieOpen = false;
     keo::host::StandInHost* host = nullptr;
-    SPBasicSuite* basic = nullptr;
-    std::vector<std::pair<const char*, int32_t>> acquired;
-    ExporterLocalRec rec{};
-    uint32_t pluginID = 0;
-    bool rendererMade = false;
+    exDoExportRec record{};
 
     ~ExportRun() {
-        releaseAll();
-        if (movieOpen)
-            movie.close();
+        if (host)
+            KEOExportEnd(&record, nullptr);
         keo::host::destroyHost(host);
-    }
-
-    template <typename Suite> const Suite* acquire(const char* name, int32_t version) {
-        const void* table = nullptr;
-        if (basic->AcquireSuite(name, version, &table) != kSPNoError || !table)
-            fail("host", std::string("cannot acquire the suite \"") + name + "\"");
-        acquired.emplace_back(name, version);
-        return static_cast<const Suite*>(table);
-    }
-
-    void releaseAll() {
-        if (rendererMade && rec.sequenceRenderSuite)
-            rec.sequenceRenderSuite->ReleaseVideoRenderer(pluginID, rec.videoRenderID);
-        rendererMade = false;
-        for (auto& s : acquired)
-            basic->ReleaseSuite(s.first, s.second);
-        acquired.clear();
     }
 };
 
@@ -124,9 +102,112 @@ struct ExportRun {
 // device" rather than "the movie file could not be written").
 [[noreturn]] void failExport(const ExportRun& run, const std::string& subject,
                              const std::string& output, int result) {
-    if (run.movie.writeErrno != 0)
-        failWithErrno(output, run.movie.writeErrno);
+    if (const int err = KEOExportWriteErrno(&run.record))
+        failWithErrno(output, err);
     fail(subject, KEOExportResultText(result));
+}
+
+// The host of the export, with the settings as its export parameters.
+void startHost(ExportRun& run, const ExportSettings& s) {
+    using namespace keo::host;
+    run.host = createHost();
+    if (!run.host)
+        fail("host", "cannot create the stand-in host");
+    StandInHost* host = run.host;
+    setParamInt(host, "ADBEVideoWidth", s.width);
+    setParamInt(host, "ADBEVideoHeight", s.height);
+    setParamTime(host, "ADBEVideoFPS", ticksPerFrame(s.rate, kTicksPerSecond));
+    setParamFloat(host, "ADBEAudioRatePerSecond", s.hasAudio ? s.sampleRate : 48000);
+    setParamInt(host, "ADBEAudioNumChannels",
+                s.hasAudio ? channelTypeOf(s.channels) : kPrAudioChannelType_Stereo);
+    setParamInt(host, "ADBEAudioSampleType",
+                s.hasAudio ? sampleTypeOf(s.bits) : kPrAudioSampleType_16BitInt);
+    setParamInt(host, "KEOTransparency", s.alpha ? 1 : 0);
+    setParamInt(host, "KEOOptimizeFor", s.optimize);
+    setParamInt(host, "KEOEncodeThreads", s.threads);
+    run.record = makeExportRec(host, nullptr, 0, 0);
+    run.record.exportAudio = s.hasAudio ? 1 : 0;
+}
+
+// The exporter entry's begin: the movie under the output's temporary name,
+// the suites and the renderer.
+void beginExport(ExportRun& run, const ExportSettings& s) {
+    // The movie holds the rate exactly; the host sees it as ticks per frame
+    // ("ADBEVideoFPS"), rounded where the ticks do not divide.
+    KEOExportMovie movie{run.out.writePath.c_str(), QuicktimeRate{}};
+    std::string why;
+    storedRate(s.rate, &movie.rate, &why);
+    int err = 0;
+    const int r = KEOExportBegin(keo::host::exporterStdParms(run.host), &run.record, movie, &err);
+    if (r == kKEOExportWriteFailed) {
+        if (err != 0)
+            failWithErrno(s.output, err);
+        fail(s.output, "the movie writer cannot create the movie");
+    }
+    if (r != 0)
+        fail(r == kKEOExportHostFailed ? "host" : "exporter", KEOExportResultText(r));
+}
+
+// Renders, encodes and writes every frame the feed has.
+void exportFrames(ExportRun& run, const ExportSettings& s, const FrameFeed& frames,
+                  ExportStats& stats) {
+    const FrameClock clock = frameClock(s.rate, kTicksPerSecond);
+    // With more than one thread the next frame is read while this one is
+    // exported.
+    FramesAhead pictures(frames, static_cast<size_t>(s.width) * s.height * 4, s.threads > 1);
+    FrameSlot slot{nullptr, s.width, s.height};
+    keo::host::setFrameLender(run.host, lendFrame, &slot);
+    for (int64_t i = 0;; ++i) {
+        slot.rgba = pictures.next();
+        if (!slot.rgba)
+            break;
+        // Frame i starts where a host reading the movie looks for it.
+        const PrTime time = frameStartTicks(clock, i);
+        run.record.endTime = frameStartTicks(clock, i + 1);
+        auto start = std::chrono::steady_clock::now();
+        const int r = KEOExportFrame(&run.record, time);
+        stats.encodeSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (r != 0)
+            failExport(run, "frame " + std::to_string(i), s.output, r);
+        stats.frames = i + 1;
+        if (s.onFrameWritten)
+            s.onFrameWritten(stats.frames);
+    }
+    // The slot's buffers go with `pictures`.
+    keo::host::setFrameLender(run.host, nullptr, nullptr);
+}
+
+// The sound covers exactly the frames: longer input is cut here, shorter
+// input is padded with silence by the feed.
+void exportSound(ExportRun& run, const ExportSettings& s, const AudioFeed& audio, int64_t frames) {
+    AudioSlot slot{&audio, false};
+    keo::host::setAudioSource(run.host, provideAudio, &slot);
+    const int r =
+        KEOExportAudio(&run.record, frameStartTicks(frameClock(s.rate, kTicksPerSecond), frames));
+    if (slot.failed)
+        fail(s.inputs.empty() ? "audio" : s.inputs.back(), "the sound could not be read");
+    if (r != 0)
+        failExport(run, "audio", s.output, r);
+}
+
+// The exporter entry's end, then the host's books: the movie is kept only
+// when it is whole and everything given out came back.
+void finishExport(ExportRun& run, const ExportSettings& s) {
+    int err = 0;
+    if (KEOExportEnd(&run.record, &err) != 0) {
+        if (err != 0)
+            failWithErrno(s.output, err);
+        fail(s.output, "the movie writer could not finish the movie");
+    }
+    std::string report = keo::host::leakReport(run.host);
+    if (!report.empty()) {
+        for (char& c : report)
+            if (c == '\n')
+                c = ';';
+        fail("exporter", "did not give everything back: " + report);
+    }
+    commitOutput(run.out);
 }
 
 } // namespace
@@ -179,118 +260,17 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     checkExportSettings(s);
     if (s.keepFreedMemory)
         keepFreedFrameMemory();
-    const FrameClock clock = frameClock(s.rate, kTicksPerSecond);
-    const PrTime tpf = ticksPerFrame(s.rate, kTicksPerSecond);
     ExportRun run;
     beginOutput(run.out, s.output, OutputUse::Seek, s.inputs);
-    char compressor[] = "ZUVM";
-    // The movie holds the rate exactly; the host sees it as ticks per frame
-    // ("ADBEVideoFPS" below), rounded where the ticks do not divide.
-    QuicktimeRate stored;
-    std::string why;
-    storedRate(s.rate, &stored, &why);
-    if (!run.movie.openWrite(run.out.writePath.c_str(), compressor, s.width, s.height, stored, 1,
-                             s.hasAudio ? 1 : 0, s.sampleRate, s.channels, s.bits)) {
-        if (run.movie.writeErrno != 0)
-            failWithErrno(s.output, run.movie.writeErrno);
-        fail(s.output, "the movie writer cannot create the movie");
-    }
-    run.movieOpen = true;
-
-    run.host = keo::host::createHost();
-    if (!run.host)
-        fail("host", "cannot create the stand-in host");
-    keo::host::StandInHost* host = run.host;
-    keo::host::setParamInt(host, "ADBEVideoWidth", s.width);
-    keo::host::setParamInt(host, "ADBEVideoHeight", s.height);
-    keo::host::setParamTime(host, "ADBEVideoFPS", tpf);
-    keo::host::setParamFloat(host, "ADBEAudioRatePerSecond", s.hasAudio ? s.sampleRate : 48000);
-    keo::host::setParamInt(host, "ADBEAudioNumChannels",
-                           s.hasAudio ? channelTypeOf(s.channels) : kPrAudioChannelType_Stereo);
-    keo::host::setParamInt(host, "ADBEAudioSampleType",
-                           s.hasAudio ? sampleTypeOf(s.bits) : kPrAudioSampleType_16BitInt);
-    keo::host::setParamInt(host, "KEOTransparency", s.alpha ? 1 : 0);
-    keo::host::setParamInt(host, "KEOOptimizeFor", s.optimize);
-    keo::host::setParamInt(host, "KEOEncodeThreads", s.threads);
-
-    // With more than one thread the next frame is read while this one is
-    // exported.
-    FramesAhead pictures(frames, static_cast<size_t>(s.width) * s.height * 4, s.threads > 1);
-    FrameSlot frameSlot{nullptr, s.width, s.height};
-    AudioSlot audioSlot{&audio, false};
-    keo::host::setFrameSource(host, provideFrame, &frameSlot);
-    keo::host::setAudioSource(host, provideAudio, &audioSlot);
-
-    // An exporter entry acquires its suites through SPBasicSuite, so the
-    // host's books show them taken and given back.
-    exportStdParms* stdParms = keo::host::exporterStdParms(host);
-    run.basic = stdParms->getSPBasicSuite();
-    ExporterLocalRec& rec = run.rec;
-    rec.movFile = &run.movie;
-    rec.exportParamSuite =
-        run.acquire<PrSDKExportParamSuite>(kPrSDKExportParamSuite, kPrSDKExportParamSuiteVersion);
-    rec.ppixSuite = run.acquire<PrSDKPPixSuite>(kPrSDKPPixSuite, kPrSDKPPixSuiteVersion);
-    rec.timeSuite = run.acquire<PrSDKTimeSuite>(kPrSDKTimeSuite, kPrSDKTimeSuiteVersion);
-    rec.memorySuite = run.acquire<PrSDKMemoryManagerSuite>(kPrSDKMemoryManagerSuite,
-                                                           kPrSDKMemoryManagerSuiteVersion);
-    rec.sequenceAudioSuite = run.acquire<PrSDKSequenceAudioSuite>(kPrSDKSequenceAudioSuite,
-                                                                  kPrSDKSequenceAudioSuiteVersion);
-    rec.sequenceRenderSuite = run.acquire<PrSDKSequenceRenderSuite>(
-        kPrSDKSequenceRenderSuite, kPrSDKSequenceRenderSuiteVersion);
-    rec.audioSuite = run.acquire<PrSDKAudioSuite>(kPrSDKAudioSuite, kPrSDKAudioSuiteVersion);
-    exDoExportRec er = keo::host::makeExportRec(host, &rec, 0, 0);
-    run.pluginID = er.exporterPluginID;
-    if (rec.sequenceRenderSuite->MakeVideoRenderer(er.exporterPluginID, &rec.videoRenderID, tpf) !=
-        suiteError_NoError)
-        fail("host", "cannot make a video renderer");
-    run.rendererMade = true;
-
+    startHost(run, s);
+    beginExport(run, s);
     ExportStats stats;
-    for (int64_t i = 0;; ++i) {
-        frameSlot.rgba = pictures.next();
-        if (!frameSlot.rgba)
-            break;
-        // Frame i starts where a host reading the movie looks for it.
-        const PrTime time = frameStartTicks(clock, i);
-        er.endTime = frameStartTicks(clock, i + 1);
-        auto start = std::chrono::steady_clock::now();
-        int r = RenderAndWriteVideoFrame(time, &er);
-        stats.encodeSeconds +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (r != 0)
-            failExport(run, "frame " + std::to_string(i), s.output, r);
-        stats.frames = i + 1;
-        if (s.onFrameWritten)
-            s.onFrameWritten(stats.frames);
-    }
+    exportFrames(run, s, frames, stats);
     if (stats.frames == 0)
         fail(s.output, "no frames to export");
-
-    if (s.hasAudio) {
-        // The sound covers exactly the frames: longer input is cut here,
-        // shorter input is padded with silence by the feed.
-        int r = RenderAndWriteAllAudio(&er, frameStartTicks(clock, stats.frames));
-        if (audioSlot.failed)
-            fail(s.inputs.empty() ? "audio" : s.inputs.back(), "the sound could not be read");
-        if (r != 0)
-            failExport(run, "audio", s.output, r);
-    }
-
-    run.releaseAll();
-    run.movieOpen = false;
-    if (run.movie.close() != 0) {
-        if (run.movie.writeErrno != 0)
-            failWithErrno(s.output, run.movie.writeErrno);
-        fail(s.output, "the movie writer could not finish the movie");
-    }
-    std::string report = keo::host::leakReport(host);
-    if (!report.empty()) {
-        for (char& c : report)
-            if (c == '\n')
-                c = ';';
-        fail("exporter", "did not give everything back: " + report);
-    }
-    commitOutput(run.out);
+    if (s.hasAudio)
+        exportSound(run, s, audio, stats.frames);
+    finishExport(run, s);
     return stats;
 }
 

@@ -1,12 +1,12 @@
 // Writing a KEO movie through the export render functions, with the
 // stand-in host playing the exporter's host.
 //
-// The driver does what an exporter entry does: it opens the movie with
-// MovFile::openWrite, sets the export parameters, acquires the suites, makes
-// the video renderer, then calls RenderAndWriteVideoFrame at the start of
-// each frame (base/FrameClock.h) and RenderAndWriteAllAudio for the frames'
-// duration, and closes the movie. The host's frame and audio sources call back into the
-// caller's functions, so the pictures and sound can come from anywhere.
+// The driver plays the host: it sets the export parameters and has the
+// exporter entry's calls (exporter/ExportSession.h) begin the export (the
+// movie, the suites, the renderer), render each frame at its start
+// (base/FrameClock.h), render the sound for the frames' duration, and end.
+// The host lends the caller's pictures to its renders and asks the caller's
+// function for the sound, so both can come from anywhere.
 //
 // The movie is written under a temporary name and moved into place only
 // when it is complete and the host's books balance.

@@ -1,8 +1,6 @@
 // ARGB32 host frames into the module's byte orders.
 #include "FrameOrder.h"
 
-#include <cstring>
-
 namespace keo::python {
 namespace {
 
@@ -16,24 +14,6 @@ constexpr NamedOrder kOrders[] = {
     {"rgba", PixelOrder::RGBA, 4}, {"bgra", PixelOrder::BGRA, 4}, {"argb", PixelOrder::ARGB, 4},
     {"rgb", PixelOrder::RGB, 3},   {"bgr", PixelOrder::BGR, 3},   {"gray", PixelOrder::Gray, 1},
 };
-
-// The orders that only move bytes: From names the source byte (0 A, 1 R,
-// 2 G, 3 B) of each destination byte, fixed at compile time so that the
-// loop unrolls.
-template <int... From> void pick(const uint8_t* src, uint8_t* dest, int width) {
-    constexpr int from[] = {From...};
-    constexpr int channels = sizeof...(From);
-    for (int x = 0; x < width; ++x, src += 4, dest += channels)
-        for (int c = 0; c < channels; ++c)
-            dest[c] = src[from[c]];
-}
-
-// The weights sum to 65536, so white stays 255 and the sum fits 32 bits.
-void luma(const uint8_t* src, uint8_t* dest, int width) {
-    for (int x = 0; x < width; ++x, src += 4)
-        dest[x] = static_cast<uint8_t>(
-            (19595u * src[1] + 38470u * src[2] + 7471u * src[3] + 32768u) >> 16);
-}
 
 } // namespace
 
@@ -62,31 +42,14 @@ int pixelOrderChannels(PixelOrder order) {
 
 void convertFrame(const uint8_t* top, ptrdiff_t pitch, int width, int height, PixelOrder order,
                   uint8_t* dest) {
-    const int channels = pixelOrderChannels(order);
-    const size_t rowBytes = static_cast<size_t>(width) * channels;
-    for (int y = 0; y < height; ++y, dest += rowBytes) {
-        const uint8_t* src = top + static_cast<ptrdiff_t>(y) * pitch;
-        switch (order) {
-        case PixelOrder::ARGB:
-            std::memcpy(dest, src, rowBytes);
-            break;
-        case PixelOrder::RGBA:
-            pick<1, 2, 3, 0>(src, dest, width);
-            break;
-        case PixelOrder::BGRA:
-            pick<3, 2, 1, 0>(src, dest, width);
-            break;
-        case PixelOrder::RGB:
-            pick<1, 2, 3>(src, dest, width);
-            break;
-        case PixelOrder::BGR:
-            pick<3, 2, 1>(src, dest, width);
-            break;
-        case PixelOrder::Gray:
-            luma(src, dest, width);
-            break;
-        }
-    }
+    // A frame stored bottom row first has a negative pitch from its top row:
+    // its lowest row in memory is the bottom one, turned over on the way.
+    const bool bottomUp = pitch < 0;
+    const uint8_t* lowest = bottomUp ? top + static_cast<ptrdiff_t>(height - 1) * pitch : top;
+    const keo::PixelConversion how{keo::PixelLayout::ARGB, order,
+                                   bottomUp ? keo::RowOrder::Flipped : keo::RowOrder::Same};
+    keo::convertPixels(how, lowest, static_cast<size_t>(bottomUp ? -pitch : pitch), dest,
+                       static_cast<size_t>(width) * keo::pixelBytes(order), width, height);
 }
 
 } // namespace keo::python

@@ -3,18 +3,19 @@
 //
 // The importer hands the host ARGB32 frames (bytes A, R, G, B), bottom row
 // first. convertFrame turns such a frame, wherever its rows lie, into packed
-// top-down rows of the order asked for. It is the module's only pixel
-// conversion, one plain loop per order, so that a shared one can take its
-// place in a single call.
+// top-down rows of the order asked for, through the project's one pixel
+// conversion (base/PixelOrder.h): the orders are its layouts, by name.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "base/PixelOrder.h"
+
 namespace keo::python {
 
-enum class PixelOrder { RGBA, BGRA, ARGB, RGB, BGR, Gray };
+using PixelOrder = keo::PixelLayout;
 
 // The order of a name ("rgba", "bgra", "argb", "rgb", "bgr", "gray"); false
 // for any other.

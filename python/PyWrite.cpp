@@ -4,6 +4,7 @@
 #include "Bindings.h"
 
 #include "PyErrors.h"
+#include "base/PixelOrder.h"
 #include "codec/EncoderThreads.h"
 #include "libkeo/Failure.h"
 #include "libkeo/FrameRate.h"
@@ -108,12 +109,9 @@ void copyFrame(py::handle frame, int64_t index, int width, int height, uint8_t* 
         std::memcpy(rgba, src, pixels * 4);
         return;
     }
-    for (size_t i = 0; i < pixels; ++i, src += 3, rgba += 4) {
-        rgba[0] = src[0];
-        rgba[1] = src[1];
-        rgba[2] = src[2];
-        rgba[3] = 255;
-    }
+    keo::convertPixels({keo::PixelLayout::RGB, keo::PixelLayout::RGBA}, src,
+                       static_cast<size_t>(width) * 3, rgba, static_cast<size_t>(width) * 4, width,
+                       height);
 }
 
 // The caller's sound, read without Python's lock: the array is kept

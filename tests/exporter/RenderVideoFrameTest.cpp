@@ -1,8 +1,7 @@
 // RenderAndWriteVideoFrame through the stand-in host: the render request,
-// the pixel flip, and every way a frame can fail without spoiling the movie.
+// the frame's rows as they reach the encoder, and every way a frame can fail
+// without spoiling the movie. (The pixel flip itself: tests/base.)
 #include "ExportFixture.h"
-
-#include "exporter/RenderVideoFrame.h"
 
 #include <cstring>
 #include <vector>
@@ -11,44 +10,6 @@ namespace {
 
 using export_test::ExportTest;
 using export_test::ReadBack;
-
-TEST(BottomUpBGRAToARGB, TwoByTwoHostFrameBecomesTopDownARGB) {
-    // Bottom row first in memory: (1 2 3 4) (5 6 7 8), then the top row.
-    const unsigned char packed[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-    const unsigned char expected[16] = {12, 11, 10, 9, 16, 15, 14, 13, 4, 3, 2, 1, 8, 7, 6, 5};
-    unsigned char argb[16];
-    keo::exporter::bottomUpBGRAToARGB(packed, 8, 2, 2, argb);
-    EXPECT_EQ(0, std::memcmp(argb, expected, 16));
-
-    // The same frame with 4 bytes of padding after each row: the padding is
-    // skipped and the output rows stay packed.
-    const unsigned char padded[24] = {1, 2,  3,  4,  5,  6,  7,  8,  0xEE, 0xEE, 0xEE, 0xEE,
-                                      9, 10, 11, 12, 13, 14, 15, 16, 0xEE, 0xEE, 0xEE, 0xEE};
-    std::memset(argb, 0, sizeof argb);
-    keo::exporter::bottomUpBGRAToARGB(padded, 12, 2, 2, argb);
-    EXPECT_EQ(0, std::memcmp(argb, expected, 16));
-}
-
-// Rows of 1 to 9 pixels, so that the four-pixel steps and the pixels after
-// them both run, at an odd row pitch: every output byte is its source
-// pixel's bytes reversed, rows taken from the bottom up.
-TEST(BottomUpBGRAToARGB, EveryRowWidthReversesEachPixel) {
-    for (int width = 1; width <= 9; ++width) {
-        const int height = 3;
-        const size_t rowBytes = static_cast<size_t>(width) * 4 + 3;
-        std::vector<unsigned char> frame(rowBytes * height);
-        for (size_t i = 0; i < frame.size(); ++i)
-            frame[i] = static_cast<unsigned char>(i * 7 + 1);
-        std::vector<unsigned char> argb(static_cast<size_t>(width) * 4 * height, 0);
-        keo::exporter::bottomUpBGRAToARGB(frame.data(), rowBytes, width, height, argb.data());
-        for (int r = 0; r < height; ++r)
-            for (int x = 0; x < width; ++x)
-                for (int b = 0; b < 4; ++b)
-                    ASSERT_EQ(argb[(static_cast<size_t>(r) * width + x) * 4 + b],
-                              frame[(height - 1 - r) * rowBytes + x * 4 + (3 - b)])
-                        << "width " << width << ", row " << r << ", pixel " << x;
-    }
-}
 
 TEST_F(ExportTest, RenderRequestCarriesTheExportSettings) {
     openMovie(64, 48);

@@ -1,6 +1,9 @@
 // The Sequence Render Suite: frame source pictures as bottom-up, padded BGRA frames.
 #include "HostFixture.h"
 
+#include <cstring>
+#include <vector>
+
 using namespace keo::host;
 
 namespace {
@@ -128,4 +131,94 @@ TEST_F(HostRenderTest, BadRequestsAreRefusedWithoutAFrame) {
     EXPECT_EQ(ret.outFrame, nullptr);
     EXPECT_EQ(count().framesCreated, 0);
     EXPECT_EQ(count().violations, 1); // the unknown renderer
+}
+
+namespace {
+
+// A picture of 3 x 2 pixels lent where it lies, rows 5 bytes longer than
+// its pixels: the gradient of time 9, with junk between the rows.
+struct LentPicture {
+    uint8_t bytes[2 * 17];
+    int calls = 0;
+    bool refuse = false;
+};
+
+const uint8_t* lendPicture(void* context, PrTime, int32_t, int32_t, size_t* pitch) {
+    auto* lent = static_cast<LentPicture*>(context);
+    lent->calls++;
+    *pitch = 17;
+    return lent->refuse ? nullptr : lent->bytes;
+}
+
+} // namespace
+
+// A lent picture at its own pitch becomes the frame a source drawing the
+// same picture gives; a lender that has no picture fails the render with no
+// frame; setting a source again drops the lender.
+TEST_F(HostRenderTest, LentPictureRendersAsADrawnOne) {
+    LentPicture lent;
+    std::memset(lent.bytes, 0x77, sizeof lent.bytes);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            uint8_t* px = lent.bytes + y * 17 + x * 4;
+            px[0] = uint8_t(x), px[1] = uint8_t(y), px[2] = 9, px[3] = 200;
+        }
+    SequenceRender_ParamsRec p = request(3, 2, 1);
+    auto render = [&] {
+        SequenceRender_GetFrameReturnRec ret{};
+        EXPECT_EQ(s.sequenceRender->RenderVideoFrame(renderID, 9, &p, 0, &ret), 0);
+        const FrameInfo f = describeFrame(host, ret.outFrame);
+        std::vector<uint8_t> pixels(f.pixels, f.pixels + f.rowBytes * 2);
+        s.ppix->Dispose(ret.outFrame);
+        return pixels;
+    };
+    setFrameSource(host, gradient, nullptr);
+    const auto drawn = render();
+    setFrameLender(host, lendPicture, &lent);
+    EXPECT_EQ(render(), drawn);
+    EXPECT_EQ(lent.calls, 1);
+
+    lent.refuse = true;
+    SequenceRender_GetFrameReturnRec ret{};
+    EXPECT_EQ(s.sequenceRender->RenderVideoFrame(renderID, 9, &p, 0, &ret), suiteError_Fail);
+    EXPECT_EQ(ret.outFrame, nullptr);
+    setFrameSource(host, gradient, nullptr);
+    EXPECT_EQ(render(), drawn);
+    EXPECT_EQ(lent.calls, 2);
+}
+
+// Renders one after another reuse the memory of the frame given back, and
+// the plug-in sees a new frame each time: counted as made and freed, its
+// padding the host's paint, the old handle unknown once disposed. A frame
+// of another size or row padding is made anew, and one still held is never
+// reused.
+TEST_F(HostRenderTest, GivenBackFrameServesTheNextRender) {
+    setFrameSource(host, gradient, nullptr);
+    auto render = [&](int32_t w, int32_t h) {
+        SequenceRender_ParamsRec p = request(w, h, 0);
+        SequenceRender_GetFrameReturnRec ret{};
+        EXPECT_EQ(s.sequenceRender->RenderVideoFrame(renderID, 1, &p, 0, &ret), 0);
+        return ret.outFrame;
+    };
+    PPixHand first = render(4, 2);
+    const uint8_t* memory = describeFrame(host, first).pixels;
+    s.ppix->Dispose(first);
+    EXPECT_FALSE(describeFrame(host, first).found);
+    PPixHand second = render(4, 2);
+    FrameInfo f = describeFrame(host, second);
+    EXPECT_EQ(f.pixels, memory);
+    EXPECT_EQ(f.pixels[16], 0xEE);
+    PPixHand held = render(4, 2);  // the spare is taken: a new frame
+    EXPECT_NE(describeFrame(host, held).pixels, memory);
+    s.ppix->Dispose(second);
+    s.ppix->Dispose(held);
+    PPixHand wider = render(5, 2);
+    EXPECT_EQ(describeFrame(host, wider).width, 5);
+    s.ppix->Dispose(wider);
+    setRowPadding(host, 4);
+    PPixHand narrower = render(5, 2);
+    EXPECT_EQ(describeFrame(host, narrower).rowBytes, 5 * 4 + 4);
+    s.ppix->Dispose(narrower);
+    EXPECT_EQ(count().framesCreated, 5);
+    EXPECT_EQ(count().framesFreed, 5);
 }

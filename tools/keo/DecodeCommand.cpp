@@ -5,6 +5,7 @@
 #include "Png.h"
 #include "Progress.h"
 #include "StillOut.h"
+#include "base/PixelOrder.h"
 #include "libkeo/AtomicOutput.h"
 #include "libkeo/Failure.h"
 #include "libkeo/PluginResults.h"
@@ -127,9 +128,13 @@ void writeRawRows(std::FILE* file, const std::string& name, const std::string& f
             pieces[y] = iovec{const_cast<uint8_t*>(rows.top + y * rows.pitch), rowBytes};
     } else {
         rgba.resize(rowBytes * height);
-        for (int y = 0; y < height; ++y)
-            argbToRgba(rows.top + y * rows.pitch, rgba.data() + y * rowBytes,
-                       static_cast<size_t>(width));
+        // The host's rows run upwards in memory: from its lowest row, flipped.
+        const bool upwards = rows.pitch < 0;
+        const uint8_t* lowest = upwards ? rows.top + (height - 1) * rows.pitch : rows.top;
+        keo::convertPixels({keo::PixelLayout::ARGB, keo::PixelLayout::RGBA,
+                            upwards ? keo::RowOrder::Flipped : keo::RowOrder::Same},
+                           lowest, static_cast<size_t>(upwards ? -rows.pitch : rows.pitch),
+                           rgba.data(), rowBytes, width, height);
         pieces.push_back(iovec{rgba.data(), rgba.size()});
     }
     writeVector(fileno(file), name, pieces);

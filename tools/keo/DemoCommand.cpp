@@ -5,6 +5,7 @@
 #include "Png.h"
 #include "Progress.h"
 #include "TestPattern.h"
+#include "base/PixelOrder.h"
 #include "codec/EncoderThreads.h"
 #include "container/MovFile.h"
 #include "libkeo/AtomicOutput.h"
@@ -107,7 +108,9 @@ Result importBack(PluginSession& session, const std::string& path, const Layout&
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (r != 0)
             fail(path + ": frame " + std::to_string(i), resultWords(r));
-        argbToRgba(argb.data(), rgba.data(), argb.size() / 4);
+        keo::convertPixels({keo::PixelLayout::ARGB, keo::PixelLayout::RGBA}, argb.data(),
+                           size_t(m.width) * 4, rgba.data(), size_t(m.width) * 4, m.width,
+                           m.height);
         referenceFrame(i, m.width, m.height, layout.alpha, ref);
         const int channels = layout.alpha ? 4 : 3;
         for (size_t p = 0; p < rgba.size(); p += 4)

@@ -134,6 +134,165 @@ int movieSoundBits(const MovieInputInfo& mi, const std::string& input, int reque
     return requested ? requested : bits;
 }
 
+// What an export reads, kept alive for the feeds that read it.
+struct ExportInputs {
+    std::unique_ptr<MovieInput> movie;
+    std::vector<std::string> files;
+    RgbaPicture first; // the first still, read for its size, until it is frame 0
+    WavReader wav;
+    int64_t expected = 0; // frames, for the progress bar
+    FrameFeed frames;
+    AudioFeed audio;
+};
+
+// --pattern SECONDS: the moving test picture, 640x360 unless --size.
+void usePattern(const ExportOptions& opt, ExportSettings& s, ExportInputs& in) {
+    if (s.width == 0) {
+        s.width = kPatternWidth;
+        s.height = kPatternHeight;
+    }
+    const int64_t frames =
+        static_cast<int64_t>(std::llround(opt.pattern * s.rate.num / s.rate.den));
+    if (frames < 1)
+        fail("--pattern", "is shorter than one frame");
+    in.expected = frames;
+    in.frames = [&s, frames](int64_t i, uint8_t* rgba) {
+        if (i >= frames)
+            return false;
+        renderPattern(i, s.width, s.height, rgba);
+        return true;
+    };
+}
+
+// --input -: raw RGBA frames of --size on standard input.
+void useRawInput(ExportSettings& s, ExportInputs& in) {
+    s.inputs.push_back("-");
+    if (s.width == 0)
+        fail("--input -", "raw frames on standard input need --size WxH");
+    in.frames = [&s](int64_t i, uint8_t* rgba) {
+        const size_t want = static_cast<size_t>(s.width) * s.height * 4;
+        size_t got = std::fread(rgba, 1, want, stdin);
+        if (got == 0 && std::feof(stdin)) {
+            if (i == 0)
+                fail("standard input", "ended before its first frame; there is nothing to "
+                                       "export");
+            return false;
+        }
+        if (got != want) {
+            if (std::ferror(stdin))
+                fail("standard input", std::strerror(errno));
+            fail("standard input", "ended inside frame " + std::to_string(i) + " (" +
+                                       std::to_string(got) + " of " + std::to_string(want) +
+                                       " bytes)");
+        }
+        return true;
+    };
+}
+
+// A movie GStreamer decodes, at its own size and rate unless told.
+void useMovieInput(const ExportOptions& opt, ExportSettings& s, ExportInputs& in) {
+    MovieInputRequest request;
+    request.input = opt.input;
+    request.width = s.width;
+    request.height = s.height;
+    if (!opt.fps.empty())
+        request.rate = s.rate;
+    request.wantSound = opt.audio.empty();
+    in.movie = std::make_unique<MovieInput>(request);
+    s.inputs.push_back(inputPathOf(opt.input));
+    s.width = in.movie->info().width;
+    s.height = in.movie->info().height;
+    s.rate = in.movie->info().rate;
+    in.expected = in.movie->info().expectedFrames;
+    MovieInput* movie = in.movie.get();
+    in.frames = [movie](int64_t i, uint8_t* rgba) { return movie->nextFrame(i, rgba); };
+}
+
+// Still pictures of a folder or a glob, all of the first one's size.
+void useStills(const ExportOptions& opt, ExportSettings& s, ExportInputs& in) {
+    in.files = listPictures(opt.input);
+    s.inputs.insert(s.inputs.end(), in.files.begin(), in.files.end());
+    RgbaPicture& first = in.first;
+    first = readStill(in.files[0]);
+    if (s.width != 0 && (s.width != first.width || s.height != first.height))
+        fail(in.files[0],
+             "is " + sizeText(first.width, first.height) + ", not the --size " + opt.size);
+    s.width = first.width;
+    s.height = first.height;
+    in.expected = static_cast<int64_t>(in.files.size());
+    const std::vector<std::string>& files = in.files;
+    in.frames = [&s, &files, &first](int64_t i, uint8_t* rgba) {
+        if (i >= static_cast<int64_t>(files.size()))
+            return false;
+        // The first picture was read already, to learn the movie's size.
+        RgbaPicture pic = i == 0 ? std::move(first) : readStill(files[i]);
+        if (pic.width != s.width || pic.height != s.height)
+            fail(files[i], "is " + sizeText(pic.width, pic.height) +
+                               ", but the pictures before it are " + sizeText(s.width, s.height) +
+                               "; every picture of a movie has one size");
+        std::memcpy(rgba, pic.rgba.data(), pic.rgba.size());
+        return true;
+    };
+}
+
+// The sound: --audio's WAV file, else a movie's own, else the pattern's
+// tone; none otherwise.
+void useSound(const ExportOptions& opt, const GlobalOptions& global, ExportSettings& s,
+              ExportInputs& in) {
+    if (!opt.audio.empty()) {
+        WavReader& wav = in.wav;
+        openWav(wav, opt.audio);
+        if (!QuicktimeSoundRateFits(wav.rate))
+            fail(wav.path, "is at " + std::to_string(wav.rate) +
+                               " Hz, which a movie cannot hold (it holds up to 65535 Hz, then "
+                               "88200 and 96000 Hz); resample it first");
+        s.inputs.push_back(opt.audio);
+        s.hasAudio = true;
+        s.channels = wav.channels;
+        s.sampleRate = wav.rate;
+        s.bits = storedBits(wav, opt.audioBits, global);
+        in.audio = [&wav](int64_t first, uint32_t count, uint32_t channels, float** planar) {
+            return readWavPlanar(wav, first, count, channels, planar);
+        };
+    } else if (in.movie && in.movie->info().hasSound) {
+        const MovieInputInfo& mi = in.movie->info();
+        s.hasAudio = true;
+        s.channels = mi.channels;
+        s.sampleRate = mi.sampleRate;
+        s.bits = movieSoundBits(mi, opt.input, opt.audioBits, global);
+        MovieInput* movie = in.movie.get();
+        in.audio = [movie](int64_t first, uint32_t count, uint32_t channels, float** planar) {
+            return movie->readSound(first, count, channels, planar);
+        };
+    } else if (opt.pattern > 0) {
+        s.hasAudio = true;
+        s.channels = 2;
+        s.sampleRate = kToneRate;
+        s.bits = opt.audioBits ? opt.audioBits : 16;
+        in.audio = [](int64_t first, uint32_t count, uint32_t channels, float** planar) {
+            renderTone(first, count, channels, kToneRate, planar);
+            return true;
+        };
+    } else if (opt.audioBits) {
+        fail("--audio-bits", "needs --audio, --pattern or a movie with sound");
+    }
+}
+
+// "wrote ...": where the movie went and what it holds. The movie itself may
+// be on standard output; the line then goes where messages go.
+void sayWritten(const ExportSettings& s, const ExportStats& stats) {
+    std::FILE* said = s.output == "-" ? stderr : stdout;
+    std::fprintf(said, "wrote %s: %lld frames of %dx%d at %s fps%s\n",
+                 s.output == "-" ? "standard output" : s.output.c_str(),
+                 static_cast<long long>(stats.frames), s.width, s.height,
+                 frameRateText(s.rate).c_str(),
+                 s.hasAudio ? (", " + std::to_string(s.channels) + " channel(s) of " +
+                               std::to_string(s.bits) + "-bit sound at " +
+                               std::to_string(s.sampleRate) + " Hz")
+                                  .c_str()
+                            : "");
+}
+
 int runExport(const ExportOptions& opt, const GlobalOptions& global) {
     if (opt.input.empty() == (opt.pattern <= 0))
         fail("export", "give exactly one of --input and --pattern SECONDS");
@@ -148,144 +307,23 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
     s.optimize = opt.optimize;
     s.threads = opt.threads > 0 ? opt.threads : KEODefaultEncodeThreads();
 
-    // Pictures.
-    FrameFeed frames;
-    std::unique_ptr<MovieInput> movie;
-    int64_t expected = 0;
-    std::vector<std::string> files;
-    int64_t patternFrames = 0;
-    if (opt.pattern > 0) {
-        if (s.width == 0) {
-            s.width = kPatternWidth;
-            s.height = kPatternHeight;
-        }
-        patternFrames = static_cast<int64_t>(std::llround(opt.pattern * s.rate.num / s.rate.den));
-        if (patternFrames < 1)
-            fail("--pattern", "is shorter than one frame");
-        expected = patternFrames;
-        frames = [&s, patternFrames](int64_t i, uint8_t* rgba) {
-            if (i >= patternFrames)
-                return false;
-            renderPattern(i, s.width, s.height, rgba);
-            return true;
-        };
-    } else if (opt.input == "-") {
-        s.inputs.push_back("-");
-        if (s.width == 0)
-            fail("--input -", "raw frames on standard input need --size WxH");
-        frames = [&s](int64_t i, uint8_t* rgba) {
-            const size_t want = static_cast<size_t>(s.width) * s.height * 4;
-            size_t got = std::fread(rgba, 1, want, stdin);
-            if (got == 0 && std::feof(stdin)) {
-                if (i == 0)
-                    fail("standard input", "ended before its first frame; there is nothing to "
-                                           "export");
-                return false;
-            }
-            if (got != want) {
-                if (std::ferror(stdin))
-                    fail("standard input", std::strerror(errno));
-                fail("standard input", "ended inside frame " + std::to_string(i) + " (" +
-                                           std::to_string(got) + " of " + std::to_string(want) +
-                                           " bytes)");
-            }
-            return true;
-        };
-    } else if (isMovieInput(opt.input)) {
-        MovieInputRequest request;
-        request.input = opt.input;
-        request.width = s.width;
-        request.height = s.height;
-        if (!opt.fps.empty())
-            request.rate = s.rate;
-        request.wantSound = opt.audio.empty();
-        movie = std::make_unique<MovieInput>(request);
-        s.inputs.push_back(inputPathOf(opt.input));
-        s.width = movie->info().width;
-        s.height = movie->info().height;
-        s.rate = movie->info().rate;
-        expected = movie->info().expectedFrames;
-        frames = [&movie](int64_t i, uint8_t* rgba) { return movie->nextFrame(i, rgba); };
-    } else {
-        files = listPictures(opt.input);
-        s.inputs.insert(s.inputs.end(), files.begin(), files.end());
-        RgbaPicture first = readStill(files[0]);
-        if (s.width != 0 && (s.width != first.width || s.height != first.height))
-            fail(files[0],
-                 "is " + sizeText(first.width, first.height) + ", not the --size " + opt.size);
-        s.width = first.width;
-        s.height = first.height;
-        expected = static_cast<int64_t>(files.size());
-        frames = [&s, &files](int64_t i, uint8_t* rgba) {
-            if (i >= static_cast<int64_t>(files.size()))
-                return false;
-            RgbaPicture pic = readStill(files[i]);
-            if (pic.width != s.width || pic.height != s.height)
-                fail(files[i],
-                     "is " + sizeText(pic.width, pic.height) + ", but the pictures before it are " +
-                         sizeText(s.width, s.height) + "; every picture of a movie has one size");
-            std::memcpy(rgba, pic.rgba.data(), pic.rgba.size());
-            return true;
-        };
-    }
-
-    // Sound.
-    WavReader wav;
-    AudioFeed audio;
-    if (!opt.audio.empty()) {
-        openWav(wav, opt.audio);
-        if (!QuicktimeSoundRateFits(wav.rate))
-            fail(wav.path, "is at " + std::to_string(wav.rate) +
-                               " Hz, which a movie cannot hold (it holds up to 65535 Hz, then "
-                               "88200 and 96000 Hz); resample it first");
-        s.inputs.push_back(opt.audio);
-        s.hasAudio = true;
-        s.channels = wav.channels;
-        s.sampleRate = wav.rate;
-        s.bits = storedBits(wav, opt.audioBits, global);
-        audio = [&wav](int64_t first, uint32_t count, uint32_t channels, float** planar) {
-            return readWavPlanar(wav, first, count, channels, planar);
-        };
-    } else if (movie && movie->info().hasSound) {
-        const MovieInputInfo& mi = movie->info();
-        s.hasAudio = true;
-        s.channels = mi.channels;
-        s.sampleRate = mi.sampleRate;
-        s.bits = movieSoundBits(mi, opt.input, opt.audioBits, global);
-        audio = [&movie](int64_t first, uint32_t count, uint32_t channels, float** planar) {
-            return movie->readSound(first, count, channels, planar);
-        };
-    } else if (opt.pattern > 0) {
-        s.hasAudio = true;
-        s.channels = 2;
-        s.sampleRate = kToneRate;
-        s.bits = opt.audioBits ? opt.audioBits : 16;
-        audio = [](int64_t first, uint32_t count, uint32_t channels, float** planar) {
-            renderTone(first, count, channels, kToneRate, planar);
-            return true;
-        };
-    } else if (opt.audioBits) {
-        fail("--audio-bits", "needs --audio, --pattern or a movie with sound");
-    }
+    ExportInputs in;
+    if (opt.pattern > 0)
+        usePattern(opt, s, in);
+    else if (opt.input == "-")
+        useRawInput(s, in);
+    else if (isMovieInput(opt.input))
+        useMovieInput(opt, s, in);
+    else
+        useStills(opt, s, in);
+    useSound(opt, global, s, in);
 
     checkExportSettings(s);
-    ExportStats stats = exportWithProgress(s, frames, audio, expected, global.quiet);
-    if (movie && !movie->info().shortEnd.empty())
-        note(global, opt.input + ": " + movie->info().shortEnd);
-    if (global.quiet)
-        return kExitOK;
-    // The movie itself may be on standard output; the summary then goes
-    // where messages go.
-    std::FILE* said = s.output == "-" ? stderr : stdout;
-    std::fprintf(said, "wrote %s: %lld frames of %dx%d at %s fps%s\n",
-                 s.output == "-" ? "standard output" : s.output.c_str(),
-                 static_cast<long long>(stats.frames), s.width, s.height,
-                 frameRateText(s.rate).c_str(),
-                 s.hasAudio ? (", " + std::to_string(s.channels) + " channel(s) of " +
-                               std::to_string(s.bits) + "-bit sound at " +
-                               std::to_string(s.sampleRate) + " Hz")
-                                  .c_str()
-                            : "");
+    ExportStats stats = exportWithProgress(s, in.frames, in.audio, in.expected, global.quiet);
+    if (in.movie && !in.movie->info().shortEnd.empty())
+        note(global, opt.input + ": " + in.movie->info().shortEnd);
+    if (!global.quiet)
+        sayWritten(s, stats);
     return kExitOK;
 }
 

@@ -7,6 +7,7 @@
 #include "Png.h"
 
 #include "StillOut.h"
+#include "base/PixelOrder.h"
 #include "libkeo/Failure.h"
 
 #include <csetjmp>
@@ -87,7 +88,8 @@ std::vector<uint8_t> encodePng(const uint8_t* pixels, bool argb, int width, int 
     for (int y = 0; y < height; ++y) {
         const uint8_t* at = pixels + static_cast<size_t>(y) * rowBytes;
         if (argb) {
-            argbToRgba(at, state->row.data(), static_cast<size_t>(width));
+            keo::convertPixels({keo::PixelLayout::ARGB, keo::PixelLayout::RGBA}, at, rowBytes,
+                               state->row.data(), rowBytes, width, 1);
             at = state->row.data();
         }
         png_write_row(png, at);
@@ -106,22 +108,6 @@ void writePngFile(const std::string& path, const uint8_t* rgba, int width, int h
         fail(path, e.what());
     }
     writeStillFile(path, bytes, inputs);
-}
-
-// A pixel read as a native word and rotated by 8 bits has its first byte
-// (alpha) moved to the end: rotated right on little-endian machines, left on
-// big-endian ones. Twice as fast as moving the bytes one at a time.
-void argbToRgba(const uint8_t* argb, uint8_t* rgba, size_t pixels) {
-    for (size_t i = 0; i < pixels; ++i) {
-        uint32_t word;
-        std::memcpy(&word, argb + 4 * i, 4);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        word = word << 8 | word >> 24;
-#else
-        word = word >> 8 | word << 24;
-#endif
-        std::memcpy(rgba + 4 * i, &word, 4);
-    }
 }
 
 } // namespace keo::tool

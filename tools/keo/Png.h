@@ -1,5 +1,4 @@
-// PNG pictures out, as 8-bit RGBA, and the conversions between the
-// decoder's ARGB and RGBA. Pictures in: Stills.h.
+// PNG pictures out, as 8-bit RGBA. Pictures in: Stills.h.
 //
 // Every PNG is lossless; the compression only trades time for size. Fast,
 // the default, is zlib's level 1 with every row "up"-filtered (the
@@ -30,8 +29,5 @@ std::vector<uint8_t> encodePng(const uint8_t* pixels, bool argb, int width, int 
 void writePngFile(const std::string& path, const uint8_t* rgba, int width, int height,
                   const std::vector<std::string>& inputs = {},
                   PngCompression compression = PngCompression::Fast);
-
-// ARGB32 (bytes A, R, G, B) to the RGBA order of PNG, `pixels` pixels.
-void argbToRgba(const uint8_t* argb, uint8_t* rgba, size_t pixels);
 
 } // namespace keo::tool

@@ -6,6 +6,7 @@
 // TIFF, and libjpeg's to an error manager of this call's own.
 #include "StillOut.h"
 
+#include "base/PixelOrder.h"
 #include "libkeo/AtomicOutput.h"
 #include "libkeo/Failure.h"
 
@@ -121,8 +122,9 @@ std::vector<uint8_t> encodeTiff(const uint8_t* argb, int width, int height) {
     std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
     bool written = true;
     for (int y = 0; y < height && written; ++y) {
-        argbToRgba(argb + static_cast<size_t>(y) * width * 4, row.data(),
-                   static_cast<size_t>(width));
+        keo::convertPixels({keo::PixelLayout::ARGB, keo::PixelLayout::RGBA},
+                           argb + static_cast<size_t>(y) * row.size(), row.size(), row.data(),
+                           row.size(), width, 1);
         written = TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0) == 1;
     }
     written = written && TIFFWriteDirectory(tiff);
@@ -179,13 +181,10 @@ std::vector<uint8_t> encodeJpeg(const uint8_t* argb, int width, int height, int 
         info->comp_info[c].h_samp_factor = info->comp_info[c].v_samp_factor = 1;
     jpeg_start_compress(info.get(), TRUE);
     while (info->next_scanline < info->image_height) {
-        const uint8_t* in = argb + static_cast<size_t>(info->next_scanline) * width * 4;
-        uint8_t* out = state->row.data();
-        for (int x = 0; x < width; ++x, in += 4, out += 3) {
-            out[0] = in[1];
-            out[1] = in[2];
-            out[2] = in[3];
-        }
+        const size_t rowBytes = static_cast<size_t>(width) * 4;
+        keo::convertPixels({keo::PixelLayout::ARGB, keo::PixelLayout::RGB},
+                           argb + info->next_scanline * rowBytes, rowBytes, state->row.data(),
+                           state->row.size(), width, 1);
         JSAMPROW rows[1] = {state->row.data()};
         jpeg_write_scanlines(info.get(), rows, 1);
     }

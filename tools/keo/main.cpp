@@ -99,17 +99,10 @@ void note(const GlobalOptions& global, const std::string& text) {
 
 } // namespace keo::tool
 
-int main(int argc, char** argv) {
-    installOutputCleanup();
-    // keo ends with its movie: every command reuses its frames' memory.
-    keepFreedFrameMemory();
+namespace {
 
-    CLI::App app{"keo: inspect, decode, verify and export KEO movies through the KEO importer "
-                 "plug-in"};
-    app.require_subcommand(1);
-    // Options of keo itself (--plugin, -q, --version) are taken after the
-    // command too: a command passes up what it does not know.
-    app.fallthrough();
+// keo's own help: the commands' order, the plug-in, exit codes, examples.
+void describeKeo(CLI::App& app) {
     app.footer(std::string("The plug-in module is --plugin PATH, else $KEO_PLUGIN, else\n"
                            "../lib/KEOImporter.so beside keo. These options of keo go before\n"
                            "or after the command. Run `keo help COMMAND` (or\n"
@@ -123,28 +116,16 @@ int main(int argc, char** argv) {
                "  gst-launch-1.0 -q videotestsrc num-buffers=100 ! video/x-raw,format=RGBA,"
                "width=640,height=360 ! fdsink | keo export --input - --size 640x360 -o test.mov");
     app.footer(app.get_footer() + kWritingExamples);
-    GlobalOptions global;
-    app.add_option("--plugin", global.plugin, "Importer module to load (KEOImporter.so)")
-        ->option_text("PATH");
-    app.add_flag("-q,--quiet", global.quiet,
-                 "No progress bar, notes or summary lines; errors are still reported");
-    app.set_version_flag("--version", std::string("keo ") + kKeoVersion, "Show keo's version");
-    Action action;
-    addInfoCommand(app, global, action);
-    addDecodeCommand(app, global, action);
-    addAudioCommand(app, global, action);
-    addSheetCommand(app, global, action);
-    addVerifyCommand(app, global, action);
-    addExportCommand(app, global, action);
-    addDemoCommand(app, global, action);
+}
 
-    std::string helpTopic;
+// keo help [COMMAND]: keo's help, or one command's.
+void addHelpCommand(CLI::App& app, std::string& topic, Action& action) {
     CLI::App* help = app.add_subcommand("help", "Show the help of keo or of one command");
-    help->add_option("COMMAND", helpTopic, "The command to explain");
+    help->add_option("COMMAND", topic, "The command to explain");
     help->footer("Example:\n  keo help info");
-    help->callback([&app, &helpTopic, &action] {
-        action = [&app, &helpTopic] {
-            if (helpTopic.empty()) {
+    help->callback([&app, &topic, &action] {
+        action = [&app, &topic] {
+            if (topic.empty()) {
                 // keo's own help: app.help() would show the help of the
                 // command chosen, which is `help`.
                 std::fputs(app.get_formatter()
@@ -154,21 +135,24 @@ int main(int argc, char** argv) {
                 return kExitOK;
             }
             for (CLI::App* sub : app.get_subcommands({}))
-                if (sub->get_name() == helpTopic) {
+                if (sub->get_name() == topic) {
                     std::fputs(sub->help(app.get_name()).c_str(), stdout);
                     return kExitOK;
                 }
-            fail("help", "no command '" + helpTopic + "'; the commands are " + commandList(app));
+            fail("help", "no command '" + topic + "'; the commands are " + commandList(app));
         };
     });
+}
 
+// Parses the command line; -1 when there is an action to run, else keo's
+// exit status (help, version, or a mistake said on stderr).
+int parseCommandLine(CLI::App& app, int argc, char** argv) {
     const char* command = commandWord(argc, argv);
     if (command && !isCommand(app, command)) {
         std::fprintf(stderr, "keo: '%s' is not a command; the commands are %s (see keo --help)\n",
                      command, commandList(app).c_str());
         return kExitFailed;
     }
-
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -186,6 +170,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "keo: %s (see keo --help)\n", oneLine(e.what()).c_str());
         return kExitFailed;
     }
+    return -1;
+}
+
+// Runs the chosen command; every failure ends here as one line on stderr.
+int runAction(const Action& action) {
     if (!action)
         return finishStandardOutput(kExitOK);
     try {
@@ -201,4 +190,39 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "keo: %s\n", oneLine(e.what()).c_str());
         return kExitFailed;
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    installOutputCleanup();
+    // keo ends with its movie: every command reuses its frames' memory.
+    keepFreedFrameMemory();
+
+    CLI::App app{"keo: inspect, decode, verify and export KEO movies through the KEO importer "
+                 "plug-in"};
+    app.require_subcommand(1);
+    // Options of keo itself (--plugin, -q, --version) are taken after the
+    // command too: a command passes up what it does not know.
+    app.fallthrough();
+    describeKeo(app);
+    GlobalOptions global;
+    app.add_option("--plugin", global.plugin, "Importer module to load (KEOImporter.so)")
+        ->option_text("PATH");
+    app.add_flag("-q,--quiet", global.quiet,
+                 "No progress bar, notes or summary lines; errors are still reported");
+    app.set_version_flag("--version", std::string("keo ") + kKeoVersion, "Show keo's version");
+    Action action;
+    addInfoCommand(app, global, action);
+    addDecodeCommand(app, global, action);
+    addAudioCommand(app, global, action);
+    addSheetCommand(app, global, action);
+    addVerifyCommand(app, global, action);
+    addExportCommand(app, global, action);
+    addDemoCommand(app, global, action);
+    std::string helpTopic;
+    addHelpCommand(app, helpTopic, action);
+
+    const int status = parseCommandLine(app, argc, argv);
+    return status >= 0 ? status : runAction(action);
 }
