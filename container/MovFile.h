@@ -37,10 +37,10 @@
 #include <cstdint>
 
 #include "base/ByteBuffer.h"
+#include "base/FrameRate.h"
 #include "container/LargeFp.h"
 #include "container/QuicktimeAtom.h"
 #include "container/QuicktimeMatrix.h"
-#include "container/QuicktimeRate.h"
 
 struct QuicktimeFile;
 struct QuicktimeTrak;
@@ -188,27 +188,27 @@ struct MovFile {
     // Creates the file and a movie with one video track (hasVideo) and one
     // "sowt" audio track (hasAudio); null when the file cannot be created or
     // an argument cannot be written (then nothing is left open). The frame
-    // rate is stored exactly (QuicktimeRate.h); one that does not fit
-    // QuicktimeRateFits is such an argument.
+    // rate is stored exactly (QuicktimeMVHD::getTimeBase); one that does not
+    // fit keo::rateFitsMovie is such an argument.
     QuicktimeFile* openWrite(char const* path, char* compressor, int width, int height,
-                             QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
+                             keo::FrameRate rate, int hasVideo, int hasAudio, int sampleRate,
                              int channels, int bits);
     // The same into `stream`, whose position 0 becomes the movie's first
     // byte; the movie takes the stream over whether or not the open
     // succeeds. The writer seeks in it, back to bytes it has written, only
     // at close; a stream without a file descriptor is never cut short.
     QuicktimeFile* openWrite(LargeFp* stream, char* compressor, int width, int height,
-                             QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
+                             keo::FrameRate rate, int hasVideo, int hasAudio, int sampleRate,
                              int channels, int bits);
     // Gives up the movie being written: the stream is closed without a movie
     // atom, the media data's size field still 0, as a writer stopped before
     // close leaves it. Nothing reads such a file as a movie.
     void abandonWrite();
     QuicktimeFile* startMovie(QuicktimeFile* f, char* compressor, int width, int height,
-                              QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
+                              keo::FrameRate rate, int hasVideo, int hasAudio, int sampleRate,
                               int channels, int bits);
     // Add tracks; 0 on success.
-    int setVideo(int tracks, int width, int height, QuicktimeRate rate, char* compressor);
+    int setVideo(int tracks, int width, int height, keo::FrameRate rate, char* compressor);
     int setAudio(int tracks, int channels, int sampleRate, int bits, char* compressor);
     // One chunk each. prepare* return the handle to write the chunk into,
     // null while a chunk is open or once the movie has failed; the end calls

@@ -9,7 +9,7 @@
 #include <gst/audio/audio.h>
 #include <gst/video/video.h>
 
-#include "base/FrameClock.h"
+#include "base/FrameRate.h"
 #include "codec/FramePayload.h"
 #include "container/MovFile.h"
 #include "gst/KEOElement.h"
@@ -242,12 +242,12 @@ GstFlowReturn startMovie(GstKeoMux* self) {
         }
         self->frameDuration = spacing;
     }
-    const QuicktimeRate movieRate{fpsN, fpsD};
-    if (result == GST_FLOW_OK && !QuicktimeRateFits(movieRate)) {
+    const keo::FrameRate movieRate{fpsN, fpsD};
+    if (result == GST_FLOW_OK && !keo::rateFitsMovie(movieRate)) {
         GST_ELEMENT_ERROR(self, STREAM, FORMAT,
                           ("A frame rate of %d/%d cannot be stored: a KEO movie holds rates up to "
                            "%d frames per second.",
-                           fpsN, fpsD, kQuicktimeMaxFramesPerSecond),
+                           fpsN, fpsD, static_cast<int>(keo::kMaxMovieFramesPerSecond)),
                           (nullptr));
         result = GST_FLOW_ERROR;
     }
@@ -263,9 +263,9 @@ GstFlowReturn startMovie(GstKeoMux* self) {
     if (result == GST_FLOW_OK && self->storesSound) {
         // keo export asks its host for the sound one frame's worth at a
         // time, at the ticks per frame the host is told.
-        const keo::FrameClock clock{keo::kStandInTicksPerSecond, fpsN, fpsD};
-        self->soundBlock = static_cast<guint64>(keo::soundBlockFrames(
-            keo::nominalTicksPerFrame(clock), keo::kStandInTicksPerSecond, rate));
+        self->soundBlock = static_cast<guint64>(
+            keo::soundBlockFrames(keo::ticksPerFrame(movieRate, keo::kStandInTicksPerSecond),
+                                  keo::kStandInTicksPerSecond, rate));
         if (!KEOMuxSoundStart(&self->sound, GST_AUDIO_INFO_FORMAT(&self->stored), channels)) {
             self->sound.error = errno;
             result = keepFailed(self);

@@ -2,7 +2,7 @@
 // export stores it.
 //
 // keo export writes every frame first and then the whole sound, in blocks
-// of one frame's worth of sample frames, rounded up (base/FrameClock.h,
+// of one frame's worth of sample frames, rounded up (base/FrameRate.h,
 // soundBlockFrames), each block one chunk; its 16 and 24-bit integers come
 // through the host's float sound path unchanged and floats become 24-bit
 // integers. keomux does the same, so the same frames and sound give the same

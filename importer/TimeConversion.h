@@ -2,13 +2,14 @@
 //
 // The host counts time in ticks whose rate only its Time Suite knows; a movie
 // states frames per second as scale / sampleSize. Eight standard rates are
-// recognised in their many notations, so that what the host is told is the
-// canonical pair of the rate.
+// recognised in their many notations (base/FrameRate.h, standardRateCode),
+// so that what the host is told is the canonical pair of the rate.
 #pragma once
 
 #include <cstdint>
 
 #include "KEOHostAPI.h"
+#include "base/FrameRate.h"
 
 // Recognises the rate scale / sampleSize as one of the eight standard rates
 // and writes the Time Suite's ticks per frame of it to *ticksPerFrame.
@@ -30,15 +31,14 @@ int ConvertPrTimeToScaleSampleSize(PrSDKTimeSuite* timeSuite, long long ticksPer
 bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
                          long long* ticksPerFrame);
 
-// The rate to tell the host for a movie's (scale, sampleSize), rewritten in
-// place, and its ticks per frame: a standard rate as its canonical pair with
-// the suite's ticks; any other rate as the movie states it, in lowest terms,
-// with its ticks to the nearest. False (nothing written) for a pair that is
-// no rate.
-bool TellFrameRate(PrSDKTimeSuite* timeSuite, int* scale, int* sampleSize,
+// The rate to tell the host for a movie's stored rate, and its ticks per
+// frame: a standard rate as its canonical pair with the suite's ticks; any
+// other rate as the movie states it, in lowest terms, with its ticks to the
+// nearest. False (nothing written) for a pair that is no rate.
+bool TellFrameRate(PrSDKTimeSuite* timeSuite, keo::FrameRate stored, keo::FrameRate* told,
                    long long* ticksPerFrame);
 
 // The frame whose interval holds host time `time` at the rate told to the
-// host (base/FrameClock.h); -1 before frame 0 or when the suite cannot
+// host (keo::frameAtTicks); -1 before frame 0 or when the suite cannot
 // answer.
-int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, int scale, int sampleSize, PrTime time);
+int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, keo::FrameRate told, PrTime time);

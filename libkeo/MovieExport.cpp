@@ -148,9 +148,8 @@ void checkExportSettings(const ExportSettings& s) {
     if (s.width < 1 || s.height < 1 || s.width > 32767 || s.height > 32767)
         fail("--size", std::to_string(s.width) + "x" + std::to_string(s.height) +
                            " is not a frame size between 1x1 and 32767x32767");
-    QuicktimeRate stored;
     std::string why;
-    if (!storedRate(s.rate, &stored, &why))
+    if (!rateFitsMovie(s.rate, &why))
         fail("--fps", why);
     if (s.optimize < 0 || s.optimize > 2)
         fail("--optimize", "must be 0, 1 or 2");
@@ -173,17 +172,13 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     checkExportSettings(s);
     if (s.keepFreedMemory)
         keepFreedFrameMemory();
-    const FrameClock clock = frameClock(s.rate, kTicksPerSecond);
     const PrTime tpf = ticksPerFrame(s.rate, kTicksPerSecond);
     ExportRun run;
     beginOutput(run.out, s.output, OutputUse::Seek, s.inputs);
     char compressor[] = "ZUVM";
     // The movie holds the rate exactly; the host sees it as ticks per frame
     // ("ADBEVideoFPS" below), rounded where the ticks do not divide.
-    QuicktimeRate stored;
-    std::string why;
-    storedRate(s.rate, &stored, &why);
-    if (!run.movie.openWrite(run.out.writePath.c_str(), compressor, s.width, s.height, stored, 1,
+    if (!run.movie.openWrite(run.out.writePath.c_str(), compressor, s.width, s.height, s.rate, 1,
                              s.hasAudio ? 1 : 0, s.sampleRate, s.channels, s.bits)) {
         if (run.movie.writeErrno != 0)
             failWithErrno(s.output, run.movie.writeErrno);
@@ -245,8 +240,8 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
         if (!frameSlot.rgba)
             break;
         // Frame i starts where a host reading the movie looks for it.
-        const PrTime time = frameStartTicks(clock, i);
-        er.endTime = frameStartTicks(clock, i + 1);
+        const PrTime time = frameStartTicks(s.rate, kTicksPerSecond, i);
+        er.endTime = frameStartTicks(s.rate, kTicksPerSecond, i + 1);
         auto start = std::chrono::steady_clock::now();
         int r = RenderAndWriteVideoFrame(time, &er);
         stats.encodeSeconds +=
@@ -263,7 +258,7 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     if (s.hasAudio) {
         // The sound covers exactly the frames: longer input is cut here,
         // shorter input is padded with silence by the feed.
-        int r = RenderAndWriteAllAudio(&er, frameStartTicks(clock, stats.frames));
+        int r = RenderAndWriteAllAudio(&er, frameStartTicks(s.rate, kTicksPerSecond, stats.frames));
         if (audioSlot.failed)
             fail(s.inputs.empty() ? "audio" : s.inputs.back(), "the sound could not be read");
         if (r != 0)

@@ -4,7 +4,7 @@
 // The driver does what an exporter entry does: it opens the movie with
 // MovFile::openWrite, sets the export parameters, acquires the suites, makes
 // the video renderer, then calls RenderAndWriteVideoFrame at the start of
-// each frame (base/FrameClock.h) and RenderAndWriteAllAudio for the frames'
+// each frame (base/FrameRate.h) and RenderAndWriteAllAudio for the frames'
 // duration, and closes the movie. The host's frame and audio sources call back into the
 // caller's functions, so the pictures and sound can come from anywhere.
 //
@@ -12,7 +12,7 @@
 // when it is complete and the host's books balance.
 #pragma once
 
-#include "libkeo/FrameRate.h"
+#include "base/FrameRate.h"
 
 #include <cstdint>
 #include <functional>

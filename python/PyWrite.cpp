@@ -4,8 +4,8 @@
 #include "Bindings.h"
 
 #include "PyErrors.h"
+#include "base/FrameRate.h"
 #include "codec/EncoderThreads.h"
-#include "libkeo/FrameRate.h"
 #include "libkeo/MovieExport.h"
 
 #include <pybind11/numpy.h>
@@ -14,12 +14,11 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
-#include <numeric>
 
 namespace keo::python {
 namespace {
 
-using keo::lib::FrameRate;
+using keo::FrameRate;
 
 // The encoder's worker threads are the process's, and serve one frame
 // encode at a time.
@@ -29,7 +28,7 @@ FrameRate givenRate(py::handle fps) {
     std::string why;
     FrameRate rate;
     if (py::isinstance<py::str>(fps)) {
-        if (!keo::lib::parseFrameRate(fps.cast<std::string>(), &rate, &why))
+        if (!keo::parseFrameRate(fps.cast<std::string>(), &rate, &why))
             throw py::value_error("fps: " + why);
         return rate;
     }
@@ -43,7 +42,7 @@ FrameRate givenRate(py::handle fps) {
         // for 30000/1001. One with more digits than keo takes is its
         // nearest fraction.
         const std::string text = py::repr(py::float_(value));
-        if (keo::lib::parseFrameRate(text, &rate, &why))
+        if (keo::parseFrameRate(text, &rate, &why))
             return rate;
         exact = py::module_::import("fractions")
                     .attr("Fraction")(value)
@@ -57,18 +56,14 @@ FrameRate givenRate(py::handle fps) {
     }
     if (rate.num <= 0 || rate.den <= 0)
         throw py::value_error("fps must be above 0");
-    const int64_t g = std::gcd(rate.num, rate.den);
-    rate.num /= g;
-    rate.den /= g;
-    return rate;
+    return keo::reduced(rate);
 }
 
 // The rate as given, exactly, when a movie can hold it.
 FrameRate rateOf(py::handle fps) {
     const FrameRate rate = givenRate(fps);
-    QuicktimeRate stored;
     std::string why;
-    if (!keo::lib::storedRate(rate, &stored, &why))
+    if (!keo::rateFitsMovie(rate, &why))
         throw py::value_error("fps: " + why);
     return rate;
 }

@@ -1,17 +1,17 @@
 // Frame counts to timecode.
-#include "libkeo/Timecode.h"
+#include "base/Timecode.h"
 
 #include <cstdio>
 
-namespace keo::lib {
+namespace keo {
 
-std::string timecodeOf(int64_t frames, int64_t rateNum, int64_t rateDen) {
-    if (rateNum <= 0 || rateDen <= 0 || frames < 0)
+std::string timecodeOf(int64_t frames, FrameRate rate) {
+    if (rate.num <= 0 || rate.den <= 0 || frames < 0)
         return "";
-    int64_t nominal = (rateNum + rateDen / 2) / rateDen;
+    int64_t nominal = (rate.num + rate.den / 2) / rate.den;
     if (nominal < 1)
         nominal = 1;
-    const bool drop = rateDen == 1001 && (nominal == 30 || nominal == 60);
+    const bool drop = rate.den == 1001 && (nominal == 30 || nominal == 60);
     int64_t n = frames;
     if (drop) {
         const int64_t skipped = nominal / 15; // 2 at 29.97, 4 at 59.94
@@ -32,4 +32,4 @@ std::string timecodeOf(int64_t frames, int64_t rateNum, int64_t rateDen) {
     return buf;
 }
 
-} // namespace keo::lib
+} // namespace keo

@@ -9,8 +9,11 @@
 #include <cstdint>
 #include <string>
 
-namespace keo::lib {
+#include "base/FrameRate.h"
 
-std::string timecodeOf(int64_t frames, int64_t rateNum, int64_t rateDen);
+namespace keo {
 
-} // namespace keo::lib
+// "" for a negative count or a rate whose parts are not above 0.
+std::string timecodeOf(int64_t frames, FrameRate rate);
+
+} // namespace keo
