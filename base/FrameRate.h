@@ -15,16 +15,19 @@
 //   timecodeOf(frames, r);                       // base/Timecode.h
 //
 // Frames and host ticks. A host's clock counts ticksPerSecond; frame i
-// starts at i x ticksPerSecond x den / num ticks, which at 13, 19 or 73
-// frames per second is no whole number of ticks, so a host lands each start
-// on a tick by rounding it down, up or to nearest, and no single
-// ticks-per-frame figure can be divided by to find the frame again. So the
-// frame of a time is worked out from the rational rate: it is the last frame
-// whose start, rounded down, lies at or before the time. Whichever of the
-// three roundings a host chose, frame i's start finds frame i, as long as a
-// frame lasts two ticks or more, and a time two and a half frames in is
-// frame 2. Where ticks per frame is whole, this is the plain quotient
-// time / ticks per frame.
+// starts at i x ticksPerSecond x den / num ticks, which at 11, 13 or 12.5
+// frames per second is no whole number of ticks. A host lands each start on
+// a tick by rounding it down, up or to nearest, or steps by a ticks-per-frame
+// figure it rounded once; rounded down (or to nearest, where that is down)
+// the figure falls further short of each frame's start, by the part of a
+// tick that a frame lasts beyond its whole ticks. The frame of a time
+// forgives that: frame i begins at i x (ticks per frame rounded down) where
+// that is earlier than its start rounded down, as long as it is within a
+// kHostDriftFramePart-th of a frame of the exact start, beyond which the
+// allowance stays that fraction (about 4 x 10^9 frames in at 11 frames per
+// second on the stand-in clock). So the frame of a time is the quotient of
+// time and ticks per frame rounded down, the plain one where ticks per frame
+// is whole.
 //
 // Products are taken in 128 bits: ticks per second near 2^38 times a part
 // near 2^31 times a frame number passes 2^63 by far.
@@ -100,6 +103,9 @@ FrameRate snapToStandardRate(FrameRate r);
 // The clock of keo's stand-in host, through which keo export writes its
 // movies; every standard frame rate and every common sound rate divides it.
 constexpr int64_t kStandInTicksPerSecond = 254016000000LL;
+// How much of a frame a host's stepping may fall short of its start and
+// still find it.
+constexpr int kHostDriftFramePart = 16; // a sixteenth
 
 // True when both parts are below 2^31 and a frame lasts at least one tick
 // and at most INT64_MAX ticks; the functions below answer 0 or -1 for a
@@ -111,9 +117,12 @@ int64_t ticksPerFrame(FrameRate r, int64_t ticksPerSecond);
 // The start of `frame` rounded down to a tick (negative frames too), held to
 // the 64-bit range.
 int64_t frameStartTicks(FrameRate r, int64_t ticksPerSecond, int64_t frame);
-// The frame whose interval holds `ticks`: the last frame whose start,
-// rounded down, is at or before it. -1 for a time before frame 0; no upper
-// bound, so the caller checks it against the frame count.
+// The frame a host means by `ticks` (see above): -1 before frame 0; no upper
+// bound, so the caller checks it against the frame count. Frame i lasts from
+// the tick where it begins (the tick of its start rounded down, or earlier
+// where a host stepping by rounded-down ticks per frame would ask) to the
+// tick before frame i + 1 begins; any time in the middle of a frame is that
+// frame, as long as a frame lasts 3 ticks or more.
 int64_t frameAtTicks(FrameRate r, int64_t ticksPerSecond, int64_t ticks);
 // Sample frames of sound in one frame of `ticksPerFrame` ticks, rounded up:
 // the largest block a host's audio renderer hands an exporter, asked with

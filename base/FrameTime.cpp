@@ -2,6 +2,7 @@
 // seconds.
 #include "base/FrameRate.h"
 
+#include <algorithm>
 #include <climits>
 #include <numeric>
 
@@ -35,6 +36,20 @@ Split splitOf(FrameRate r, int64_t ticksPerSecond) {
     return {perFrameTimesNum / r.num, perFrameTimesNum % r.num, r.num};
 }
 
+// The first tick of frame i >= 0: the tick that holds its exact start, or,
+// where a host may have fallen further short, the first tick short of the
+// start by no more than i times the part of a tick that a frame lasts beyond
+// its whole ticks, held to a kHostDriftFramePart-th of a frame. Over 16 x
+// num, that allowance is the smaller of 16 x i x part and 16 x P /
+// kHostDriftFramePart.
+i128 firstTick(const Split& s, i128 i) {
+    const i128 perFrameTimesNum = s.whole * s.num + s.part;
+    const i128 allowance = std::min(16 * i * s.part, perFrameTimesNum * 16 / kHostDriftFramePart);
+    const i128 rounded = floorDiv(i * s.part, s.num);
+    const i128 reached = -floorDiv(allowance - 16 * i * s.part, 16 * s.num); // ceiling
+    return i * s.whole + std::min(rounded, reached);
+}
+
 } // namespace
 
 bool clockRuns(FrameRate r, int64_t ticksPerSecond) {
@@ -61,11 +76,15 @@ int64_t frameStartTicks(FrameRate r, int64_t ticksPerSecond, int64_t frame) {
 int64_t frameAtTicks(FrameRate r, int64_t ticksPerSecond, int64_t ticks) {
     if (!clockRuns(r, ticksPerSecond) || ticks < 0)
         return -1;
-    // floor(i x P / num) <= t  <=>  i x P < (t + 1) x num, so the largest
-    // such i is ((t + 1) x num - 1) div P. A frame lasts a tick or more, so
-    // the result is at most t.
+    // The last frame whose start, rounded down, is at or before the time:
+    // floor(i x P / num) <= t  <=>  i x P < (t + 1) x num, so i is
+    // ((t + 1) x num - 1) div P. Frame i's first tick lies at or before its
+    // rounded-down start, and frame i + 2's after frame i + 1's start, so
+    // the answer is i or i + 1.
+    const Split s = splitOf(r, ticksPerSecond);
     const i128 reach = (static_cast<i128>(ticks) + 1) * r.num - 1;
-    return clamp64(reach / (static_cast<i128>(ticksPerSecond) * r.den));
+    const i128 i = reach / (s.whole * s.num + s.part);
+    return clamp64(firstTick(s, i + 1) <= ticks ? i + 1 : i);
 }
 
 int64_t soundBlockFrames(int64_t ticksPerFrame, int64_t ticksPerSecond, int64_t sampleRate) {

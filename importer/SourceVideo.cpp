@@ -118,7 +118,7 @@ int32_t ImGetSourceVideo(imStdParms*, imSourceVideoRec* request) {
     // The index is checked in 64 bits before it becomes an int, so a time
     // far past the end cannot wrap round onto a real frame.
     const keo::FrameRate told{rec->fileHeader.frameRateScale, rec->fileHeader.frameRateSampleSize};
-    int64_t index = FrameOfHostTime(rec->TimeSuite, told, request->inFrameTime);
+    int64_t index = FrameOfHostTime(rec->TimeSuite, told, movie->nFrames(), request->inFrameTime);
     if (index < 0 || index >= movie->nFrames())
         return imFrameOrAudioErr;
 

@@ -89,9 +89,16 @@ bool TellFrameRate(PrSDKTimeSuite* timeSuite, keo::FrameRate stored, keo::FrameR
     return true;
 }
 
-int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, keo::FrameRate told, PrTime time) {
+int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, keo::FrameRate told, int64_t frames,
+                        PrTime time) {
     PrTime perSecond = 0;
     if (!timeSuite || timeSuite->GetTicksPerSecond(&perSecond) != suiteError_NoError)
         return -1;
-    return keo::frameAtTicks(told, perSecond, time);
+    const int64_t frame = keo::frameAtTicks(told, perSecond, time);
+    // The frame after the last begins a little before the movie's end, for
+    // hosts that step by rounded-down ticks per frame; but there is none,
+    // and the time is still inside the movie.
+    if (frame == frames && frames > 0 && time < keo::frameStartTicks(told, perSecond, frames))
+        return frames - 1;
+    return frame;
 }

@@ -38,7 +38,10 @@ bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
 bool TellFrameRate(PrSDKTimeSuite* timeSuite, keo::FrameRate stored, keo::FrameRate* told,
                    long long* ticksPerFrame);
 
-// The frame whose interval holds host time `time` at the rate told to the
-// host (keo::frameAtTicks); -1 before frame 0 or when the suite cannot
-// answer.
-int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, keo::FrameRate told, PrTime time);
+// The frame a host means by host time `time` at the rate it was told
+// (keo::frameAtTicks), in a movie of `frames` frames: a time before the end
+// of the movie, rounded down to a tick, is at most its last frame. -1
+// before frame 0 or when the suite cannot answer; `frames` or more past the
+// end.
+int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, keo::FrameRate told, int64_t frames,
+                        PrTime time);
