@@ -130,6 +130,13 @@ struct MovFile {
     void frameRate(int& numerator, int& denominator) const;
     // numerator / denominator, 0 when either is 0.
     float frameRate() const;
+    // The rate the whole time-to-sample table plays at (TableRate.cpp says
+    // which entries it leaves out). Where every frame it counts lasts as
+    // long, *even is true and the rate is the media time scale over that
+    // duration, as frameRate(n, d) gives them for a table of one entry;
+    // otherwise the frames over the time they take, in lowest terms. Parts
+    // of 0 where frameRate(n, d) gives them.
+    keo::FrameRate tableFrameRate(bool* even) const;
     // File offset of `frame`'s first byte, -1 when it cannot be located.
     long long frameOffset(long long frame);
     int setVideoPosition(QuicktimeFile* file, long long frame, int track);

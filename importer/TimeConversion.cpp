@@ -59,6 +59,13 @@ bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
     return true;
 }
 
+keo::FrameRate MeasuredFrameRate(keo::FrameRate average, int frames) {
+    const keo::FrameRate standard = keo::snapToStandardRate(average);
+    if (!keo::sameRate(standard, average) || frames < 1)
+        return standard;
+    return keo::closestRate(average, INT32_MAX, INT32_MAX / frames);
+}
+
 bool TellFrameRate(PrSDKTimeSuite* timeSuite, keo::FrameRate stored, keo::FrameRate* told,
                    long long* ticksPerFrame) {
     if (!timeSuite || !told || !ticksPerFrame || stored.num < INT32_MIN || stored.num > INT32_MAX ||

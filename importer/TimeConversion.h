@@ -31,6 +31,13 @@ int ConvertPrTimeToScaleSampleSize(PrSDKTimeSuite* timeSuite, long long ticksPer
 bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
                          long long* ticksPerFrame);
 
+// The rate of a movie whose frames last unequal times, `frames` of them
+// over the time they take (MovFile::tableFrameRate), as the host is to be
+// told it: the standard rate within 0.1% of it, else the nearest fraction
+// whose parts the host's 32-bit fields hold, the duration (frames times the
+// sample size) too.
+keo::FrameRate MeasuredFrameRate(keo::FrameRate average, int frames);
+
 // The rate to tell the host for a movie's stored rate, and its ticks per
 // frame: a standard rate as its canonical pair with the suite's ticks; any
 // other rate as the movie states it, in lowest terms, with its ticks to the
