@@ -4,14 +4,19 @@
 #include <cstdio>
 
 namespace keo {
+namespace {
 
-std::string timecodeOf(int64_t frames, FrameRate rate) {
-    if (rate.num <= 0 || rate.den <= 0 || frames < 0)
-        return "";
-    int64_t nominal = (rate.num + rate.den / 2) / rate.den;
-    if (nominal < 1)
-        nominal = 1;
-    const bool drop = rate.den == 1001 && (nominal == 30 || nominal == 60);
+std::string format(int64_t seconds, int64_t ff, bool drop) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld%c%02lld",
+                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
+                  static_cast<long long>(seconds % 60), drop ? ';' : ':',
+                  static_cast<long long>(ff));
+    return buf;
+}
+
+// Frames counted at the whole rate `nominal`, numbers skipped where `drop`.
+std::string countedAt(int64_t frames, int64_t nominal, bool drop) {
     int64_t n = frames;
     if (drop) {
         const int64_t skipped = nominal / 15; // 2 at 29.97, 4 at 59.94
@@ -22,14 +27,26 @@ std::string timecodeOf(int64_t frames, FrameRate rate) {
         if (rest > skipped)
             n += skipped * ((rest - skipped) / perMinute);
     }
-    const int64_t ff = n % nominal;
-    const int64_t seconds = n / nominal;
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld%c%02lld",
-                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
-                  static_cast<long long>(seconds % 60), drop ? ';' : ':',
-                  static_cast<long long>(ff));
-    return buf;
+    return format(n / nominal, n % nominal, drop);
+}
+
+} // namespace
+
+std::string timecodeOf(int64_t frames, FrameRate rate) {
+    const FrameRate r = reduced(rate);
+    if (!isRate(r) || frames < 0)
+        return "";
+    if (r.den == 1)
+        return countedAt(frames, r.num, false);
+    if (r.den == 1001 && r.num % 1000 == 0) {
+        const int64_t nominal = r.num / 1000;
+        return countedAt(frames, nominal, nominal == 30 || nominal == 60);
+    }
+    // The second that frame `frames` starts in, and the first frame that
+    // starts within it: ceil(second x rate).
+    const __int128 seconds = static_cast<__int128>(frames) * r.den / r.num;
+    const __int128 first = (seconds * r.num + r.den - 1) / r.den;
+    return format(static_cast<int64_t>(seconds), static_cast<int64_t>(frames - first), false);
 }
 
 } // namespace keo

@@ -172,3 +172,28 @@ TEST(Timecode, WholeRatesAndDropFrame) {
     EXPECT_EQ(timecodeOf(107892, {30000, 1001}), "01:00:00;00");
     EXPECT_EQ(timecodeOf(3600, {60000, 1001}), "00:01:00;04");
 }
+
+// At a rate that is not whole, the clock part is the time itself and the
+// frame part counts the frames that began within that second: 12.5 frames
+// a second never counted as 13, nor 24.5 as 25.
+TEST(Timecode, RatesThatAreNotWholeTellTheTimeItself) {
+    struct Case {
+        int64_t frames;
+        FrameRate rate;
+        const char* timecode;
+    } cases[] = {
+        {25, {25, 2}, "00:00:02:00"},
+        {45000, {25, 2}, "01:00:00:00"},
+        {24, {25, 2}, "00:00:01:11"}, // 1.92 s: frames 13 to 23 began in second 1
+        {49, {49, 2}, "00:00:02:00"},
+        {48, {49, 2}, "00:00:01:23"}, // second 1 began with frame 25
+        {88200, {49, 2}, "01:00:00:00"},
+        {36, {12513, 1001}, "00:00:02:10"}, // as earlier writers stored 12.5
+        {3, {1, 2}, "00:00:06:00"},
+        {50, {50, 2}, "00:00:02:00"}, // 50/2 is the whole rate 25
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(timecodeOf(c.frames, c.rate), c.timecode) << c.frames << " at " << text(c.rate);
+    EXPECT_EQ(timecodeOf(-1, {25, 1}), "");
+    EXPECT_EQ(timecodeOf(1, {0, 1}), "");
+}
