@@ -92,7 +92,7 @@ constexpr FrameRate kStandardFrameRates[8] = {{24000, 1001}, {24, 1}, {25, 1},  
 // (48/2, 600/24, 90000/3600); a 1001-based rate in its canonical pair, the
 // notations that writers use (2997/100, 29970/1000, 90000/3003, ...) or any
 // pair that reads as its digits (from 29.97 up to but not including 29.98).
-// 32-bit quotients are taken in 64 bits.
+// Its quotients are taken in 128 bits, so no pair overflows them.
 int standardRateCode(int64_t scale, int64_t sampleSize);
 // The standard rate within 0.1% of `r` (the nearest, where two are: 23.976
 // and 24 are 0.1% apart), else `r` as it was.

@@ -14,7 +14,6 @@
 // last frame whose duration no other frame has.
 #include <algorithm>
 #include <climits>
-#include <vector>
 
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
@@ -26,31 +25,23 @@ struct Run {
     int64_t duration; // units of the media's time scale, below 2^32
 };
 
-// The table's entries as runs of the movie's frames: an entry's count held
-// to the frames not yet covered, entries that cover none, or no time, left
-// out (frames of no time would make the others play faster).
-std::vector<Run> runsOf(const QuicktimeSTTS& stts, int64_t frames) {
-    std::vector<Run> runs;
-    if (!stts.table)
-        return runs;
-    int64_t left = frames;
-    for (int64_t i = 0; i < stts.totalEntries && left > 0; ++i) {
+// Calls `visit` with each of the table's entries as a run of the movie's
+// frames: an entry's count held to the frames not yet covered, entries that
+// cover none, or no time, left out (frames of no time would make the others
+// play faster). Returns the number of runs. Nothing is allocated: a table
+// may hold millions of entries.
+template <typename Visit>
+int64_t forEachRun(const QuicktimeSTTS& stts, int64_t frames, Visit visit) {
+    int64_t runs = 0, left = frames;
+    for (int64_t i = 0; stts.table && i < stts.totalEntries && left > 0; ++i) {
         const int64_t count = std::min(stts.table[i].sampleCount, left);
         if (count <= 0)
             continue;
         left -= count;
         if (stts.table[i].sampleDuration > 0)
-            runs.push_back({count, stts.table[i].sampleDuration});
+            visit(runs++, Run{count, stts.table[i].sampleDuration});
     }
     return runs;
-}
-
-// True when no other run than `skip` has a duration `is` accepts.
-template <typename Test> bool noOther(const std::vector<Run>& runs, size_t skip, Test is) {
-    for (size_t i = 0; i < runs.size(); ++i)
-        if (i != skip && is(runs[i].duration))
-            return false;
-    return true;
 }
 
 } // namespace
@@ -62,30 +53,41 @@ keo::FrameRate MovFile::tableFrameRate(bool* even) const {
     QuicktimeTrak* t = firstVideoTrack();
     if (!t)
         return {scale, duration};
-    std::vector<Run> runs = runsOf(t->mdia.minf.stbl.stts, nFrames());
-    if (runs.size() >= 2 && runs.front().frames == 1) {
-        const int64_t first = runs.front().duration;
-        if (noOther(runs, 0, [first](int64_t d) { return d >= first; }))
-            runs.erase(runs.begin());
-    }
-    if (runs.size() >= 2 && runs.back().frames == 1) {
-        const int64_t last = runs.back().duration;
-        if (noOther(runs, runs.size() - 1, [last](int64_t d) { return d == last; }))
-            runs.pop_back();
-    }
-    if (runs.empty())
+    const QuicktimeSTTS& stts = t->mdia.minf.stbl.stts;
+    const int64_t frames = nFrames();
+    Run first{0, 0}, last{0, 0};
+    int64_t longestAfterFirst = 0;
+    const int64_t runs = forEachRun(stts, frames, [&](int64_t i, Run r) {
+        if (i == 0)
+            first = r;
+        else
+            longestAfterFirst = std::max(longestAfterFirst, r.duration);
+        last = r;
+    });
+    if (runs == 0)
         return {scale, duration};
-    if (noOther(runs, 0, [&runs](int64_t d) { return d != runs.front().duration; })) {
-        const int64_t d = runs.front().duration;
-        return {scale, d >= 0 && d <= INT_MAX ? d : 0};
-    }
+    const bool dropFirst = runs >= 2 && first.frames == 1 && first.duration > longestAfterFirst;
+    // The runs kept: from `from` to `to`, both included.
+    const int64_t from = dropFirst ? 1 : 0;
+    int64_t to = runs - 1, lastsAlike = 0;
+    forEachRun(stts, frames, [&](int64_t i, Run r) {
+        lastsAlike += i >= from && i < to && r.duration == last.duration;
+    });
+    if (to > from && last.frames == 1 && lastsAlike == 0)
+        --to;
+    int64_t shortest = INT64_MAX, longest = 0, kept = 0, units = 0;
+    forEachRun(stts, frames, [&](int64_t i, Run r) {
+        if (i < from || i > to)
+            return;
+        shortest = std::min(shortest, r.duration);
+        longest = std::max(longest, r.duration);
+        kept += r.frames;
+        units += r.frames * r.duration;
+    });
+    if (shortest == longest)
+        return {scale, longest <= INT_MAX ? longest : 0};
     // Under 2^31 frames of under 2^32 units each, and a time scale under
     // 2^31: both products stay below 2^63.
-    int64_t frames = 0, units = 0;
-    for (const Run& r : runs) {
-        frames += r.frames;
-        units += r.frames * r.duration;
-    }
     *even = false;
-    return keo::reduced({static_cast<int64_t>(scale) * frames, units});
+    return keo::reduced({static_cast<int64_t>(scale) * kept, units});
 }
