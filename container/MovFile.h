@@ -37,10 +37,10 @@
 #include <cstdint>
 
 #include "base/ByteBuffer.h"
+#include "base/FrameRate.h"
 #include "container/LargeFp.h"
 #include "container/QuicktimeAtom.h"
 #include "container/QuicktimeMatrix.h"
-#include "container/QuicktimeRate.h"
 
 struct QuicktimeFile;
 struct QuicktimeTrak;
@@ -135,6 +135,13 @@ struct MovFile {
     void frameRate(int& numerator, int& denominator) const;
     // numerator / denominator, 0 when either is 0.
     float frameRate() const;
+    // The rate the whole time-to-sample table plays at (TableRate.cpp says
+    // which entries it leaves out). Where every frame it counts lasts as
+    // long, *even is true and the rate is the media time scale over that
+    // duration, as frameRate(n, d) gives them for a table of one entry;
+    // otherwise the frames over the time they take, in lowest terms. Parts
+    // of 0 where frameRate(n, d) gives them.
+    keo::FrameRate tableFrameRate(bool* even) const;
     // File offset of `frame`'s first byte, -1 when it cannot be located.
     long long frameOffset(long long frame);
     int setVideoPosition(QuicktimeFile* file, long long frame, int track);
@@ -193,27 +200,27 @@ struct MovFile {
     // Creates the file and a movie with one video track (hasVideo) and one
     // "sowt" audio track (hasAudio); null when the file cannot be created or
     // an argument cannot be written (then nothing is left open). The frame
-    // rate is stored exactly (QuicktimeRate.h); one that does not fit
-    // QuicktimeRateFits is such an argument.
+    // rate is stored exactly (QuicktimeMVHD::getTimeBase); one that does not
+    // fit keo::rateFitsMovie is such an argument.
     QuicktimeFile* openWrite(char const* path, char* compressor, int width, int height,
-                             QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
+                             keo::FrameRate rate, int hasVideo, int hasAudio, int sampleRate,
                              int channels, int bits);
     // The same into `stream`, whose position 0 becomes the movie's first
     // byte; the movie takes the stream over whether or not the open
     // succeeds. The writer seeks in it, back to bytes it has written, only
     // at close; a stream without a file descriptor is never cut short.
     QuicktimeFile* openWrite(LargeFp* stream, char* compressor, int width, int height,
-                             QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
+                             keo::FrameRate rate, int hasVideo, int hasAudio, int sampleRate,
                              int channels, int bits);
     // Gives up the movie being written: the stream is closed without a movie
     // atom, the media data's size field still 0, as a writer stopped before
     // close leaves it. Nothing reads such a file as a movie.
     void abandonWrite();
     QuicktimeFile* startMovie(QuicktimeFile* f, char* compressor, int width, int height,
-                              QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
+                              keo::FrameRate rate, int hasVideo, int hasAudio, int sampleRate,
                               int channels, int bits);
     // Add tracks; 0 on success.
-    int setVideo(int tracks, int width, int height, QuicktimeRate rate, char* compressor);
+    int setVideo(int tracks, int width, int height, keo::FrameRate rate, char* compressor);
     int setAudio(int tracks, int channels, int sampleRate, int bits, char* compressor);
     // One chunk each. prepare* return the handle to write the chunk into,
     // null while a chunk is open or once the movie has failed; the end calls
@@ -236,7 +243,7 @@ struct MovFile {
     // Sets the video track's rate after the fact, as openWrite would have
     // set it (a rate learned from the frames themselves). 0, or non-zero
     // with nothing changed for a rate no movie holds.
-    int setFrameRate(QuicktimeRate rate);
+    int setFrameRate(keo::FrameRate rate);
     // close's writing side: the movie atom after the media data, or in the
     // room kept for it. Non-zero when the movie is not complete in the file.
     int closeWrite();

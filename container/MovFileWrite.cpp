@@ -29,8 +29,8 @@ enum ChunkKind { kNoChunk = 0, kVideoChunk = 1, kAudioChunk = 2 };
 
 // Width and height go into 16-bit fields; every rate that fits is stored
 // exactly (QuicktimeMVHD::getTimeBase).
-bool validVideo(int width, int height, QuicktimeRate rate) {
-    return width > 0 && width <= 65535 && height > 0 && height <= 65535 && QuicktimeRateFits(rate);
+bool validVideo(int width, int height, keo::FrameRate rate) {
+    return width > 0 && width <= 65535 && height > 0 && height <= 65535 && keo::rateFitsMovie(rate);
 }
 
 // The sample widths the audio reader can take apart, and the rates the
@@ -75,7 +75,7 @@ char kSowt[] = "sowt";
 } // namespace
 
 QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width, int height,
-                                  QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
+                                  keo::FrameRate rate, int hasVideo, int hasAudio, int sampleRate,
                                   int channels, int bits) {
     // Arguments are checked before the file is touched, so a bad call
     // truncates nothing.
@@ -89,7 +89,7 @@ QuicktimeFile* MovFile::openWrite(char const* path, char* compressor, int width,
 }
 
 QuicktimeFile* MovFile::openWrite(LargeFp* stream, char* compressor, int width, int height,
-                                  QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
+                                  keo::FrameRate rate, int hasVideo, int hasAudio, int sampleRate,
                                   int channels, int bits) {
     if (!stream || !stream->stream || (hasVideo && !validVideo(width, height, rate)) ||
         (hasAudio && !validAudio(channels, sampleRate, bits)) || !validRoom(headerRoom)) {
@@ -104,7 +104,7 @@ QuicktimeFile* MovFile::openWrite(LargeFp* stream, char* compressor, int width, 
 }
 
 QuicktimeFile* MovFile::startMovie(QuicktimeFile* f, char* compressor, int width, int height,
-                                   QuicktimeRate rate, int hasVideo, int hasAudio, int sampleRate,
+                                   keo::FrameRate rate, int hasVideo, int hasAudio, int sampleRate,
                                    int channels, int bits) {
     if (!f) {
         noteWriteError();
@@ -139,7 +139,7 @@ void MovFile::abandonWrite() {
     resetWriteState();
 }
 
-int MovFile::setVideo(int tracks, int width, int height, QuicktimeRate rate, char* compressor) {
+int MovFile::setVideo(int tracks, int width, int height, keo::FrameRate rate, char* compressor) {
     if (tracks == 0)
         return 0;
     QuicktimeFile* f = file;
@@ -350,8 +350,8 @@ int MovFile::cutAudio(int64_t samples) {
     return 0;
 }
 
-int MovFile::setFrameRate(QuicktimeRate rate) {
-    if (!file || !file->wr || file->totalVideoTracks <= 0 || !QuicktimeRateFits(rate))
+int MovFile::setFrameRate(keo::FrameRate rate) {
+    if (!file || !file->wr || file->totalVideoTracks <= 0 || !keo::rateFitsMovie(rate))
         return 1;
     const QuicktimeTimeBase base = QuicktimeMVHD::getTimeBase(rate);
     QuicktimeTrak* t = file->videoMaps[0].track;

@@ -19,14 +19,14 @@
 #pragma once
 
 #include "KEOHostAPI.h"
-#include "container/QuicktimeRate.h"
+#include "base/FrameRate.h"
 
 struct KEOExportMovie {
     const char* path; // the file to create
     // The movie's frame rate as its exact fraction: the host knows it only
     // as ticks per frame ("ADBEVideoFPS"), rounded where the rate's frames
     // last no whole number of ticks.
-    QuicktimeRate rate;
+    keo::FrameRate rate;
 };
 
 // Reads the export settings the movie needs, once: "ADBEVideoWidth",

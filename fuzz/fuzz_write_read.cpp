@@ -36,7 +36,7 @@ const int kMaxSide = 24;
 const int kMaxFrames = 4;
 
 // In the order the committed inputs index them.
-const QuicktimeRate kRates[] = {
+const keo::FrameRate kRates[] = {
     {24000, 1001}, {24, 1}, {25, 1}, {30000, 1001}, {30, 1}, {50, 1},
     {60000, 1001}, {60, 1}, {25, 2}, {1, 1},        {15, 1}, {120, 1},
 };
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int bits = 8 * (1 + ((data[0] >> 5) & 3));
     const int width = data[1] % kMaxSide + 1;
     const int height = data[2] % kMaxSide + 1;
-    const QuicktimeRate rate = kRates[data[3] % (sizeof kRates / sizeof kRates[0])];
+    const keo::FrameRate rate = kRates[data[3] % (sizeof kRates / sizeof kRates[0])];
     const int frames = data[4] % kMaxFrames + 1;
     const int samplesPerFrame = data[5] + 1;
     Source source{data + 6, size - 6};

@@ -10,7 +10,7 @@ namespace {
 constexpr int64_t kSecond = 1000000000;
 
 // ns x num / (den x 1e9) rounded to nearest, halves up, for either sign.
-int64_t slotsIn(int64_t ns, QuicktimeRate rate) {
+int64_t slotsIn(int64_t ns, keo::FrameRate rate) {
     const __int128 scaled = static_cast<__int128>(ns) * rate.num * 2;
     const __int128 unit = static_cast<__int128>(rate.den) * kSecond * 2;
     // floor((2 x ns x num + unit / 2) / unit)
@@ -22,33 +22,26 @@ int64_t slotsIn(int64_t ns, QuicktimeRate rate) {
 
 } // namespace
 
-bool KEOSnapToStandardRate(double fps, QuicktimeRate* rate) {
-    static const QuicktimeRate kStandard[] = {{24000, 1001}, {24, 1}, {25, 1},       {30000, 1001},
-                                              {30, 1},       {50, 1}, {60000, 1001}, {60, 1}};
-    const QuicktimeRate* nearest = nullptr;
-    double off = 0;
-    for (const QuicktimeRate& r : kStandard) {
-        const double d = std::fabs(fps / (static_cast<double>(r.num) / r.den) - 1.0);
-        if (d <= 0.001 && (!nearest || d < off)) {
-            nearest = &r;
-            off = d;
-        }
-    }
-    if (nearest)
-        *rate = *nearest;
-    return nearest != nullptr;
+bool KEOMeasuredRate(double fps, keo::FrameRate* rate) {
+    int num = 0, den = 1;
+    gst_util_double_to_fraction(fps, &num, &den);
+    const keo::FrameRate measured{num, den};
+    if (!keo::isRate(measured))
+        return false;
+    *rate = keo::snapToStandardRate(measured);
+    return true;
 }
 
-int64_t KEOSlotAt(int64_t ns, int64_t zeroNs, QuicktimeRate rate) {
+int64_t KEOSlotAt(int64_t ns, int64_t zeroNs, keo::FrameRate rate) {
     return slotsIn(ns - zeroNs, rate);
 }
 
-int64_t KEOSlotStart(int64_t slot, int64_t zeroNs, QuicktimeRate rate) {
+int64_t KEOSlotStart(int64_t slot, int64_t zeroNs, keo::FrameRate rate) {
     return zeroNs +
            static_cast<int64_t>(static_cast<__int128>(slot) * rate.den * kSecond / rate.num);
 }
 
-bool KEORateOfTimes(const std::vector<int64_t>& times, QuicktimeRate* rate) {
+bool KEORateOfTimes(const std::vector<int64_t>& times, keo::FrameRate* rate) {
     const size_t n = times.size();
     if (n < 2)
         return false;
@@ -65,17 +58,12 @@ bool KEORateOfTimes(const std::vector<int64_t>& times, QuicktimeRate* rate) {
     if (!(cov > 0))
         return false;
     const double fps = static_cast<double>(kSecond * var / cov);
-    if (KEOSnapToStandardRate(fps, rate))
-        return true;
-    int num = 0, den = 1;
-    gst_util_double_to_fraction(fps, &num, &den);
-    *rate = QuicktimeRate{num, den};
-    return QuicktimeRateFits(*rate);
+    return KEOMeasuredRate(fps, rate) && keo::rateFitsMovie(*rate);
 }
 
-bool KEOTimesFitRate(const std::vector<int64_t>& times, QuicktimeRate rate, size_t* worst) {
+bool KEOTimesFitRate(const std::vector<int64_t>& times, keo::FrameRate rate, size_t* worst) {
     *worst = 0;
-    if (times.empty() || !QuicktimeRateFits(rate))
+    if (times.empty() || !keo::rateFitsMovie(rate))
         return times.empty();
     // The slots' best place: the mean of each frame's time less its slot's.
     const long double frame = static_cast<long double>(kSecond) * rate.den / rate.num;

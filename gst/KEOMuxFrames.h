@@ -19,23 +19,23 @@
 #include <cstdint>
 #include <vector>
 
-#include "container/QuicktimeRate.h"
+#include "base/FrameRate.h"
 
-// The standard rate nearest `fps` when one lies within 0.1% of it (the
-// rates the host names: 24000/1001, 24, 25, 30000/1001, 30, 50, 60000/1001,
-// 60); false, `rate` untouched, otherwise.
-bool KEOSnapToStandardRate(double fps, QuicktimeRate* rate);
+// A rate measured in frames per second as a fraction: the standard rate
+// within 0.1% of it (base/FrameRate.h), else its own nearest fraction.
+// False for one that is no rate.
+bool KEOMeasuredRate(double fps, keo::FrameRate* rate);
 
 // The slot of a frame at `ns` on a movie at `rate` whose slot 0 starts at
 // `zeroNs` (the nearest, halves up; negative before it), and the time a
 // slot starts at.
-int64_t KEOSlotAt(int64_t ns, int64_t zeroNs, QuicktimeRate rate);
-int64_t KEOSlotStart(int64_t slot, int64_t zeroNs, QuicktimeRate rate);
+int64_t KEOSlotAt(int64_t ns, int64_t zeroNs, keo::FrameRate rate);
+int64_t KEOSlotStart(int64_t slot, int64_t zeroNs, keo::FrameRate rate);
 
 // The rate of frames that came at `times` (ns, in order); false for fewer
 // than two frames or times that give no rate a movie holds.
-bool KEORateOfTimes(const std::vector<int64_t>& times, QuicktimeRate* rate);
+bool KEORateOfTimes(const std::vector<int64_t>& times, keo::FrameRate* rate);
 // True when every frame lies within half a frame of its own slot at `rate`,
 // the slots placed where they fit the frames best; `worst` receives the
 // frame farthest from its slot.
-bool KEOTimesFitRate(const std::vector<int64_t>& times, QuicktimeRate rate, size_t* worst);
+bool KEOTimesFitRate(const std::vector<int64_t>& times, keo::FrameRate rate, size_t* worst);

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/FrameClock.h"
+#include "base/FrameRate.h"
 #include "codec/FramePayload.h"
 #include "codec/LZFDecode.h"
 #include "gst/KEOMuxFrames.h"
@@ -134,23 +134,21 @@ GstFlowReturn firstBuffers(GstKeoMux* self, GstBuffer** frame, GstBuffer** sound
 // The movie's rate: the framerate property's, else the caps', else the
 // frames' own, which their timestamps settle at the end; meanwhile the
 // first frame's duration gives one (25 fps without it).
-QuicktimeRate chooseRate(GstKeoMux* self, GstBuffer* frame) {
+keo::FrameRate chooseRate(GstKeoMux* self, GstBuffer* frame) {
     GST_OBJECT_LOCK(self);
-    const QuicktimeRate property{self->rateN, self->rateD}, caps{self->fpsN, self->fpsD};
+    const keo::FrameRate property{self->rateN, self->rateD}, caps{self->fpsN, self->fpsD};
     GST_OBJECT_UNLOCK(self);
     self->rateFromTimes = property.num <= 0 && caps.num <= 0;
     self->rateFromDuration = FALSE;
     if (!self->rateFromTimes)
         return property.num > 0 ? property : caps;
-    QuicktimeRate rate{25, 1};
+    keo::FrameRate rate{25, 1};
     const GstClockTime d = GST_BUFFER_DURATION(frame);
     if (GST_CLOCK_TIME_IS_VALID(d) && d > 0) {
         const double fps = static_cast<double>(GST_SECOND) / d;
-        if (!KEOSnapToStandardRate(fps, &rate))
-            gst_util_double_to_fraction(fps, &rate.num, &rate.den);
-        self->rateFromDuration = QuicktimeRateFits(rate);
+        self->rateFromDuration = KEOMeasuredRate(fps, &rate) && keo::rateFitsMovie(rate);
         if (!self->rateFromDuration)
-            rate = QuicktimeRate{25, 1};
+            rate = keo::FrameRate{25, 1};
     }
     return rate;
 }
@@ -173,19 +171,20 @@ gint64 headerRoomFor(GstKeoMux* self, GstClockTime duration) {
 }
 
 // Sample frames of sound in one chunk: one frame's worth rounded up, as keo
-// export's host hands its exporter (base/FrameClock.h).
-guint64 soundBlockFor(QuicktimeRate rate, int soundRate) {
-    const keo::FrameClock clock{keo::kStandInTicksPerSecond, rate.num, rate.den};
-    return static_cast<guint64>(keo::soundBlockFrames(keo::nominalTicksPerFrame(clock),
-                                                      keo::kStandInTicksPerSecond, soundRate));
+// export's host hands its exporter (base/FrameRate.h).
+guint64 soundBlockFor(keo::FrameRate rate, int soundRate) {
+    return static_cast<guint64>(
+        keo::soundBlockFrames(keo::ticksPerFrame(rate, keo::kStandInTicksPerSecond),
+                              keo::kStandInTicksPerSecond, soundRate));
 }
 
 GstFlowReturn checkStart(GstKeoMux* self) {
-    if (!QuicktimeRateFits(self->rate)) {
+    if (!keo::rateFitsMovie(self->rate)) {
         GST_ELEMENT_ERROR(self, STREAM, FORMAT,
                           ("A frame rate of %d/%d cannot be stored: a KEO movie holds rates up to "
                            "%d frames per second.",
-                           self->rate.num, self->rate.den, kQuicktimeMaxFramesPerSecond),
+                           static_cast<int>(self->rate.num), static_cast<int>(self->rate.den),
+                           static_cast<int>(keo::kMaxMovieFramesPerSecond)),
                           (nullptr));
         return GST_FLOW_ERROR;
     }
@@ -234,7 +233,8 @@ GstFlowReturn openMovie(GstKeoMux* self, int width, int height) {
         return self->out.flow;
     GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not start the movie."),
                       ("%dx%d frames at %d/%d, %d channel(s) at %d Hz", width, height,
-                       self->rate.num, self->rate.den, channels, rate));
+                       static_cast<int>(self->rate.num), static_cast<int>(self->rate.den), channels,
+                       rate));
     return GST_FLOW_ERROR;
 }
 
@@ -262,7 +262,7 @@ GstFlowReturn maybeUpdateHeader(GstKeoMux* self) {
     GST_OBJECT_UNLOCK(self);
     self->nextUpdate = now + period;
     // Frames that settle their rate at the end: the best rate so far.
-    QuicktimeRate best;
+    keo::FrameRate best;
     if (self->rateFromTimes && KEORateOfTimes(*self->frameTimes, &best) &&
         self->movie->setFrameRate(best) == 0)
         self->rate = best;
@@ -310,7 +310,7 @@ GstFlowReturn placePending(GstKeoMux* self, gint64 nextSlot) {
 // names the property when they fit none.
 GstFlowReturn settleRate(GstKeoMux* self) {
     const std::vector<int64_t>& times = *self->frameTimes;
-    QuicktimeRate rate = self->rate;
+    keo::FrameRate rate = self->rate;
     if (times.size() < 2 && !self->rateFromDuration) {
         GST_ELEMENT_ERROR(self, STREAM, MUX,
                           ("The video has no frame rate: its caps say framerate=0/1 and its "
@@ -328,7 +328,8 @@ GstFlowReturn settleRate(GstKeoMux* self) {
                            "framerate=30/1) to place every frame at its time at that rate."),
                           ("frame %" G_GSIZE_FORMAT " at %" GST_TIME_FORMAT
                            " is more than half a frame from its place at %d/%d",
-                           worst, GST_TIME_ARGS(times[worst]), rate.num, rate.den));
+                           worst, GST_TIME_ARGS(times[worst]), static_cast<int>(rate.num),
+                           static_cast<int>(rate.den)));
         return GST_FLOW_ERROR;
     }
     if (self->movie->setFrameRate(rate) != 0)
@@ -369,7 +370,7 @@ void tellPlacement(GstKeoMux* self) {
     GST_ELEMENT_WARNING_WITH_DETAILS(
         self, STREAM, MUX,
         ("The frames were placed at their times at %d/%d frames per second: %s, %s.",
-         self->rate.num, self->rate.den, repeated, dropped),
+         static_cast<int>(self->rate.num), static_cast<int>(self->rate.den), repeated, dropped),
         (nullptr),
         ("repeated", G_TYPE_UINT64, self->repeats, "dropped", G_TYPE_UINT64, self->drops,
          "first-repeated", G_TYPE_UINT64, self->firstRepeat, "first-dropped", G_TYPE_UINT64,
@@ -381,8 +382,8 @@ void tellPlacement(GstKeoMux* self) {
 // Sample frames of sound as long as the pictures: keo export asks its host
 // for the frames' duration in ticks and renders that many whole samples.
 guint64 soundForPictures(GstKeoMux* self) {
-    const keo::FrameClock clock{keo::kStandInTicksPerSecond, self->rate.num, self->rate.den};
-    const __int128 ticks = keo::frameStartTicks(clock, static_cast<int64_t>(self->framesWritten));
+    const __int128 ticks = keo::frameStartTicks(self->rate, keo::kStandInTicksPerSecond,
+                                                static_cast<int64_t>(self->framesWritten));
     return static_cast<guint64>(ticks * GST_AUDIO_INFO_RATE(&self->stored) /
                                 keo::kStandInTicksPerSecond);
 }
@@ -425,8 +426,8 @@ GstFlowReturn KEOMuxStart(GstKeoMux* self) {
         self->started = TRUE;
         self->movieW = width;
         self->movieH = height;
-        self->capsRate = self->rateN <= 0 && self->fpsN > 0 ? QuicktimeRate{self->fpsN, self->fpsD}
-                                                            : QuicktimeRate{0, 0};
+        self->capsRate = self->rateN <= 0 && self->fpsN > 0 ? keo::FrameRate{self->fpsN, self->fpsD}
+                                                            : keo::FrameRate{0, 0};
         GST_OBJECT_UNLOCK(self);
     }
     gst_clear_buffer(&frame);
@@ -571,9 +572,9 @@ void KEOMuxReset(GstKeoMux* self) {
     GST_OBJECT_LOCK(self);
     self->started = FALSE;
     self->storesSound = FALSE;
-    self->capsRate = QuicktimeRate{0, 0};
+    self->capsRate = keo::FrameRate{0, 0};
     GST_OBJECT_UNLOCK(self);
-    self->rate = QuicktimeRate{0, 1};
+    self->rate = keo::FrameRate{0, 1};
     self->rateFromTimes = FALSE;
     self->rateFromDuration = FALSE;
     if (!self->frameTimes)

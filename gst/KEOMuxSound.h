@@ -11,7 +11,7 @@
 // Two ways to the file:
 // - kept (the default): the sound waits in a spool, an unnamed temporary
 //   file, and goes in after the last frame in blocks of one frame's worth
-//   of sample frames, rounded up (base/FrameClock.h, soundBlockFrames), each
+//   of sample frames, rounded up (base/FrameRate.h, soundBlockFrames), each
 //   block one chunk: keo export's layout, so the same frames and sound give
 //   the same file.
 // - direct (a recording that keeps its header up to date): the sound goes

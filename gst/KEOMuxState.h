@@ -32,7 +32,7 @@ struct _GstKeoMux {
     // the caps' rate when the movie's rate is that one (else 0/0), its sound.
     gboolean started;
     int movieW, movieH;
-    QuicktimeRate capsRate;
+    keo::FrameRate capsRate;
     gboolean storesSound;
     GstAudioInfo stored;
 
@@ -44,7 +44,7 @@ struct _GstKeoMux {
     // settle it at the end (then every frame's time is kept); slot 0's
     // time and where the stream ends; the frame that waits for its slot to
     // be sure (a later frame for the same slot replaces it).
-    QuicktimeRate rate;
+    keo::FrameRate rate;
     gboolean rateFromTimes;
     gboolean rateFromDuration; // the first frame's duration gave the rate so far
     std::vector<int64_t>* frameTimes;

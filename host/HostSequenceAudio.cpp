@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "base/FrameClock.h"
+#include "base/FrameRate.h"
 
 #include "KEOAudioChannels.h"
 

@@ -10,17 +10,8 @@
 namespace keo::host {
 namespace {
 
-// Ticks per frame for codes 1 to 8: kTicksPerSecond x denominator / numerator.
-constexpr PrTime kTicksPerFrame[] = {
-    kTicksPerSecond * 1001 / 24000, // 1: 23.976
-    kTicksPerSecond / 24,           // 2
-    kTicksPerSecond / 25,           // 3
-    kTicksPerSecond * 1001 / 30000, // 4: 29.97
-    kTicksPerSecond / 30,           // 5
-    kTicksPerSecond / 50,           // 6
-    kTicksPerSecond * 1001 / 60000, // 7: 59.94
-    kTicksPerSecond / 60,           // 8
-};
+// Codes 1 to 8 are the standard rates in keo::kStandardFrameRates' order;
+// their ticks per frame, kTicksPerSecond x den / num, are whole.
 static_assert(kTicksPerSecond * 1001 % 24000 == 0 && kTicksPerSecond * 1001 % 60000 == 0,
               "the 1001-based rates must be exact");
 
@@ -34,7 +25,7 @@ prSuiteError getTicksPerSecond(PrTime* out) {
 prSuiteError getTicksPerVideoFrame(PrVideoFrameRate rate, PrTime* out) {
     if (!out || rate < PrVideoFrameRate_23_976 || rate > PrVideoFrameRate_60)
         return suiteError_InvalidParms;
-    *out = kTicksPerFrame[rate - 1];
+    *out = keo::ticksPerFrame(keo::kStandardFrameRates[rate - 1], kTicksPerSecond);
     return suiteError_NoError;
 }
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <sys/stat.h>
 
-#include "base/FrameClock.h"
+#include "base/FrameRate.h"
 
 namespace keo::host {
 
@@ -154,18 +154,18 @@ int32_t describeFile(ImporterSession* s) {
 
 namespace {
 
-FrameClock clockOf(const imFileInfoRec8& info) {
-    return {kTicksPerSecond, info.vidScale, info.vidSampleSize};
+keo::FrameRate rateOf(const imFileInfoRec8& info) {
+    return {info.vidScale, info.vidSampleSize};
 }
 
 } // namespace
 
 PrTime ticksPerFrame(const imFileInfoRec8& info) {
-    return nominalTicksPerFrame(clockOf(info));
+    return keo::ticksPerFrame(rateOf(info), kTicksPerSecond);
 }
 
 PrTime frameTime(const imFileInfoRec8& info, int64_t index) {
-    return frameStartTicks(clockOf(info), index);
+    return keo::frameStartTicks(rateOf(info), kTicksPerSecond, index);
 }
 
 int32_t requestFrame(ImporterSession* s, PrTime time, imFrameFormat* format, PPixHand* frame) {

@@ -96,7 +96,7 @@ int32_t pixelFormatAt(ImporterSession* s, int index, imIndPixelFormatRec* format
 int32_t openFile(ImporterSession* s, const std::string& path);
 // imGetInfo8 into s->info.
 int32_t describeFile(ImporterSession* s);
-// From the description's rate (base/FrameClock.h): ticks per frame to the
+// From the description's rate (base/FrameRate.h): ticks per frame to the
 // nearest tick, and the start of frame `index` rounded down to a tick, as a
 // host places it; both 0 when the description gives no frame rate.
 PrTime ticksPerFrame(const imFileInfoRec8& info);

@@ -33,7 +33,7 @@
 #pragma once
 
 #include "KEOHostAPI.h"
-#include "base/FrameClock.h"
+#include "base/FrameRate.h"
 
 #include <cstddef>
 #include <cstdint>

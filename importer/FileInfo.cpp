@@ -59,14 +59,21 @@ bool DescribeVideo(ImporterLocalRec8* rec, imFileInfoRec8* info) {
     info->vidInfo.pixelAspectNum = 1;
     info->vidInfo.pixelAspectDen = 1;
 
-    int scale = 0;
-    int sampleSize = 0;
-    movie->frameRate(scale, sampleSize);
+    // The rate of the time-to-sample table as a whole: a movie whose frames
+    // last unequal times (a writer counting in milliseconds) plays at its
+    // frames over their time, not at its first frame's rate.
+    bool even = true;
+    keo::FrameRate stored = movie->tableFrameRate(&even);
+    if (!even)
+        stored = MeasuredFrameRate(stored, frames);
+    keo::FrameRate told;
     long long ticks = 0;
     // A rate that is none of the standard ones still plays at its own speed;
     // only a rate that is no rate at all (zero or negative) refuses the file.
-    if (!TellFrameRate(rec->TimeSuite, &scale, &sampleSize, &ticks))
+    if (!TellFrameRate(rec->TimeSuite, stored, &told, &ticks))
         return false;
+    const int scale = static_cast<int>(told.num);
+    const int sampleSize = static_cast<int>(told.den);
     int64_t duration = static_cast<int64_t>(frames) * sampleSize;
     if (scale <= 0 || sampleSize <= 0 || duration > INT32_MAX)
         return false;

@@ -117,8 +117,8 @@ int32_t ImGetSourceVideo(imStdParms*, imSourceVideoRec* request) {
 
     // The index is checked in 64 bits before it becomes an int, so a time
     // far past the end cannot wrap round onto a real frame.
-    int64_t index = FrameOfHostTime(rec->TimeSuite, rec->fileHeader.frameRateScale,
-                                    rec->fileHeader.frameRateSampleSize, request->inFrameTime);
+    const keo::FrameRate told{rec->fileHeader.frameRateScale, rec->fileHeader.frameRateSampleSize};
+    int64_t index = FrameOfHostTime(rec->TimeSuite, told, movie->nFrames(), request->inFrameTime);
     if (index < 0 || index >= movie->nFrames())
         return imFrameOrAudioErr;
 

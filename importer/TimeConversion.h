@@ -2,13 +2,14 @@
 //
 // The host counts time in ticks whose rate only its Time Suite knows; a movie
 // states frames per second as scale / sampleSize. Eight standard rates are
-// recognised in their many notations, so that what the host is told is the
-// canonical pair of the rate.
+// recognised in their many notations (base/FrameRate.h, standardRateCode),
+// so that what the host is told is the canonical pair of the rate.
 #pragma once
 
 #include <cstdint>
 
 #include "KEOHostAPI.h"
+#include "base/FrameRate.h"
 
 // Recognises the rate scale / sampleSize as one of the eight standard rates
 // and writes the Time Suite's ticks per frame of it to *ticksPerFrame.
@@ -30,15 +31,24 @@ int ConvertPrTimeToScaleSampleSize(PrSDKTimeSuite* timeSuite, long long ticksPer
 bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
                          long long* ticksPerFrame);
 
-// The rate to tell the host for a movie's (scale, sampleSize), rewritten in
-// place, and its ticks per frame: a standard rate as its canonical pair with
-// the suite's ticks; any other rate as the movie states it, in lowest terms,
-// with its ticks to the nearest. False (nothing written) for a pair that is
-// no rate.
-bool TellFrameRate(PrSDKTimeSuite* timeSuite, int* scale, int* sampleSize,
+// The rate of a movie whose frames last unequal times, `frames` of them
+// over the time they take (MovFile::tableFrameRate), as the host is to be
+// told it: the standard rate within 0.1% of it, else the nearest fraction
+// whose parts the host's 32-bit fields hold, the duration (frames times the
+// sample size) too.
+keo::FrameRate MeasuredFrameRate(keo::FrameRate average, int frames);
+
+// The rate to tell the host for a movie's stored rate, and its ticks per
+// frame: a standard rate as its canonical pair with the suite's ticks; any
+// other rate as the movie states it, in lowest terms, with its ticks to the
+// nearest. False (nothing written) for a pair that is no rate.
+bool TellFrameRate(PrSDKTimeSuite* timeSuite, keo::FrameRate stored, keo::FrameRate* told,
                    long long* ticksPerFrame);
 
-// The frame whose interval holds host time `time` at the rate told to the
-// host (base/FrameClock.h); -1 before frame 0 or when the suite cannot
-// answer.
-int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, int scale, int sampleSize, PrTime time);
+// The frame a host means by host time `time` at the rate it was told
+// (keo::frameAtTicks), in a movie of `frames` frames: a time before the end
+// of the movie, rounded down to a tick, is at most its last frame. -1
+// before frame 0 or when the suite cannot answer; `frames` or more past the
+// end.
+int64_t FrameOfHostTime(PrSDKTimeSuite* timeSuite, keo::FrameRate told, int64_t frames,
+                        PrTime time);

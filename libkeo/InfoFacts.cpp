@@ -3,13 +3,12 @@
 // channels, rate, sampleType and frames) and adds the rest beside them.
 #include "libkeo/InfoFacts.h"
 
-#include "libkeo/Timecode.h"
+#include "base/Timecode.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <numeric>
 
 namespace keo::lib {
 namespace {
@@ -78,12 +77,12 @@ const char* channelLayout(int channels) {
 InfoFacts gatherInfo(const std::string& path, const MovieInfo& m) {
     InfoFacts f;
     f.m = m;
-    const int64_t g = std::gcd(static_cast<int64_t>(m.scale), static_cast<int64_t>(m.sampleSize));
-    f.rateNum = m.scale / g;
-    f.rateDen = m.sampleSize / g;
+    const FrameRate rate = reduced({m.scale, m.sampleSize});
+    f.rateNum = rate.num;
+    f.rateDen = rate.den;
     f.fps = static_cast<double>(m.scale) / m.sampleSize;
     f.seconds = static_cast<double>(m.frames) * m.sampleSize / m.scale;
-    f.timecode = timecodeOf(m.frames, f.rateNum, f.rateDen);
+    f.timecode = timecodeOf(m.frames, rate);
     f.surveyed = surveyMovie(path, &f.survey);
     if (f.seconds > 0) {
         f.dataRate = std::llround(f.survey.fileBytes * 8.0 / f.seconds);

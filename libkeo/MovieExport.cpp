@@ -134,9 +134,7 @@ void startHost(ExportRun& run, const ExportSettings& s) {
 void beginExport(ExportRun& run, const ExportSettings& s) {
     // The movie holds the rate exactly; the host sees it as ticks per frame
     // ("ADBEVideoFPS"), rounded where the ticks do not divide.
-    KEOExportMovie movie{run.out.writePath.c_str(), QuicktimeRate{}};
-    std::string why;
-    storedRate(s.rate, &movie.rate, &why);
+    const KEOExportMovie movie{run.out.writePath.c_str(), s.rate};
     int err = 0;
     const int r = KEOExportBegin(keo::host::exporterStdParms(run.host), &run.record, movie, &err);
     if (r == kKEOExportWriteFailed) {
@@ -151,7 +149,6 @@ void beginExport(ExportRun& run, const ExportSettings& s) {
 // Renders, encodes and writes every frame the feed has.
 void exportFrames(ExportRun& run, const ExportSettings& s, const FrameFeed& frames,
                   ExportStats& stats) {
-    const FrameClock clock = frameClock(s.rate, kTicksPerSecond);
     // With more than one thread the next frame is read while this one is
     // exported.
     FramesAhead pictures(frames, static_cast<size_t>(s.width) * s.height * 4, s.threads > 1);
@@ -162,8 +159,8 @@ void exportFrames(ExportRun& run, const ExportSettings& s, const FrameFeed& fram
         if (!slot.rgba)
             break;
         // Frame i starts where a host reading the movie looks for it.
-        const PrTime time = frameStartTicks(clock, i);
-        run.record.endTime = frameStartTicks(clock, i + 1);
+        const PrTime time = frameStartTicks(s.rate, kTicksPerSecond, i);
+        run.record.endTime = frameStartTicks(s.rate, kTicksPerSecond, i + 1);
         auto start = std::chrono::steady_clock::now();
         const int r = KEOExportFrame(&run.record, time);
         stats.encodeSeconds +=
@@ -183,8 +180,7 @@ void exportFrames(ExportRun& run, const ExportSettings& s, const FrameFeed& fram
 void exportSound(ExportRun& run, const ExportSettings& s, const AudioFeed& audio, int64_t frames) {
     AudioSlot slot{&audio, false};
     keo::host::setAudioSource(run.host, provideAudio, &slot);
-    const int r =
-        KEOExportAudio(&run.record, frameStartTicks(frameClock(s.rate, kTicksPerSecond), frames));
+    const int r = KEOExportAudio(&run.record, frameStartTicks(s.rate, kTicksPerSecond, frames));
     if (slot.failed)
         fail(s.inputs.empty() ? "audio" : s.inputs.back(), "the sound could not be read");
     if (r != 0)
@@ -230,9 +226,8 @@ void checkExportSettings(const ExportSettings& s) {
     if (s.width < 1 || s.height < 1 || s.width > 32767 || s.height > 32767)
         fail("--size", std::to_string(s.width) + "x" + std::to_string(s.height) +
                            " is not a frame size between 1x1 and 32767x32767");
-    QuicktimeRate stored;
     std::string why;
-    if (!storedRate(s.rate, &stored, &why))
+    if (!rateFitsMovie(s.rate, &why))
         fail("--fps", why);
     if (s.optimize < 0 || s.optimize > 2)
         fail("--optimize", "must be 0, 1 or 2");

@@ -4,7 +4,7 @@
 // The driver plays the host: it sets the export parameters and has the
 // exporter entry's calls (exporter/ExportSession.h) begin the export (the
 // movie, the suites, the renderer), render each frame at its start
-// (base/FrameClock.h), render the sound for the frames' duration, and end.
+// (base/FrameRate.h), render the sound for the frames' duration, and end.
 // The host lends the caller's pictures to its renders and asks the caller's
 // function for the sound, so both can come from anywhere.
 //
@@ -12,7 +12,7 @@
 // when it is complete and the host's books balance.
 #pragma once
 
-#include "libkeo/FrameRate.h"
+#include "base/FrameRate.h"
 
 #include <cstdint>
 #include <functional>

@@ -4,10 +4,10 @@
 #include "Bindings.h"
 
 #include "PyErrors.h"
+#include "base/FrameRate.h"
 #include "base/PixelOrder.h"
 #include "codec/EncoderThreads.h"
 #include "libkeo/Failure.h"
-#include "libkeo/FrameRate.h"
 #include "libkeo/MovieExport.h"
 
 #include <pybind11/numpy.h>
@@ -18,12 +18,11 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <numeric>
 
 namespace keo::python {
 namespace {
 
-using keo::lib::FrameRate;
+using keo::FrameRate;
 
 // The encoder's worker threads are the process's, and serve one frame
 // encode at a time.
@@ -33,7 +32,7 @@ FrameRate givenRate(py::handle fps) {
     std::string why;
     FrameRate rate;
     if (py::isinstance<py::str>(fps)) {
-        if (!keo::lib::parseFrameRate(fps.cast<std::string>(), &rate, &why))
+        if (!keo::parseFrameRate(fps.cast<std::string>(), &rate, &why))
             throw py::value_error("fps: " + why);
         return rate;
     }
@@ -49,7 +48,7 @@ FrameRate givenRate(py::handle fps) {
         // not 29.97's. One with more digits than keo takes is its nearest
         // fraction.
         const std::string text = py::str(fps);
-        if (keo::lib::parseFrameRate(text, &rate, &why))
+        if (keo::parseFrameRate(text, &rate, &why))
             return rate;
         exact = py::module_::import("fractions")
                     .attr("Fraction")(py::str(py::float_(value)))
@@ -63,18 +62,14 @@ FrameRate givenRate(py::handle fps) {
     }
     if (rate.num <= 0 || rate.den <= 0)
         throw py::value_error("fps must be above 0");
-    const int64_t g = std::gcd(rate.num, rate.den);
-    rate.num /= g;
-    rate.den /= g;
-    return rate;
+    return keo::reduced(rate);
 }
 
 // The rate as given, exactly, when a movie can hold it.
 FrameRate rateOf(py::handle fps) {
     const FrameRate rate = givenRate(fps);
-    QuicktimeRate stored;
     std::string why;
-    if (!keo::lib::storedRate(rate, &stored, &why))
+    if (!keo::rateFitsMovie(rate, &why))
         throw py::value_error("fps: " + why);
     return rate;
 }

@@ -22,7 +22,7 @@ struct QuicktimeMDHD {
 
     void init();
     void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
-    void initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate);
+    void initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate);
     void initAudio(QuicktimeFile* file, int sampleRate);
     void write(QuicktimeFile* file, MovFile& movie);
 };
@@ -124,7 +124,8 @@ struct QuicktimeMInf {
     void init();
     void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe();
-    int initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate, char* compressor);
+    int initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate,
+                  char* compressor);
     int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
     void write(QuicktimeFile* file, MovFile& movie);
 };
@@ -140,7 +141,8 @@ struct QuicktimeMdia {
     void init();
     void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie);
     void deleteMe() { minf.deleteMe(); }
-    int initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate, char* compressor);
+    int initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate,
+                  char* compressor);
     int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
     void write(QuicktimeFile* file, MovFile& movie);
 };

@@ -8,7 +8,7 @@
 #include "container/atoms/AtomWrite.h"
 #include "container/atoms/Media.h"
 
-void QuicktimeMDHD::initVideo(QuicktimeFile*, int, int, QuicktimeRate rate) {
+void QuicktimeMDHD::initVideo(QuicktimeFile*, int, int, keo::FrameRate rate) {
     timeScale = QuicktimeMVHD::getTimeBase(rate).timeScale;
     duration = 0;
 }
@@ -118,7 +118,7 @@ void QuicktimeDInf::write(QuicktimeFile* file, MovFile& movie) {
     atom.writeFooter(file, movie);
 }
 
-int QuicktimeMInf::initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate,
+int QuicktimeMInf::initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate,
                              char* compressor) {
     isVideo = 1;
     vmhd.initVideo();
@@ -148,7 +148,7 @@ void QuicktimeMInf::write(QuicktimeFile* file, MovFile& movie) {
     atom.writeFooter(file, movie);
 }
 
-int QuicktimeMdia::initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate,
+int QuicktimeMdia::initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate,
                              char* compressor) {
     mdhd.initVideo(file, width, height, rate);
     hdlr.initVideo();

@@ -4,14 +4,22 @@
 
 #include <cstdint>
 
+#include "base/FrameRate.h"
 #include "container/QuicktimeAtom.h"
 #include "container/QuicktimeMatrix.h"
-#include "container/QuicktimeRate.h"
 
 class AtomReader;
 struct MovFile;
 struct QuicktimeFile;
 struct QuicktimeTrak;
+
+// A video frame rate as a movie states it: a time scale (units per second,
+// in the movie and the media headers) and a sample duration (units per
+// frame, in the time-to-sample table), each a 32-bit field.
+struct QuicktimeTimeBase {
+    int64_t timeScale;      // units per second
+    int64_t sampleDuration; // units per frame
+};
 
 // mvhd, version 0 body (100 bytes):
 //   version 1, flags 3, creationTime 4, modificationTime 4, timeScale 4,
@@ -42,8 +50,8 @@ struct QuicktimeMVHD {
     // The time scale of the movie and of a video track's media, and the
     // track's sample duration, for a frame rate: a pair whose quotient is
     // the rate exactly (MovieHeaderWrite.cpp says how it is chosen); both 0
-    // for a rate that does not fit (QuicktimeRateFits).
-    static QuicktimeTimeBase getTimeBase(QuicktimeRate rate);
+    // for a rate that does not fit (keo::rateFitsMovie).
+    static QuicktimeTimeBase getTimeBase(keo::FrameRate rate);
     void write(QuicktimeFile* file, MovFile& movie);
 };
 

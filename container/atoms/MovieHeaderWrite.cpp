@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numeric>
 
 #include "base/Bounds.h"
 #include "container/MovFile.h"
@@ -63,7 +62,7 @@ int64_t firstRuleScale(double fps) {
 // exactly (25 as 600/24, 30000/1001 as 30000/1001), and no other: 12.5 came
 // out as 12513/1001 (12.5005 frames per second), 39000/1001 as 39000/1000,
 // 700000 as 70000000/99.
-QuicktimeTimeBase firstRule(QuicktimeRate rate) {
+QuicktimeTimeBase firstRule(keo::FrameRate rate) {
     const double fps = static_cast<double>(rate.num) / rate.den;
     const float single = static_cast<float>(fps);
     const int64_t scale = firstRuleScale(fps);
@@ -81,8 +80,8 @@ QuicktimeTimeBase firstRule(QuicktimeRate rate) {
 
 } // namespace
 
-QuicktimeTimeBase QuicktimeMVHD::getTimeBase(QuicktimeRate rate) {
-    if (!QuicktimeRateFits(rate))
+QuicktimeTimeBase QuicktimeMVHD::getTimeBase(keo::FrameRate rate) {
+    if (!keo::rateFitsMovie(rate))
         return {0, 0};
     // Where the first rule holds the rate exactly, its pair stays: movies
     // written at those rates keep their bytes.
@@ -97,8 +96,8 @@ QuicktimeTimeBase QuicktimeMVHD::getTimeBase(QuicktimeRate rate) {
     // its end; the least factor, so a long movie's durations still fit
     // their 32-bit fields. A denominator too large for the factor keeps a
     // smaller one (down to 1, the rate itself).
-    const int64_t g = std::gcd(rate.num, rate.den);
-    const int64_t num = rate.num / g, den = rate.den / g;
+    const keo::FrameRate lowest = keo::reduced(rate);
+    const int64_t num = lowest.num, den = lowest.den;
     int64_t factor = std::max<int64_t>(1, (600 + num - 1) / num);
     factor = std::min(factor, kMaxInt32 / den);
     return {num * factor, den * factor};

@@ -94,7 +94,8 @@ struct QuicktimeSTSD {
     // One description with the defaults when there is none; non-zero when
     // it cannot be allocated.
     int initTable();
-    int initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate, char* compressor);
+    int initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate,
+                  char* compressor);
     int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
     void write(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie);
 };

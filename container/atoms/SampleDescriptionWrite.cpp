@@ -33,7 +33,7 @@ int QuicktimeSTSD::initTable() {
     return 0;
 }
 
-int QuicktimeSTSD::initVideo(QuicktimeFile*, int width, int height, QuicktimeRate,
+int QuicktimeSTSD::initVideo(QuicktimeFile*, int width, int height, keo::FrameRate,
                              char* compressor) {
     if (initTable() != 0)
         return 1;

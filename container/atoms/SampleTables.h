@@ -32,7 +32,7 @@ struct QuicktimeSTTS {
     // The set-ups and growth return non-zero when a table cannot be
     // allocated or a value cannot be stored (SampleTablesWrite.cpp).
     int initTable();
-    int initVideo(QuicktimeFile* file, QuicktimeRate rate);
+    int initVideo(QuicktimeFile* file, keo::FrameRate rate);
     int initAudio(QuicktimeFile* file);
     void write(QuicktimeFile* file, MovFile& movie);
 };
@@ -115,7 +115,8 @@ struct QuicktimeSTBL {
 
     void read(QuicktimeFile* file, AtomReader& atom, MovFile& movie, QuicktimeMInf& minf);
     void deleteMe();
-    int initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate, char* compressor);
+    int initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate,
+                  char* compressor);
     int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
     void write(QuicktimeFile* file, QuicktimeMInf& minf, MovFile& movie);
 };

@@ -75,7 +75,7 @@ int QuicktimeSTTS::initTable() {
     return 0;
 }
 
-int QuicktimeSTTS::initVideo(QuicktimeFile*, QuicktimeRate rate) {
+int QuicktimeSTTS::initVideo(QuicktimeFile*, keo::FrameRate rate) {
     const int64_t duration = QuicktimeMVHD::getTimeBase(rate).sampleDuration;
     if (duration < 1 || initTable() != 0)
         return 1;
@@ -224,7 +224,7 @@ void QuicktimeSTCO::write(QuicktimeFile* file, MovFile& movie) {
     atom.writeFooter(file, movie);
 }
 
-int QuicktimeSTBL::initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate,
+int QuicktimeSTBL::initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate,
                              char* compressor) {
     if (stsd.initVideo(file, width, height, rate, compressor) != 0 ||
         stts.initVideo(file, rate) != 0 || stsc.initVideo(file) != 0 || stsz.initVideo(file) != 0 ||

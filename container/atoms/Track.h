@@ -106,7 +106,8 @@ struct QuicktimeTrak {
 
     // Writing (TrackWrite.cpp, SampleTablesWrite.cpp). The set-ups return
     // non-zero when a table cannot be allocated.
-    int initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate, char* compressor);
+    int initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate,
+                  char* compressor);
     int initAudio(QuicktimeFile* file, int channels, int sampleRate, int bits, char* compressor);
     void write(QuicktimeFile* file, int64_t movieTimeScale, MovFile& movie);
     // The media duration in movie units, as the track header stores it;

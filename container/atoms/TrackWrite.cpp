@@ -73,7 +73,7 @@ void QuicktimeEDTS::write(QuicktimeFile* file, int64_t trackDuration, MovFile& m
     atom.writeFooter(file, movie);
 }
 
-int QuicktimeTrak::initVideo(QuicktimeFile* file, int width, int height, QuicktimeRate rate,
+int QuicktimeTrak::initVideo(QuicktimeFile* file, int width, int height, keo::FrameRate rate,
                              char* compressor) {
     tkhd.initVideo(width, height);
     return mdia.initVideo(file, width, height, rate, compressor) != 0 || edts.initTable() != 0;

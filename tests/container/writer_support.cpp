@@ -139,7 +139,7 @@ Bytes pattern(size_t n, uint32_t seed) {
     return b;
 }
 
-int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, QuicktimeRate rate,
+int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, keo::FrameRate rate,
                     int width, int height) {
     MovFile movie;
     char compressor[] = "ZUVM";

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "container/QuicktimeRate.h"
+#include "base/FrameRate.h"
 
 struct MovFile;
 
@@ -61,7 +61,7 @@ Bytes pattern(size_t n, uint32_t seed);
 
 // Writes a video-only movie whose frames have `sizes` (frame i holds
 // pattern(sizes[i], i)); returns close's result, -1 when a step before failed.
-int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, QuicktimeRate rate,
+int writeVideoMovie(const std::string& path, const std::vector<size_t>& sizes, keo::FrameRate rate,
                     int width = 64, int height = 48);
 
 // Runs `body` in a child process whose files may not grow past `limit`

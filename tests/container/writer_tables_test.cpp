@@ -29,7 +29,7 @@ void writeBlock(MovFile& movie, int samples, int bytesPerFrame, uint32_t seed) {
 }
 
 struct RateCase {
-    QuicktimeRate rate;
+    keo::FrameRate rate;
     uint64_t timeScale;
     uint64_t sampleDuration;
 };

@@ -253,7 +253,7 @@ Bytes encodeFrame(Layout layout, int width, int height, uint32_t seed) {
 }
 
 bool writeMovie(const std::string& path, int width, int height, const std::vector<Bytes>& samples,
-                QuicktimeRate rate) {
+                keo::FrameRate rate) {
     MovFile writer;
     char compressor[] = "ZUVM";
     if (!writer.openWrite(path.c_str(), compressor, width, height, rate, 1, 0, 48000, 2, 16))

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "container/QuicktimeRate.h"
+#include "base/FrameRate.h"
 
 namespace keogst {
 
@@ -54,7 +54,7 @@ Bytes encodeFrame(Layout layout, int width, int height, uint32_t seed);
 // A movie of `samples`, one frame each, written with the movie writer, with
 // a video track of width x height at `rate`; false when it cannot be written.
 bool writeMovie(const std::string& path, int width, int height, const std::vector<Bytes>& samples,
-                QuicktimeRate rate = {25, 1});
+                keo::FrameRate rate = {25, 1});
 
 // A fresh path in the test temporary folder, removed by the object.
 struct TempPath {

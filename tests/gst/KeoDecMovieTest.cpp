@@ -93,10 +93,10 @@ INSTANTIATE_TEST_SUITE_P(
 // the importer hands out the same frame for each frame's time: the two
 // readers of a movie agree frame by frame.
 TEST(MovieRatesTest, EveryFrameInOrderAtUnevenRates) {
-    const QuicktimeRate rates[] = {{13, 1}, {19, 1},       {73, 1},      {25, 2},
-                                   {25, 3}, {15, 2},       {1000, 1},    {120, 1},
-                                   {7, 3},  {24000, 1001}, {30000, 1001}};
-    for (const QuicktimeRate& rate : rates) {
+    const keo::FrameRate rates[] = {{13, 1}, {19, 1},       {73, 1},      {25, 2},
+                                    {25, 3}, {15, 2},       {1000, 1},    {120, 1},
+                                    {7, 3},  {24000, 1001}, {30000, 1001}};
+    for (const keo::FrameRate& rate : rates) {
         SCOPED_TRACE(std::to_string(rate.num) + "/" + std::to_string(rate.den));
         TempPath movie("rate.mov");
         std::vector<Bytes> samples;

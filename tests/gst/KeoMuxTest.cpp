@@ -15,7 +15,7 @@
 #include <string>
 
 #include "GstTestSupport.h"
-#include "base/FrameClock.h"
+#include "base/FrameRate.h"
 #include "container/MovFile.h"
 #include "container/QuicktimeFile.h"
 
@@ -67,9 +67,10 @@ Stored readMovie(const std::string& path) {
 // The pictures' length in sample frames: keo export renders the sound of
 // the frames' duration in its host's ticks, and keomux writes as much.
 size_t picturesSound(int frames, int fpsN, int fpsD, int rate) {
-    const keo::FrameClock clock{keo::kStandInTicksPerSecond, fpsN, fpsD};
-    return static_cast<size_t>(static_cast<__int128>(keo::frameStartTicks(clock, frames)) * rate /
-                               keo::kStandInTicksPerSecond);
+    const keo::FrameRate movieRate{fpsN, fpsD};
+    return static_cast<size_t>(static_cast<__int128>(keo::frameStartTicks(
+                                   movieRate, keo::kStandInTicksPerSecond, frames)) *
+                               rate / keo::kStandInTicksPerSecond);
 }
 
 // `sound` begins with `kept` and is silent after it.

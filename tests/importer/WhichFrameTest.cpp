@@ -1,9 +1,11 @@
 // Which frame a host gets for a time: at rates whose frames last no whole
 // number of ticks, and with two movies of one size open in one host.
 #include <cstdlib>
+#include <random>
 
 #include "ImporterDriver.h"
 #include "codec/FramePayload.h"
+#include "support/HostPlacements.h"
 
 namespace keoimp {
 namespace {
@@ -85,6 +87,65 @@ TEST_F(WhichFrameTest, EveryFrameAtEveryRateWhereverTheHostRoundsItsStart) {
         EXPECT_EQ(FrameAt(&session, end, &argb), imFrameOrAudioErr);
         closeFile();
     }
+}
+
+// The same through the importer, as the stand-in host drives it: movies of
+// 24 frames at 2000 rates, those of the lost frames (11 to 44 frames a
+// second as keo writes them, in hundredths, and 12.5 as earlier writers
+// stored it) and then drawn at random, every other one from the rates whose
+// ticks per frame round down. Each frame is asked for at every time a host
+// may mean it (support/HostPlacements.h), from the rate the host is told
+// alone; the movie's end, rounded down to a tick, is no frame, and every
+// tick before it at least the last.
+TEST_F(WhichFrameTest, EveryHostPlacementOfEveryFrameAtThousandsOfRates) {
+    const int kFrames = 24;
+    MovieRecipe recipe = Frames(kFrames);
+    std::vector<Bytes> pictures;
+    for (const Bytes& frame : recipe.frames)
+        pictures.push_back(Picture(frame));
+    std::vector<keo::FrameRate> stored = {{1100, 100}, {1700, 100}, {2200, 100},
+                                          {2300, 100}, {3100, 100}, {3300, 100},
+                                          {3700, 100}, {4400, 100}, {12513, 1001}};
+    std::mt19937_64 rng(7);
+    while (stored.size() < 2000) {
+        const keo::FrameRate r{keotest::draw(rng, 31), keotest::draw(rng, 31)};
+        const keotest::Clock c{keo::reduced(r), keo::host::kTicksPerSecond};
+        // Standard rates reach the host as their canonical pairs, and a
+        // duration must fit the host's 32 bits and its end a 64-bit time.
+        if (!keotest::usable(c) || (stored.size() % 2 == 1 && !keotest::roundsDown(c)) ||
+            keo::standardRateCode(r.num, r.den) != 0 || c.rate.den > INT32_MAX / kFrames ||
+            keotest::beginningOf(c, kFrames + 1) > INT64_MAX)
+            continue;
+        stored.push_back(r);
+    }
+    int failures = 0;
+    Bytes argb;
+    for (const keo::FrameRate& r : stored) {
+        recipe.timeScale = static_cast<uint32_t>(r.num);
+        recipe.duration = static_cast<uint32_t>(r.den);
+        ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0);
+        ASSERT_EQ(info(), 0);
+        const keotest::Clock c{{fileInfo.vidScale, fileInfo.vidSampleSize},
+                               keo::host::kTicksPerSecond};
+        ASSERT_TRUE(keo::sameRate(c.rate, r)) << keotest::describe(c);
+        for (int i = 0; i < kFrames; i++)
+            for (const auto& [time, frame] : keotest::placements(c, i)) {
+                const bool found = FrameAt(&session, static_cast<PrTime>(time), &argb) == 0 &&
+                                   argb == pictures[static_cast<size_t>(frame)];
+                if (!found && ++failures <= 10)
+                    ADD_FAILURE() << keotest::describe(c) << ": tick " << static_cast<int64_t>(time)
+                                  << " is frame " << i;
+            }
+        const keotest::i128 p = static_cast<keotest::i128>(c.ticksPerSecond) * c.rate.den;
+        const PrTime end = static_cast<PrTime>(keotest::floorDiv(kFrames * p, c.rate.num));
+        EXPECT_EQ(FrameAt(&session, end, &argb), imFrameOrAudioErr) << keotest::describe(c);
+        for (PrTime t = static_cast<PrTime>(keotest::beginningOf(c, kFrames)); t < end; t++)
+            EXPECT_TRUE(FrameAt(&session, t, &argb) == 0 && argb == pictures[kFrames - 1])
+                << keotest::describe(c) << ": tick " << t;
+        closeFile();
+        keo::host::clearFrameCache(host);
+    }
+    EXPECT_EQ(failures, 0);
 }
 
 // Two movies of one size open at once, as two clips of a timeline: the host's

@@ -22,7 +22,7 @@ void writeMovie(const std::string& path) {
     s.output = path;
     s.width = 16;
     s.height = 8;
-    s.rate = FrameRate{25, 1};
+    s.rate = keo::FrameRate{25, 1};
     s.optimize = 2;
     s.hasAudio = true;
     s.channels = 2;

@@ -1,9 +1,6 @@
-// Unit tests of libkeo's own pieces: frame-rate parsing and ticks, outputs
-// that appear whole, and timecode.
+// Unit tests of libkeo's own pieces: outputs that appear whole.
 #include "libkeo/AtomicOutput.h"
 #include "libkeo/Failure.h"
-#include "libkeo/FrameRate.h"
-#include "libkeo/Timecode.h"
 #include "tools/TempFolder.h"
 
 #include <cstdio>
@@ -15,59 +12,6 @@
 
 using namespace keo::lib;
 
-namespace {
-
-constexpr int64_t kTicksPerSecond = 254016000000LL;
-
-FrameRate rateOf(const std::string& text) {
-    FrameRate r;
-    std::string why;
-    EXPECT_TRUE(parseFrameRate(text, &r, &why)) << text << ": " << why;
-    return r;
-}
-
-} // namespace
-
-TEST(FrameRate, WholeFractionalAndNtscShorthands) {
-    struct Case {
-        const char* text;
-        int64_t num, den;
-    } cases[] = {
-        {"25", 25, 1},
-        {"50/2", 25, 1},
-        {"12.5", 25, 2},
-        {"29.97", 30000, 1001},
-        {"30000/1001", 30000, 1001},
-        {"23.976", 24000, 1001},
-        {"23.98", 24000, 1001},
-        {"59.94", 60000, 1001},
-        {"29.9", 299, 10},
-        {"0.5", 1, 2},
-    };
-    for (const Case& c : cases) {
-        FrameRate r = rateOf(c.text);
-        EXPECT_EQ(r.num, c.num) << c.text;
-        EXPECT_EQ(r.den, c.den) << c.text;
-    }
-}
-TEST(FrameRate, RefusesWhatIsNotAPositiveRate) {
-    for (const char* text : {"0", "0.0", "-25", "abc", "25/0", "0/1", "1.", ".", "", "25fps",
-                             "1/2/3", "99999999999"}) {
-        FrameRate r;
-        std::string why;
-        EXPECT_FALSE(parseFrameRate(text, &r, &why)) << text;
-        EXPECT_FALSE(why.empty()) << text;
-    }
-}
-TEST(FrameRate, TicksAreExactForStandardRatesAndRoundedOtherwise) {
-    EXPECT_EQ(ticksPerFrame(rateOf("25"), kTicksPerSecond), 10160640000LL);
-    EXPECT_EQ(ticksPerFrame(rateOf("29.97"), kTicksPerSecond), 8475667200LL);
-    EXPECT_EQ(ticksPerFrame(rateOf("23.976"), kTicksPerSecond), kTicksPerSecond * 1001 / 24000);
-    // 254016000000 / 11 = 23092363636.36...
-    EXPECT_EQ(ticksPerFrame(rateOf("11"), kTicksPerSecond), 23092363636LL);
-    // 254016000000 / 13 = 19539692307.69...
-    EXPECT_EQ(ticksPerFrame(rateOf("13"), kTicksPerSecond), 19539692308LL);
-}
 std::string readText(const std::string& path) {
     std::ifstream in(path);
     std::string text;
@@ -159,16 +103,4 @@ TEST_F(TempFolder, OutputsThatCannotBeWrittenFailBeforeAnythingIsMade) {
     EXPECT_EQ(readText(input), "picture");
     unlink((dir + "/alias.png").c_str());
     unlink((dir + "/fifo").c_str());
-}
-TEST(Timecode, WholeRatesAndDropFrame) {
-    EXPECT_EQ(timecodeOf(0, 25, 1), "00:00:00:00");
-    EXPECT_EQ(timecodeOf(50, 25, 1), "00:00:02:00");
-    EXPECT_EQ(timecodeOf(25 * 3661 + 7, 25, 1), "01:01:01:07");
-    EXPECT_EQ(timecodeOf(24, 24000, 1001), "00:00:01:00") << "23.976 counts at 24";
-    // 29.97 skips frame numbers 00 and 01 of every minute but each tenth.
-    EXPECT_EQ(timecodeOf(1799, 30000, 1001), "00:00:59;29");
-    EXPECT_EQ(timecodeOf(1800, 30000, 1001), "00:01:00;02");
-    EXPECT_EQ(timecodeOf(17982, 30000, 1001), "00:10:00;00");
-    EXPECT_EQ(timecodeOf(107892, 30000, 1001), "01:00:00;00");
-    EXPECT_EQ(timecodeOf(3600, 60000, 1001), "00:01:00;04");
 }

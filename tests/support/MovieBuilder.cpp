@@ -302,6 +302,52 @@ Movie baselineMovie(bool withAudio) {
     return m;
 }
 
+std::vector<std::pair<uint32_t, uint32_t>> roundedDurations(uint64_t rateNum, uint64_t rateDen,
+                                                            uint32_t timeScale, uint32_t frames) {
+    std::vector<std::pair<uint32_t, uint32_t>> entries;
+    // round(i x timeScale x rateDen / rateNum), halves up.
+    auto at = [&](uint64_t i) {
+        const unsigned __int128 twice = static_cast<unsigned __int128>(i) * timeScale * rateDen * 2;
+        return static_cast<uint64_t>((twice + rateNum) /
+                                     (2 * static_cast<unsigned __int128>(rateNum)));
+    };
+    for (uint32_t i = 0; i < frames; i++) {
+        const uint32_t d = static_cast<uint32_t>(at(i + 1) - at(i));
+        if (!entries.empty() && entries.back().second == d)
+            entries.back().first++;
+        else
+            entries.push_back({1, d});
+    }
+    return entries;
+}
+
+Movie timedMovie(uint32_t timeScale, const std::vector<std::pair<uint32_t, uint32_t>>& stts) {
+    Movie m;
+    Atom mdat = atom("mdat");
+    mdat.large = true;
+    VideoTrack v;
+    v.timeScale = timeScale;
+    v.tables.stts = stts;
+    v.tables.stsc = {{1, 1, 1}};
+    uint32_t frames = 0;
+    for (const auto& entry : stts)
+        frames += entry.first;
+    uint64_t at = 16;
+    for (uint32_t i = 0; i < frames; i++) {
+        Bytes frame = dxt1Frame(static_cast<uint8_t>(i));
+        v.tables.sizes.push_back(static_cast<uint32_t>(frame.size()));
+        v.tables.offsets.push_back(at);
+        at += frame.size();
+        append(mdat.data, frame);
+    }
+    Atom moov = atom("moov");
+    moov.add(atom("mvhd", mvhdBody()));
+    moov.add(videoTrak(v, 1));
+    m.top.push_back(std::move(mdat));
+    m.top.push_back(std::move(moov));
+    return m;
+}
+
 TempFile::TempFile(const Bytes& bytes) {
     char name[] = "/tmp/keo-movie-XXXXXX";
     int fd = mkstemp(name);

@@ -135,6 +135,17 @@ Bytes audioChunk(int firstSample, int frames);
 
 Movie baselineMovie(bool withAudio = false);
 
+// Time-to-sample entries (count, duration) of `frames` frames at rateNum /
+// rateDen frames a second, as a writer that rounds each frame's time to a
+// clock of `timeScale` units stores them: frame i lasts round((i + 1) x u)
+// - round(i x u) units, u = timeScale x rateDen / rateNum, halves up; runs
+// of equal durations share an entry.
+std::vector<std::pair<uint32_t, uint32_t>> roundedDurations(uint64_t rateNum, uint64_t rateDen,
+                                                            uint32_t timeScale, uint32_t frames);
+// A movie of one video track of DXT1 8x8 frames, one chunk each, as many as
+// the entries count, timed by them in units of `timeScale`.
+Movie timedMovie(uint32_t timeScale, const std::vector<std::pair<uint32_t, uint32_t>>& stts);
+
 // Adds `delta` to every entry of every stco and co64 below `a`.
 void shiftChunkOffsets(Atom& a, int64_t delta);
 

@@ -45,6 +45,18 @@ check "verify passes" sh -c '"$0" verify baseline.mov >verify.txt && grep -q "^v
 
 check "sheet writes a PNG" sh -c '"$0" sheet baseline.mov -o sheet.png --width 16 && [ -s sheet.png ]' "$KEO"
 
+# A movie's rate is that of its whole time-to-sample table; its timecode
+# counts the time itself where the rate is not whole.
+rate_and_length() {
+    "$KEO" info "$1" --json >rate.json &&
+    grep -q "\"frameRate\":\"$2\",\"fps\":[0-9.]*,\"seconds\":$3,\"timecode\":\"$4\"" rate.json ||
+    { cat rate.json; false; }
+}
+check "30 fps timed in milliseconds is 30 fps" rate_and_length ms30.mov 30/1 3.333333 00:00:03:10
+check "a long first frame leaves 29.97 fps as it is" \
+    rate_and_length long-first.mov 30000/1001 1.001000 "00:00:01;00"
+check "12.5 fps counts its timecode in time" rate_and_length fps12.5.mov 25/2 2.000000 00:00:02:00
+
 check "a movie without sound has \"audio\":null" sh -c '"$0" info silent.mov --json | grep -q "\"audio\":null}$"' "$KEO"
 check "audio of a silent movie: one line" status_and_one_line 1 "$KEO" audio silent.mov -o s.wav
 

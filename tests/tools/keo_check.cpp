@@ -427,6 +427,16 @@ int fixtures(const std::string& dir) {
         !writeFile(dir + "/ff-header.mov", ffHeader) ||
         !writeFile(dir + "/not-a-movie.mov", Bytes(text.begin(), text.end())))
         return failed("cannot write into " + dir);
+    // Rates of other writers' tables, and one that is not whole: 100 frames
+    // of 30 fps timed in milliseconds (33, 34, 33, ...), 30 frames of 29.97
+    // whose first frame lasts three, and 25 frames of 12.5 fps.
+    if (!writeFile(
+            dir + "/ms30.mov",
+            keotest::timedMovie(1000, keotest::roundedDurations(30, 1, 1000, 100)).bytes()) ||
+        !writeFile(dir + "/long-first.mov",
+                   keotest::timedMovie(30000, {{1, 3003}, {29, 1001}}).bytes()) ||
+        !writeFile(dir + "/fps12.5.mov", keotest::timedMovie(25, {{25, 2}}).bytes()))
+        return failed("cannot write into " + dir);
     // The baseline movie's big-endian samples, as keo audio --pcm should give them.
     SF_INFO info{};
     info.channels = 2;

@@ -21,7 +21,7 @@
 // header declares (a shorter gap is a note, shortEnd).
 #pragma once
 
-#include "libkeo/FrameRate.h"
+#include "base/FrameRate.h"
 
 #include <cstdint>
 #include <memory>
@@ -33,14 +33,14 @@ struct MovieInputRequest {
     std::string input; // a path, or a URI such as file:///... or http://...
     int width = 0;     // 0: the stream's own size
     int height = 0;
-    keo::lib::FrameRate rate{0, 1}; // num 0: the stream's own rate
+    keo::FrameRate rate{0, 1}; // num 0: the stream's own rate
     bool wantSound = true;
 };
 
 struct MovieInputInfo {
     int width = 0;
     int height = 0;
-    keo::lib::FrameRate rate;
+    keo::FrameRate rate;
     int64_t expectedFrames = 0; // from the declared length; 0 when unknown
     bool hasSound = false;
     int channels = 0;   // as the samples arrive: 1, 2 or 6
