@@ -34,6 +34,7 @@ using namespace keo::lib;
 namespace {
 
 constexpr uint32_t kMaxSide = 32767;
+constexpr size_t kReadBuffer = size_t(256) << 10;
 
 [[noreturn]] void failTooLarge(const std::string& path, uint64_t w, uint64_t h) {
     fail(path, "is " + std::to_string(w) + "x" + std::to_string(h) +
@@ -416,6 +417,9 @@ void readStill(const std::string& path, RgbaPicture* into) {
     File file(std::fopen(path.c_str(), "rb"));
     if (!file)
         fail(path, std::strerror(errno));
+    // A picture of megabytes is read whole: in large reads, not stdio's
+    // pages of 4 KiB (a thousand system calls for a 1080p PNG).
+    std::setvbuf(file.get(), nullptr, _IOFBF, kReadBuffer);
     unsigned char magic[8] = {};
     size_t got = std::fread(magic, 1, sizeof magic, file.get());
     if (got == 0) {
