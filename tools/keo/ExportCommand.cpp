@@ -356,7 +356,8 @@ void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action
                     "0: DXT24 with LZF (default), 1: DXT1, 2: DXT24 without LZF")
         ->check(CLI::Range(0, 2));
     cmd->add_option("--threads", opt->threads,
-                    "Encoder threads; above 1, frames are also read ahead (default: one per CPU)")
+                    "Encoder threads; above 1, frames are also read ahead, stills decoded on as "
+                    "many threads (default: one per CPU)")
         ->check(CLI::Range(1, 32));
     cmd->add_option("--pattern", opt->pattern,
                     "Instead of --input, SECONDS of the built-in moving test picture (with a "
