@@ -61,7 +61,8 @@ void StillFrames::submitUpTo(int64_t index) {
 }
 
 void StillFrames::take(int64_t index) {
-    pipeline_.takeNext();
+    if (!pipeline_.takeNext())
+        fail("stills", "no picture to take for frame " + std::to_string(index));
     const std::pair<int, int> size = sizes_[static_cast<size_t>(index)];
     if (index > 0 && (size.first != width_ || size.second != height_))
         fail(files_[static_cast<size_t>(index)],
