@@ -40,4 +40,20 @@ inline void* allocatePictureMemory(size_t n) {
     return memory;
 }
 
+// Asks for huge pages for the whole ones inside n bytes at `memory`,
+// allocated elsewhere (a std::vector's) and not touched yet: only advice, as
+// above.
+inline void adviseHugePages(void* memory, size_t n) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const uintptr_t start = reinterpret_cast<uintptr_t>(memory);
+    const uintptr_t first = (start + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+    const uintptr_t end = (start + n) / kHugePageBytes * kHugePageBytes;
+    if (memory && end > first)
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)memory;
+    (void)n;
+#endif
+}
+
 } // namespace keo

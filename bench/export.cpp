@@ -1,37 +1,41 @@
-// Where the time of `keo export` goes, and what a second thread buys.
+// Where the time of `keo export` goes, what a second thread buys, and keo
+// export of a movie against the GStreamer pipeline it equals
+// (export_movie.cpp).
 //
 // The input is the photograph of bench/make_photo.sh, 1920x1080, as twelve
-// PNG files (the synthetic picture without it). Two tables:
+// PNG files (the synthetic picture without it). Two tables per layout, then
+// the movie's (export_movie.cpp says what it prints):
 //
 // 1. Stages of one frame, each timed alone on one thread, best of several
 //    rounds over the twelve frames, per frame in milliseconds:
-//      feed        reading one PNG into the frame the export is given
+//      feed        decoding one PNG, into the memory of the frame before
+//                  (as keo does; the export is lent the picture there)
 //      render      the stand-in host's RenderVideoFrame and Dispose: the
 //                  picture into the host's bottom-up BGRA frame
 //      conversion  the exporter's BGRA frame into the encoder's ARGB32
 //      encode      CompressDXTFrame, on one and on two threads
 //      write       the sample appended to a movie on disk
-//    With two threads the feed runs ahead on a thread of its own and the
-//    encode on the encoder's workers; render, conversion and write are the
-//    export's serial part, done on the exporting thread between encodes.
+//    With two threads the feed runs ahead on two threads of its own and
+//    the encode on the encoder's workers; render, conversion and write are
+//    the export's serial part, done on the exporting thread between
+//    encodes.
 // 2. `keo export` of the twelve frames on one and on two threads, in wall
 //    time, runs of each interleaved, the best of each: the speed-up, which
-//    must be at least kMinSpeedUp. Twice: from the PNG files, where the
-//    feed (one PNG decode at a time, on the thread that reads ahead) bounds
-//    the two-thread export, and from the same pictures as raw RGBA frames
-//    on standard input, where only the export itself counts.
+//    must be at least kMinSpeedUp. Twice: from the PNG files, which keo
+//    decodes on as many threads as it encodes on, ahead of the export (a
+//    PNG decode takes longer than a frame's export on two threads), and
+//    from the same pictures as raw RGBA frames on standard input, read
+//    ahead on one thread.
 //
 // Each layout is measured: DXT24 + LZF (the default) and DXT1 + LZF. On a
 // busy machine the stage figures stay near their best; the speed-up needs
-// idle cores, which `uptime` shows.
-#include <spawn.h>
-#include <sys/resource.h>
+// idle cores, which `uptime` shows (printed first and last).
+//
+// $KEO_BENCH_BEFORE names another keo (a build from before a change) that
+// is run beside this one in every whole-run table, for a before and after
+// in one output; $KEO_BENCH_KEO replaces this one.
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -42,20 +46,21 @@
 #include <vector>
 
 #include "BenchPhoto.h"
+#include "ExportBench.h"
 #include "KEOHostAPI.h"
 #include "Png.h"
 #include "StandInHost.h"
 #include "Stills.h"
 #include "base/PixelOrder.h"
+#include "codec/EncoderThreads.h"
 #include "codec/FrameEncoder.h"
 #include "codec/encode_picture.h"
 #include "container/LargeFp.h"
 #include "container/MovFile.h"
 
-extern char** environ;
-
 namespace {
 
+using keo::bench::Keo, keo::bench::Stages;
 using keo::bench::kPictureHeight, keo::bench::kPictureWidth, keo::bench::kSyntheticSeed;
 
 constexpr int kFrames = 12;
@@ -89,12 +94,6 @@ double bestPerFrameMs(const std::function<void(int)>& frame) {
     }
     return best;
 }
-
-struct Stages {
-    double feed = 0, render = 0, conversion = 0, encode1 = 0, encode2 = 0, write = 0;
-    double serial() const { return render + conversion + write; }
-    double oneThread() const { return feed + render + conversion + encode1 + write; }
-};
 
 extern "C" const uint8_t* lendPicture(void* context, PrTime, int32_t width, int32_t,
                                       size_t* pitch) {
@@ -144,11 +143,8 @@ double renderStage(const std::vector<uint8_t>& rgba, std::vector<uint8_t>* bgra,
 Stages measureStages(const std::vector<std::string>& pngs, const std::vector<uint8_t>& rgba,
                      const Layout& layout, const std::string& moviePath) {
     Stages s;
-    std::vector<uint8_t> frame(kFrameBytes);
-    s.feed = bestPerFrameMs([&](int i) {
-        const keo::tool::RgbaPicture pic = keo::tool::readStill(pngs[i]);
-        std::memcpy(frame.data(), pic.rgba.data(), pic.rgba.size());
-    });
+    keo::tool::RgbaPicture kept;
+    s.feed = bestPerFrameMs([&](int i) { keo::tool::readStill(pngs[i], &kept); });
     std::vector<uint8_t> bgra;
     size_t pitch = 0;
     s.render = renderStage(rgba, &bgra, &pitch);
@@ -183,65 +179,60 @@ Stages measureStages(const std::vector<std::string>& pngs, const std::vector<uin
     return s;
 }
 
-// The keo that is run: the one built beside the benchmark, or another
-// (a build from before a change, to compare) named by $KEO_BENCH_KEO.
-const char* keoPath() {
-    const char* path = std::getenv("KEO_BENCH_KEO");
-    return path && *path ? path : KEO_PATH;
-}
-
-// Runs keo with `args`, standard input from `input` (none when empty),
-// standard output and error to /dev/null; the wall seconds, or -1 when it
-// fails.
-double runKeo(const std::vector<std::string>& args, const std::string& input) {
-    std::vector<char*> argv{const_cast<char*>(keoPath())};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!input.empty())
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const double start = now();
-    pid_t pid;
-    int status = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
-        waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? now() - start : -1;
-}
-
 // The best wall seconds of `keo export` of the PNG folder, or of raw frames
-// from the file `raw` when it is given, on one and on two threads, runs
-// interleaved so that both see the same machine.
-bool exportTimes(const std::string& folder, const std::string& raw, const Layout& layout,
-                 const std::string& out, double* one, double* two) {
+// from the file `raw` when it is given, on one and on two threads, for each
+// keo: runs interleaved, so that all see the same machine. False when one
+// fails.
+struct SpeedUp {
+    double one = 0, two = 0;
+};
+bool exportTimes(const std::vector<Keo>& keos, const std::string& folder, const std::string& raw,
+                 const Layout& layout, const std::string& out, std::vector<SpeedUp>* best) {
+    best->assign(keos.size(), SpeedUp{});
     for (int run = 0; run < kExportRuns; ++run)
-        for (int threads : {1, 2}) {
-            std::vector<std::string> args{"-q",         "export",
-                                          "--optimize", std::to_string(layout.optimize),
-                                          "--threads",  std::to_string(threads),
-                                          "-o",         out,
-                                          "--input"};
-            if (raw.empty())
-                args.push_back(folder);
-            else
-                args.insert(args.end(), {"-", "--size", "1920x1080"});
-            const double t = runKeo(args, raw);
-            if (t < 0)
-                return false;
-            double& best = threads == 1 ? *one : *two;
-            if (run == 0 || t < best)
-                best = t;
-        }
+        for (size_t k = 0; k < keos.size(); ++k)
+            for (int threads : {1, 2}) {
+                std::vector<std::string> args{"-q",         "export",
+                                              "--optimize", std::to_string(layout.optimize),
+                                              "--threads",  std::to_string(threads),
+                                              "-o",         out,
+                                              "--input"};
+                if (raw.empty())
+                    args.push_back(folder);
+                else
+                    args.insert(args.end(), {"-", "--size", "1920x1080"});
+                const keo::bench::Run r = keo::bench::runProgram(keos[k].path, args, raw);
+                if (r.status != 0) {
+                    std::fprintf(stderr, "bench_export: %s failed\n", keos[k].name.c_str());
+                    return false;
+                }
+                double& kept = threads == 1 ? (*best)[k].one : (*best)[k].two;
+                if (run == 0 || r.wallSeconds < kept)
+                    kept = r.wallSeconds;
+            }
     return true;
+}
+
+void printLoad(const char* when) {
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) == 3)
+        std::printf("load average %s: %.2f %.2f %.2f on %ld cores\n", when, load[0], load[1],
+                    load[2], sysconf(_SC_NPROCESSORS_ONLN));
 }
 
 } // namespace
 
+std::vector<Keo> keo::bench::keosToRun() {
+    const char* replaced = std::getenv("KEO_BENCH_KEO");
+    std::vector<Keo> keos{{replaced && *replaced ? replaced : KEO_PATH, "keo export"}};
+    const char* before = std::getenv("KEO_BENCH_BEFORE");
+    if (before && *before)
+        keos.push_back({before, "keo export before"});
+    return keos;
+}
+
 int main() {
+    printLoad("at the start");
     char folderTemplate[] = "/tmp/keo_bench_export_XXXXXX";
     if (!mkdtemp(folderTemplate)) {
         std::perror("bench_export: mkdtemp");
@@ -277,7 +268,9 @@ int main() {
     }
 
     const char* picture = havePhoto ? "photograph" : "synthetic picture";
+    const std::vector<Keo> keos = keo::bench::keosToRun();
     bool allMet = true;
+    Stages dxt24Stages;
     for (const Layout& layout : kLayouts) {
         const Stages s = measureStages(pngs, rgba, layout, folder + "/stages.mov");
         std::printf("\nkeo export of %d frames of the 1920x1080 %s, %s\n", kFrames, picture,
@@ -291,22 +284,31 @@ int main() {
         std::printf("  %-24s %8.2f  (%.0f %% of the one-thread frame, %.2f ms)\n", "serial part",
                     s.serial(), 100 * s.serial() / s.oneThread(), s.oneThread());
         for (const bool fromRaw : {false, true}) {
-            double one = 0, two = 0;
-            if (!exportTimes(frames, fromRaw ? raw : std::string(), layout, folder + "/export.mov",
-                             &one, &two)) {
-                std::fprintf(stderr, "bench_export: keo export failed\n");
+            std::vector<SpeedUp> best;
+            if (!exportTimes(keos, frames, fromRaw ? raw : std::string(), layout,
+                             folder + "/export.mov", &best))
                 return 1;
+            for (size_t k = 0; k < keos.size(); ++k) {
+                const double speedUp = best[k].one / best[k].two;
+                const bool met = speedUp >= kMinSpeedUp;
+                // The goal is this keo's; one from before is shown beside it.
+                if (k == 0)
+                    allMet = allMet && met;
+                std::printf("%s from %-10s wall: 1 thread %.3f s, 2 threads %.3f s: %.2f x as "
+                            "fast, at least %.1f: %s\n",
+                            keos[k].name.c_str(), fromRaw ? "raw frames" : "PNG files", best[k].one,
+                            best[k].two, speedUp, kMinSpeedUp, met ? "met" : "NOT met");
             }
-            const double speedUp = one / two;
-            const bool met = speedUp >= kMinSpeedUp;
-            allMet = allMet && met;
-            std::printf("keo export from %-10s wall: 1 thread %.3f s, 2 threads %.3f s: %.2f x as "
-                        "fast, at least %.1f: %s\n",
-                        fromRaw ? "raw frames" : "PNG files", one, two, speedUp, kMinSpeedUp,
-                        met ? "met" : "NOT met");
         }
+        if (layout.optimize == 0)
+            dxt24Stages = s;
     }
+    // A movie's frames come decoded by GStreamer instead; the stages after
+    // the feed are those of DXT24 + LZF above.
+    if (!keo::bench::benchMovieInput(folder, rgba, picture, dxt24Stages, KEODefaultEncodeThreads()))
+        allMet = false;
     std::system(("rm -rf '" + folder + "'").c_str());
+    printLoad("at the end");
     std::printf("\n%s\n", allMet ? "all goals met" : "some goals NOT met");
     return 0;
 }

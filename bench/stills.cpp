@@ -24,15 +24,10 @@
 // and wall-time figures only when `uptime` shows the cores idle.
 #include <benchmark/benchmark.h>
 #include <png.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #include <zlib.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -43,14 +38,13 @@
 #include "BenchPhoto.h"
 #include "BestTimes.h"
 #include "Png.h"
+#include "RunProgram.h"
 #include "Stills.h"
 #include "TestPattern.h"
 #include "base/PixelOrder.h"
 #include "codec/FrameEncoder.h"
 #include "codec/encode_picture.h"
 #include "container/MovFile.h"
-
-extern char** environ;
 
 namespace {
 
@@ -72,37 +66,11 @@ constexpr double kStillsBudget = 2.5;
 // Two export threads against one, wall time.
 constexpr double kMinExportSpeedUp = 1.6;
 
-struct Run {
-    int status = -1;
-    double cpuSeconds = 0; // user + system of the child
-    double wallSeconds = 0;
-};
+using keo::bench::Run;
 
 // Runs keo with `args` (stdout and stderr to /dev/null) and waits for it.
 Run runKeo(const std::vector<std::string>& args) {
-    std::vector<char*> argv{const_cast<char*>(KEO_PATH)};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Run run;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid;
-    if (posix_spawn(&pid, KEO_PATH, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        struct rusage usage {};
-        if (wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status))
-            run.status = WEXITSTATUS(status);
-        run.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-    }
-    run.wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
+    return keo::bench::runProgram(KEO_PATH, args);
 }
 
 // The best of kRuns runs, by CPU or by wall time; status -1 if any failed.

@@ -12,6 +12,7 @@
 #include "libkeo/FramesAhead.h"
 
 #include <chrono>
+#include <memory>
 #include <vector>
 
 #if defined(__GLIBC__)
@@ -51,10 +52,11 @@ int sampleTypeOf(int bits) {
     }
 }
 
-// What the host's frame lender hands over: the picture the driver loaded
-// for the frame being rendered, where it lies.
+// What the host's frame lender hands over: the picture the source lent for
+// the frame being rendered, where it lies.
 struct FrameSlot {
     const uint8_t* rgba = nullptr;
+    size_t pitch = 0;
     int width = 0;
     int height = 0;
 };
@@ -64,7 +66,7 @@ extern "C" const uint8_t* lendFrame(void* context, PrTime, int32_t width, int32_
     auto* slot = static_cast<FrameSlot*>(context);
     if (!slot->rgba || width != slot->width || height != slot->height)
         return nullptr;
-    *pitch = static_cast<size_t>(width) * 4;
+    *pitch = slot->pitch;
     return slot->rgba;
 }
 
@@ -110,7 +112,11 @@ struct ExportRun {
 // The host of the export, with the settings as its export parameters.
 void startHost(ExportRun& run, const ExportSettings& s) {
     using namespace keo::host;
-    run.host = createHost();
+    // Every pixel of a rendered frame is written by the render itself; a
+    // paint first would cost as much again.
+    HostConfig config;
+    config.paintNewFrames = false;
+    run.host = createHost(config);
     if (!run.host)
         fail("host", "cannot create the stand-in host");
     StandInHost* host = run.host;
@@ -146,18 +152,19 @@ void beginExport(ExportRun& run, const ExportSettings& s) {
         fail(r == kKEOExportHostFailed ? "host" : "exporter", KEOExportResultText(r));
 }
 
-// Renders, encodes and writes every frame the feed has.
-void exportFrames(ExportRun& run, const ExportSettings& s, const FrameFeed& frames,
+// Renders, encodes and writes every frame the source has.
+void exportFrames(ExportRun& run, const ExportSettings& s, const PictureSource& pictures,
                   ExportStats& stats) {
-    // With more than one thread the next frame is read while this one is
-    // exported.
-    FramesAhead pictures(frames, static_cast<size_t>(s.width) * s.height * 4, s.threads > 1);
-    FrameSlot slot{nullptr, s.width, s.height};
+    FrameSlot slot{nullptr, 0, s.width, s.height};
     keo::host::setFrameLender(run.host, lendFrame, &slot);
+    const size_t packed = static_cast<size_t>(s.width) * 4;
     for (int64_t i = 0;; ++i) {
-        slot.rgba = pictures.next();
+        slot.pitch = packed;
+        slot.rgba = pictures(i, &slot.pitch);
         if (!slot.rgba)
             break;
+        if (slot.pitch < packed)
+            fail("frame " + std::to_string(i), "its rows are shorter than the frame's width");
         // Frame i starts where a host reading the movie looks for it.
         const PrTime time = frameStartTicks(s.rate, kTicksPerSecond, i);
         run.record.endTime = frameStartTicks(s.rate, kTicksPerSecond, i + 1);
@@ -171,7 +178,7 @@ void exportFrames(ExportRun& run, const ExportSettings& s, const FrameFeed& fram
         if (s.onFrameWritten)
             s.onFrameWritten(stats.frames);
     }
-    // The slot's buffers go with `pictures`.
+    // The source takes its pictures back after the last one.
     keo::host::setFrameLender(run.host, nullptr, nullptr);
 }
 
@@ -251,7 +258,8 @@ void checkExportSettings(const ExportSettings& s) {
                           "88200 and 96000 Hz");
 }
 
-ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio) {
+ExportStats exportMovie(const ExportSettings& s, const PictureSource& pictures,
+                        const AudioFeed& audio) {
     checkExportSettings(s);
     if (s.keepFreedMemory)
         keepFreedFrameMemory();
@@ -260,13 +268,29 @@ ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const 
     startHost(run, s);
     beginExport(run, s);
     ExportStats stats;
-    exportFrames(run, s, frames, stats);
+    exportFrames(run, s, pictures, stats);
     if (stats.frames == 0)
         fail(s.output, "no frames to export");
     if (s.hasAudio)
         exportSound(run, s, audio, stats.frames);
     finishExport(run, s);
     return stats;
+}
+
+ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio) {
+    // The frames are read from the first one the export asks for, once the
+    // output is open and the settings are known good: a reader started
+    // before would read an input that a refused output never needed (and
+    // wait on a pipe that has nothing to give). With more than one thread
+    // the next frame is read while this one is exported.
+    std::unique_ptr<FramesAhead> ahead;
+    const PictureSource pictures = [&](int64_t, size_t*) -> const uint8_t* {
+        if (!ahead)
+            ahead = std::make_unique<FramesAhead>(
+                frames, static_cast<size_t>(s.width) * s.height * 4, s.threads > 1);
+        return ahead->next();
+    };
+    return exportMovie(s, pictures, audio);
 }
 
 } // namespace keo::lib

@@ -14,6 +14,7 @@
 
 #include "base/FrameRate.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -44,6 +45,13 @@ struct ExportSettings {
 // Fills frame `index` (width x height RGBA, top row first) and returns true,
 // or returns false when there are no more frames. Throws Failure on errors.
 using FrameFeed = std::function<bool(int64_t index, uint8_t* rgba)>;
+// Lends frame `index` (asked for with 0, 1, 2, ...): width x height RGBA,
+// top row first, rows *pitch bytes apart (at least width x 4), valid until
+// the next call; null when there are no more frames. Throws Failure on
+// errors. A source whose pictures are in memory already (a movie's decoded
+// frames, stills decoded ahead) lends them where they lie: the host reads
+// them from there, and no copy is made.
+using PictureSource = std::function<const uint8_t*(int64_t index, size_t* pitch)>;
 // Fills `count` sample frames from `first` into planar floats; false on a
 // read error. Frames past the end of the sound must be filled with silence.
 using AudioFeed =
@@ -61,7 +69,11 @@ void checkExportSettings(const ExportSettings& s);
 // sets this for every command; a long-lived caller such as the Python module
 // does not).
 void keepFreedFrameMemory();
-// Writes the movie; throws Failure, leaving no output behind.
+// Writes the movie; throws Failure, leaving no output behind. A feed's
+// frames are read ahead on a thread of their own when s.threads > 1
+// (FramesAhead.h); a source's are taken as it lends them.
 ExportStats exportMovie(const ExportSettings& s, const FrameFeed& frames, const AudioFeed& audio);
+ExportStats exportMovie(const ExportSettings& s, const PictureSource& pictures,
+                        const AudioFeed& audio);
 
 } // namespace keo::lib

@@ -104,6 +104,31 @@ TEST(FramePipeline, AFailureArrivesAtItsOwnFrameAfterTheOnesBefore) {
     }
 }
 
+// A caller that takes each result only when it needs it (an export's
+// stills) gets them one at a time in order, and is told when there is none
+// to wait for: none submitted, or a buffer handed out and not yet submitted.
+TEST(FramePipeline, ResultsTakenOneAtATimeWhenNeeded) {
+    for (int workers : {0, 2}) {
+        std::vector<int64_t> taken;
+        FramePipeline pipeline(
+            slowFirstFrames, [&](int64_t tag, std::vector<uint8_t>&) { taken.push_back(tag); },
+            kFrameBytes, workers, 3);
+        EXPECT_FALSE(pipeline.takeNext());
+        for (int64_t tag = 0; tag < 3; ++tag) {
+            pipeline.nextBuffer()[0] = 0;
+            pipeline.submit(tag);
+        }
+        EXPECT_TRUE(pipeline.takeNext());
+        EXPECT_EQ(taken, (std::vector<int64_t>{0})) << workers << " workers";
+        EXPECT_TRUE(pipeline.takeNext());
+        pipeline.nextBuffer();
+        EXPECT_TRUE(pipeline.takeNext());
+        EXPECT_FALSE(pipeline.takeNext());
+        EXPECT_EQ(taken, (std::vector<int64_t>{0, 1, 2})) << workers << " workers";
+        pipeline.drop();
+    }
+}
+
 TEST(FramePipeline, SlotsStayWithinAGibibyte) {
     EXPECT_EQ(FramePipeline::slotsFor(size_t(1920) * 1080 * 4, 2), 4);
     EXPECT_EQ(FramePipeline::slotsFor(size_t(400) << 20, 8), 2);

@@ -2,8 +2,10 @@
 // on stdin, any movie GStreamer decodes or the test pattern, with sound from
 // a WAV file, the movie's own or the test tone.
 #include "Commands.h"
+#include "FramePipeline.h"
 #include "MovieInput.h"
 #include "Progress.h"
+#include "StillFrames.h"
 #include "Stills.h"
 #include "TestPattern.h"
 #include "Wav.h"
@@ -134,14 +136,17 @@ int movieSoundBits(const MovieInputInfo& mi, const std::string& input, int reque
     return requested ? requested : bits;
 }
 
-// What an export reads, kept alive for the feeds that read it.
+// What an export reads, kept alive for the feeds that read it. The
+// pictures come from `frames`, which fills the export's buffers, or from
+// `pictures`, which lends its own (a movie's decoded frames, stills).
 struct ExportInputs {
     std::unique_ptr<MovieInput> movie;
     std::vector<std::string> files;
-    RgbaPicture first; // the first still, read for its size, until it is frame 0
+    std::unique_ptr<StillFrames> stills;
     WavReader wav;
     int64_t expected = 0; // frames, for the progress bar
     FrameFeed frames;
+    PictureSource pictures;
     AudioFeed audio;
 };
 
@@ -204,35 +209,30 @@ void useMovieInput(const ExportOptions& opt, ExportSettings& s, ExportInputs& in
     s.height = in.movie->info().height;
     s.rate = in.movie->info().rate;
     in.expected = in.movie->info().expectedFrames;
+    // GStreamer decodes ahead on its own threads; its frames are lent as
+    // they come.
     MovieInput* movie = in.movie.get();
-    in.frames = [movie](int64_t i, uint8_t* rgba) { return movie->nextFrame(i, rgba); };
+    in.pictures = [movie](int64_t, size_t* pitch) { return movie->lendFrame(pitch); };
 }
 
-// Still pictures of a folder or a glob, all of the first one's size.
+// Still pictures of a folder or a glob, all of the first one's size. With
+// more than one thread, as many files as threads (up to the cores) are
+// decoded at once, ahead of the export.
 void useStills(const ExportOptions& opt, ExportSettings& s, ExportInputs& in) {
     in.files = listPictures(opt.input);
     s.inputs.insert(s.inputs.end(), in.files.begin(), in.files.end());
-    RgbaPicture& first = in.first;
-    first = readStill(in.files[0]);
-    if (s.width != 0 && (s.width != first.width || s.height != first.height))
+    const int workers =
+        s.threads > 1 ? std::min(s.threads, FramePipeline::workersForThisMachine()) : 0;
+    // The first picture is read here, for the movie's size.
+    in.stills = std::make_unique<StillFrames>(in.files, workers);
+    StillFrames& stills = *in.stills;
+    if (s.width != 0 && (s.width != stills.width() || s.height != stills.height()))
         fail(in.files[0],
-             "is " + sizeText(first.width, first.height) + ", not the --size " + opt.size);
-    s.width = first.width;
-    s.height = first.height;
+             "is " + sizeText(stills.width(), stills.height()) + ", not the --size " + opt.size);
+    s.width = stills.width();
+    s.height = stills.height();
     in.expected = static_cast<int64_t>(in.files.size());
-    const std::vector<std::string>& files = in.files;
-    in.frames = [&s, &files, &first](int64_t i, uint8_t* rgba) {
-        if (i >= static_cast<int64_t>(files.size()))
-            return false;
-        // The first picture was read already, to learn the movie's size.
-        RgbaPicture pic = i == 0 ? std::move(first) : readStill(files[i]);
-        if (pic.width != s.width || pic.height != s.height)
-            fail(files[i], "is " + sizeText(pic.width, pic.height) +
-                               ", but the pictures before it are " + sizeText(s.width, s.height) +
-                               "; every picture of a movie has one size");
-        std::memcpy(rgba, pic.rgba.data(), pic.rgba.size());
-        return true;
-    };
+    in.pictures = [&stills](int64_t i, size_t* pitch) { return stills.lend(i, pitch); };
 }
 
 // The sound: --audio's WAV file, else a movie's own, else the pattern's
@@ -319,7 +319,9 @@ int runExport(const ExportOptions& opt, const GlobalOptions& global) {
     useSound(opt, global, s, in);
 
     checkExportSettings(s);
-    ExportStats stats = exportWithProgress(s, in.frames, in.audio, in.expected, global.quiet);
+    ExportStats stats =
+        in.pictures ? exportWithProgress(s, in.pictures, in.audio, in.expected, global.quiet)
+                    : exportWithProgress(s, in.frames, in.audio, in.expected, global.quiet);
     if (in.movie && !in.movie->info().shortEnd.empty())
         note(global, opt.input + ": " + in.movie->info().shortEnd);
     if (!global.quiet)
@@ -354,7 +356,8 @@ void addExportCommand(CLI::App& app, const GlobalOptions& global, Action& action
                     "0: DXT24 with LZF (default), 1: DXT1, 2: DXT24 without LZF")
         ->check(CLI::Range(0, 2));
     cmd->add_option("--threads", opt->threads,
-                    "Encoder threads; above 1, frames are also read ahead (default: one per CPU)")
+                    "Encoder threads; above 1, frames are also read ahead, stills decoded on as "
+                    "many threads (default: one per CPU)")
         ->check(CLI::Range(1, 32));
     cmd->add_option("--pattern", opt->pattern,
                     "Instead of --input, SECONDS of the built-in moving test picture (with a "

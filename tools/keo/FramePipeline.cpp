@@ -114,6 +114,18 @@ void FramePipeline::takeOldest() {
     take_(slot.tag, slot.result);
 }
 
+bool FramePipeline::takeNext() {
+    if (inFlight_ == 0)
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (slots_[oldest_].state == State::Filling)
+            return false;
+    }
+    takeOldest();
+    return true;
+}
+
 void FramePipeline::collect(bool all) {
     while (inFlight_ > 0) {
         {

@@ -1,5 +1,5 @@
-// Work on decoded frames beside the thread that fetches them: encoding
-// stills, shrinking thumbnails.
+// Work on frames beside the thread that fetches them: encoding stills,
+// shrinking thumbnails, decoding an export's stills ahead of it.
 //
 // Only one thread may talk to the plug-in, so frames are fetched one after
 // another on the caller's thread; what is then done with each (a PNG of a
@@ -13,7 +13,9 @@
 //
 // A failure the work throws reaches the caller when it takes that frame's
 // result, as if the work had run there. With no workers the work runs in
-// submit() on the caller's thread.
+// submit() on the caller's thread. Work that needs nothing of the caller's
+// but the tag (decoding the still file of frame `tag`) asks for frames of
+// 0 bytes and leaves the buffer alone.
 #pragma once
 
 #include <condition_variable>
@@ -52,6 +54,10 @@ public:
     // Takes back the results that are done, oldest first, up to the first
     // that is not; with `all`, waits for every frame in flight.
     void collect(bool all);
+    // Takes back the oldest frame in flight, waiting for it: for a caller
+    // that wants each result only when it needs it. False, taking nothing,
+    // when no frame is submitted and waiting to be taken.
+    bool takeNext();
 
     // Workers for this machine: its cores, at most 8.
     static int workersForThisMachine();

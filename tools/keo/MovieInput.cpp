@@ -155,11 +155,15 @@ struct MovieInputState {
     GstClockTime declared = GST_CLOCK_TIME_NONE;
     GstClockTime videoDeclared = GST_CLOCK_TIME_NONE; // the video's own, where known
     int64_t framesOut = 0;
+    // The frame lent to the export, mapped, until the next is asked for.
+    GstSample* lent = nullptr;
+    GstVideoFrame lentFrame{};
     std::vector<float> interleaved; // the sound read back, before it is made planar
     bool ended = false;
     bool busSawEnd = false; // the pipeline's EOS, whenever the bus gave it
 
     ~MovieInputState() {
+        giveBack();
         if (pipeline) {
             gst_element_set_state(pipeline, GST_STATE_NULL);
             gst_object_unref(pipeline);
@@ -201,6 +205,13 @@ struct MovieInputState {
             return 0;
         return static_cast<int64_t>(
             gst_util_uint64_scale_round(declared - end, info.rate.num, info.rate.den * GST_SECOND));
+    }
+    void giveBack() {
+        if (!lent)
+            return;
+        gst_video_frame_unmap(&lentFrame);
+        gst_sample_unref(lent);
+        lent = nullptr;
     }
     void fetchFirst();
     void checkBus(GstClockTime wait, bool untilEnd);
@@ -663,17 +674,20 @@ const MovieInputInfo& MovieInput::info() const {
     return state_->info;
 }
 
-bool MovieInput::nextFrame(int64_t, uint8_t* rgba) {
+const uint8_t* MovieInput::lendFrame(size_t* pitch) {
     MovieInputState* s = state_.get();
+    // The export is done with the frame lent last; its buffer goes back to
+    // GStreamer for a frame to come.
+    s->giveBack();
     if (s->ended)
-        return false;
+        return nullptr;
     GstSample* sample = nullptr;
     while (!sample) {
         sample = gst_app_sink_try_pull_sample(s->video, kPollInterval);
         s->checkBus(0, false);
         if (!sample && gst_app_sink_is_eos(s->video)) {
             s->finish();
-            return false;
+            return nullptr;
         }
         // At the end videorate repeats the last frame up to the end of the
         // segment, which for some containers is where the longest stream
@@ -684,30 +698,23 @@ bool MovieInput::nextFrame(int64_t, uint8_t* rgba) {
         }
     }
     GstVideoInfo v;
-    GstVideoFrame frame;
-    const bool read = gst_video_info_from_caps(&v, gst_sample_get_caps(sample)) &&
-                      GST_VIDEO_INFO_WIDTH(&v) == s->info.width &&
-                      GST_VIDEO_INFO_HEIGHT(&v) == s->info.height &&
-                      gst_video_frame_map(&frame, &v, gst_sample_get_buffer(sample), GST_MAP_READ);
+    const bool read =
+        gst_video_info_from_caps(&v, gst_sample_get_caps(sample)) &&
+        GST_VIDEO_INFO_WIDTH(&v) == s->info.width && GST_VIDEO_INFO_HEIGHT(&v) == s->info.height &&
+        gst_video_frame_map(&s->lentFrame, &v, gst_sample_get_buffer(sample), GST_MAP_READ);
     if (!read) {
         gst_sample_unref(sample);
         s->failResized();
     }
-    const size_t row = static_cast<size_t>(s->info.width) * 4;
-    for (int y = 0; y < s->info.height; ++y)
-        std::memcpy(rgba + row * y,
-                    static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)) +
-                        static_cast<size_t>(y) * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0),
-                    row);
-    gst_video_frame_unmap(&frame);
+    s->lent = sample;
     const GstClockTime time = runningTimeOf(sample);
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     if (GST_CLOCK_TIME_IS_VALID(time))
         s->videoEnd =
             time + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
-    gst_sample_unref(sample);
     s->framesOut++;
-    return true;
+    *pitch = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&s->lentFrame, 0));
+    return static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&s->lentFrame, 0));
 }
 
 bool MovieInput::readSound(int64_t first, uint32_t count, uint32_t channels, float** planar) {

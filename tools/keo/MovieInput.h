@@ -7,7 +7,9 @@
 // stream is decoded into nothing. Only GStreamer's own plug-ins of the
 // machine take part.
 //
-// Frames are pulled one at a time, so a long movie never sits in memory.
+// Frames are pulled one at a time, so a long movie never sits in memory:
+// GStreamer's own threads decode a few ahead, and each is lent to the export
+// where GStreamer put it, never copied.
 // The exporter asks for the sound only after the last frame, so the sound
 // is kept meanwhile in a SoundSpool, each block at the place its timestamp
 // says. Frame 0 is time 0 of the movie: sound that starts later is preceded
@@ -23,6 +25,7 @@
 
 #include "base/FrameRate.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -65,10 +68,10 @@ public:
     MovieInput& operator=(const MovieInput&) = delete;
 
     const MovieInputInfo& info() const;
-    // Frame `index` (called with 0, 1, 2, ...) as RGBA, top row first;
-    // false after the last frame, once every stream has ended well. Throws
-    // Failure.
-    bool nextFrame(int64_t index, uint8_t* rgba);
+    // The next frame as RGBA, top row first, rows *pitch bytes apart, valid
+    // until the next call; null after the last frame, once every stream has
+    // ended well. Throws Failure.
+    const uint8_t* lendFrame(size_t* pitch);
     // `count` sample frames from `first` into planar floats, silence past
     // the sound's ends; false when the kept sound cannot be read back.
     bool readSound(int64_t first, uint32_t count, uint32_t channels, float** planar);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -101,22 +102,44 @@ void progressEnd(Progress& p) {
     p.lockFd = -1;
 }
 
-keo::lib::ExportStats exportWithProgress(const keo::lib::ExportSettings& settings,
-                                         const keo::lib::FrameFeed& frames,
-                                         const keo::lib::AudioFeed& audio, int64_t expected,
-                                         bool quiet) {
+namespace {
+
+// `run` (an export) with the bar drawn as its frames are written.
+keo::lib::ExportStats
+withProgress(const keo::lib::ExportSettings& settings, int64_t expected, bool quiet,
+             const std::function<keo::lib::ExportStats(const keo::lib::ExportSettings&)>& run) {
     Progress progress;
     progressStart(progress, "export", expected, quiet);
     keo::lib::ExportSettings s = settings;
     s.onFrameWritten = [&progress](int64_t written) { progressStep(progress, written); };
     try {
-        keo::lib::ExportStats stats = keo::lib::exportMovie(s, frames, audio);
+        keo::lib::ExportStats stats = run(s);
         progressEnd(progress);
         return stats;
     } catch (...) {
         progressEnd(progress);
         throw;
     }
+}
+
+} // namespace
+
+keo::lib::ExportStats exportWithProgress(const keo::lib::ExportSettings& settings,
+                                         const keo::lib::FrameFeed& frames,
+                                         const keo::lib::AudioFeed& audio, int64_t expected,
+                                         bool quiet) {
+    return withProgress(settings, expected, quiet, [&](const keo::lib::ExportSettings& s) {
+        return keo::lib::exportMovie(s, frames, audio);
+    });
+}
+
+keo::lib::ExportStats exportWithProgress(const keo::lib::ExportSettings& settings,
+                                         const keo::lib::PictureSource& pictures,
+                                         const keo::lib::AudioFeed& audio, int64_t expected,
+                                         bool quiet) {
+    return withProgress(settings, expected, quiet, [&](const keo::lib::ExportSettings& s) {
+        return keo::lib::exportMovie(s, pictures, audio);
+    });
 }
 
 } // namespace keo::tool

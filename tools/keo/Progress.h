@@ -49,5 +49,9 @@ keo::lib::ExportStats exportWithProgress(const keo::lib::ExportSettings& s,
                                          const keo::lib::FrameFeed& frames,
                                          const keo::lib::AudioFeed& audio, int64_t expected,
                                          bool quiet);
+keo::lib::ExportStats exportWithProgress(const keo::lib::ExportSettings& s,
+                                         const keo::lib::PictureSource& pictures,
+                                         const keo::lib::AudioFeed& audio, int64_t expected,
+                                         bool quiet);
 
 } // namespace keo::tool

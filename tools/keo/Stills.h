@@ -26,6 +26,10 @@ struct RgbaPicture {
 
 // Throws Failure naming the file and why it cannot be read.
 RgbaPicture readStill(const std::string& path);
+// The same into `into`, whose pixel memory is used again where the picture
+// fits in it (stills read one after another into one picture need no fresh
+// memory). After a failure `into` holds no picture to use.
+void readStill(const std::string& path, RgbaPicture* into);
 
 // Whether a file name ends in .png, .tif, .tiff, .jpg or .jpeg (any case):
 // the files of a folder that an export takes as its pictures.
