@@ -40,23 +40,26 @@ bool KEOPictureFits(int width, int height) {
            static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4 < kKEOMaxPictureBytes;
 }
 
-int KEOBlockSize(bool isDXT24, bool hasAlpha) {
-    if (isDXT24)
-        return hasAlpha ? 18 : 10;
-    return hasAlpha ? 16 : 8;
+KEOBlockLayout KEOFrameHeader::layout() const {
+    return KEOLayoutOfFlags(isDXT24, hasAlpha);
 }
 
-bool KEOBlockDataSize(int width, int height, bool isDXT24, bool hasAlpha, uint64_t* size) {
-    if (width < 1 || height < 1)
+bool KEOLayoutBlockDataSize(int width, int height, KEOBlockLayout layout, uint64_t* size) {
+    const int blockSize = KEOLayoutBlockSize(layout);
+    if (width < 1 || height < 1 || blockSize == 0)
         return false;
     const uint64_t blocksX = (static_cast<uint64_t>(width) + 3) / 4;
     const uint64_t blocksY = (static_cast<uint64_t>(height) + 3) / 4;
-    const uint64_t bytes =
-        blocksX * blocksY * static_cast<uint64_t>(KEOBlockSize(isDXT24, hasAlpha));
+    const uint64_t bytes = blocksX * blocksY * static_cast<uint64_t>(blockSize);
     if (bytes > (uint64_t(1) << 31))
         return false;
     *size = bytes;
     return true;
+}
+
+bool KEOBlockDataSize(int width, int height, bool isDXT24, bool hasAlpha, uint64_t* size) {
+    return KEOLayoutBlockDataSize(width, height,
+                                  KEOLayoutOfFlags(isDXT24 ? 1 : 0, hasAlpha ? 1 : 0), size);
 }
 
 // Header checks in the order that decides which one a bad header fails.
@@ -116,8 +119,7 @@ bool prepareBlocks(const unsigned char* sample, unsigned int sampleLength, int w
         return false;
     const unsigned int blockBytes = static_cast<unsigned int>(size);
 
-    source->layout = isDXT24 ? (hasAlpha ? kKEOLayoutDXT24Alpha : kKEOLayoutDXT24)
-                             : (hasAlpha ? kKEOLayoutDXT5 : kKEOLayoutDXT1);
+    source->layout = header.layout();
     source->owned = nullptr;
     const unsigned char* payload = sample + header.headerSize;
     const uint32_t available = sampleLength - header.headerSize;

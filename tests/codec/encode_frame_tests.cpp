@@ -68,9 +68,10 @@ TEST(FrameLayout, SettingsChooseLayoutAndFlags) {
     const int width = 21, height = 10;
     const auto picture = encode_test::noisePicture(width, height, 1);
     for (const Case& c : cases) {
-        const KEOFrameLayout layout = KEOChooseFrameLayout(c.transparency, c.optimizeFor);
-        EXPECT_EQ(layout.isDXT24, c.isDXT24);
-        EXPECT_EQ(layout.tryLZF, c.lzf);
+        const KEOEncodeSettings settings = KEOExportSettings(c.transparency, c.optimizeFor, 3);
+        EXPECT_EQ(KEOLayoutIsDXT24(settings.layout), c.isDXT24);
+        EXPECT_EQ(settings.tryLZF, c.lzf);
+        EXPECT_EQ(settings.threads, 3);
 
         // Noise does not compress, so every case ends up plain and its size
         // shows the block layout.
