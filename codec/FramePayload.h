@@ -81,13 +81,27 @@ int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, i
 // picture goes to dest + y * rowPitch, or with bottomUp to dest + (height - 1
 // - y) * rowPitch (bottom row first, as hosts lay out their frames). Only the
 // width * 4 pixel bytes of each row are written; rowPitch must be at least
-// that. Returns 0, or 99 having written nothing: every check of the header
-// and the LZF stream happens before the first pixel is stored.
+// that. Returns 0 or 99.
+//
+// A failed frame's destination must not be used (cached, shown or kept):
+// a header, size or argument that is refused writes nothing, but an LZF
+// frame of 1920x1080 pixels or more is decoded row by row while its stream is
+// unpacked (PipelinedDecode.h), so a stream found bad part-way through leaves
+// the rows decoded before that. Smaller frames, and large ones when no decode
+// worker is idle, are checked whole before the first pixel is stored.
 //
 // `scratch`, when given, is working memory the caller keeps from one decode to
 // the next (one per open movie or stream): the LZF output of a frame goes
 // there, grown only when a frame needs more, instead of into memory taken and
-// given back per frame. The caller releases it with keo::release.
+// given back per frame. The caller releases it with keo::release. Pipelined
+// frames use the decode worker's memory instead.
 int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLength, int width,
                            int height, unsigned char* dest, long long rowPitch, bool bottomUp,
                            keo::ByteBuffer* scratch = nullptr);
+
+// DecodeFramePayloadInto on the calling thread alone, no decode worker asked
+// to help: for a frame decoded beside another, one per core
+// (FrameDecodeAhead.h). A failed frame's destination holds nothing of use.
+int KEODecodeFramePayloadAlone(const unsigned char* sample, unsigned int sampleLength, int width,
+                               int height, unsigned char* dest, long long rowPitch, bool bottomUp,
+                               keo::ByteBuffer* scratch);

@@ -184,7 +184,89 @@ bool carefulTokens(const unsigned char*& ipRef, unsigned char*& opRef, const uns
     return accepted;
 }
 
-template <typename Copy> bool decodeUntil(KEOLZFStream* s, size_t target) {
+#if KEO_HAVE_LZF_SELECT_PATH
+// Hides a value's origin from the optimiser, which would otherwise see that
+// a mask comes from a comparison and branch on the comparison instead.
+template <typename T> inline T opaque(T value) {
+    asm("" : "+r"(value));
+    return value;
+}
+
+// Whole tokens while both margins hold and fewer than `stop` bytes are out,
+// as fastTokens, with the literal-or-reference choice made by conditional
+// moves. The bytes of both kinds are taken by one 16-byte copy from the
+// chosen source and one of the 16 input bytes after it: a literal of up to
+// 32 bytes lies in those, a reference of up to 16 in the first (when it is
+// at least its own length back), and what the second copy writes past a
+// reference is overwritten by the tokens after it, as every wild copy is.
+bool selectTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsigned char* ipLimit,
+                  const unsigned char* opStop, const unsigned char* out) {
+    const unsigned char* ip = ipRef;
+    unsigned char* op = opRef;
+    bool accepted = true;
+    while (ip < ipLimit && op < opStop) {
+        const size_t control = ip[0];
+        const size_t b1 = ip[1];
+        const size_t b2 = ip[2];
+        // All ones for a reference, and for one whose length takes a byte
+        // of its own (control 224 and up; a literal's control is below 32).
+        const size_t referenceMask = opaque(size_t(0) - size_t(control >= 32));
+        const size_t isLong = (control + 32) >> 8;
+        const size_t longMask = opaque(size_t(0) - isLong);
+        const size_t referenceLength = (control >> 5) + 2 + (b1 & longMask);
+        const size_t distance = ((control & 31u) << 8) + (b1 ^ ((b1 ^ b2) & longMask)) + 1;
+        const size_t written = static_cast<size_t>(op - out);
+        const size_t awkward = size_t(distance > written) | size_t(referenceLength > 16) |
+                               (size_t(distance < 16) & size_t(referenceLength > distance));
+        if (__builtin_expect((referenceMask & awkward) != 0, 0)) {
+            if (distance > written) {
+                accepted = false;
+                break;
+            }
+            SSE2Copy::reference(op, op - distance, referenceLength, distance);
+            op += referenceLength;
+            ip += 2 + isLong;
+            continue;
+        }
+        uintptr_t from = reinterpret_cast<uintptr_t>(op) - distance;
+        size_t length = referenceLength;
+        size_t skip = isLong; // input bytes after the control byte's next one
+        asm("cmpq $32, %[control]\n\t"
+            "cmovb %[literalFrom], %[from]\n\t"
+            "cmovb %[literalLength], %[length]\n\t"
+            "cmovb %[control], %[skip]"
+            : [from] "+&r"(from), [length] "+&r"(length), [skip] "+&r"(skip)
+            : [control] "r"(control), [literalFrom] "r"(reinterpret_cast<uintptr_t>(ip + 1)),
+              [literalLength] "r"(control + 1)
+            : "cc");
+        copy16(op, reinterpret_cast<const unsigned char*>(from));
+        copy16(op + 16, ip + 17);
+        op += length;
+        ip += skip + 2;
+    }
+    ipRef = ip;
+    opRef = op;
+    return accepted;
+}
+#endif
+
+typedef bool (*FastLoop)(const unsigned char*& ip, unsigned char*& op, const unsigned char* ipLimit,
+                         const unsigned char* opStop, const unsigned char* out);
+
+FastLoop fastLoopOf(KEOLZFPath path) {
+#if KEO_HAVE_LZF_SELECT_PATH
+    if (path == kKEOLZFSelect)
+        return selectTokens;
+#endif
+#if KEO_HAVE_LZF_SSE2_PATH
+    if (path != kKEOLZFPortable)
+        return fastTokens<SSE2Copy>;
+#endif
+    (void)path;
+    return fastTokens<PortableCopy>;
+}
+
+bool decodeUntil(KEOLZFStream* s, size_t target) {
     const unsigned char* ip = s->in + s->consumed;
     unsigned char* op = s->out + s->produced;
     const size_t inLength = static_cast<size_t>(s->inEnd - s->in);
@@ -193,7 +275,7 @@ template <typename Copy> bool decodeUntil(KEOLZFStream* s, size_t target) {
     bool accepted = true;
     if (inLength > kInputMargin && outLength > kOutputMargin) {
         const size_t fastStop = stop < outLength - kOutputMargin ? stop : outLength - kOutputMargin;
-        accepted = fastTokens<Copy>(ip, op, s->inEnd - kInputMargin, s->out + fastStop, s->out);
+        accepted = fastLoopOf(s->path)(ip, op, s->inEnd - kInputMargin, s->out + fastStop, s->out);
     }
     // The careful loop finishes the stretch, and past the output's end it
     // meets any token left over, which liblzf refuses.
@@ -208,7 +290,14 @@ template <typename Copy> bool decodeUntil(KEOLZFStream* s, size_t target) {
 } // namespace
 
 bool KEOLZFPathAvailable(KEOLZFPath path) {
-    return path != kKEOLZFSSE2 || KEO_HAVE_LZF_SSE2_PATH;
+    switch (path) {
+    case kKEOLZFSSE2:
+        return KEO_HAVE_LZF_SSE2_PATH;
+    case kKEOLZFSelect:
+        return KEO_HAVE_LZF_SELECT_PATH;
+    default:
+        return true;
+    }
 }
 
 void KEOLZFBegin(KEOLZFStream* stream, const unsigned char* in, unsigned int inLength,
@@ -227,11 +316,7 @@ void KEOLZFBegin(KEOLZFStream* stream, const unsigned char* in, unsigned int inL
 bool KEOLZFDecodeUntil(KEOLZFStream* stream, size_t target) {
     if (stream->refused)
         return false;
-#if KEO_HAVE_LZF_SSE2_PATH
-    if (stream->path != kKEOLZFPortable)
-        return decodeUntil<SSE2Copy>(stream, target);
-#endif
-    return decodeUntil<PortableCopy>(stream, target);
+    return decodeUntil(stream, target);
 }
 
 bool KEOLZFFinished(const KEOLZFStream* stream) {

@@ -3,7 +3,8 @@
 // Byte 0 chooses the mode, bytes 1 and 2 an output limit (little-endian,
 // 0..65535), the rest is the input.
 //   even mode: the input is a stream. lzf_decompress and KEOLZFDecompress on
-//     every path must give the same answer and, when they accept, the same
+//     every path (the branching loops and the select loop alike) must give
+//     the same answer and, when they accept, the same
 //     bytes; a decode that stops and resumes every (mode / 2) * 37 + 1 bytes
 //     must end the same way.
 //   odd mode: the input is data. lzf_compress makes a stream of it, which
@@ -38,7 +39,7 @@ void compareWithLiblzf(const uint8_t* stream, size_t size, unsigned limit, size_
         lzf_decompress(reference.get(), static_cast<unsigned>(size), expected.data(), limit);
 
     const auto in = exactCopy(stream, size);
-    for (KEOLZFPath path : {kKEOLZFPortable, kKEOLZFSSE2, kKEOLZFBest}) {
+    for (KEOLZFPath path : {kKEOLZFPortable, kKEOLZFSSE2, kKEOLZFSelect, kKEOLZFBest}) {
         if (!KEOLZFPathAvailable(path))
             continue;
         std::unique_ptr<unsigned char[]> out(new unsigned char[limit > 0 ? limit : 1]);

@@ -23,8 +23,9 @@ namespace {
 
 std::vector<KEOLZFPath> paths() {
     std::vector<KEOLZFPath> all = {kKEOLZFBest, kKEOLZFPortable};
-    if (KEOLZFPathAvailable(kKEOLZFSSE2))
-        all.push_back(kKEOLZFSSE2);
+    for (KEOLZFPath path : {kKEOLZFSSE2, kKEOLZFSelect})
+        if (KEOLZFPathAvailable(path))
+            all.push_back(path);
     return all;
 }
 
