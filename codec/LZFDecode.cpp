@@ -192,6 +192,11 @@ template <typename T> inline T opaque(T value) {
     return value;
 }
 
+// All ones for a bit of 1, all zeros for 0, without an unsigned wrap.
+inline size_t maskOf(size_t bit) {
+    return opaque(static_cast<size_t>(-static_cast<intptr_t>(bit)));
+}
+
 // Whole tokens while both margins hold and fewer than `stop` bytes are out,
 // as fastTokens, with the literal-or-reference choice made by conditional
 // moves. The bytes of both kinds are taken by one 16-byte copy from the
@@ -210,9 +215,9 @@ bool selectTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsi
         const size_t b2 = ip[2];
         // All ones for a reference, and for one whose length takes a byte
         // of its own (control 224 and up; a literal's control is below 32).
-        const size_t referenceMask = opaque(size_t(0) - size_t(control >= 32));
+        const size_t referenceMask = maskOf(control >= 32);
         const size_t isLong = (control + 32) >> 8;
-        const size_t longMask = opaque(size_t(0) - isLong);
+        const size_t longMask = maskOf(isLong);
         const size_t referenceLength = (control >> 5) + 2 + (b1 & longMask);
         const size_t distance = ((control & 31u) << 8) + (b1 ^ ((b1 ^ b2) & longMask)) + 1;
         const size_t written = static_cast<size_t>(op - out);

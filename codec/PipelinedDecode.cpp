@@ -75,8 +75,10 @@ KEOPipelineResult KEODecodeLZFPipelined(const unsigned char* stream, uint32_t st
     KEOLZFStream lzf;
     KEOLZFBegin(&lzf, stream, streamBytes, blocks, static_cast<unsigned int>(blockBytes), path);
     const bool whole = unpackInBands(&lzf, &rows, worker);
+    // A worker that is running takes rows until none is left (or stops); one
+    // asleep is not woken for the few rows left, which the caller takes, and
+    // ending the job abandons it.
     rows.ready.store(whole ? rows.blockRows : kKEORowsFailed, std::memory_order_seq_cst);
-    KEOReportProgress(worker, whole ? rows.blockRows : kKEORowsFailed);
     if (whole)
         KEODecodeTakenRows(&rows, 0, nullptr);
     KEOEndDecodeJob(worker);

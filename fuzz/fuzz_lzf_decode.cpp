@@ -7,8 +7,14 @@
 //     the same answer and, when they accept, the same
 //     bytes; a decode that stops and resumes every (mode / 2) * 37 + 1 bytes
 //     must end the same way.
-//   odd mode: the input is data. lzf_compress makes a stream of it, which
-//     the codec's decompressor must turn back into the data.
+//   mode 3 modulo 4: the input is the LZF payload of a 1920x1080 frame whose
+//     layout is (mode >> 2) & 3 (BlockLayout.h); the limit is not used. The
+//     frame is decoded as the importer decodes it (a frame this large through
+//     the pipeline that unpacks on one thread while a worker decodes rows)
+//     and with everything on one thread: both must answer alike and, when
+//     they accept, give the same pixels.
+//   other odd modes: the input is data. lzf_compress makes a stream of it,
+//     which the codec's decompressor must turn back into the data.
 // Our decoder gets its input in an allocation of exactly its size, and its
 // output likewise, so AddressSanitizer sees the first byte beyond either.
 #include <lzf.h>
@@ -19,6 +25,8 @@
 #include <memory>
 #include <vector>
 
+#include "codec/DecodeWorkers.h"
+#include "codec/FramePayload.h"
 #include "codec/LZFDecode.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -74,6 +82,39 @@ void roundTrip(const uint8_t* data, size_t size) {
     KEO_FUZZ_CHECK(std::memcmp(out.get(), data, size) == 0);
 }
 
+// One decode of the sample under a decode thread setting.
+std::vector<unsigned char> decodeFrame(const unsigned char* sample, size_t size, int threads,
+                                       int* result) {
+    const int width = 1920, height = 1080;
+    const long long pitch = width * 4LL + 8;
+    std::vector<unsigned char> frame(static_cast<size_t>(pitch) * height);
+    const int saved = KEOGetDecodeThreads();
+    KEOSetDecodeThreads(threads);
+    *result = DecodeFramePayloadInto(sample, static_cast<unsigned>(size), width, height,
+                                     frame.data(), pitch, true);
+    KEOSetDecodeThreads(saved);
+    return frame;
+}
+
+void comparePipeline(unsigned layout, const uint8_t* stream, size_t size) {
+    KEOFrameHeader header{};
+    header.headerSize = kKEOFrameHeaderSize;
+    header.formatVersion = 1;
+    header.hasAlpha = KEOLayoutHasAlpha(static_cast<KEOBlockLayout>(layout)) ? 1 : 0;
+    header.isDXT24 = KEOLayoutIsDXT24(static_cast<KEOBlockLayout>(layout)) ? 1 : 0;
+    header.isLZF = 1;
+    header.payloadSize = static_cast<uint32_t>(size);
+    std::vector<unsigned char> bytes(kKEOFrameHeaderSize);
+    header.write(bytes.data());
+    bytes.insert(bytes.end(), stream, stream + size);
+    const auto sample = exactCopy(bytes.data(), bytes.size());
+    int piped = 0, alone = 0;
+    const auto frame = decodeFrame(sample.get(), bytes.size(), kKEODecodeThreadsAuto, &piped);
+    const auto reference = decodeFrame(sample.get(), bytes.size(), 1, &alone);
+    KEO_FUZZ_CHECK(piped == alone);
+    KEO_FUZZ_CHECK(piped != kKEODecodeOK || frame == reference);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -81,7 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const unsigned mode = data[0];
     const unsigned limit = static_cast<unsigned>(data[1] | (data[2] << 8));
-    if (mode & 1)
+    if ((mode & 3) == 3)
+        comparePipeline((mode >> 2) & 3, data + 3, size - 3);
+    else if (mode & 1)
         roundTrip(data + 3, size - 3);
     else
         compareWithLiblzf(data + 3, size - 3, limit, (mode >> 1) * 37 + 1);

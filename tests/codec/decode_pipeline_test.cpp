@@ -228,6 +228,9 @@ TEST(FrameDecodeAhead, FramesDecodedBesideEachOtherAreTheSingleThreadFrames) {
 // A child forked after the parent's workers started has none of their
 // threads: it starts its own and its frames decode as the parent's do.
 TEST(DecodeWorkers, AForkedChildDecodesOnWorkersOfItsOwn) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the thread sanitizer cannot start threads after a fork";
+#endif
     const int w = 1920, h = 1080;
     const auto sample = lzfSample(Layout::DXT5, compressibleBlocks(Layout::DXT5, w, h, 9));
     const Frame parent = decodeInto(sample, w, h); // starts the parent's workers
