@@ -1,6 +1,8 @@
 // Block rows of one picture counted off by the caller and the decode workers.
 #include "codec/DecodeThreads.h"
 
+#include <chrono>
+
 namespace {
 
 // Rows a thread takes at a time: few enough that the threads end together,
@@ -108,6 +110,13 @@ void KEODecodeBlocksOnThreads(KEOBlockLayout layout, const unsigned char* blockD
         ++helpers;
     }
     KEODecodeTakenRows(&rows, 0, nullptr);
+    // Every helper has at most a chunk of rows left: a long wait means the
+    // machine did not run it.
+    const auto waitFrom = std::chrono::steady_clock::now();
     for (int i = 0; i < helpers; ++i)
         KEOEndDecodeJob(jobs[i].worker);
+    if (std::chrono::steady_clock::now() - waitFrom > std::chrono::milliseconds(1))
+        KEODecodeWorkerLate();
+    else if (helpers > 0)
+        KEODecodeWorkerOnTime();
 }

@@ -22,6 +22,12 @@ enum JobState : int { kIdle, kPosted, kRunning, kDone };
 
 std::atomic<int> g_setting{kKEODecodeThreadsAuto};
 
+// Claims still to refuse, and how many the next late job makes it.
+std::atomic<int> g_claimsToRefuse{0};
+std::atomic<int> g_restLength{0};
+constexpr int kFirstRest = 8;
+constexpr int kLongestRest = 512;
+
 int processorCount() {
     static const int count = [] {
         const long online = sysconf(_SC_NPROCESSORS_ONLN);
@@ -194,10 +200,27 @@ int KEOAllowedDecodeThreads() {
     return setting == kKEODecodeThreadsAuto ? cores : (setting < cores ? setting : cores);
 }
 
+void KEODecodeWorkerLate() {
+    int rest = g_restLength.load(std::memory_order_relaxed);
+    rest = rest == 0 ? kFirstRest : (rest < kLongestRest ? 2 * rest : kLongestRest);
+    g_restLength.store(rest, std::memory_order_relaxed);
+    g_claimsToRefuse.store(rest, std::memory_order_relaxed);
+}
+
+void KEODecodeWorkerOnTime() {
+    g_restLength.store(0, std::memory_order_relaxed);
+}
+
 KEODecodeWorker* KEOClaimDecodeWorker() {
     const int allowed = KEOAllowedDecodeThreads() - 1;
     if (allowed < 1)
         return nullptr;
+    // Counted down without a lock: a claim more or less refused is no harm.
+    if (g_setting.load(std::memory_order_relaxed) == kKEODecodeThreadsAuto &&
+        g_claimsToRefuse.load(std::memory_order_relaxed) > 0) {
+        g_claimsToRefuse.fetch_sub(1, std::memory_order_relaxed);
+        return nullptr;
+    }
     Pool* p = pool();
     if (p == nullptr)
         return nullptr;

@@ -49,8 +49,20 @@ int KEOAllowedDecodeThreads();
 
 struct KEODecodeWorker;
 
-// An idle worker for this caller alone, or null when there is none.
+// An idle worker for this caller alone, or null when there is none (or the
+// workers are resting, below).
 KEODecodeWorker* KEOClaimDecodeWorker();
+
+// For a caller whose job kept it waiting far longer than the job's work
+// (KEOEndDecodeJob found the worker running but the machine not running it):
+// the next claims are refused, a few at first and twice as many each time
+// this happens again without a job in between that ended on time
+// (KEODecodeWorkerOnTime). On a machine with more work than cores a caller
+// then decodes alone, which is faster than waiting for a thread that is not
+// being run; the pixels are the same either way. Only under the automatic
+// setting: a thread count set explicitly is used as set.
+void KEODecodeWorkerLate();
+void KEODecodeWorkerOnTime();
 
 // Posts run(arg) to a claimed worker. With wakeNow false the worker is not
 // woken: the job starts on KEORingWorker (or earlier, if the worker happens

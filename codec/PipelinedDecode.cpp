@@ -1,6 +1,8 @@
 // The LZF pipeline: bands of the stream on the caller, rows on a worker.
 #include "codec/PipelinedDecode.h"
 
+#include <chrono>
+
 #include "codec/DecodeThreads.h"
 #include "codec/DecodeWorkers.h"
 
@@ -12,6 +14,9 @@ constexpr uint32_t kBandRows = 2;
 constexpr uint32_t kLagRows = 2;
 // The share of rows out before the worker is woken, in percent.
 constexpr uint32_t kWakePercent = 45;
+// At the frame's end the worker has at most a chunk of rows to finish, tens
+// of microseconds; a wait this long means the machine did not run it.
+constexpr auto kLateWorker = std::chrono::microseconds(1000);
 
 struct Follower {
     KEOBlockRows* rows;
@@ -81,6 +86,11 @@ KEOPipelineResult KEODecodeLZFPipelined(const unsigned char* stream, uint32_t st
     rows.ready.store(whole ? rows.blockRows : kKEORowsFailed, std::memory_order_seq_cst);
     if (whole)
         KEODecodeTakenRows(&rows, 0, nullptr);
+    const auto waitFrom = std::chrono::steady_clock::now();
     KEOEndDecodeJob(worker);
+    if (std::chrono::steady_clock::now() - waitFrom > kLateWorker)
+        KEODecodeWorkerLate();
+    else
+        KEODecodeWorkerOnTime();
     return whole ? kKEOPipelineDecoded : kKEOPipelineRefused;
 }

@@ -14,8 +14,10 @@
 //   - sleeps again when it catches up, until several rows are ready.
 // When the stream ends the caller decodes, alongside the worker, the rows
 // that are left. A worker that was not woken in time (the machine is busy)
-// is called off and the caller decodes every row itself, so the frame is
-// never slower than on one thread by more than the bands' bookkeeping.
+// is called off and the caller decodes every row itself. A worker that was
+// woken but then not run (a machine with more work than cores) keeps the
+// caller waiting at the end for the rows it holds; after such a frame the
+// next frames decode on one thread for a while (KEODecodeWorkerLate).
 //
 // The LZF output goes into the worker's scratch buffers, used in turn (see
 // KEOWorkerScratch). A wake-up call costs 5 to 40 microseconds, now and then

@@ -289,13 +289,13 @@ void lzfSeeds(const std::string& dir) {
         put(10, distance + 4, early);
     }
     // Whole 1920x1080 frames for the pipeline (modes 3 modulo 4, the layout
-    // in the bits above): a texture repeated with a byte changed now and
-    // then, which LZF packs into long references.
+    // in the bits above): 4 KiB of texture repeated with a byte changed now
+    // and then, which LZF packs into long references.
     for (unsigned layout = 0; layout < kKEOLayoutCount; ++layout) {
         Bytes blocks(static_cast<size_t>(480) * 270 *
                      KEOLayoutBlockSize(static_cast<KEOBlockLayout>(layout)));
         for (size_t i = 0; i < blocks.size(); ++i)
-            blocks[i] = i % 997 == 0 ? static_cast<uint8_t>(i >> 10) : history[i % history.size()];
+            blocks[i] = i % 997 == 0 ? static_cast<uint8_t>(i >> 10) : history[i % 4096];
         const Bytes stream = compress(blocks);
         put(3 | layout << 2, 0, stream);
         put(3 | layout << 2, 0, Bytes(stream.begin(), stream.end() - 1));

@@ -66,6 +66,14 @@ Frame decodeOnOneThread(const std::vector<unsigned char>& sample, int width, int
     return decodeInto(sample, width, height);
 }
 
+// With two threads set explicitly the workers never rest, so a slow test
+// machine still takes the pipeline.
+Frame decodeOnTwoThreads(const std::vector<unsigned char>& sample, int width, int height) {
+    SettingGuard guard;
+    KEOSetDecodeThreads(2);
+    return decodeInto(sample, width, height);
+}
+
 TEST(DecodePipeline, LargeLZFFramesDecodeAsOnOneThread) {
     if (!haveWorkers())
         GTEST_SKIP() << "one core: nothing to pipeline";
@@ -83,7 +91,7 @@ TEST(DecodePipeline, LargeLZFFramesDecodeAsOnOneThread) {
             const Frame alone = decodeOnOneThread(sample, w, h);
             ASSERT_EQ(alone.result, kKEODecodeOK);
             for (int run = 0; run < 3; ++run) {
-                const Frame piped = decodeInto(sample, w, h);
+                const Frame piped = decodeOnTwoThreads(sample, w, h);
                 EXPECT_EQ(piped.result, kKEODecodeOK);
                 EXPECT_TRUE(piped.pixels == alone.pixels)
                     << w << "x" << h << ", layout " << int(layout) << ", run " << run;
@@ -118,10 +126,10 @@ TEST(DecodePipeline, StreamsThatFailPartWayFailTheFrame) {
         const uint32_t size = static_cast<uint32_t>(s.size() - kKEOFrameHeaderSize);
         for (int i = 0; i < 4; ++i)
             s[16 + i] = static_cast<unsigned char>(size >> (8 * i));
-        EXPECT_EQ(decodeInto(s, w, h).result, kKEODecodeFailed) << s.size() << " bytes";
+        EXPECT_EQ(decodeOnTwoThreads(s, w, h).result, kKEODecodeFailed) << s.size() << " bytes";
         EXPECT_EQ(decodeOnOneThread(s, w, h).result, kKEODecodeFailed) << s.size() << " bytes";
     }
-    const Frame again = decodeInto(good, w, h);
+    const Frame again = decodeOnTwoThreads(good, w, h);
     EXPECT_EQ(again.result, kKEODecodeOK);
     EXPECT_TRUE(again.pixels == decodeOnOneThread(good, w, h).pixels);
 }
@@ -158,6 +166,8 @@ void waitForever(void* arg) {
 TEST(DecodeWorkers, AJobAsleepInAWaitIsAbandonedAndTheWorkerComesBack) {
     if (!haveWorkers())
         GTEST_SKIP() << "one core: no workers";
+    SettingGuard guard;
+    KEOSetDecodeThreads(2); // never resting, whatever the tests before did
     static WaitingJob job; // outlives the worker's use of it
     job.worker = KEOClaimDecodeWorker();
     ASSERT_NE(job.worker, nullptr);
@@ -180,10 +190,44 @@ TEST(DecodeWorkers, AJobAsleepInAWaitIsAbandonedAndTheWorkerComesBack) {
     }
 }
 
+// A job that kept its caller waiting for a worker the machine did not run
+// makes the next claims go without (8, then 16 when it happens again before
+// a job ends on time), under the automatic setting only.
+TEST(DecodeWorkers, AfterALateWorkerTheNextClaimsDecodeAlone) {
+    if (!haveWorkers())
+        GTEST_SKIP() << "one core: no workers";
+    SettingGuard guard;
+    KEOSetDecodeThreads(kKEODecodeThreadsAuto);
+    auto refusedBeforeAClaim = [] {
+        int refused = 0;
+        KEODecodeWorker* worker;
+        while ((worker = KEOClaimDecodeWorker()) == nullptr && refused < 1000)
+            ++refused;
+        if (worker)
+            KEOEndDecodeJob(worker);
+        return refused;
+    };
+    KEODecodeWorkerOnTime();
+    refusedBeforeAClaim(); // whatever an earlier test left
+    KEODecodeWorkerLate();
+    EXPECT_EQ(refusedBeforeAClaim(), 8);
+    KEODecodeWorkerLate();
+    EXPECT_EQ(refusedBeforeAClaim(), 16);
+    KEODecodeWorkerOnTime();
+    KEODecodeWorkerLate();
+    KEOSetDecodeThreads(2);
+    EXPECT_EQ(refusedBeforeAClaim(), 0);
+    KEOSetDecodeThreads(kKEODecodeThreadsAuto);
+    EXPECT_EQ(refusedBeforeAClaim(), 8);
+    KEODecodeWorkerOnTime();
+}
+
 // Frame n + 1 decoded on a worker while the caller decodes frame n, as a
 // reader in order does; a frame that fails fails alone; and with no worker
 // idle the started frame is decoded at once.
 TEST(FrameDecodeAhead, FramesDecodedBesideEachOtherAreTheSingleThreadFrames) {
+    SettingGuard guard;
+    KEOSetDecodeThreads(2); // a worker whenever one is idle
     const int w = 640, h = 360;
     const auto first = lzfSample(Layout::DXT5, compressibleBlocks(Layout::DXT5, w, h, 1));
     const auto second = plainSample(Layout::DXT24, randomBlockData(Layout::DXT24, w, h, 2));
@@ -215,7 +259,6 @@ TEST(FrameDecodeAhead, FramesDecodedBesideEachOtherAreTheSingleThreadFrames) {
         }
     }
 
-    SettingGuard guard;
     KEOSetDecodeThreads(1);
     std::vector<unsigned char> frame(static_cast<size_t>(pitch) * h);
     KEOFrameDecode alone;
@@ -233,14 +276,14 @@ TEST(DecodeWorkers, AForkedChildDecodesOnWorkersOfItsOwn) {
 #endif
     const int w = 1920, h = 1080;
     const auto sample = lzfSample(Layout::DXT5, compressibleBlocks(Layout::DXT5, w, h, 9));
-    const Frame parent = decodeInto(sample, w, h); // starts the parent's workers
+    const Frame parent = decodeOnTwoThreads(sample, w, h); // starts the parent's workers
     ASSERT_EQ(parent.result, kKEODecodeOK);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         bool same = true;
         for (int i = 0; i < 3; ++i) {
-            const Frame f = decodeInto(sample, w, h);
+            const Frame f = decodeOnTwoThreads(sample, w, h);
             same = same && f.result == kKEODecodeOK && f.pixels == parent.pixels;
         }
         _exit(same ? 0 : 1);
