@@ -1,6 +1,7 @@
 // The decode workers: a claim flag, a one-job hand-over and a doorbell each.
 #include "codec/DecodeWorkers.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -159,8 +160,14 @@ struct Pool {
 std::mutex g_poolLock;
 Pool* g_pool = nullptr;
 
-// Joins the workers at exit or unload, while their code is still there.
+// Joins the workers at exit or unload, while their code is still there; and
+// holds the pool's lock across a fork, so that a child forked while another
+// thread claimed a worker does not find it locked for good.
 struct PoolShutdown {
+    PoolShutdown() {
+        pthread_atfork([] { g_poolLock.lock(); }, [] { g_poolLock.unlock(); },
+                       [] { g_poolLock.unlock(); });
+    }
     ~PoolShutdown() {
         std::lock_guard<std::mutex> guard(g_poolLock);
         if (g_pool && g_pool->owner == getpid())
