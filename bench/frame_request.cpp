@@ -263,17 +263,6 @@ void BM_DecodeAhead(benchmark::State& state, const OpenMovie* movie) {
     }
 }
 
-// The photograph with alpha falling from 255 at the top left to 0 at the
-// bottom right, as a title over footage might fade.
-std::vector<unsigned char> withAlphaGradient(std::vector<unsigned char> picture) {
-    const int span = kPictureWidth + kPictureHeight - 2;
-    for (int y = 0; y < kPictureHeight; ++y)
-        for (int x = 0; x < kPictureWidth; ++x)
-            picture[(static_cast<size_t>(y) * kPictureWidth + x) * 4] =
-                static_cast<unsigned char>(255 - (x + y) * 255 / span);
-    return picture;
-}
-
 bool setUp(Bench& b) {
     std::string why;
     b.entry = keo::host::keptEntry(KEO_PLUGIN_PATH, &why);
@@ -302,7 +291,8 @@ bool setUp(Bench& b) {
     if (!havePhoto)
         std::fprintf(stderr, "bench_frame_request: no photograph at %s, synthetic picture only\n",
                      keo::bench::photoPath().c_str());
-    const std::vector<unsigned char> photoWithAlpha = havePhoto ? withAlphaGradient(photo) : photo;
+    const std::vector<unsigned char> photoWithAlpha =
+        havePhoto ? keo::bench::withAlphaGradient(photo) : photo;
 
     const std::string folder = "/tmp/keo_bench_frame_request_" + std::to_string(getpid());
     auto add = [&](const Layout& layout, const std::string& prefix,
