@@ -12,13 +12,29 @@ constexpr uint32_t kChunkRows = 2;
 // more rows are ready than it needs: fewer wake-up calls per frame.
 constexpr uint32_t kWakeBatchRows = 8;
 
-// Rows [first, first + count) of the picture.
-void decodeRows(const KEOBlockRows& rows, uint32_t first, uint32_t count) {
+// Rows [first, first + count) of the picture, all from one part of the
+// block data.
+void decodeRowsFrom(const KEOBlockRows& rows, const unsigned char* blocks, uint32_t first,
+                    uint32_t count) {
     const uint32_t firstPixelRow = 4 * first;
     const uint32_t left = rows.height - firstPixelRow;
     const uint32_t pixelRows = 4 * count < left ? 4 * count : left;
-    KEODecodeBlocks(rows.layout, rows.blocks + first * rows.blockRowBytes, rows.width, pixelRows,
+    KEODecodeBlocks(rows.layout, blocks, rows.width, pixelRows,
                     rows.row0 + static_cast<ptrdiff_t>(firstPixelRow) * rows.pitch, rows.pitch);
+}
+
+// Rows [first, first + count), from whichever part holds each.
+void decodeRows(const KEOBlockRows& rows, uint32_t first, uint32_t count) {
+    const uint32_t split = rows.split.load(std::memory_order_relaxed);
+    const uint32_t end = first + count;
+    if (first < split) {
+        const uint32_t n = end < split ? count : split - first;
+        decodeRowsFrom(rows, rows.blocks + first * rows.blockRowBytes, first, n);
+        first += n;
+    }
+    if (first < end)
+        decodeRowsFrom(rows, rows.secondBlocks + (first - split) * rows.blockRowBytes, first,
+                       end - first);
 }
 
 // The last row that may be taken now: `lag` behind `ready` while rows are
@@ -52,6 +68,7 @@ void KEOInitBlockRows(KEOBlockRows* rows, KEOBlockLayout layout, const unsigned 
                       uint32_t ready) {
     rows->layout = layout;
     rows->blocks = blocks;
+    rows->secondBlocks = nullptr;
     rows->width = width;
     rows->height = height;
     rows->row0 = row0;
@@ -59,6 +76,7 @@ void KEOInitBlockRows(KEOBlockRows* rows, KEOBlockLayout layout, const unsigned 
     rows->blockRows = height / 4 + (height % 4 != 0);
     rows->blockRowBytes =
         static_cast<size_t>(width / 4 + (width % 4 != 0)) * KEOLayoutBlockSize(layout);
+    rows->split.store(rows->blockRows, std::memory_order_relaxed);
     rows->next.store(0, std::memory_order_relaxed);
     rows->ready.store(ready, std::memory_order_relaxed);
 }

@@ -38,7 +38,13 @@ void KEODecodeBlocksOnThreads(KEOBlockLayout layout, const unsigned char* blockD
 // Block rows counted off by several threads.
 struct KEOBlockRows {
     KEOBlockLayout layout;
+    // The block data: rows below `split` at blocks, one after another, and
+    // the rows from `split` on at secondBlocks, when the data was unpacked in
+    // two parts (PipelinedDecode.h). split starts at blockRows; it may be
+    // lowered once, before `ready` says that the rows it moves are final.
     const unsigned char* blocks;
+    const unsigned char* secondBlocks;
+    std::atomic<uint32_t> split;
     uint32_t width, height;
     unsigned char* row0;
     ptrdiff_t pitch;
@@ -53,7 +59,8 @@ struct KEOBlockRows {
 
 constexpr uint32_t kKEORowsFailed = UINT32_MAX;
 
-// Fills in the picture and the counters; `ready` as given.
+// Fills in the picture and the counters, one part of block data; `ready`
+// as given.
 void KEOInitBlockRows(KEOBlockRows* rows, KEOBlockLayout layout, const unsigned char* blocks,
                       uint32_t width, uint32_t height, unsigned char* row0, ptrdiff_t pitch,
                       uint32_t ready);

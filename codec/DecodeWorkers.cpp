@@ -67,7 +67,7 @@ struct KEODecodeWorker {
     void (*run)(void*) = nullptr;
     void* arg = nullptr;
 
-    keo::ByteBuffer scratch[2]; // the claimant's only
+    keo::ByteBuffer scratch[4]; // the claimant's only
     int nextScratch = 0;
 
     std::thread thread;
@@ -316,6 +316,6 @@ void KEOReportProgress(KEODecodeWorker* worker, uint32_t progress) {
 
 keo::ByteBuffer* KEOWorkerScratch(KEODecodeWorker* worker) {
     keo::ByteBuffer* buffer = &worker->scratch[worker->nextScratch];
-    worker->nextScratch ^= 1;
+    worker->nextScratch = (worker->nextScratch + 1) % 4;
     return buffer;
 }

@@ -93,9 +93,10 @@ bool KEOWorkerWaitFor(KEODecodeWorker* worker, const std::atomic<uint32_t>& prog
 // wakes the worker if it sleeps waiting for no more than that.
 void KEOReportProgress(KEODecodeWorker* worker, uint32_t progress);
 
-// Working memory for the claimant's job, kept from one job to the next: two
-// buffers handed out in turn, so that a frame's LZF output does not go where
-// the previous frame's was just read on another core (on processors whose
-// cores sit on different cache complexes, reusing one buffer made the
-// pipeline much slower). Grow it with keo::reserve; the worker frees it.
+// Working memory for the claimant's job, kept from one job to the next: four
+// buffers handed out in turn (a pipelined frame takes two), so that a frame's
+// LZF output does not go where the previous frame's was just read on another
+// core (on processors whose cores sit on different cache complexes, reusing
+// one buffer made the pipeline much slower). Grow it with keo::reserve; the
+// worker frees it.
 keo::ByteBuffer* KEOWorkerScratch(KEODecodeWorker* worker);

@@ -137,12 +137,13 @@ bool fastTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsign
 
 // Tokens one by one with every check of lzf_decompress, until `stop` bytes
 // are out or the input ends. Nothing is written past the token's end.
-bool carefulTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsigned char* inEnd,
-                   unsigned char* outEnd, size_t stop, const unsigned char* out) {
+bool carefulTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsigned char* inStop,
+                   const unsigned char* inEnd, unsigned char* outEnd, size_t stop,
+                   const unsigned char* out) {
     const unsigned char* ip = ipRef;
     unsigned char* op = opRef;
     bool accepted = true;
-    while (ip < inEnd && static_cast<size_t>(op - out) < stop) {
+    while (ip < inStop && static_cast<size_t>(op - out) < stop) {
         const unsigned int control = *ip++;
         if (control < 32) {
             const size_t length = control + 1;
@@ -271,21 +272,27 @@ FastLoop fastLoopOf(KEOLZFPath path) {
     return fastTokens<PortableCopy>;
 }
 
-bool decodeUntil(KEOLZFStream* s, size_t target) {
+// Tokens until `target` bytes are out or a token starts at or past
+// `inputStop` bytes of input (a token that starts before it is decoded
+// whole).
+bool decodeUntil(KEOLZFStream* s, size_t target, size_t inputStop) {
     const unsigned char* ip = s->in + s->consumed;
     unsigned char* op = s->out + s->produced;
     const size_t inLength = static_cast<size_t>(s->inEnd - s->in);
     const size_t outLength = static_cast<size_t>(s->outEnd - s->out);
     const size_t stop = target < outLength ? target : outLength;
+    const unsigned char* inStop = s->in + (inputStop < inLength ? inputStop : inLength);
     bool accepted = true;
     if (inLength > kInputMargin && outLength > kOutputMargin) {
         const size_t fastStop = stop < outLength - kOutputMargin ? stop : outLength - kOutputMargin;
-        accepted = fastLoopOf(s->path)(ip, op, s->inEnd - kInputMargin, s->out + fastStop, s->out);
+        const unsigned char* fastLimit =
+            s->inEnd - kInputMargin < inStop ? s->inEnd - kInputMargin : inStop;
+        accepted = fastLoopOf(s->path)(ip, op, fastLimit, s->out + fastStop, s->out);
     }
     // The careful loop finishes the stretch, and past the output's end it
     // meets any token left over, which liblzf refuses.
     if (accepted)
-        accepted = carefulTokens(ip, op, s->inEnd, s->outEnd, target, s->out);
+        accepted = carefulTokens(ip, op, inStop, s->inEnd, s->outEnd, target, s->out);
     s->consumed = static_cast<size_t>(ip - s->in);
     s->produced = static_cast<size_t>(op - s->out);
     s->refused = !accepted;
@@ -321,7 +328,66 @@ void KEOLZFBegin(KEOLZFStream* stream, const unsigned char* in, unsigned int inL
 bool KEOLZFDecodeUntil(KEOLZFStream* stream, size_t target) {
     if (stream->refused)
         return false;
-    return decodeUntil(stream, target);
+    return decodeUntil(stream, target, SIZE_MAX);
+}
+
+bool KEOLZFDecodeUntilInput(KEOLZFStream* stream, size_t target, size_t inputStop) {
+    if (stream->refused)
+        return false;
+    return decodeUntil(stream, target, inputStop);
+}
+
+namespace {
+
+// Bytes of the token whose control byte is `control`.
+size_t tokenSize(size_t control) {
+    return control < 32 ? control + 2 : (control >> 5 == 7 ? 3 : 2);
+}
+
+// The input offset after the token at `at`, or the length when the token is
+// cut short.
+size_t nextToken(const unsigned char* in, size_t length, size_t at) {
+    const size_t size = tokenSize(in[at]);
+    return size <= length - at ? at + size : length;
+}
+
+// Whether `tokens` tokens from `at` parse as the start of a stream of their
+// own: a literal run first, and no reference reaching before `at`.
+bool startsAStream(const unsigned char* in, size_t length, size_t at, int tokens) {
+    if (in[at] >= 32)
+        return false;
+    size_t i = at, made = 0;
+    for (int t = 0; t < tokens; ++t) {
+        if (i >= length || tokenSize(in[i]) > length - i)
+            return false;
+        const size_t control = in[i];
+        const size_t next = i + tokenSize(control);
+        if (control < 32) {
+            made += control + 1;
+        } else {
+            const size_t distance = ((control & 31u) << 8) + in[next - 1] + 1;
+            if (distance > made)
+                return false;
+            made += (control >> 5) + 2 + (control >> 5 == 7 ? in[i + 1] : 0);
+        }
+        i = next;
+    }
+    return true;
+}
+
+// Tokens parsed before the offset where a start is looked for: a parse that
+// begins at an arbitrary byte falls in step with the stream's own tokens
+// within a few tokens, so the offsets it visits past this are tokens' starts.
+constexpr size_t kLeadIn = 4096;
+
+} // namespace
+
+size_t KEOLZFFindStart(const unsigned char* in, size_t length, size_t from, int tokens) {
+    size_t at = from > kLeadIn ? from - kLeadIn : 0;
+    for (; at < length; at = nextToken(in, length, at))
+        if (at >= from && startsAStream(in, length, at, tokens))
+            return at;
+    return length;
 }
 
 bool KEOLZFFinished(const KEOLZFStream* stream) {

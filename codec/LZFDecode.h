@@ -97,6 +97,20 @@ void KEOLZFBegin(KEOLZFStream* stream, const unsigned char* in, unsigned int inL
 // refused. Returns false once the stream is refused.
 bool KEOLZFDecodeUntil(KEOLZFStream* stream, size_t target);
 
+// KEOLZFDecodeUntil that also stops before a token that starts at or past
+// `inputStop` bytes of input: `consumed` then equals inputStop exactly when a
+// token starts there, and is past it when inputStop falls inside a token.
+bool KEOLZFDecodeUntilInput(KEOLZFStream* stream, size_t target, size_t inputStop);
+
+// The first token's start at or after `from` (as a parse from 4 KiB before
+// finds the tokens) from which `tokens` tokens parse as the start of a stream
+// of their own: a literal run first, and no reference reaching before it. An encoder that
+// compresses a frame in bands (BandedEncode.h) writes one such stream after another, so a frame's
+// stream can be unpacked from the middle as well as from its start; a guess that turns out wrong is
+// found out by the decode itself (a reference before its start is refused) or by the decode from
+// the start not meeting the offset at a token's start. `length` when there is none.
+size_t KEOLZFFindStart(const unsigned char* in, size_t length, size_t from, int tokens);
+
 // True when the whole input was decoded without refusal into exactly the
 // output's length.
 bool KEOLZFFinished(const KEOLZFStream* stream);

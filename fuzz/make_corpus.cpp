@@ -300,6 +300,15 @@ void lzfSeeds(const std::string& dir) {
         put(3 | layout << 2, 0, stream);
         put(3 | layout << 2, 0, Bytes(stream.begin(), stream.end() - 1));
     }
+    // Frames of the frame encoder, whose streams are one per band, so that
+    // the pipeline unpacks them from both ends: DXT1, DXT5, DXT24.
+    const int encoderSettings[][3] = {
+        {kKEOLayoutDXT1, 0, 1}, {kKEOLayoutDXT5, 1, 1}, {kKEOLayoutDXT24, 0, 0}};
+    for (const auto& e : encoderSettings) {
+        const Bytes frame = encodeFrame(1920, 1080, 9, e[1], e[2]);
+        if (frame.size() > kKEOFrameHeaderSize && frame[6] == 1)
+            put(3 | e[0] << 2, 0, Bytes(frame.begin() + kKEOFrameHeaderSize, frame.end()));
+    }
 }
 
 } // namespace

@@ -14,8 +14,10 @@
 
 #include "codec/DecodeWorkers.h"
 #include "codec/FrameDecodeAhead.h"
+#include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
 #include "codec/PipelinedDecode.h"
+#include "codec/encode_picture.h"
 #include "decode_support.h"
 
 using namespace decode_test;
@@ -100,6 +102,70 @@ TEST(DecodePipeline, LargeLZFFramesDecodeAsOnOneThread) {
     EXPECT_FALSE(KEOPipelineWanted(1920, 1079));
 }
 
+// The frame encoder's streams are one per band of block rows, so the worker
+// can unpack from a band's start past the middle while the caller unpacks
+// from the beginning. Made so (the caller waiting for the worker, which a
+// slow machine might otherwise not run in time), whole frames come out as on
+// one thread; a stream one byte short, or with a token left over after the
+// frame, fails as on one thread (the worker's half is then not used); and a
+// stream compressed in one piece, which cannot be unpacked from its middle,
+// decodes all the same.
+TEST(DecodePipeline, EncoderFramesUnpackFromBothEndsToTheOneThreadPixels) {
+    if (!haveWorkers())
+        GTEST_SKIP() << "one core: nothing to pipeline";
+    SettingGuard guard;
+    KEOSetDecodeThreads(2);
+    struct WaitGuard {
+        WaitGuard() { KEOPipelineWaitsForWorkerForTesting(true); }
+        ~WaitGuard() { KEOPipelineWaitsForWorkerForTesting(false); }
+    } wait;
+    const int sizes[][2] = {{1920, 1080}, {1922, 1083}};
+    for (const auto& size : sizes)
+        for (KEOBlockLayout layout : {kKEOLayoutDXT1, kKEOLayoutDXT5, kKEOLayoutDXT24}) {
+            const int w = size[0], h = size[1];
+            SCOPED_TRACE(testing::Message() << w << "x" << h << " " << KEOLayoutName(layout));
+            const auto picture = encode_test::naturalPicture(w, h, 5, layout == kKEOLayoutDXT5);
+            uint64_t room = 0;
+            ASSERT_TRUE(KEOMaxFramePayloadSize(w, h, &room));
+            std::vector<unsigned char> whole(room);
+            const int length = KEOEncodeFrame(picture.data(), whole.data(), w, h, 0,
+                                              KEOEncodeSettings{layout, true, false, 2});
+            ASSERT_GT(length, kKEOFrameHeaderSize);
+            whole.resize(static_cast<size_t>(length));
+            ASSERT_EQ(whole[6], 1) << "the picture should compress";
+            std::vector<unsigned char> cut(whole.begin(), whole.end() - 1);
+            auto leftover = whole;
+            leftover.insert(leftover.end(), {0x00, 0x42});
+            for (auto* s : {&cut, &leftover}) {
+                const uint32_t n = static_cast<uint32_t>(s->size() - kKEOFrameHeaderSize);
+                for (int i = 0; i < 4; ++i)
+                    (*s)[16 + i] = static_cast<unsigned char>(n >> (8 * i));
+            }
+            const uint64_t before = KEOFramesUnpackedFromBothEnds();
+            const Frame both = decodeInto(whole, w, h);
+            EXPECT_EQ(KEOFramesUnpackedFromBothEnds(), before + 1);
+            EXPECT_EQ(both.result, kKEODecodeOK);
+            EXPECT_TRUE(both.pixels == decodeOnOneThread(whole, w, h).pixels);
+            EXPECT_EQ(decodeInto(cut, w, h).result, kKEODecodeFailed);
+            EXPECT_EQ(decodeInto(leftover, w, h).result, kKEODecodeFailed);
+        }
+    // Every block row the one above it with a byte changed here and there:
+    // compressed in one piece, its references reach a row back across any
+    // start the worker could take.
+    const int w = 1920, h = 1080;
+    auto blocks = randomBlockData(Layout::DXT5, w, h, 3);
+    const size_t row = (w / 4) * 16;
+    for (size_t at = row; at < blocks.size(); ++at)
+        if (at % 61 != 0)
+            blocks[at] = blocks[at - row];
+    const auto onePiece = lzfSample(Layout::DXT5, blocks);
+    const uint64_t before = KEOFramesUnpackedFromBothEnds();
+    const Frame f = decodeInto(onePiece, w, h);
+    EXPECT_EQ(KEOFramesUnpackedFromBothEnds(), before);
+    EXPECT_EQ(f.result, kKEODecodeOK);
+    EXPECT_TRUE(f.pixels == decodeOnOneThread(onePiece, w, h).pixels);
+}
+
 // A stream refused at its first token, streams cut short early, half-way and
 // just before their end (the pipeline has decoded most rows by then), and
 // one with a token left over after the frame: each is a failed frame, on
@@ -168,7 +234,7 @@ TEST(DecodeWorkers, AJobAsleepInAWaitIsAbandonedAndTheWorkerComesBack) {
         GTEST_SKIP() << "one core: no workers";
     SettingGuard guard;
     KEOSetDecodeThreads(2); // never resting, whatever the tests before did
-    static WaitingJob job; // outlives the worker's use of it
+    static WaitingJob job;  // outlives the worker's use of it
     job.worker = KEOClaimDecodeWorker();
     ASSERT_NE(job.worker, nullptr);
     KEOPostDecodeJob(job.worker, waitForever, &job, true);
