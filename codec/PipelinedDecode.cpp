@@ -45,7 +45,10 @@ struct SecondHalf {
     // Its input offset once found; the stream's length when there is none.
     std::atomic<size_t> start{kSearching};
     std::atomic<int> state{kUnpacking};
-    size_t produced = 0;           // written before state becomes kUnpacked
+    size_t produced = 0; // written before state becomes kUnpacked
+    // Written before state becomes kUnusable: the stream cannot be unpacked
+    // from there (no start found, or the decode from it refused).
+    bool unfit = false;
     std::atomic<bool> stop{false}; // the caller will not use it
 };
 
@@ -72,14 +75,15 @@ void unpackSecondHalf(Pipeline* p) {
                 second.out, static_cast<unsigned int>(p->blockBytes), p->path);
     const size_t band = 16 * p->rows.blockRowBytes;
     bool accepted = start < p->streamBytes;
+    bool stopped = false;
     const size_t inLength = p->streamBytes - start;
     for (size_t target = band; accepted && s.consumed < inLength; target += band) {
-        if (second.stop.load(std::memory_order_relaxed))
-            accepted = false;
-        else
-            accepted = KEOLZFDecodeUntil(&s, target < p->blockBytes ? target : p->blockBytes + 1);
+        stopped = second.stop.load(std::memory_order_relaxed);
+        accepted =
+            !stopped && KEOLZFDecodeUntil(&s, target < p->blockBytes ? target : p->blockBytes + 1);
     }
     second.produced = s.produced;
+    second.unfit = !accepted && !stopped;
     second.state.store(accepted ? kUnpacked : kUnusable, std::memory_order_release);
 }
 
@@ -97,6 +101,7 @@ struct FirstHalf {
     size_t metAt = 0;    // the bytes out then
     uint32_t wakeAt = 0; // rows out when a following worker is woken
     bool woken = false;
+    bool unfit = false; // the stream turned out not to be in pieces
 };
 
 // Where the caller's decode must stop to meet the second half, if anywhere.
@@ -136,6 +141,7 @@ bool joinSecondHalf(Pipeline* p, FirstHalf* f, const KEOLZFStream& s) {
     if (state == kUnpacking)
         return false;
     if (state == kUnusable || p->second.produced != p->blockBytes - f->metAt) {
+        f->unfit = state == kUnpacked || p->second.unfit;
         f->twoEnds = false;
         return false;
     }
@@ -168,8 +174,7 @@ void publish(Pipeline* p, FirstHalf* f, size_t produced) {
 
 // Unpacks the stream band by band from its start, meeting the worker's
 // second half where it can. True when the block data is whole.
-bool unpack(Pipeline* p, KEOLZFStream* s) {
-    FirstHalf f;
+bool unpack(Pipeline* p, KEOLZFStream* s, FirstHalf& f) {
     f.twoEnds = p->twoEnds;
     f.woken = p->twoEnds; // woken at once to unpack
     f.wakeAt = p->rows.blockRows * kWakePercent / 100;
@@ -238,10 +243,13 @@ KEOPipelineResult KEODecodeLZFPipelined(const unsigned char* stream, uint32_t st
 
     KEOLZFStream lzf;
     KEOLZFBegin(&lzf, stream, streamBytes, blocks, static_cast<unsigned int>(blockBytes), path);
-    const bool whole = unpack(&p, &lzf);
+    FirstHalf f;
+    const bool whole = unpack(&p, &lzf, f);
+    // Only a stream that is not in pieces rests the search: a worker run too
+    // late says nothing of the next frame.
     if (p.rows.split.load(std::memory_order_relaxed) < p.rows.blockRows)
         g_framesFromBothEnds.fetch_add(1, std::memory_order_relaxed);
-    else if (p.twoEnds)
+    else if (f.unfit)
         g_framesWithoutSecondHalf.store(kFramesWithoutSecondHalf, std::memory_order_relaxed);
     p.second.stop.store(true, std::memory_order_relaxed);
     // A worker that is running takes rows until none is left (or stops); one
