@@ -81,28 +81,36 @@ void KEOInitBlockRows(KEOBlockRows* rows, KEOBlockLayout layout, const unsigned 
     rows->ready.store(ready, std::memory_order_relaxed);
 }
 
-void KEODecodeTakenRows(KEOBlockRows* rows, uint32_t lag, KEODecodeWorker* worker) {
+KEORowsTaken KEODecodeTakenChunk(KEOBlockRows* rows, uint32_t lag) {
     for (;;) {
-        uint32_t ready = rows->ready.load(std::memory_order_acquire);
+        const uint32_t ready = rows->ready.load(std::memory_order_acquire);
         if (ready == kKEORowsFailed)
-            return;
+            return kKEORowsOver;
         uint32_t first = rows->next.load(std::memory_order_relaxed);
         if (first >= rows->blockRows)
-            return;
+            return kKEORowsOver;
         const uint32_t end = takeableEnd(*rows, ready, lag);
-        if (first >= end) {
-            if (worker == nullptr)
-                return;
-            // Every row once all are there, so the wait ends with the frame.
-            const uint32_t want = first + lag + kWakeBatchRows;
-            if (!KEOWorkerWaitFor(worker, rows->ready,
-                                  want < rows->blockRows ? want : rows->blockRows))
-                return; // abandoned: `rows` may be gone
-            continue;
-        }
+        if (first >= end)
+            return kKEORowsNotYet;
         const uint32_t count = end - first < kChunkRows ? end - first : kChunkRows;
-        if (rows->next.compare_exchange_weak(first, first + count, std::memory_order_relaxed))
+        if (rows->next.compare_exchange_weak(first, first + count, std::memory_order_relaxed)) {
             decodeRows(*rows, first, count);
+            return kKEORowsDecoded;
+        }
+    }
+}
+
+void KEODecodeTakenRows(KEOBlockRows* rows, uint32_t lag, KEODecodeWorker* worker) {
+    for (;;) {
+        const KEORowsTaken taken = KEODecodeTakenChunk(rows, lag);
+        if (taken == kKEORowsOver || (taken == kKEORowsNotYet && worker == nullptr))
+            return;
+        if (taken == kKEORowsDecoded)
+            continue;
+        // Every row once all are there, so the wait ends with the frame.
+        const uint32_t want = rows->next.load(std::memory_order_relaxed) + lag + kWakeBatchRows;
+        if (!KEOWorkerWaitFor(worker, rows->ready, want < rows->blockRows ? want : rows->blockRows))
+            return; // abandoned: `rows` may be gone
     }
 }
 

@@ -65,6 +65,11 @@ void KEOInitBlockRows(KEOBlockRows* rows, KEOBlockLayout layout, const unsigned 
                       uint32_t width, uint32_t height, unsigned char* row0, ptrdiff_t pitch,
                       uint32_t ready);
 
+// Takes and decodes one chunk of rows that lies at least `lag` rows behind
+// `ready` (any row once all are ready), if there is one.
+enum KEORowsTaken { kKEORowsDecoded, kKEORowsNotYet, kKEORowsOver };
+KEORowsTaken KEODecodeTakenChunk(KEOBlockRows* rows, uint32_t lag);
+
 // Takes and decodes chunks of rows that lie at least `lag` rows behind
 // `ready` (any row once all are ready) until every row is taken, or the
 // producer failed. With a worker, waits (asleep) when it has caught up;

@@ -18,7 +18,8 @@ namespace {
 // posted by the caller, taken (running) by the worker, done, then idle again
 // when the caller has seen it done. A posted job the worker has not taken
 // can be called off by the caller, back to idle; a running one asleep in a
-// wait can be abandoned, and the worker then makes itself idle.
+// wait can be abandoned: the caller makes it idle and gives the worker back
+// at once, and the worker, woken, unwinds the old job before the next.
 enum JobState : int { kIdle, kPosted, kRunning, kDone };
 
 std::atomic<int> g_setting{kKEODecodeThreadsAuto};
@@ -107,10 +108,9 @@ struct KEODecodeWorker {
             run(arg);
             std::lock_guard<std::mutex> guard(lock);
             if (abandoned) {
-                // Nobody waits for this job: the worker gives itself back.
+                // Its caller gave the worker back when it left the job: the
+                // state is no longer this job's, and a new one may be posted.
                 abandoned = false;
-                state.store(kIdle, std::memory_order_relaxed);
-                claimed.store(false, std::memory_order_release);
                 continue;
             }
             state.store(kDone, std::memory_order_release);
@@ -256,7 +256,7 @@ namespace {
 // Waits for a running job to end: most end within a band of rows of the
 // caller's call, so a short spin saves the sleep and the wake-up call.
 void waitUntilDone(KEODecodeWorker* worker) {
-    for (int i = 0; i < 2000 && worker->state.load(std::memory_order_acquire) != kDone; ++i)
+    for (int i = 0; i < 500 && worker->state.load(std::memory_order_acquire) != kDone; ++i)
         cpuRelax();
     if (worker->state.load(std::memory_order_acquire) == kDone)
         return;
@@ -280,9 +280,13 @@ bool KEOEndDecodeJob(KEODecodeWorker* worker) {
     {
         std::lock_guard<std::mutex> guard(worker->lock);
         if (worker->sleeping.load(std::memory_order_relaxed)) {
+            // The worker is given back at once: the next decode must not
+            // find it claimed while it wakes only to unwind this job.
             worker->abandoned = true;
             ++worker->rings;
             worker->wake.notify_one();
+            worker->state.store(kIdle, std::memory_order_relaxed);
+            worker->claimed.store(false, std::memory_order_release);
             return false;
         }
     }

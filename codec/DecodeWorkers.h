@@ -76,10 +76,10 @@ void KEORingWorker(KEODecodeWorker* worker);
 // must have been given its last (KEOReportProgress) before. A job that has not started
 // is called off and never runs; one asleep in KEOWorkerWaitFor is abandoned
 // there and wakes to nothing (so a worker the machine is slow to wake costs
-// the caller nothing); any other is waited for. When this returns the worker
-// touches nothing of the caller's again, and goes back to the pool as soon
-// as it is free. True when the job ran to its end; false when it was called
-// off (never ran) or abandoned.
+// the caller nothing; it is claimable again at once, and takes a new job
+// once it has unwound the old); any other is waited for. When this returns
+// the worker touches nothing of the caller's again. True when the job ran to its end; false when it
+// was called off (never ran) or abandoned.
 bool KEOEndDecodeJob(KEODecodeWorker* worker);
 
 // For a running job: sleeps until progress >= want. False when the caller

@@ -160,6 +160,17 @@ bool joinSecondHalf(Pipeline* p, FirstHalf* f, const KEOLZFStream& s) {
     return true;
 }
 
+// Once met, while the worker still unpacks its half, the caller decodes the
+// rows it has made rather than unpack further what the worker is unpacking;
+// true when the worker's half then joins. With no row left to decode the
+// caller goes on unpacking: a worker this slow may not be being run.
+bool waitOnOwnRows(Pipeline* p, FirstHalf* f, const KEOLZFStream& s) {
+    while (p->second.state.load(std::memory_order_acquire) == kUnpacking)
+        if (KEODecodeTakenChunk(&p->rows, 0) != kKEORowsDecoded)
+            return false;
+    return joinSecondHalf(p, f, s);
+}
+
 // Publishes the rows the caller has made, waking a worker that waits.
 void publish(Pipeline* p, FirstHalf* f, size_t produced) {
     const uint32_t ready = static_cast<uint32_t>(produced / p->rows.blockRowBytes);
@@ -197,6 +208,8 @@ bool unpack(Pipeline* p, KEOLZFStream* s, FirstHalf& f) {
         if (f.met && f.twoEnds && joinSecondHalf(p, &f, *s))
             return true;
         publish(p, &f, s->produced);
+        if (f.met && f.twoEnds && waitOnOwnRows(p, &f, *s))
+            return true;
         if (s->consumed == static_cast<size_t>(s->inEnd - s->in) || (last && stopAt == SIZE_MAX))
             return KEOLZFFinished(s);
         if (s->produced >= target)
