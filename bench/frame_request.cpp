@@ -25,9 +25,11 @@
 // bottom-up frame:
 //   decode_1thread   everything on the calling thread (the decode thread
 //                    setting at 1), the reference for CPU and speed;
-//   decode_into      as the importer decodes: frames of 1080p and more with
-//                    an LZF stream unpack on the caller while a standing
-//                    worker decodes their rows (the pipeline);
+//   decode_into      as the importer decodes: a frame of 1080p or more with
+//                    an LZF stream is unpacked on the calling thread and,
+//                    the encoder's streams being one per band, from a band's
+//                    start past the middle on a standing worker, and both
+//                    decode the rows (PipelinedDecode.h);
 //   decode_ahead     two frames at once, one on a worker and one on the
 //                    caller (KEOStartFrameDecode), per frame: what a reader
 //                    that takes frames in order can have.
@@ -65,6 +67,7 @@
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
 #include "codec/LZFDecode.h"
+#include "codec/PipelinedDecode.h"
 #include "codec/encode_picture.h"
 #include "container/MovFile.h"
 
@@ -441,6 +444,21 @@ bool checkPathGoals(const keo::bench::BestTimeReporter& reporter, double memcpyM
 
 } // namespace
 
+// The machine's load (Linux): with other work on the cores the decode
+// worker waits for a processor, and the rows that use it show it first.
+std::string loadAverage() {
+    char text[64] = "unknown";
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (!std::fgets(text, sizeof text, f))
+            std::snprintf(text, sizeof text, "unknown");
+        std::fclose(f);
+    }
+    std::string s = text;
+    while (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    return s;
+}
+
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -452,8 +470,15 @@ int main(int argc, char** argv) {
     }
     const std::vector<std::string> rows = registerRows(b);
     keo::bench::BestTimeReporter reporter;
+    const std::string loadBefore = loadAverage();
+    const uint64_t bothEndsBefore = KEOFramesUnpackedFromBothEnds();
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    std::printf("\nload average before and after: %s / %s (on a quiet machine the first\n"
+                "figure is below 1: higher, the rows that use the decode worker suffer first)\n",
+                loadBefore.c_str(), loadAverage().c_str());
+    std::printf("frames of the decode rows unpacked from both ends: %llu\n",
+                static_cast<unsigned long long>(KEOFramesUnpackedFromBothEnds() - bothEndsBefore));
     std::vector<std::string> names;
     for (const OpenMovie& movie : b.movies)
         names.push_back(movie.name);
