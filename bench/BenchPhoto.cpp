@@ -44,4 +44,13 @@ bool loadPhoto(std::vector<unsigned char>* picture) {
     return true;
 }
 
+std::vector<unsigned char> withAlphaGradient(std::vector<unsigned char> picture) {
+    const int span = kPictureWidth + kPictureHeight - 2;
+    for (int y = 0; y < kPictureHeight; ++y)
+        for (int x = 0; x < kPictureWidth; ++x)
+            picture[(static_cast<size_t>(y) * kPictureWidth + x) * 4] =
+                static_cast<unsigned char>(255 - (x + y) * 255 / span);
+    return picture;
+}
+
 } // namespace keo::bench

@@ -33,4 +33,9 @@ std::string photoPath();
 // untouched, when the file is missing or shorter than a whole picture.
 bool loadPhoto(std::vector<unsigned char>* picture);
 
+// A picture of the benchmarks' size with its alpha falling from 255 at the
+// top left to 0 at the bottom right, as a title over footage might fade: the
+// photograph's frame for DXT5.
+std::vector<unsigned char> withAlphaGradient(std::vector<unsigned char> picture);
+
 } // namespace keo::bench

@@ -31,6 +31,7 @@
 
 #include "BenchPhoto.h"
 #include "BestTimes.h"
+#include "codec/BlockLayout.h"
 #include "codec/DXT1DXT5Encode.h"
 #include "codec/DXT24Encode.h"
 #include "codec/DecodeThreads.h"
@@ -41,8 +42,7 @@ namespace {
 using keo::bench::kPictureBytes, keo::bench::kPictureHeight, keo::bench::kPictureWidth,
     keo::bench::kSyntheticSeed;
 
-enum Layout { kDXT1, kDXT5, kDXT24, kDXT24Alpha, kLayoutCount };
-const char* const kLayoutNames[kLayoutCount] = {"DXT1", "DXT5", "DXT24", "DXT24+alpha"};
+using Layout = KEOBlockLayout;
 
 struct Rgb {
     int r, g, b;
@@ -131,13 +131,12 @@ void writeAlphaBlock(unsigned char* p, int alpha, int spread, uint32_t levels) {
 }
 
 std::vector<unsigned char> makeBlockData(Layout layout) {
-    static const int kBlockSize[kLayoutCount] = {8, 16, 10, 18};
     const int blocksX = (kPictureWidth + 3) / 4, blocksY = (kPictureHeight + 3) / 4;
-    std::vector<unsigned char> data(size_t(blocksX) * blocksY * kBlockSize[layout]);
+    std::vector<unsigned char> data(size_t(blocksX) * blocksY * KEOLayoutBlockSize(layout));
     std::mt19937 rng(kSyntheticSeed);
     unsigned char* p = data.data();
     for (int by = 0; by < blocksY; ++by) {
-        for (int bx = 0; bx < blocksX; ++bx, p += kBlockSize[layout]) {
+        for (int bx = 0; bx < blocksX; ++bx, p += KEOLayoutBlockSize(layout)) {
             const double x = 4.0 * bx + 2, y = 4.0 * by + 2;
             const Rgb base = baseColour(x, y);
             // Texture varies slowly across the frame: flat sky-like areas
@@ -153,11 +152,11 @@ std::vector<unsigned char> makeBlockData(Layout layout) {
             const Rgb lo{clamp8(base.r - spread), clamp8(base.g - spread * 3 / 4),
                          clamp8(base.b - spread / 2)};
             unsigned char* colour = p;
-            if (layout == kDXT5 || layout == kDXT24Alpha) {
+            if (layout == kKEOLayoutDXT5 || layout == kKEOLayoutDXT24Alpha) {
                 writeAlphaBlock(p, baseAlpha(x, y), spread / 2, levels);
                 colour = p + 8;
             }
-            if (layout == kDXT1 || layout == kDXT5) {
+            if (layout == kKEOLayoutDXT1 || layout == kKEOLayoutDXT5) {
                 put16(colour, pack565(hi));
                 put16(colour + 2, pack565(lo));
                 // Equal ends put DXT1 in three-colour mode; index 0 is still c0.
@@ -180,9 +179,9 @@ std::vector<unsigned char> makeSample(Layout layout, const std::vector<unsigned 
     KEOFrameHeader header{};
     header.headerSize = kKEOFrameHeaderSize;
     header.formatVersion = 1;
-    header.hasAlpha = (layout == kDXT5 || layout == kDXT24Alpha) ? 1 : 0;
+    header.hasAlpha = KEOLayoutHasAlpha(layout) ? 1 : 0;
     header.isOpaque = header.hasAlpha ? 0 : 1;
-    header.isDXT24 = (layout == kDXT24 || layout == kDXT24Alpha) ? 1 : 0;
+    header.isDXT24 = KEOLayoutIsDXT24(layout) ? 1 : 0;
     std::vector<unsigned char> sample(kKEOFrameHeaderSize + blocks.size());
     unsigned length = 0;
     if (lzf)
@@ -202,15 +201,14 @@ std::vector<unsigned char> makeSample(Layout layout, const std::vector<unsigned 
 
 // Block data of the photograph from the encoder an export would use.
 std::vector<unsigned char> encodePhoto(Layout layout, const std::vector<unsigned char>& photo) {
-    static const int kBlockSize[kLayoutCount] = {8, 16, 10, 18};
     std::vector<unsigned char> blocks(size_t(kPictureWidth / 4) * (kPictureHeight / 4) *
-                                      kBlockSize[layout]);
-    if (layout == kDXT24)
+                                      KEOLayoutBlockSize(layout));
+    if (layout == kKEOLayoutDXT24)
         _stbCompressARGB32_to24(blocks.data(), photo.data(), kPictureWidth, kPictureHeight, 0,
                                 false);
     else
         stbCompressARGB32(blocks.data(), photo.data(), kPictureWidth, kPictureHeight, 0,
-                          layout == kDXT5);
+                          layout == kKEOLayoutDXT5);
     return blocks;
 }
 
@@ -321,8 +319,8 @@ int main(int argc, char** argv) {
     std::vector<unsigned char> photo;
     const bool havePhoto = keo::bench::loadPhoto(&photo);
     for (int source = 0; source < (havePhoto ? 2 : 1); ++source)
-        for (int layout = 0; layout < kLayoutCount; ++layout) {
-            if (source == 1 && layout == kDXT24Alpha)
+        for (int layout = 0; layout < kKEOLayoutCount; ++layout) {
+            if (source == 1 && layout == kKEOLayoutDXT24Alpha)
                 continue; // no encoder writes it
             const auto blocks = source == 0 ? makeBlockData(static_cast<Layout>(layout))
                                             : encodePhoto(static_cast<Layout>(layout), photo);
@@ -330,7 +328,7 @@ int main(int argc, char** argv) {
             for (bool lzf : {false, true}) {
                 auto sample = makeSample(static_cast<Layout>(layout), blocks, lzf);
                 const bool packed = sample[6] != 0;
-                const std::string what = prefix + kLayoutNames[layout] +
+                const std::string what = prefix + KEOLayoutName(static_cast<Layout>(layout)) +
                                          (packed ? "/LZF"
                                           : lzf  ? "/LZF-fell-back-plain"
                                                  : "/plain");
@@ -339,7 +337,7 @@ int main(int argc, char** argv) {
                 settle(benchmark::RegisterBenchmark(name.c_str(), BM_Decode, sample));
                 rows.push_back({into, sample.size() - kKEOFrameHeaderSize});
                 settle(benchmark::RegisterBenchmark(into.c_str(), BM_DecodeInto, sample));
-                if (layout == kDXT1 && packed) {
+                if (layout == kKEOLayoutDXT1 && packed) {
                     const std::string lzfName = "lzf_decompress/" + prefix + "DXT1";
                     rows.push_back({lzfName, sample.size() - kKEOFrameHeaderSize});
                     settle(benchmark::RegisterBenchmark(lzfName.c_str(), BM_LZFDecompress,
@@ -350,12 +348,11 @@ int main(int argc, char** argv) {
 
     // 3840x2160: the split off, then automatic.
     std::vector<std::string> ultraRows;
-    for (Layout layout : {kDXT1, kDXT5, kDXT24}) {
-        static const int kBlockSize[kLayoutCount] = {8, 16, 10, 18};
-        const auto sample =
-            makeSample(layout, tileTwice(makeBlockData(layout), kBlockSize[layout]), true);
+    for (Layout layout : {kKEOLayoutDXT1, kKEOLayoutDXT5, kKEOLayoutDXT24}) {
+            const auto sample =
+            makeSample(layout, tileTwice(makeBlockData(layout), KEOLayoutBlockSize(layout)), true);
         for (int threads : {1, int(kKEODecodeThreadsAuto)}) {
-            const std::string name = std::string("3840x2160/") + kLayoutNames[layout] +
+            const std::string name = std::string("3840x2160/") + KEOLayoutName(static_cast<Layout>(layout)) +
                                      (threads == 1 ? "/one thread" : "/split");
             ultraRows.push_back(name);
             settle(benchmark::RegisterBenchmark(name.c_str(), BM_DecodeUltraHD, sample, threads)

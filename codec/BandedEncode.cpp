@@ -8,7 +8,6 @@
 
 #include "codec/DXT1DXT5Encode.h"
 #include "codec/DXT24Encode.h"
-#include "codec/FramePayload.h"
 
 namespace {
 
@@ -23,10 +22,11 @@ void encodeBand(KEOBandedFrame* frame, int band) {
     // A band starts on a block row and all but the last have a multiple of
     // four rows, so its edge blocks are the frame's: the last band repeats
     // the frame's bottom row as the whole-frame encode does.
-    if (frame->isDXT24)
-        _stbCompressARGB32_to24(blocks, source, frame->width, rows, frame->rowBytes, frame->alpha);
+    const bool alpha = KEOLayoutHasAlpha(frame->layout);
+    if (KEOLayoutIsDXT24(frame->layout))
+        _stbCompressARGB32_to24(blocks, source, frame->width, rows, frame->rowBytes, alpha);
     else
-        KEOEncodeDXT1DXT5Region(blocks, source, frame->width, rows, frame->rowBytes, frame->alpha);
+        KEOEncodeDXT1DXT5Region(blocks, source, frame->width, rows, frame->rowBytes, alpha);
     if (!frame->compress)
         return;
     const size_t bytes = static_cast<size_t>((rows + 3) / 4) * frame->blockRowBytes;
@@ -39,12 +39,12 @@ void encodeBand(KEOBandedFrame* frame, int band) {
 } // namespace
 
 bool KEOPlanBands(KEOBandedFrame* frame) {
-    if (frame->width < 1 || frame->height < 1)
+    const int blockSize = KEOLayoutBlockSize(frame->layout);
+    if (frame->width < 1 || frame->height < 1 || blockSize == 0)
         return false;
     const int64_t blocksX = (int64_t(frame->width) + 3) / 4;
     const int64_t blocksY = (int64_t(frame->height) + 3) / 4;
-    frame->blockRowBytes =
-        static_cast<size_t>(blocksX) * KEOBlockSize(frame->isDXT24, frame->alpha);
+    frame->blockRowBytes = static_cast<size_t>(blocksX) * blockSize;
     frame->bandCount =
         static_cast<int>((blocksY + kKEOEncodeBandBlockRows - 1) / kKEOEncodeBandBlockRows);
     frame->bandBytes = frame->blockRowBytes * kKEOEncodeBandBlockRows;

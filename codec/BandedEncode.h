@@ -22,6 +22,8 @@
 #include <atomic>
 #include <cstddef>
 
+#include "codec/BlockLayout.h"
+
 enum { kKEOEncodeBandBlockRows = 8 };
 
 struct KEOBandedFrame {
@@ -31,8 +33,7 @@ struct KEOBandedFrame {
     int width;
     int height;
     int rowBytes;
-    bool isDXT24; // DXT24 blocks, else DXT1 or (alpha) DXT5
-    bool alpha;
+    KEOBlockLayout layout;
     bool compress; // LZF each band
 
     // Where it goes: the whole block data, and band b's stream at
@@ -53,7 +54,8 @@ struct KEOBandedFrame {
 
 // Fills in the band geometry from the frame's size and layout and readies
 // the band counter; packed needs bandCount * bandRoom bytes and
-// packedLengths bandCount entries. False for sides below 1.
+// packedLengths bandCount entries. False for sides below 1 or a value that is
+// no layout.
 bool KEOPlanBands(KEOBandedFrame* frame);
 
 // Takes bands until none is left, encoding and (when asked) compressing

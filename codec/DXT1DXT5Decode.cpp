@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "base/ByteOrder.h"
-#include "codec/DecodeBlocks.h"
 
 uint32_t PackARGB(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
     return a | r << 8 | g << 16 | b << 24;
@@ -140,18 +139,4 @@ void DecompressBlockDXT1(uint32_t x, uint32_t y, uint32_t width, uint32_t height
 void DecompressBlockDXT5(uint32_t x, uint32_t y, uint32_t width, uint32_t height,
                          const unsigned char* block, uint32_t* picture) {
     decodeDXT5(x, y, width, height, block, picture);
-}
-
-// Whole frames go through the row decoder, which picks the processor's
-// fastest path; the picture is packed rows of width pixels.
-void BlockDecompressImageDXT1(uint32_t width, uint32_t height, const unsigned char* blockData,
-                              uint32_t* picture) {
-    KEODecodeBlocks(kKEOLayoutDXT1, blockData, width, height,
-                    reinterpret_cast<unsigned char*>(picture), static_cast<ptrdiff_t>(width) * 4);
-}
-
-void BlockDecompressImageDXT5(uint32_t width, uint32_t height, const unsigned char* blockData,
-                              uint32_t* picture) {
-    KEODecodeBlocks(kKEOLayoutDXT5, blockData, width, height,
-                    reinterpret_cast<unsigned char*>(picture), static_cast<ptrdiff_t>(width) * 4);
 }

@@ -24,11 +24,8 @@
 
 #include <cstdint>
 
-enum {
-    kDXT1BlockSize = 8,
-    kDXT5BlockSize = 16,
-    kDXT5AlphaBlockSize = 8,
-};
+// The alpha half that DXT5 and DXT24+alpha blocks begin with.
+enum { kDXT5AlphaBlockSize = 8 };
 
 uint32_t PackARGB(uint32_t r, uint32_t g, uint32_t b, uint32_t a);
 
@@ -59,10 +56,5 @@ void DecompressBlockDXT1(uint32_t x, uint32_t y, uint32_t width, uint32_t height
 void DecompressBlockDXT5(uint32_t x, uint32_t y, uint32_t width, uint32_t height,
                          const unsigned char* block, uint32_t* picture);
 
-// Decode a whole frame: (width + 3) / 4 x (height + 3) / 4 blocks of 8 (DXT1)
-// or 16 (DXT5) bytes in raster order. The caller guarantees that blockData
-// holds all of them and that picture holds width * height pixels.
-void BlockDecompressImageDXT1(uint32_t width, uint32_t height, const unsigned char* blockData,
-                              uint32_t* picture);
-void BlockDecompressImageDXT5(uint32_t width, uint32_t height, const unsigned char* blockData,
-                              uint32_t* picture);
+// Whole frames: BlockDecompressImageDXT1 and BlockDecompressImageDXT5 in
+// DecodeBlocks.h.

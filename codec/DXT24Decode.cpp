@@ -5,7 +5,6 @@
 #include <mutex>
 
 #include "codec/DXT1DXT5Decode.h"
-#include "codec/DecodeBlocks.h"
 
 unsigned char thirdsTable[256 * 256];
 std::atomic<bool> initThirds{false};
@@ -40,24 +39,4 @@ void BuildPaletteDXT24(const unsigned char* colourBlock, uint32_t alpha, uint32_
                                     thirdsTable[b0 * 256 + b1], alpha));
     palette[3] = PixelWord(PackARGB(thirdsTable[r1 * 256 + r0], thirdsTable[g1 * 256 + g0],
                                     thirdsTable[b1 * 256 + b0], alpha));
-}
-
-// The table is filled even when the SSSE3 path, which computes the mixes in
-// its lanes, does the work: callers rely on it being ready after a decode.
-void DecodeDXT24(const unsigned char* blockData, unsigned char* picture, int width, int height,
-                 int stride) {
-    InitThirdsTable();
-    if (width < 1 || height < 1)
-        return;
-    KEODecodeBlocks(kKEOLayoutDXT24, blockData, static_cast<uint32_t>(width),
-                    static_cast<uint32_t>(height), picture, stride);
-}
-
-void DecodeDXT24Alpha(const unsigned char* blockData, unsigned char* picture, int width, int height,
-                      int stride) {
-    InitThirdsTable();
-    if (width < 1 || height < 1)
-        return;
-    KEODecodeBlocks(kKEOLayoutDXT24Alpha, blockData, static_cast<uint32_t>(width),
-                    static_cast<uint32_t>(height), picture, stride);
 }

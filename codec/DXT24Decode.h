@@ -20,11 +20,6 @@
 #include <atomic>
 #include <cstdint>
 
-enum {
-    kDXT24BlockSize = 10,
-    kDXT24AlphaBlockSize = 18,
-};
-
 // thirdsTable[a * 256 + b] = (2a + b + 1) / 3: two thirds of a and one third
 // of b, rounded (the exact value is never halfway). Filled once per process
 // by InitThirdsTable and read-only afterwards.
@@ -41,10 +36,5 @@ void InitThirdsTable();
 // Needs thirdsTable filled.
 void BuildPaletteDXT24(const unsigned char* colourBlock, uint32_t alpha, uint32_t palette[4]);
 
-// Decode a whole frame of (width + 3) / 4 x (height + 3) / 4 blocks in raster
-// order. Width or height below 1 writes nothing and reads no block data.
-// Pixels of edge blocks outside width x height are dropped.
-void DecodeDXT24(const unsigned char* blockData, unsigned char* picture, int width, int height,
-                 int stride);
-void DecodeDXT24Alpha(const unsigned char* blockData, unsigned char* picture, int width, int height,
-                      int stride);
+// Whole frames: DecodeDXT24 in DecodeBlocks.h; DXT24+alpha frames through
+// KEODecodeBlocks there.

@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/DXT24Decode.h"
+#include "codec/BlockLayout.h"
 #include "codec/DXT24EncodePaths.h"
 #include "codec/DXT24EncodeSteps.h"
-#include "codec/FramePayload.h"
 #include "codec/StbDxt.h"
 
 using keo::dxt24::channel;
@@ -292,12 +291,12 @@ bool KEOEncodeDXT24Region(unsigned char* destination, const unsigned char* sourc
         return false;
 #if KEO_HAVE_SSE2_ENCODE
     if (path != kKEOEncodePortable) {
-        encodeRegion(destination, source, width, height, stride, kDXT24BlockSize,
-                     KEOEncodeDXT24BlockSSE2);
+        encodeRegion(destination, source, width, height, stride,
+                     KEOLayoutBlockSize(kKEOLayoutDXT24), KEOEncodeDXT24BlockSSE2);
         return true;
     }
 #endif
-    encodeRegion(destination, source, width, height, stride, kDXT24BlockSize,
+    encodeRegion(destination, source, width, height, stride, KEOLayoutBlockSize(kKEOLayoutDXT24),
                  [](unsigned char* dest, const unsigned char* const rows[4]) {
                      encodeBlockPortable(dest, rows, false);
                  });
@@ -313,7 +312,8 @@ void _stbCompressARGB32_to24(unsigned char* destination, const unsigned char* so
         KEOEncodeDXT24Region(destination, source, width, height, stride);
         return;
     }
-    encodeRegion(destination, source, width, height, stride, KEOBlockSize(true, true),
+    encodeRegion(destination, source, width, height, stride,
+                 KEOLayoutBlockSize(kKEOLayoutDXT24Alpha),
                  [](unsigned char* dest, const unsigned char* const rows[4]) {
                      encodeBlockPortable(dest, rows, true);
                  });

@@ -26,9 +26,8 @@ void stb_compress_dxt_block_24(unsigned char* dest, const unsigned char* block, 
 
 // Encodes the width x height region of an ARGB32 picture (bytes A, R, G, B)
 // whose top-left pixel is at source, rows rowBytes apart (0 means width * 4),
-// into (width + 3) / 4 x (height + 3) / 4 blocks of KEOBlockSize(true, alpha)
-// bytes in raster order. Edge blocks
-// repeat the region's last column and last row. Nothing happens for a height
-// or width below 1.
+// into (width + 3) / 4 x (height + 3) / 4 blocks in raster order: DXT24, or
+// with alpha DXT24+alpha (BlockLayout.h). Edge blocks repeat the region's
+// last column and last row. Nothing happens for a height or width below 1.
 void _stbCompressARGB32_to24(unsigned char* destination, const unsigned char* source, int width,
                              int height, int rowBytes, bool alpha);

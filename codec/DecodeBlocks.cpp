@@ -77,20 +77,6 @@ bool haveSSSE3() {
 
 } // namespace
 
-int KEOLayoutBlockSize(KEOBlockLayout layout) {
-    switch (layout) {
-    case kKEOLayoutDXT1:
-        return kDXT1BlockSize;
-    case kKEOLayoutDXT5:
-        return kDXT5BlockSize;
-    case kKEOLayoutDXT24:
-        return kDXT24BlockSize;
-    case kKEOLayoutDXT24Alpha:
-        return kDXT24AlphaBlockSize;
-    }
-    return 0;
-}
-
 bool KEODecodePathAvailable(KEODecodePath path) {
     return path != kKEODecodeSSSE3 || haveSSSE3();
 }
@@ -114,6 +100,8 @@ void KEODecodeBlocksPortable(KEOBlockLayout layout, const unsigned char* blockDa
     case kKEOLayoutDXT24Alpha:
         decodePortable<kKEOLayoutDXT24Alpha>(blockData, width, height, row0, pitch);
         break;
+    case kKEOLayoutCount:
+        break;
     }
 }
 
@@ -129,4 +117,27 @@ bool KEODecodeBlocks(KEOBlockLayout layout, const unsigned char* blockData, uint
 #endif
     KEODecodeBlocksPortable(layout, blockData, width, height, row0, pitch);
     return true;
+}
+
+void BlockDecompressImageDXT1(uint32_t width, uint32_t height, const unsigned char* blockData,
+                              uint32_t* picture) {
+    KEODecodeBlocks(kKEOLayoutDXT1, blockData, width, height,
+                    reinterpret_cast<unsigned char*>(picture), static_cast<ptrdiff_t>(width) * 4);
+}
+
+void BlockDecompressImageDXT5(uint32_t width, uint32_t height, const unsigned char* blockData,
+                              uint32_t* picture) {
+    KEODecodeBlocks(kKEOLayoutDXT5, blockData, width, height,
+                    reinterpret_cast<unsigned char*>(picture), static_cast<ptrdiff_t>(width) * 4);
+}
+
+// The table is filled even when the SSSE3 path, which computes the mixes in
+// its lanes, does the work: callers rely on it being ready after a decode.
+void DecodeDXT24(const unsigned char* blockData, unsigned char* picture, int width, int height,
+                 int stride) {
+    InitThirdsTable();
+    if (width < 1 || height < 1)
+        return;
+    KEODecodeBlocks(kKEOLayoutDXT24, blockData, static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), picture, stride);
 }

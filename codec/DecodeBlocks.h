@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/BlockLayout.h"
+
 // The SSSE3 path is compiled on x86 with GCC or Clang, whose target
 // attributes let it sit beside code built for plain SSE2.
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__) &&                             \
@@ -25,21 +27,11 @@
 #define KEO_HAVE_SSSE3_PATH 0
 #endif
 
-enum KEOBlockLayout {
-    kKEOLayoutDXT1,       // 8-byte blocks
-    kKEOLayoutDXT5,       // 16-byte blocks, alpha half first
-    kKEOLayoutDXT24,      // 10-byte blocks, 8:8:8 end colours
-    kKEOLayoutDXT24Alpha, // 18-byte blocks: DXT5 alpha half, then a DXT24 block
-};
-
 enum KEODecodePath {
     kKEODecodeBest,     // the fastest path this processor runs
     kKEODecodePortable, // plain C++, any machine
     kKEODecodeSSSE3,    // x86 with SSSE3 only
 };
-
-// Bytes of one block of a layout.
-int KEOLayoutBlockSize(KEOBlockLayout layout);
 
 // Whether the processor (and this build) can run a path.
 bool KEODecodePathAvailable(KEODecodePath path);
@@ -57,3 +49,15 @@ void KEODecodeBlocksPortable(KEOBlockLayout layout, const unsigned char* blockDa
 // Only defined where KEO_HAVE_SSSE3_PATH is 1; the caller checks the CPU.
 void KEODecodeBlocksSSSE3(KEOBlockLayout layout, const unsigned char* blockData, uint32_t width,
                           uint32_t height, unsigned char* row0, ptrdiff_t pitch);
+
+// Whole frames into packed pictures, top row first, on the fastest path.
+// DXT1 and DXT5 (8- and 16-byte blocks) into width x height pixels:
+void BlockDecompressImageDXT1(uint32_t width, uint32_t height, const unsigned char* blockData,
+                              uint32_t* picture);
+void BlockDecompressImageDXT5(uint32_t width, uint32_t height, const unsigned char* blockData,
+                              uint32_t* picture);
+// DXT24 (10-byte blocks) into a picture addressed in bytes, rows `stride`
+// bytes apart. Fills thirdsTable first (DXT24Decode.h), even when nothing
+// is decoded; a side below 1 writes nothing and reads no block data.
+void DecodeDXT24(const unsigned char* blockData, unsigned char* picture, int width, int height,
+                 int stride);

@@ -255,18 +255,16 @@ KEO_SSSE3_INLINE void alphaBytesOf2(const unsigned char* first, const unsigned c
     *secondAlpha = _mm_shuffle_epi8(palettes, _mm_or_si128(alphaCodes(block1), _mm_set1_epi8(8)));
 }
 
-template <KEOBlockLayout layout> struct Traits;
-template <> struct Traits<kKEOLayoutDXT1> {
-    enum { blockSize = 8, colourAt = 0, indicesAt = 4, hasAlpha = 0, is888 = 0 };
-};
-template <> struct Traits<kKEOLayoutDXT5> {
-    enum { blockSize = 16, colourAt = 8, indicesAt = 12, hasAlpha = 1, is888 = 0 };
-};
-template <> struct Traits<kKEOLayoutDXT24> {
-    enum { blockSize = 10, colourAt = 0, indicesAt = 6, hasAlpha = 0, is888 = 1 };
-};
-template <> struct Traits<kKEOLayoutDXT24Alpha> {
-    enum { blockSize = 18, colourAt = 8, indicesAt = 14, hasAlpha = 1, is888 = 1 };
+// Where a layout keeps its parts: an alpha half of 8 bytes first, if any,
+// then the two end colours (2 x 5:6:5 or 2 x 8:8:8), then the indices.
+template <KEOBlockLayout layout> struct Traits {
+    enum {
+        blockSize = KEOLayoutBlockSize(layout),
+        hasAlpha = KEOLayoutHasAlpha(layout),
+        is888 = KEOLayoutIsDXT24(layout),
+        colourAt = hasAlpha ? 8 : 0,
+        indicesAt = colourAt + (is888 ? 6 : 4),
+    };
 };
 
 template <KEOBlockLayout layout>
@@ -427,6 +425,8 @@ void KEODecodeBlocksSSSE3(KEOBlockLayout layout, const unsigned char* blockData,
         break;
     case kKEOLayoutDXT24Alpha:
         decodeFrame<kKEOLayoutDXT24Alpha>(blockData, width, height, row0, pitch);
+        break;
+    case kKEOLayoutCount:
         break;
     }
 }

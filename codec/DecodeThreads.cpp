@@ -1,102 +1,148 @@
-// Band split of a large picture's block decode over helper threads.
+// Block rows of one picture counted off by the caller and the decode workers.
 #include "codec/DecodeThreads.h"
 
-#include <pthread.h>
-#include <unistd.h>
-
-#include <atomic>
+#include <chrono>
 
 namespace {
 
-std::atomic<int> g_decodeThreads{kKEODecodeThreadsAuto};
+// Rows a thread takes at a time: few enough that the threads end together,
+// enough that the shared counter is touched rarely.
+constexpr uint32_t kChunkRows = 2;
+// A follower that has caught up with its producer sleeps until this many
+// more rows are ready than it needs: fewer wake-up calls per frame.
+constexpr uint32_t kWakeBatchRows = 8;
 
-int processorCount() {
-    static const int count = [] {
-        const long online = sysconf(_SC_NPROCESSORS_ONLN);
-        return online < 1 ? 1
-                          : (online > kKEOMaxDecodeThreads ? kKEOMaxDecodeThreads : int(online));
-    }();
-    return count;
+// Rows [first, first + count) of the picture, all from one part of the
+// block data.
+void decodeRowsFrom(const KEOBlockRows& rows, const unsigned char* blocks, uint32_t first,
+                    uint32_t count) {
+    const uint32_t firstPixelRow = 4 * first;
+    const uint32_t left = rows.height - firstPixelRow;
+    const uint32_t pixelRows = 4 * count < left ? 4 * count : left;
+    KEODecodeBlocks(rows.layout, blocks, rows.width, pixelRows,
+                    rows.row0 + static_cast<ptrdiff_t>(firstPixelRow) * rows.pitch, rows.pitch);
 }
 
-// One band: block rows [firstBlockRow, firstBlockRow + blockRows).
-struct Band {
-    KEOBlockLayout layout;
-    const unsigned char* blockData;
-    uint32_t width;
-    uint32_t height;
-    unsigned char* row0;
-    ptrdiff_t pitch;
-    uint32_t firstBlockRow;
-    uint32_t blockRows;
+// Rows [first, first + count), from whichever part holds each.
+void decodeRows(const KEOBlockRows& rows, uint32_t first, uint32_t count) {
+    const uint32_t split = rows.split.load(std::memory_order_relaxed);
+    const uint32_t end = first + count;
+    if (first < split) {
+        const uint32_t n = end < split ? count : split - first;
+        decodeRowsFrom(rows, rows.blocks + first * rows.blockRowBytes, first, n);
+        first += n;
+    }
+    if (first < end)
+        decodeRowsFrom(rows, rows.secondBlocks + (first - split) * rows.blockRowBytes, first,
+                       end - first);
+}
+
+// The last row that may be taken now: `lag` behind `ready` while rows are
+// still coming.
+uint32_t takeableEnd(const KEOBlockRows& rows, uint32_t ready, uint32_t lag) {
+    if (ready >= rows.blockRows)
+        return rows.blockRows;
+    return ready > lag ? ready - lag : 0;
+}
+
+struct BandJob {
+    KEOBlockRows* rows;
+    KEODecodeWorker* worker;
 };
 
-void decodeBand(const Band& band) {
-    const uint32_t firstRow = 4 * band.firstBlockRow;
-    if (band.blockRows == 0 || firstRow >= band.height)
-        return;
-    const uint32_t rowsLeft = band.height - firstRow;
-    const uint32_t rows = 4 * band.blockRows < rowsLeft ? 4 * band.blockRows : rowsLeft;
-    const size_t blocksX = band.width / 4 + (band.width % 4 != 0);
-    const size_t blockRowBytes = blocksX * static_cast<size_t>(KEOLayoutBlockSize(band.layout));
-    KEODecodeBlocks(band.layout, band.blockData + band.firstBlockRow * blockRowBytes, band.width,
-                    rows, band.row0 + static_cast<ptrdiff_t>(firstRow) * band.pitch, band.pitch);
-}
-
-void* decodeBandThread(void* band) {
-    decodeBand(*static_cast<const Band*>(band));
-    return nullptr;
+void runBandJob(void* arg) {
+    const BandJob* job = static_cast<const BandJob*>(arg);
+    KEODecodeTakenRows(job->rows, 0, job->worker);
 }
 
 } // namespace
 
-void KEOSetDecodeThreads(int threads) {
-    if (threads < 0)
-        threads = kKEODecodeThreadsAuto;
-    g_decodeThreads.store(threads > kKEOMaxDecodeThreads ? kKEOMaxDecodeThreads : threads);
-}
-
-int KEOGetDecodeThreads() {
-    return g_decodeThreads.load();
-}
-
 int KEODecodeThreadsFor(uint32_t width, uint32_t height) {
     if (static_cast<uint64_t>(width) * height < kKEOSplitDecodeMinPixels)
         return 1;
-    const int setting = g_decodeThreads.load();
-    const int cores = processorCount();
-    return setting == kKEODecodeThreadsAuto ? cores : (setting < cores ? setting : cores);
+    return KEOAllowedDecodeThreads();
+}
+
+void KEOInitBlockRows(KEOBlockRows* rows, KEOBlockLayout layout, const unsigned char* blocks,
+                      uint32_t width, uint32_t height, unsigned char* row0, ptrdiff_t pitch,
+                      uint32_t ready) {
+    rows->layout = layout;
+    rows->blocks = blocks;
+    rows->secondBlocks = nullptr;
+    rows->width = width;
+    rows->height = height;
+    rows->row0 = row0;
+    rows->pitch = pitch;
+    rows->blockRows = height / 4 + (height % 4 != 0);
+    rows->blockRowBytes =
+        static_cast<size_t>(width / 4 + (width % 4 != 0)) * KEOLayoutBlockSize(layout);
+    rows->split.store(rows->blockRows, std::memory_order_relaxed);
+    rows->next.store(0, std::memory_order_relaxed);
+    rows->ready.store(ready, std::memory_order_relaxed);
+}
+
+KEORowsTaken KEODecodeTakenChunk(KEOBlockRows* rows, uint32_t lag) {
+    for (;;) {
+        const uint32_t ready = rows->ready.load(std::memory_order_acquire);
+        if (ready == kKEORowsFailed)
+            return kKEORowsOver;
+        uint32_t first = rows->next.load(std::memory_order_relaxed);
+        if (first >= rows->blockRows)
+            return kKEORowsOver;
+        const uint32_t end = takeableEnd(*rows, ready, lag);
+        if (first >= end)
+            return kKEORowsNotYet;
+        const uint32_t count = end - first < kChunkRows ? end - first : kChunkRows;
+        if (rows->next.compare_exchange_weak(first, first + count, std::memory_order_relaxed)) {
+            decodeRows(*rows, first, count);
+            return kKEORowsDecoded;
+        }
+    }
+}
+
+void KEODecodeTakenRows(KEOBlockRows* rows, uint32_t lag, KEODecodeWorker* worker) {
+    for (;;) {
+        const KEORowsTaken taken = KEODecodeTakenChunk(rows, lag);
+        if (taken == kKEORowsOver || (taken == kKEORowsNotYet && worker == nullptr))
+            return;
+        if (taken == kKEORowsDecoded)
+            continue;
+        // Every row once all are there, so the wait ends with the frame.
+        const uint32_t want = rows->next.load(std::memory_order_relaxed) + lag + kWakeBatchRows;
+        if (!KEOWorkerWaitFor(worker, rows->ready, want < rows->blockRows ? want : rows->blockRows))
+            return; // abandoned: `rows` may be gone
+    }
 }
 
 void KEODecodeBlocksOnThreads(KEOBlockLayout layout, const unsigned char* blockData, uint32_t width,
                               uint32_t height, unsigned char* row0, ptrdiff_t pitch, int threads) {
-    const uint32_t blocksY = height / 4 + (height % 4 != 0);
     if (threads > kKEOMaxDecodeThreads)
         threads = kKEOMaxDecodeThreads;
-    if (threads > static_cast<int>(blocksY))
-        threads = static_cast<int>(blocksY);
-    if (threads < 2) {
+    const uint32_t blocksY = height / 4 + (height % 4 != 0);
+    if (threads < 2 || blocksY < 2 * kChunkRows) {
         KEODecodeBlocks(layout, blockData, width, height, row0, pitch);
         return;
     }
-    // Bands as even as whole block rows allow; the first ones take the rest.
-    Band bands[kKEOMaxDecodeThreads];
-    const uint32_t n = static_cast<uint32_t>(threads);
-    uint32_t next = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t rows = blocksY / n + (i < blocksY % n);
-        bands[i] = Band{layout, blockData, width, height, row0, pitch, next, rows};
-        next += rows;
+    KEOBlockRows rows;
+    KEOInitBlockRows(&rows, layout, blockData, width, height, row0, pitch, blocksY);
+    BandJob jobs[kKEOMaxDecodeThreads - 1];
+    int helpers = 0;
+    while (helpers < threads - 1) {
+        KEODecodeWorker* worker = KEOClaimDecodeWorker();
+        if (worker == nullptr)
+            break;
+        jobs[helpers] = BandJob{&rows, worker};
+        KEOPostDecodeJob(worker, runBandJob, &jobs[helpers], true);
+        ++helpers;
     }
-    pthread_t helpers[kKEOMaxDecodeThreads];
-    bool started[kKEOMaxDecodeThreads] = {};
-    for (uint32_t i = 1; i < n; ++i)
-        started[i] = pthread_create(&helpers[i], nullptr, decodeBandThread, &bands[i]) == 0;
-    decodeBand(bands[0]);
-    for (uint32_t i = 1; i < n; ++i) {
-        if (started[i])
-            pthread_join(helpers[i], nullptr);
-        else
-            decodeBand(bands[i]);
-    }
+    KEODecodeTakenRows(&rows, 0, nullptr);
+    // Every helper has at most a chunk of rows left: a long wait means the
+    // machine did not run it.
+    const auto waitFrom = std::chrono::steady_clock::now();
+    for (int i = 0; i < helpers; ++i)
+        KEOEndDecodeJob(jobs[i].worker);
+    if (std::chrono::steady_clock::now() - waitFrom > std::chrono::milliseconds(1))
+        KEODecodeWorkerLate();
+    else if (helpers > 0)
+        KEODecodeWorkerOnTime();
 }

@@ -1,5 +1,5 @@
-// Encoder workers: named-semaphore hand-over, DXT24 band split, banded
-// frame encodes, and the process-wide pool that the frame encoder uses.
+// Encoder workers: named-semaphore hand-over, banded frame encodes, and the
+// process-wide pool that the frame encoder uses.
 #include "codec/EncoderThreads.h"
 
 #include <atomic>
@@ -13,7 +13,6 @@
 
 #include "codec/BandedEncode.h"
 #include "codec/DXT24Encode.h"
-#include "codec/FramePayload.h"
 
 namespace {
 
@@ -70,9 +69,7 @@ KEOSemaphore::~KEOSemaphore() {
     handle = nullptr;
 }
 
-ThreadInfo::ThreadInfo()
-    : quit(false), dest(nullptr), src(nullptr), width(0), rows(0), rowBytes(0), alpha(false),
-      running(false), frame(nullptr) {}
+ThreadInfo::ThreadInfo() : quit(false), running(false), frame(nullptr) {}
 
 void ThreadInfo::RunThread() {
     for (;;) {
@@ -80,10 +77,7 @@ void ThreadInfo::RunThread() {
         // Read only after the wait, which orders it after the poster's write.
         if (quit)
             break;
-        if (frame)
-            KEOEncodeBands(frame);
-        else
-            _stbCompressARGB32_to24(dest, src, width, rows, rowBytes, alpha);
+        KEOEncodeBands(frame);
         sem_post(doneSemaphore.handle);
     }
 }
@@ -123,77 +117,6 @@ void StopWorkers(ThreadInfo* infos, pthread_t* ids, int count) {
             pthread_join(ids[i], nullptr);
         infos[i].running = false;
     }
-}
-
-int KEOSplitBands(int height, int n, KEOBand* bands) {
-    if (n < 1 || height < 1) {
-        for (int i = 0; i < n; ++i)
-            bands[i] = KEOBand{0, 0};
-        return 0;
-    }
-    const int64_t rows = height;
-    const int64_t per = rows / n;
-    int64_t chunk = per > 3 ? per : 4;
-    chunk = (chunk + 3) & ~int64_t(3);
-    if (chunk > rows)
-        chunk = rows;
-
-    for (int i = 0; i < n; ++i) {
-        const int64_t first = i * chunk;
-        int64_t count = (i == n - 1) ? rows - first : chunk;
-        // Bands never reach past the frame, and one that starts below it is
-        // empty rather than pointing at rows that are not there.
-        if (first >= rows)
-            count = 0;
-        else if (count > rows - first)
-            count = rows - first;
-        bands[i].firstRow = first >= rows ? static_cast<int>(rows) : static_cast<int>(first);
-        bands[i].rows = static_cast<int>(count);
-    }
-    return static_cast<int>(chunk);
-}
-
-void EncodeOnWorkers(ThreadInfo* infos, int count, unsigned char* destination,
-                     const unsigned char* source, int width, int height, int rowBytes, bool alpha) {
-    ThreadInfo* ready[kKEOMaxEncodeThreads];
-    int n = 0;
-    for (int i = 0; i < count && n < kKEOMaxEncodeThreads; ++i)
-        if (infos[i].running)
-            ready[n++] = &infos[i];
-    if (n == 0 || height < 1 || width < 1) {
-        _stbCompressARGB32_to24(destination, source, width, height, rowBytes, alpha);
-        return;
-    }
-
-    KEOBand bands[kKEOMaxEncodeThreads];
-    KEOSplitBands(height, n, bands);
-
-    // 64-bit offsets: a band start times the row pitch or the block-row size
-    // can pass 2^31 on large frames. rowBytes 0 is passed on unchanged; the
-    // band encoder reads it as width * 4 just as here.
-    const int64_t stride = rowBytes != 0 ? rowBytes : int64_t(width) * 4;
-    const int64_t blocksX = (int64_t(width) + 3) / 4;
-    const int64_t blockRowBytes = blocksX * KEOBlockSize(true, alpha);
-
-    bool posted[kKEOMaxEncodeThreads] = {};
-    for (int i = 0; i < n; ++i) {
-        if (bands[i].rows == 0)
-            continue;
-        ThreadInfo& info = *ready[i];
-        // Every non-empty band starts on a block row, so its blocks continue
-        // the destination exactly where the previous band's end.
-        info.dest = destination + (bands[i].firstRow / 4) * blockRowBytes;
-        info.src = source + bands[i].firstRow * stride;
-        info.width = width;
-        info.rows = bands[i].rows;
-        info.rowBytes = rowBytes;
-        info.alpha = alpha;
-        sem_post(info.startSemaphore.handle);
-        posted[i] = true;
-    }
-    for (int i = 0; i < n; ++i)
-        if (posted[i])
-            waitSemaphore(ready[i]->doneSemaphore.handle);
 }
 
 void EncodeBandsOnWorkers(ThreadInfo* infos, int count, int threads, KEOBandedFrame* frame) {
@@ -272,10 +195,19 @@ void stbCompressARGB32_to24_threaded(int threads, unsigned char* destination,
         _stbCompressARGB32_to24(destination, source, width, height, rowBytes, alpha);
         return;
     }
-    std::lock_guard<std::mutex> lock(g_poolLock);
-    startPoolOnce(threads);
-    EncodeOnWorkers(g_threadInfos, kKEOMaxEncodeThreads, destination, source, width, height,
-                    rowBytes, alpha);
+    KEOBandedFrame frame;
+    frame.source = source;
+    frame.width = width;
+    frame.height = height;
+    frame.rowBytes = rowBytes;
+    frame.layout = alpha ? kKEOLayoutDXT24Alpha : kKEOLayoutDXT24;
+    frame.compress = false;
+    frame.blocks = destination;
+    frame.packed = nullptr;
+    frame.packedLengths = nullptr;
+    if (!KEOPlanBands(&frame))
+        return; // nothing to encode, as for the single-thread encode
+    KEOEncodeBandsThreaded(threads, &frame);
 }
 
 void KEOEncodeBandsThreaded(int threads, KEOBandedFrame* frame) {

@@ -1,11 +1,9 @@
 // Worker threads for frame encoding.
 //
-// A DXT24 frame is cut into horizontal bands of whole block rows, one per
-// worker; each worker encodes its band with _stbCompressARGB32_to24 into its
-// own part of the destination, so the bytes equal those of a single-thread
-// encode. The frame encoder's banded encodes (BandedEncode.h) use the same
-// workers another way: each takes bands of a KEOBandedFrame in turn until
-// none is left.
+// A frame is cut into bands of whole block rows (BandedEncode.h); each worker
+// takes bands of the frame in turn until none is left and encodes them into
+// their own parts of the destination, so the bytes equal those of a
+// single-thread encode whichever worker takes which band.
 //
 // Up to 32 workers exist per process. Their records, g_threadInfos, are built
 // by a static initialiser when the module is loaded, each with two named
@@ -40,28 +38,21 @@ struct KEOSemaphore {
     KEOSemaphore& operator=(const KEOSemaphore&) = delete;
 };
 
-// One worker. Job fields are written by the encoding thread before it posts
-// startSemaphore and not touched again until doneSemaphore is posted.
+// One worker. Its job, the frame whose bands it takes, is written by the
+// encoding thread before it posts startSemaphore and not touched again until
+// doneSemaphore is posted.
 struct ThreadInfo {
     KEOSemaphore startSemaphore;
     KEOSemaphore doneSemaphore;
-    bool quit; // read by the worker after each start; set only to shut down
-    unsigned char* dest;
-    const unsigned char* src;
-    int width;
-    int rows;
-    int rowBytes;
-    bool alpha;
+    bool quit;    // read by the worker after each start; set only to shut down
     bool running; // a thread for this record waits on startSemaphore
-    // When set, the job is to take bands of this frame (KEOEncodeBands)
-    // instead of encoding the DXT24 band above.
     KEOBandedFrame* frame;
 
     // Creates startSemaphore, then doneSemaphore; destruction closes them in
     // the opposite order.
     ThreadInfo();
 
-    // The worker loop: wait for a job, encode the band, report it done.
+    // The worker loop: wait for a job, encode bands, report it done.
     void RunThread();
 };
 
@@ -81,25 +72,14 @@ void SetupThreads(int count);
 // core, 1 to kKEOMaxEncodeThreads (keo export, keoenc, keo.write).
 int KEODefaultEncodeThreads();
 
-// Encodes like _stbCompressARGB32_to24. threads below 2 encode on the calling
-// thread; the first call with 2 or more starts that many workers (at most 32),
-// and later calls use those, whatever count they ask for. Only one threaded
-// encode runs at a time; concurrent callers wait.
+// Encodes like _stbCompressARGB32_to24, in the frame encoder's bands on up
+// to `threads` workers. threads below 2 encode on the calling thread; the
+// first call with 2 or more starts that many workers (at most 32), and the
+// pool never grows afterwards. Only one threaded encode runs at a time;
+// concurrent callers wait.
 void stbCompressARGB32_to24_threaded(int threads, unsigned char* destination,
                                      const unsigned char* source, int width, int height,
                                      int rowBytes, bool alpha);
-
-// One worker's share of a frame: rows [firstRow, firstRow + rows).
-struct KEOBand {
-    int firstRow;
-    int rows;
-};
-
-// Splits height rows over n workers (n >= 1) into bands that start on block
-// rows: bands of `chunk` rows (height / n rounded up to a multiple of 4, at
-// least 4, at most height), the last worker taking the rest. Bands are cut at
-// the frame's bottom, so late workers of a short frame get none. Returns chunk.
-int KEOSplitBands(int height, int n, KEOBand* bands);
 
 // Encodes the frame's bands on up to `threads` workers (fewer when fewer
 // run, or when the frame has fewer bands); threads below 2 encode on the
@@ -111,15 +91,12 @@ void KEOEncodeBandsThreaded(int threads, KEOBandedFrame* frame);
 // The same machinery on any set of records, for pools other than the global
 // one. StartWorkers starts a thread for every record among the first count
 // that has both semaphores and none yet, and returns how many run.
-// EncodeOnWorkers splits the frame over the running records (on the calling
-// thread when none runs). StopWorkers tells running workers to quit, releases
-// and joins them.
+// EncodeBandsOnWorkers encodes the bands of `frame` on at most `threads` of
+// the running records (on the calling thread when none runs). StopWorkers
+// tells running workers to quit, releases and joins them.
 int StartWorkers(ThreadInfo* infos, pthread_t* ids, int count);
-void EncodeOnWorkers(ThreadInfo* infos, int count, unsigned char* destination,
-                     const unsigned char* source, int width, int height, int rowBytes, bool alpha);
-void StopWorkers(ThreadInfo* infos, pthread_t* ids, int count);
-// The bands of `frame` on at most `threads` of the running records.
 void EncodeBandsOnWorkers(ThreadInfo* infos, int count, int threads, KEOBandedFrame* frame);
+void StopWorkers(ThreadInfo* infos, pthread_t* ids, int count);
 
 // Test seams: replace sem_open and pthread_create to make them fail. Null
 // restores the system functions.

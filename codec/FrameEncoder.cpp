@@ -1,4 +1,5 @@
-// CompressDXTFrame: layout choice, banded block encoding and LZF, header.
+// KEOEncodeFrame: banded block encoding and LZF, header; CompressDXTFrame's
+// mapping of the export settings.
 #include "codec/FrameEncoder.h"
 
 #include <climits>
@@ -31,16 +32,55 @@ struct FrameBuffers {
 // Fewer rows than this are not worth handing to the workers.
 const int kMinThreadedRows = 29;
 
+// Where the bands go. With LZF tried, the blocks and the bands' streams go
+// into the kept buffers; plain blocks are the payload and are encoded where
+// they are to stay. False when memory cannot be had.
+bool placeBands(KEOBandedFrame* frame, unsigned int blockDataSize, unsigned char* payload) {
+    if (!frame->compress) {
+        frame->blocks = payload;
+        frame->packed = nullptr;
+        frame->packedLengths = nullptr;
+        return true;
+    }
+    const size_t bands = static_cast<size_t>(frame->bandCount);
+    frame->blocks = keo::reserve(g_frameBuffers.blocks, blockDataSize);
+    frame->packed = keo::reserve(g_frameBuffers.packed, bands * frame->bandRoom);
+    frame->packedLengths = reinterpret_cast<unsigned int*>(
+        keo::reserve(g_frameBuffers.lengths, bands * sizeof(unsigned int)));
+    return frame->blocks && frame->packed && frame->packedLengths;
+}
+
+// The payload after the header: the joined streams when they are shorter
+// than the blocks, else the blocks (already in place when LZF was not tried).
+// Returns the payload's length and whether it is LZF.
+uint32_t writePayload(const KEOBandedFrame& frame, unsigned int blockDataSize,
+                      unsigned char* payload, bool* isLZF) {
+    *isLZF = false;
+    if (!frame.compress)
+        return blockDataSize;
+    const size_t packed = KEOPackedBandsLength(&frame);
+    if (packed != 0 && packed < blockDataSize) {
+        KEOJoinPackedBands(&frame, payload);
+        *isLZF = true;
+        return static_cast<uint32_t>(packed);
+    }
+    std::memcpy(payload, frame.blocks, blockDataSize);
+    return blockDataSize;
+}
+
 } // namespace
 
-KEOFrameLayout KEOChooseFrameLayout(int transparency, int optimizeFor) {
-    KEOFrameLayout layout;
-    layout.hasAlpha = transparency != 0;
+KEOEncodeSettings KEOExportSettings(int transparency, int optimizeFor, int encodeThreads) {
+    KEOEncodeSettings settings;
     // DXT24 carries no alpha here, so transparency always means DXT5.
-    layout.isDXT24 = !layout.hasAlpha && (optimizeFor == 0 || optimizeFor == 2);
-    layout.tryLZF = optimizeFor != 2;
-    layout.prefersDXT1 = optimizeFor == 1;
-    return layout;
+    if (transparency != 0)
+        settings.layout = kKEOLayoutDXT5;
+    else
+        settings.layout = optimizeFor == 0 || optimizeFor == 2 ? kKEOLayoutDXT24 : kKEOLayoutDXT1;
+    settings.tryLZF = optimizeFor != 2;
+    settings.prefersDXT1 = optimizeFor == 1;
+    settings.threads = encodeThreads;
+    return settings;
 }
 
 bool KEOMaxFramePayloadSize(int width, int height, uint64_t* bytes) {
@@ -51,13 +91,13 @@ bool KEOMaxFramePayloadSize(int width, int height, uint64_t* bytes) {
     return true;
 }
 
-int CompressDXTFrame(const unsigned char* source, unsigned char* destination, int width, int height,
-                     int rowBytes, int transparency, int optimizeFor, int encodeThreads) {
-    if (!source || !destination)
+int KEOEncodeFrame(const unsigned char* source, unsigned char* destination, int width, int height,
+                   int rowBytes, const KEOEncodeSettings& settings) {
+    const KEOBlockLayout layout = settings.layout;
+    if (!source || !destination || layout == kKEOLayoutDXT24Alpha)
         return 0;
-    const KEOFrameLayout layout = KEOChooseFrameLayout(transparency, optimizeFor);
     uint64_t size;
-    if (!KEOBlockDataSize(width, height, layout.isDXT24, layout.hasAlpha, &size))
+    if (!KEOLayoutBlockDataSize(width, height, layout, &size))
         return 0;
     // The sample length is returned as an int.
     if (size > static_cast<uint64_t>(INT_MAX - kKEOFrameHeaderSize))
@@ -70,47 +110,29 @@ int CompressDXTFrame(const unsigned char* source, unsigned char* destination, in
     frame.width = width;
     frame.height = height;
     frame.rowBytes = rowBytes;
-    frame.isDXT24 = layout.isDXT24;
-    frame.alpha = layout.hasAlpha;
-    frame.compress = layout.tryLZF;
-    KEOPlanBands(&frame);
+    frame.layout = layout;
+    frame.compress = settings.tryLZF;
     unsigned char* payload = destination + kKEOFrameHeaderSize;
-    if (layout.tryLZF) {
-        const size_t bands = static_cast<size_t>(frame.bandCount);
-        frame.blocks = keo::reserve(g_frameBuffers.blocks, blockDataSize);
-        frame.packed = keo::reserve(g_frameBuffers.packed, bands * frame.bandRoom);
-        frame.packedLengths = reinterpret_cast<unsigned int*>(
-            keo::reserve(g_frameBuffers.lengths, bands * sizeof(unsigned int)));
-        if (!frame.blocks || !frame.packed || !frame.packedLengths)
-            return 0;
-    } else {
-        // Plain blocks are the payload: encoded where they are to stay.
-        frame.blocks = payload;
-        frame.packed = nullptr;
-        frame.packedLengths = nullptr;
-    }
-    KEOEncodeBandsThreaded(height >= kMinThreadedRows ? encodeThreads : 1, &frame);
+    if (!KEOPlanBands(&frame) || !placeBands(&frame, blockDataSize, payload))
+        return 0;
+    KEOEncodeBandsThreaded(height >= kMinThreadedRows ? settings.threads : 1, &frame);
 
     KEOFrameHeader header;
     header.headerSize = kKEOFrameHeaderSize;
     header.formatVersion = 1;
-    header.hasAlpha = layout.hasAlpha ? 1 : 0;
-    header.isOpaque = layout.hasAlpha ? 0 : 1;
-    header.prefersDXT1 = layout.prefersDXT1 ? 1 : 0;
-    header.isDXT24 = layout.isDXT24 ? 1 : 0;
-    header.isLZF = 0;
-    header.payloadSize = blockDataSize;
-    if (layout.tryLZF) {
-        // LZF only when it saves space; otherwise the blocks go in plain.
-        const size_t packed = KEOPackedBandsLength(&frame);
-        if (packed != 0 && packed < blockDataSize) {
-            KEOJoinPackedBands(&frame, payload);
-            header.isLZF = 1;
-            header.payloadSize = static_cast<uint32_t>(packed);
-        } else {
-            std::memcpy(payload, frame.blocks, blockDataSize);
-        }
-    }
+    header.hasAlpha = KEOLayoutHasAlpha(layout) ? 1 : 0;
+    header.isOpaque = header.hasAlpha ? 0 : 1;
+    header.prefersDXT1 = settings.prefersDXT1 ? 1 : 0;
+    header.isDXT24 = KEOLayoutIsDXT24(layout) ? 1 : 0;
+    bool isLZF = false;
+    header.payloadSize = writePayload(frame, blockDataSize, payload, &isLZF);
+    header.isLZF = isLZF ? 1 : 0;
     header.write(destination);
     return kKEOFrameHeaderSize + static_cast<int>(header.payloadSize);
+}
+
+int CompressDXTFrame(const unsigned char* source, unsigned char* destination, int width, int height,
+                     int rowBytes, int transparency, int optimizeFor, int encodeThreads) {
+    return KEOEncodeFrame(source, destination, width, height, rowBytes,
+                          KEOExportSettings(transparency, optimizeFor, encodeThreads));
 }

@@ -8,9 +8,9 @@
 
 #include "base/ByteOrder.h"
 #include "codec/DXT24Decode.h"
-#include "codec/DecodeBlocks.h"
 #include "codec/DecodeThreads.h"
 #include "codec/LZFDecode.h"
+#include "codec/PipelinedDecode.h"
 
 void KEOFrameHeader::read(const unsigned char* bytes) {
     headerSize = keo::loadLE32(bytes + 0);
@@ -40,23 +40,26 @@ bool KEOPictureFits(int width, int height) {
            static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4 < kKEOMaxPictureBytes;
 }
 
-int KEOBlockSize(bool isDXT24, bool hasAlpha) {
-    if (isDXT24)
-        return hasAlpha ? 18 : 10;
-    return hasAlpha ? 16 : 8;
+KEOBlockLayout KEOFrameHeader::layout() const {
+    return KEOLayoutOfFlags(isDXT24, hasAlpha);
 }
 
-bool KEOBlockDataSize(int width, int height, bool isDXT24, bool hasAlpha, uint64_t* size) {
-    if (width < 1 || height < 1)
+bool KEOLayoutBlockDataSize(int width, int height, KEOBlockLayout layout, uint64_t* size) {
+    const int blockSize = KEOLayoutBlockSize(layout);
+    if (width < 1 || height < 1 || blockSize == 0)
         return false;
     const uint64_t blocksX = (static_cast<uint64_t>(width) + 3) / 4;
     const uint64_t blocksY = (static_cast<uint64_t>(height) + 3) / 4;
-    const uint64_t bytes =
-        blocksX * blocksY * static_cast<uint64_t>(KEOBlockSize(isDXT24, hasAlpha));
+    const uint64_t bytes = blocksX * blocksY * static_cast<uint64_t>(blockSize);
     if (bytes > (uint64_t(1) << 31))
         return false;
     *size = bytes;
     return true;
+}
+
+bool KEOBlockDataSize(int width, int height, bool isDXT24, bool hasAlpha, uint64_t* size) {
+    return KEOLayoutBlockDataSize(width, height,
+                                  KEOLayoutOfFlags(isDXT24 ? 1 : 0, hasAlpha ? 1 : 0), size);
 }
 
 // Header checks in the order that decides which one a bad header fails.
@@ -72,11 +75,55 @@ bool KEOFrameHeaderAcceptable(const KEOFrameHeader& header) {
 
 namespace {
 
-// What a valid sample decodes from: the layout, and the block data, either
-// inside the sample itself, in the caller's scratch, or in a buffer of our
-// own that the caller frees.
-struct BlockSource {
+// A sample whose header passed: its layout, the block-data size, and the
+// payload, which never reaches past the sample whatever payloadSize claims.
+struct Payload {
     KEOBlockLayout layout;
+    bool isLZF;
+    uint32_t blockBytes;
+    const unsigned char* bytes;
+    uint32_t length;
+};
+
+// Header checks and sizes; false on any failure, before anything is
+// allocated or written.
+bool readPayload(const unsigned char* sample, unsigned int sampleLength, int width, int height,
+                 Payload* payload) {
+    // The header and at least one payload byte; with headerSize at most 28 the
+    // payload then always starts inside the sample.
+    if (sample == nullptr || sampleLength < kKEOFrameHeaderSize + 1)
+        return false;
+    KEOFrameHeader header;
+    header.read(sample);
+    if (!KEOFrameHeaderAcceptable(header))
+        return false;
+    uint64_t size;
+    // Within the picture limit the row stride of the DXT24 decoders (a signed
+    // 32-bit byte count) fits as well.
+    if (!KEOPictureFits(width, height) ||
+        !KEOLayoutBlockDataSize(width, height, header.layout(), &size))
+        return false;
+    payload->layout = header.layout();
+    payload->isLZF = header.isLZF != 0;
+    payload->blockBytes = static_cast<uint32_t>(size);
+    payload->bytes = sample + header.headerSize;
+    const uint32_t available = sampleLength - header.headerSize;
+    payload->length = header.payloadSize < available ? header.payloadSize : available;
+    return true;
+}
+
+// The LZF loop for a layout's blocks (LZFDecode.h): the alpha halves of DXT5
+// blocks give token sequences that the select loop unpacks faster, opaque
+// blocks ones that the branching loop does.
+KEOLZFPath lzfPathFor(KEOBlockLayout layout) {
+    if (KEOLayoutHasAlpha(layout) && KEOLZFPathAvailable(kKEOLZFSelect))
+        return kKEOLZFSelect;
+    return kKEOLZFBest;
+}
+
+// The block data, either inside the sample itself, in the caller's scratch,
+// or in a buffer of our own (`owned`, which the caller frees).
+struct BlockSource {
     const unsigned char* blocks;
     unsigned char* owned;
 };
@@ -90,74 +137,59 @@ unsigned char* blockRoom(size_t bytes, keo::ByteBuffer* scratch, BlockSource* so
     return source->owned;
 }
 
-// Header checks, sizes, and the block data; false (with nothing to free) on
-// any failure, before a single pixel is written. The payload never reaches
-// past the sample, whatever payloadSize claims: an LZF stream gets only the
-// bytes up to the sample's end (a cut stream then fails the length check),
-// and a plain payload stops there, the blocks it lacks decoding from zeros.
-bool prepareBlocks(const unsigned char* sample, unsigned int sampleLength, int width, int height,
-                   keo::ByteBuffer* scratch, BlockSource* source) {
-    // The header and at least one payload byte; with headerSize at most 28 the
-    // payload then always starts inside the sample.
-    if (sample == nullptr || sampleLength < kKEOFrameHeaderSize + 1)
-        return false;
-    KEOFrameHeader header;
-    header.read(sample);
-    if (!KEOFrameHeaderAcceptable(header))
-        return false;
-
-    const bool isDXT24 = header.isDXT24 == 1;
-    const bool hasAlpha = header.hasAlpha != 0;
-    uint64_t size;
-    // Within the picture limit the row stride of the DXT24 decoders (a signed
-    // 32-bit byte count) fits as well.
-    if (!KEOPictureFits(width, height) ||
-        !KEOBlockDataSize(width, height, isDXT24, hasAlpha, &size))
-        return false;
-    const unsigned int blockBytes = static_cast<unsigned int>(size);
-
-    source->layout = isDXT24 ? (hasAlpha ? kKEOLayoutDXT24Alpha : kKEOLayoutDXT24)
-                             : (hasAlpha ? kKEOLayoutDXT5 : kKEOLayoutDXT1);
+// The whole block data before any pixel is written; false (with nothing to
+// free) on failure. An LZF stream gets only the bytes up to the sample's end
+// (a cut stream then fails the length check), and a plain payload stops
+// there, the blocks it lacks decoding from zeros.
+bool takeBlocks(const Payload& payload, keo::ByteBuffer* scratch, BlockSource* source) {
     source->owned = nullptr;
-    const unsigned char* payload = sample + header.headerSize;
-    const uint32_t available = sampleLength - header.headerSize;
-    const uint32_t payloadBytes = header.payloadSize < available ? header.payloadSize : available;
-    if (header.isLZF) {
-        // Every byte is checked by the length test, so no zero-fill.
-        unsigned char* room = blockRoom(blockBytes, scratch, source);
-        if (room == nullptr)
-            return false;
-        if (KEOLZFDecompress(payload, payloadBytes, room, blockBytes) != blockBytes) {
-            std::free(source->owned);
-            source->owned = nullptr;
-            return false;
-        }
-        source->blocks = room;
-    } else if (payloadBytes >= blockBytes) {
+    if (!payload.isLZF && payload.length >= payload.blockBytes) {
         // A full plain payload is decoded where it lies.
-        source->blocks = payload;
-    } else {
-        // A short plain payload: the blocks it lacks decode from zeros.
-        unsigned char* room = blockRoom(blockBytes, scratch, source);
-        if (room == nullptr)
-            return false;
-        std::memcpy(room, payload, payloadBytes);
-        std::memset(room + payloadBytes, 0, blockBytes - payloadBytes);
-        source->blocks = room;
+        source->blocks = payload.bytes;
+        return true;
     }
-    if (isDXT24)
-        InitThirdsTable();
-    return true;
+    unsigned char* room = blockRoom(payload.blockBytes, scratch, source);
+    if (room == nullptr)
+        return false;
+    source->blocks = room;
+    if (!payload.isLZF) {
+        std::memcpy(room, payload.bytes, payload.length);
+        std::memset(room + payload.length, 0, payload.blockBytes - payload.length);
+        return true;
+    }
+    // Every byte is checked by the length test, so no zero-fill.
+    if (KEOLZFDecompress(payload.bytes, payload.length, room, payload.blockBytes,
+                         lzfPathFor(payload.layout)) == payload.blockBytes)
+        return true;
+    std::free(source->owned);
+    source->owned = nullptr;
+    return false;
 }
 
-// The blocks into the picture, large pictures on as many threads as the
-// process-wide setting allows.
-void decodeBlocks(const BlockSource& source, int width, int height, unsigned char* row0,
-                  ptrdiff_t pitch) {
+// The picture, from a valid payload: large LZF frames through the pipeline
+// when a worker is idle, everything else unpacked first and then decoded,
+// large pictures on as many threads as the process-wide setting allows.
+// `alone` keeps it all on the calling thread.
+int decodePicture(const Payload& payload, int width, int height, unsigned char* row0,
+                  ptrdiff_t pitch, keo::ByteBuffer* scratch, bool alone) {
     const uint32_t w = static_cast<uint32_t>(width);
     const uint32_t h = static_cast<uint32_t>(height);
-    KEODecodeBlocksOnThreads(source.layout, source.blocks, w, h, row0, pitch,
-                             KEODecodeThreadsFor(w, h));
+    if (payload.layout == kKEOLayoutDXT24 || payload.layout == kKEOLayoutDXT24Alpha)
+        InitThirdsTable();
+    if (payload.isLZF && !alone && KEOPipelineWanted(w, h)) {
+        const KEOPipelineResult result =
+            KEODecodeLZFPipelined(payload.bytes, payload.length, payload.layout, w, h, row0, pitch,
+                                  payload.blockBytes, lzfPathFor(payload.layout));
+        if (result != kKEOPipelineNotRun)
+            return result == kKEOPipelineDecoded ? kKEODecodeOK : kKEODecodeFailed;
+    }
+    BlockSource source;
+    if (!takeBlocks(payload, scratch, &source))
+        return kKEODecodeFailed;
+    KEODecodeBlocksOnThreads(payload.layout, source.blocks, w, h, row0, pitch,
+                             alone ? 1 : KEODecodeThreadsFor(w, h));
+    std::free(source.owned);
+    return kKEODecodeOK;
 }
 
 } // namespace
@@ -167,40 +199,54 @@ int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, i
     if (picture == nullptr)
         return kKEODecodeFailed;
     *picture = nullptr;
-    BlockSource source;
-    if (!prepareBlocks(sample, sampleLength, width, height, nullptr, &source))
+    Payload payload;
+    if (!readPayload(sample, sampleLength, width, height, &payload))
         return kKEODecodeFailed;
-
     // The blocks cover the whole picture and every pixel is written, so the
     // picture needs no zero-fill.
     const size_t pitch = static_cast<size_t>(width) * 4;
     unsigned char* pixels = static_cast<unsigned char*>(std::malloc(pitch * height));
-    if (pixels == nullptr) {
-        std::free(source.owned);
+    if (pixels == nullptr)
+        return kKEODecodeFailed;
+    if (decodePicture(payload, width, height, pixels, static_cast<ptrdiff_t>(pitch), nullptr,
+                      false) != kKEODecodeOK) {
+        std::free(pixels);
         return kKEODecodeFailed;
     }
-    decodeBlocks(source, width, height, pixels, static_cast<ptrdiff_t>(pitch));
-    std::free(source.owned);
     *picture = pixels;
     return kKEODecodeOK;
 }
 
-int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLength, int width,
-                           int height, unsigned char* dest, long long rowPitch, bool bottomUp,
-                           keo::ByteBuffer* scratch) {
+namespace {
+
+int decodeInto(const unsigned char* sample, unsigned int sampleLength, int width, int height,
+               unsigned char* dest, long long rowPitch, bool bottomUp, keo::ByteBuffer* scratch,
+               bool alone) {
     if (dest == nullptr || width < 1 || height < 1 || rowPitch < static_cast<long long>(width) * 4)
         return kKEODecodeFailed;
     // The last row must be addressable; a pitch this large means a
     // destination no frame buffer can be.
     if (rowPitch > PTRDIFF_MAX / height)
         return kKEODecodeFailed;
-    BlockSource source;
-    if (!prepareBlocks(sample, sampleLength, width, height, scratch, &source))
+    Payload payload;
+    if (!readPayload(sample, sampleLength, width, height, &payload))
         return kKEODecodeFailed;
-
     const ptrdiff_t pitch = static_cast<ptrdiff_t>(rowPitch);
     unsigned char* row0 = bottomUp ? dest + static_cast<ptrdiff_t>(height - 1) * pitch : dest;
-    decodeBlocks(source, width, height, row0, bottomUp ? -pitch : pitch);
-    std::free(source.owned);
-    return kKEODecodeOK;
+    return decodePicture(payload, width, height, row0, bottomUp ? -pitch : pitch, scratch, alone);
+}
+
+} // namespace
+
+int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLength, int width,
+                           int height, unsigned char* dest, long long rowPitch, bool bottomUp,
+                           keo::ByteBuffer* scratch) {
+    return decodeInto(sample, sampleLength, width, height, dest, rowPitch, bottomUp, scratch,
+                      false);
+}
+
+int KEODecodeFramePayloadAlone(const unsigned char* sample, unsigned int sampleLength, int width,
+                               int height, unsigned char* dest, long long rowPitch, bool bottomUp,
+                               keo::ByteBuffer* scratch) {
+    return decodeInto(sample, sampleLength, width, height, dest, rowPitch, bottomUp, scratch, true);
 }

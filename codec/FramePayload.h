@@ -16,14 +16,14 @@
 //   26      u8     isDXT24         1 for the DXT24 block layout
 //   27      1      reserved        0
 //
-// Block layouts by (isDXT24, hasAlpha): (0, 0) DXT1, 8 bytes; (0, !0) DXT5,
-// 16 bytes; (1, 0) DXT24, 10 bytes; (1, !0) DXT24 with an 8-byte DXT5-style
-// alpha block in front of each colour block, 18 bytes.
+// The block layout is the one that (isDXT24, hasAlpha) select in
+// BlockLayout.h: DXT1, DXT5, DXT24 or DXT24+alpha.
 #pragma once
 
 #include <cstdint>
 
 #include "base/ByteBuffer.h"
+#include "codec/BlockLayout.h"
 
 enum {
     kKEOFrameHeaderSize = 28,
@@ -46,6 +46,8 @@ struct KEOFrameHeader {
     void read(const unsigned char* bytes);
     // Writes all 28 bytes, the reserved ones as zero.
     void write(unsigned char* bytes) const;
+    // The block layout the flags select (BlockLayout.h).
+    KEOBlockLayout layout() const;
 };
 
 // True when the decoder takes the header: a format version, header size,
@@ -63,11 +65,10 @@ constexpr uint64_t kKEOMaxPictureBytes = uint64_t(1) << 31;
 // picture before decoding it (the importer) asks this first.
 bool KEOPictureFits(int width, int height);
 
-// Bytes of one block for a layout.
-int KEOBlockSize(bool isDXT24, bool hasAlpha);
-
 // Block-data size of a width x height frame, computed in 64 bits. False for
-// sides below 1 or a size beyond what a frame may take (2^31 bytes).
+// sides below 1, a value that is no layout, or a size beyond what a frame may
+// take (2^31 bytes). The second form takes the header's flags.
+bool KEOLayoutBlockDataSize(int width, int height, KEOBlockLayout layout, uint64_t* size);
 bool KEOBlockDataSize(int width, int height, bool isDXT24, bool hasAlpha, uint64_t* size);
 
 // Decodes one sample into a width x height ARGB32 picture (bytes A, R, G, B,
@@ -80,13 +81,27 @@ int DecodeFramePayload(const unsigned char* sample, unsigned int sampleLength, i
 // picture goes to dest + y * rowPitch, or with bottomUp to dest + (height - 1
 // - y) * rowPitch (bottom row first, as hosts lay out their frames). Only the
 // width * 4 pixel bytes of each row are written; rowPitch must be at least
-// that. Returns 0, or 99 having written nothing: every check of the header
-// and the LZF stream happens before the first pixel is stored.
+// that. Returns 0 or 99.
+//
+// A failed frame's destination must not be used (cached, shown or kept):
+// a header, size or argument that is refused writes nothing, but an LZF
+// frame of 1920x1080 pixels or more is decoded row by row while its stream is
+// unpacked (PipelinedDecode.h), so a stream found bad part-way through leaves
+// the rows decoded before that. Smaller frames, and large ones when no decode
+// worker is idle, are checked whole before the first pixel is stored.
 //
 // `scratch`, when given, is working memory the caller keeps from one decode to
 // the next (one per open movie or stream): the LZF output of a frame goes
 // there, grown only when a frame needs more, instead of into memory taken and
-// given back per frame. The caller releases it with keo::release.
+// given back per frame. The caller releases it with keo::release. Pipelined
+// frames use the decode worker's memory instead.
 int DecodeFramePayloadInto(const unsigned char* sample, unsigned int sampleLength, int width,
                            int height, unsigned char* dest, long long rowPitch, bool bottomUp,
                            keo::ByteBuffer* scratch = nullptr);
+
+// DecodeFramePayloadInto on the calling thread alone, no decode worker asked
+// to help: for a frame decoded beside another, one per core
+// (FrameDecodeAhead.h). A failed frame's destination holds nothing of use.
+int KEODecodeFramePayloadAlone(const unsigned char* sample, unsigned int sampleLength, int width,
+                               int height, unsigned char* dest, long long rowPitch, bool bottomUp,
+                               keo::ByteBuffer* scratch);

@@ -137,12 +137,13 @@ bool fastTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsign
 
 // Tokens one by one with every check of lzf_decompress, until `stop` bytes
 // are out or the input ends. Nothing is written past the token's end.
-bool carefulTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsigned char* inEnd,
-                   unsigned char* outEnd, size_t stop, const unsigned char* out) {
+bool carefulTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsigned char* inStop,
+                   const unsigned char* inEnd, unsigned char* outEnd, size_t stop,
+                   const unsigned char* out) {
     const unsigned char* ip = ipRef;
     unsigned char* op = opRef;
     bool accepted = true;
-    while (ip < inEnd && static_cast<size_t>(op - out) < stop) {
+    while (ip < inStop && static_cast<size_t>(op - out) < stop) {
         const unsigned int control = *ip++;
         if (control < 32) {
             const size_t length = control + 1;
@@ -184,21 +185,114 @@ bool carefulTokens(const unsigned char*& ipRef, unsigned char*& opRef, const uns
     return accepted;
 }
 
-template <typename Copy> bool decodeUntil(KEOLZFStream* s, size_t target) {
+#if KEO_HAVE_LZF_SELECT_PATH
+// Hides a value's origin from the optimiser, which would otherwise see that
+// a mask comes from a comparison and branch on the comparison instead.
+template <typename T> inline T opaque(T value) {
+    asm("" : "+r"(value));
+    return value;
+}
+
+// All ones for a bit of 1, all zeros for 0, without an unsigned wrap.
+inline size_t maskOf(size_t bit) {
+    return opaque(static_cast<size_t>(-static_cast<intptr_t>(bit)));
+}
+
+// Whole tokens while both margins hold and fewer than `stop` bytes are out,
+// as fastTokens, with the literal-or-reference choice made by conditional
+// moves. The bytes of both kinds are taken by one 16-byte copy from the
+// chosen source and one of the 16 input bytes after it: a literal of up to
+// 32 bytes lies in those, a reference of up to 16 in the first (when it is
+// at least its own length back), and what the second copy writes past a
+// reference is overwritten by the tokens after it, as every wild copy is.
+bool selectTokens(const unsigned char*& ipRef, unsigned char*& opRef, const unsigned char* ipLimit,
+                  const unsigned char* opStop, const unsigned char* out) {
+    const unsigned char* ip = ipRef;
+    unsigned char* op = opRef;
+    bool accepted = true;
+    while (ip < ipLimit && op < opStop) {
+        const size_t control = ip[0];
+        const size_t b1 = ip[1];
+        const size_t b2 = ip[2];
+        // All ones for a reference, and for one whose length takes a byte
+        // of its own (control 224 and up; a literal's control is below 32).
+        const size_t referenceMask = maskOf(control >= 32);
+        const size_t isLong = (control + 32) >> 8;
+        const size_t longMask = maskOf(isLong);
+        const size_t referenceLength = (control >> 5) + 2 + (b1 & longMask);
+        const size_t distance = ((control & 31u) << 8) + (b1 ^ ((b1 ^ b2) & longMask)) + 1;
+        const size_t written = static_cast<size_t>(op - out);
+        const size_t awkward = size_t(distance > written) | size_t(referenceLength > 16) |
+                               (size_t(distance < 16) & size_t(referenceLength > distance));
+        if (__builtin_expect((referenceMask & awkward) != 0, 0)) {
+            if (distance > written) {
+                accepted = false;
+                break;
+            }
+            SSE2Copy::reference(op, op - distance, referenceLength, distance);
+            op += referenceLength;
+            ip += 2 + isLong;
+            continue;
+        }
+        uintptr_t from = reinterpret_cast<uintptr_t>(op) - distance;
+        size_t length = referenceLength;
+        size_t skip = isLong; // input bytes after the control byte's next one
+        asm("cmpq $32, %[control]\n\t"
+            "cmovb %[literalFrom], %[from]\n\t"
+            "cmovb %[literalLength], %[length]\n\t"
+            "cmovb %[control], %[skip]"
+            : [from] "+&r"(from), [length] "+&r"(length), [skip] "+&r"(skip)
+            : [control] "r"(control), [literalFrom] "r"(reinterpret_cast<uintptr_t>(ip + 1)),
+              [literalLength] "r"(control + 1)
+            : "cc");
+        copy16(op, reinterpret_cast<const unsigned char*>(from));
+        copy16(op + 16, ip + 17);
+        op += length;
+        ip += skip + 2;
+    }
+    ipRef = ip;
+    opRef = op;
+    return accepted;
+}
+#endif
+
+typedef bool (*FastLoop)(const unsigned char*& ip, unsigned char*& op, const unsigned char* ipLimit,
+                         const unsigned char* opStop, const unsigned char* out);
+
+FastLoop fastLoopOf(KEOLZFPath path) {
+#if KEO_HAVE_LZF_SELECT_PATH
+    if (path == kKEOLZFSelect)
+        return selectTokens;
+#endif
+#if KEO_HAVE_LZF_SSE2_PATH
+    if (path != kKEOLZFPortable)
+        return fastTokens<SSE2Copy>;
+#endif
+    (void)path;
+    return fastTokens<PortableCopy>;
+}
+
+// Tokens until `target` bytes are out or a token starts at or past
+// `inputStop` bytes of input (a token that starts before it is decoded
+// whole).
+bool decodeUntil(KEOLZFStream* s, size_t target, size_t inputStop) {
     const unsigned char* ip = s->in + s->consumed;
     unsigned char* op = s->out + s->produced;
     const size_t inLength = static_cast<size_t>(s->inEnd - s->in);
     const size_t outLength = static_cast<size_t>(s->outEnd - s->out);
     const size_t stop = target < outLength ? target : outLength;
+    const unsigned char* inStop = s->in + (inputStop < inLength ? inputStop : inLength);
     bool accepted = true;
     if (inLength > kInputMargin && outLength > kOutputMargin) {
         const size_t fastStop = stop < outLength - kOutputMargin ? stop : outLength - kOutputMargin;
-        accepted = fastTokens<Copy>(ip, op, s->inEnd - kInputMargin, s->out + fastStop, s->out);
+        const unsigned char* fastLimit =
+            s->inEnd - kInputMargin < inStop ? s->inEnd - kInputMargin : inStop;
+        accepted = fastLoopOf(s->path)(ip, op, fastLimit, s->out + fastStop, s->out);
     }
     // The careful loop finishes the stretch, and past the output's end it
     // meets any token left over, which liblzf refuses.
     if (accepted)
-        accepted = carefulTokens(ip, op, s->inEnd, s->outEnd, target, s->out);
+        accepted = carefulTokens(ip, op, inStop, s->inEnd, s->outEnd, target, s->out);
     s->consumed = static_cast<size_t>(ip - s->in);
     s->produced = static_cast<size_t>(op - s->out);
     s->refused = !accepted;
@@ -208,7 +302,14 @@ template <typename Copy> bool decodeUntil(KEOLZFStream* s, size_t target) {
 } // namespace
 
 bool KEOLZFPathAvailable(KEOLZFPath path) {
-    return path != kKEOLZFSSE2 || KEO_HAVE_LZF_SSE2_PATH;
+    switch (path) {
+    case kKEOLZFSSE2:
+        return KEO_HAVE_LZF_SSE2_PATH;
+    case kKEOLZFSelect:
+        return KEO_HAVE_LZF_SELECT_PATH;
+    default:
+        return true;
+    }
 }
 
 void KEOLZFBegin(KEOLZFStream* stream, const unsigned char* in, unsigned int inLength,
@@ -227,11 +328,66 @@ void KEOLZFBegin(KEOLZFStream* stream, const unsigned char* in, unsigned int inL
 bool KEOLZFDecodeUntil(KEOLZFStream* stream, size_t target) {
     if (stream->refused)
         return false;
-#if KEO_HAVE_LZF_SSE2_PATH
-    if (stream->path != kKEOLZFPortable)
-        return decodeUntil<SSE2Copy>(stream, target);
-#endif
-    return decodeUntil<PortableCopy>(stream, target);
+    return decodeUntil(stream, target, SIZE_MAX);
+}
+
+bool KEOLZFDecodeUntilInput(KEOLZFStream* stream, size_t target, size_t inputStop) {
+    if (stream->refused)
+        return false;
+    return decodeUntil(stream, target, inputStop);
+}
+
+namespace {
+
+// Bytes of the token whose control byte is `control`.
+size_t tokenSize(size_t control) {
+    return control < 32 ? control + 2 : (control >> 5 == 7 ? 3 : 2);
+}
+
+// The input offset after the token at `at`, or the length when the token is
+// cut short.
+size_t nextToken(const unsigned char* in, size_t length, size_t at) {
+    const size_t size = tokenSize(in[at]);
+    return size <= length - at ? at + size : length;
+}
+
+// Whether `tokens` tokens from `at` parse as the start of a stream of their
+// own: a literal run first, and no reference reaching before `at`.
+bool startsAStream(const unsigned char* in, size_t length, size_t at, int tokens) {
+    if (in[at] >= 32)
+        return false;
+    size_t i = at, made = 0;
+    for (int t = 0; t < tokens; ++t) {
+        if (i >= length || tokenSize(in[i]) > length - i)
+            return false;
+        const size_t control = in[i];
+        const size_t next = i + tokenSize(control);
+        if (control < 32) {
+            made += control + 1;
+        } else {
+            const size_t distance = ((control & 31u) << 8) + in[next - 1] + 1;
+            if (distance > made)
+                return false;
+            made += (control >> 5) + 2 + (control >> 5 == 7 ? in[i + 1] : 0);
+        }
+        i = next;
+    }
+    return true;
+}
+
+// Tokens parsed before the offset where a start is looked for: a parse that
+// begins at an arbitrary byte falls in step with the stream's own tokens
+// within a few tokens, so the offsets it visits past this are tokens' starts.
+constexpr size_t kLeadIn = 4096;
+
+} // namespace
+
+size_t KEOLZFFindStart(const unsigned char* in, size_t length, size_t from, int tokens) {
+    size_t at = from > kLeadIn ? from - kLeadIn : 0;
+    for (; at < length; at = nextToken(in, length, at))
+        if (at >= from && startsAStream(in, length, at, tokens))
+            return at;
+    return length;
 }
 
 bool KEOLZFFinished(const KEOLZFStream* stream) {

@@ -28,11 +28,10 @@ namespace {
 void compareBlockDecoders(const uint8_t* sample, size_t length, int width, int height) {
     if (length < kKEOFrameHeaderSize || !KEODecodePathAvailable(kKEODecodeSSSE3))
         return;
-    const bool alpha = sample[5] != 0, dxt24 = sample[26] != 0;
-    const KEOBlockLayout layout = dxt24 ? (alpha ? kKEOLayoutDXT24Alpha : kKEOLayoutDXT24)
-                                        : (alpha ? kKEOLayoutDXT5 : kKEOLayoutDXT1);
+    // Any nonzero DXT24 flag as DXT24, so that every byte value picks a layout.
+    const KEOBlockLayout layout = KEOLayoutOfFlags(sample[26] != 0, sample[5]);
     uint64_t blockBytes = 0;
-    KEOBlockDataSize(width, height, dxt24, alpha, &blockBytes);
+    KEOLayoutBlockDataSize(width, height, layout, &blockBytes);
     // Exactly the block data's size, so that a read past it is caught.
     std::unique_ptr<unsigned char[]> blocks(new unsigned char[blockBytes]);
     const size_t given = std::min<size_t>(length - kKEOFrameHeaderSize, blockBytes);

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/BlockLayout.h"
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
 #include "codec/lzf_streams.h"
@@ -236,7 +237,7 @@ void settingsSeeds(const std::string& dir) {
 }
 
 // Mode byte, output limit (16-bit little-endian), then the stream (even
-// modes) or data to compress (odd modes); see fuzz_lzf_decode.cpp.
+// modes and the frame modes) or data to compress; see fuzz_lzf_decode.cpp.
 void lzfSeeds(const std::string& dir) {
     int n = 0;
     auto put = [&](unsigned mode, size_t limit, const Bytes& body) {
@@ -286,6 +287,27 @@ void lzfSeeds(const std::string& dir) {
             early, Bytes(history.begin(), history.begin() + static_cast<long>(distance - 1)));
         lzf_test::reference(early, distance, 5);
         put(10, distance + 4, early);
+    }
+    // Whole 1920x1080 frames for the pipeline (modes 3 modulo 4, the layout
+    // in the bits above): 4 KiB of texture repeated with a byte changed now
+    // and then, which LZF packs into long references.
+    for (unsigned layout = 0; layout < kKEOLayoutCount; ++layout) {
+        Bytes blocks(static_cast<size_t>(480) * 270 *
+                     KEOLayoutBlockSize(static_cast<KEOBlockLayout>(layout)));
+        for (size_t i = 0; i < blocks.size(); ++i)
+            blocks[i] = i % 997 == 0 ? static_cast<uint8_t>(i >> 10) : history[i % 4096];
+        const Bytes stream = compress(blocks);
+        put(3 | layout << 2, 0, stream);
+        put(3 | layout << 2, 0, Bytes(stream.begin(), stream.end() - 1));
+    }
+    // Frames of the frame encoder, whose streams are one per band, so that
+    // the pipeline unpacks them from both ends: DXT1, DXT5, DXT24.
+    const int encoderSettings[][3] = {
+        {kKEOLayoutDXT1, 0, 1}, {kKEOLayoutDXT5, 1, 1}, {kKEOLayoutDXT24, 0, 0}};
+    for (const auto& e : encoderSettings) {
+        const Bytes frame = encodeFrame(1920, 1080, 9, e[1], e[2]);
+        if (frame.size() > kKEOFrameHeaderSize && frame[6] == 1)
+            put(3 | e[0] << 2, 0, Bytes(frame.begin() + kKEOFrameHeaderSize, frame.end()));
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/ByteBuffer.h"
 #include "base/PixelOrder.h"
+#include "codec/FrameDecodeAhead.h"
 #include "codec/FramePayload.h"
 #include "gst/KEOElement.h"
 
@@ -26,6 +27,18 @@ static GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
     GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ ARGB, BGRA, RGBA, BGRx, RGBx }")));
 
+// A frame between the start of its decode and its end, its input and output
+// mapped meanwhile.
+struct PendingFrame {
+    GstVideoCodecFrame* frame; // null when there is none
+    GstMapInfo in;
+    GstVideoFrame out;
+    keo::PixelLayout order;
+    KEOFrameDecode decode;
+};
+
+enum { PROP_0, PROP_DECODE_AHEAD };
+
 struct _GstKeoDec {
     GstVideoDecoder parent;
     GstVideoCodecState* input; // the sink caps: frame size, rate, aspect
@@ -43,6 +56,16 @@ struct _GstKeoDec {
     // The LZF output of a frame, kept from one frame to the next, as the
     // importer keeps one per open movie.
     keo::ByteBuffer scratch;
+    // Frames are decoded in pairs, one on a decode worker and the next here
+    // at the same time, when the "decode-ahead" property asks for it and the
+    // stream has a frame rate to state the one frame of latency that costs
+    // (set_format). decodeAhead is read under the object lock.
+    gboolean decodeAhead;
+    gboolean pairFrames;
+    // The first of a pair while its decode runs on the worker: finished
+    // (pushed or dropped) after the second has decoded, or before anything
+    // that must not pass it (new caps, a new output format, EOS, a flush).
+    PendingFrame pending;
 };
 
 G_DEFINE_TYPE(GstKeoDec, gst_keo_dec, GST_TYPE_VIDEO_DECODER)
@@ -131,15 +154,36 @@ static gboolean keoDecStart(GstVideoDecoder* decoder) {
     return TRUE;
 }
 
+static void releasePending(GstKeoDec* self);
+static GstFlowReturn finishPending(GstKeoDec* self);
+
 static gboolean keoDecStop(GstVideoDecoder* decoder) {
     GstKeoDec* self = GST_KEO_DEC(decoder);
+    releasePending(self);
     g_clear_pointer(&self->input, gst_video_codec_state_unref);
     keo::release(self->scratch);
     return TRUE;
 }
 
+// Frames are decoded in pairs when the rate is known: the first of a pair
+// goes out when the second has decoded, one frame late, which the latency
+// says so that live pipelines wait for it.
+static void choosePairing(GstKeoDec* self, const GstStructure* caps) {
+    GST_OBJECT_LOCK(self);
+    const gboolean wanted = self->decodeAhead;
+    GST_OBJECT_UNLOCK(self);
+    int rateN = 0, rateD = 0;
+    self->pairFrames = wanted && gst_structure_get_fraction(caps, "framerate", &rateN, &rateD) &&
+                       rateN > 0 && rateD > 0;
+    const GstClockTime frame =
+        self->pairFrames ? gst_util_uint64_scale(GST_SECOND, rateD, rateN) : 0;
+    gst_video_decoder_set_latency(GST_VIDEO_DECODER(self), frame, frame);
+}
+
 static gboolean keoDecSetFormat(GstVideoDecoder* decoder, GstVideoCodecState* state) {
     GstKeoDec* self = GST_KEO_DEC(decoder);
+    // The frame decoding on a worker goes out with the caps it was made for.
+    finishPending(self);
     const GstStructure* s = gst_caps_get_structure(state->caps, 0);
     int width = 0, height = 0;
     if (!gst_structure_get_int(s, "width", &width) || !gst_structure_get_int(s, "height", &height))
@@ -155,6 +199,7 @@ static gboolean keoDecSetFormat(GstVideoDecoder* decoder, GstVideoCodecState* st
     self->width = width;
     self->height = height;
     self->outputChosen = self->alphaAsked = FALSE;
+    choosePairing(self, s);
     // Named in tags, since media tools describe an unknown caps name by itself.
     GstTagList* tags = gst_tag_list_new(GST_TAG_VIDEO_CODEC, "KEO", nullptr);
     gst_video_decoder_merge_tags(decoder, tags, GST_TAG_MERGE_REPLACE);
@@ -219,24 +264,6 @@ static GstFlowReturn ensureOutput(GstKeoDec* self, gboolean frameHasAlpha) {
     return GST_FLOW_OK;
 }
 
-// Decodes the payload into the mapped output frame and puts its pixels into
-// the negotiated order; false, with nothing written, when it does not decode.
-static bool decodeInto(GstKeoDec* self, const GstMapInfo& in, GstVideoFrame* out) {
-    if (in.size > UINT_MAX)
-        return false;
-    unsigned char* pixels = static_cast<unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(out, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(out, 0);
-    if (DecodeFramePayloadInto(in.data, static_cast<unsigned int>(in.size), self->width,
-                               self->height, pixels, stride, false, &self->scratch) != kKEODecodeOK)
-        return false;
-    // The codec's own order needs nothing more; others are rewritten where
-    // they lie.
-    if (self->order != keo::PixelLayout::ARGB)
-        keo::convertPixels({keo::PixelLayout::ARGB, self->order}, pixels, stride, pixels, stride,
-                           self->width, self->height);
-    return true;
-}
-
 // A frame that did not decode, dropped while the stream goes on (within
 // max-errors): the base class only logs it, so an application would never
 // learn of it. The warning names the frame, counted from the start of the
@@ -255,40 +282,27 @@ static void warnDropped(GstKeoDec* self, const GstVideoCodecFrame* frame, gsize 
          G_TYPE_UINT64, static_cast<guint64>(frame->pts), nullptr));
 }
 
-static GstFlowReturn keoDecHandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame) {
-    GstKeoDec* self = GST_KEO_DEC(decoder);
-    GstMapInfo in;
-    if (!gst_buffer_map(frame->input_buffer, &in, GST_MAP_READ)) {
-        gst_video_decoder_drop_frame(decoder, frame);
-        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a KEO frame."), (nullptr));
-        return GST_FLOW_ERROR;
+// Pushes a frame whose decode has ended, or drops it with the error that
+// max-errors counts; unmaps its buffers first.
+static GstFlowReturn completeFrame(GstKeoDec* self, PendingFrame* p, int result) {
+    GstVideoDecoder* decoder = GST_VIDEO_DECODER(self);
+    const bool decoded = result == kKEODecodeOK;
+    // The codec's own order needs nothing more; others are rewritten where
+    // they lie.
+    if (decoded && p->order != keo::PixelLayout::ARGB) {
+        unsigned char* pixels = static_cast<unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(&p->out, 0));
+        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&p->out, 0);
+        keo::convertPixels({keo::PixelLayout::ARGB, p->order}, pixels, stride, pixels, stride,
+                           self->width, self->height);
     }
-    // Only the alpha flag is looked at here; the decoder checks the rest.
-    KEOFrameHeader header{};
-    if (in.size >= kKEOFrameHeaderSize)
-        header.read(in.data);
-    GstFlowReturn ret = ensureOutput(self, header.hasAlpha != 0);
-    if (ret == GST_FLOW_OK)
-        ret = gst_video_decoder_allocate_output_frame(decoder, frame);
-    if (ret != GST_FLOW_OK) {
-        gst_buffer_unmap(frame->input_buffer, &in);
-        gst_video_decoder_drop_frame(decoder, frame);
-        return ret;
-    }
-
-    GstVideoCodecState* output = gst_video_decoder_get_output_state(decoder);
-    GstVideoFrame out;
-    bool decoded = false;
-    if (gst_video_frame_map(&out, &output->info, frame->output_buffer, GST_MAP_WRITE)) {
-        decoded = decodeInto(self, in, &out);
-        gst_video_frame_unmap(&out);
-    }
-    gst_video_codec_state_unref(output);
-    const gsize size = in.size;
-    gst_buffer_unmap(frame->input_buffer, &in);
+    gst_video_frame_unmap(&p->out);
+    const gsize size = p->in.size;
+    gst_buffer_unmap(p->frame->input_buffer, &p->in);
+    GstVideoCodecFrame* frame = p->frame;
+    p->frame = nullptr;
     if (decoded)
         return gst_video_decoder_finish_frame(decoder, frame);
-
+    GstFlowReturn ret = GST_FLOW_OK;
     GST_VIDEO_DECODER_ERROR(self, 1, STREAM, DECODE, ("Could not decode a KEO frame."),
                             ("frame %u: %" G_GSIZE_FORMAT " bytes are no KEO payload of %dx%d",
                              frame->system_frame_number, size, self->width, self->height),
@@ -297,6 +311,166 @@ static GstFlowReturn keoDecHandleFrame(GstVideoDecoder* decoder, GstVideoCodecFr
         warnDropped(self, frame, size);
     gst_video_decoder_drop_frame(decoder, frame);
     return ret;
+}
+
+// Decodes the mapped frame here; 0 or 99.
+static int decodeHere(GstKeoDec* self, const PendingFrame& p) {
+    if (p.in.size > UINT_MAX)
+        return kKEODecodeFailed;
+    return DecodeFramePayloadInto(
+        p.in.data, static_cast<unsigned int>(p.in.size), self->width, self->height,
+        static_cast<unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(&p.out, 0)),
+        GST_VIDEO_FRAME_PLANE_STRIDE(&p.out, 0), false, &self->scratch);
+}
+
+// Starts the mapped frame's decode on a decode worker and keeps it as the
+// pending frame; false, having decoded it here, when no worker was idle.
+static bool startPending(GstKeoDec* self, PendingFrame* p, int* result) {
+    if (p->in.size > UINT_MAX) {
+        *result = kKEODecodeFailed;
+        return false;
+    }
+    // The worker writes the result into the record it is given, so that is
+    // the element's own, not this call's.
+    PendingFrame* kept = &self->pending;
+    *kept = *p;
+    const bool started = KEOStartFrameDecode(
+        &kept->decode, kept->in.data, static_cast<unsigned int>(kept->in.size), self->width,
+        self->height, static_cast<unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(&kept->out, 0)),
+        GST_VIDEO_FRAME_PLANE_STRIDE(&kept->out, 0), false);
+    if (started)
+        return true;
+    *result = KEOFinishFrameDecode(&kept->decode);
+    kept->frame = nullptr;
+    return false;
+}
+
+// Ends the pending frame's decode and pushes or drops it; OK without one.
+static GstFlowReturn finishPending(GstKeoDec* self) {
+    if (self->pending.frame == nullptr)
+        return GST_FLOW_OK;
+    const int result = KEOFinishFrameDecode(&self->pending.decode);
+    return completeFrame(self, &self->pending, result);
+}
+
+// Ends the pending frame's decode and lets it go unpushed (flush, stop).
+static void releasePending(GstKeoDec* self) {
+    PendingFrame* p = &self->pending;
+    if (p->frame == nullptr)
+        return;
+    KEOFinishFrameDecode(&p->decode);
+    gst_video_frame_unmap(&p->out);
+    gst_buffer_unmap(p->frame->input_buffer, &p->in);
+    gst_video_decoder_release_frame(GST_VIDEO_DECODER(self), p->frame);
+    p->frame = nullptr;
+}
+
+// Maps the frame's input and a new output buffer for it, choosing the output
+// format first when the stream needs one. On failure the frame is dropped.
+static GstFlowReturn mapFrame(GstKeoDec* self, GstVideoCodecFrame* frame, PendingFrame* p) {
+    GstVideoDecoder* decoder = GST_VIDEO_DECODER(self);
+    p->frame = frame;
+    if (!gst_buffer_map(frame->input_buffer, &p->in, GST_MAP_READ)) {
+        gst_video_decoder_drop_frame(decoder, frame);
+        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a KEO frame."), (nullptr));
+        return GST_FLOW_ERROR;
+    }
+    // Only the alpha flag is looked at here; the decoder checks the rest.
+    KEOFrameHeader header{};
+    if (p->in.size >= kKEOFrameHeaderSize)
+        header.read(p->in.data);
+    GstFlowReturn ret = ensureOutput(self, header.hasAlpha != 0);
+    if (ret == GST_FLOW_OK)
+        ret = gst_video_decoder_allocate_output_frame(decoder, frame);
+    GstVideoCodecState* output =
+        ret == GST_FLOW_OK ? gst_video_decoder_get_output_state(decoder) : nullptr;
+    const bool mapped =
+        output != nullptr &&
+        gst_video_frame_map(&p->out, &output->info, frame->output_buffer, GST_MAP_WRITE);
+    if (output)
+        gst_video_codec_state_unref(output);
+    if (ret == GST_FLOW_OK && !mapped)
+        ret = GST_FLOW_ERROR;
+    if (ret != GST_FLOW_OK) {
+        gst_buffer_unmap(frame->input_buffer, &p->in);
+        gst_video_decoder_drop_frame(decoder, frame);
+        return ret;
+    }
+    p->order = self->order;
+    return GST_FLOW_OK;
+}
+
+// Whether this frame may leave the pending one behind: not when it would
+// choose or change the output format, which the pending frame's buffer has.
+static bool mayPassPending(GstKeoDec* self, const GstVideoCodecFrame* frame) {
+    GstMapInfo in;
+    if (!gst_buffer_map(frame->input_buffer, &in, GST_MAP_READ))
+        return false;
+    const bool alpha = in.size >= kKEOFrameHeaderSize && in.data[5] != 0;
+    gst_buffer_unmap(frame->input_buffer, &in);
+    const bool alphaMissing = alpha && !self->outputHasAlpha && !self->alphaAsked;
+    return self->outputChosen && !alphaMissing &&
+           !GST_PAD_NEEDS_RECONFIGURE(GST_VIDEO_DECODER_SRC_PAD(self));
+}
+
+// Frames in pairs: the first starts on a decode worker and waits; the second
+// decodes here meanwhile, then both go out in order.
+static GstFlowReturn keoDecHandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame) {
+    GstKeoDec* self = GST_KEO_DEC(decoder);
+    GstFlowReturn pendingRet = GST_FLOW_OK;
+    if (self->pending.frame && !mayPassPending(self, frame))
+        pendingRet = finishPending(self);
+    if (pendingRet != GST_FLOW_OK) {
+        gst_video_decoder_release_frame(decoder, frame);
+        return pendingRet;
+    }
+    PendingFrame p;
+    GstFlowReturn ret = mapFrame(self, frame, &p);
+    if (ret != GST_FLOW_OK) {
+        finishPending(self);
+        return ret;
+    }
+    int result;
+    if (self->pending.frame == nullptr && self->pairFrames) {
+        if (startPending(self, &p, &result))
+            return GST_FLOW_OK;
+    } else {
+        result = decodeHere(self, p);
+    }
+    const GstFlowReturn first = finishPending(self);
+    ret = completeFrame(self, &p, result);
+    return first != GST_FLOW_OK ? first : ret;
+}
+
+static GstFlowReturn keoDecFinish(GstVideoDecoder* decoder) {
+    return finishPending(GST_KEO_DEC(decoder));
+}
+
+static gboolean keoDecFlush(GstVideoDecoder* decoder) {
+    releasePending(GST_KEO_DEC(decoder));
+    return TRUE;
+}
+
+static void keoDecSetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+    GstKeoDec* self = GST_KEO_DEC(object);
+    if (id != PROP_DECODE_AHEAD) {
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        return;
+    }
+    GST_OBJECT_LOCK(self);
+    self->decodeAhead = g_value_get_boolean(value);
+    GST_OBJECT_UNLOCK(self);
+}
+
+static void keoDecGetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+    GstKeoDec* self = GST_KEO_DEC(object);
+    if (id != PROP_DECODE_AHEAD) {
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        return;
+    }
+    GST_OBJECT_LOCK(self);
+    g_value_set_boolean(value, self->decodeAhead);
+    GST_OBJECT_UNLOCK(self);
 }
 
 static void keoDecFinalize(GObject* object) {
@@ -312,7 +486,18 @@ static void gst_keo_dec_class_init(GstKeoDecClass* klass) {
         GST_ELEMENT_CLASS(klass), &sinkTemplate, &srcTemplate, "KEO video decoder",
         "Codec/Decoder/Video",
         "Decodes KEO frames (DXT1, DXT5 and DXT24 blocks, plain or LZF) into raw video");
-    G_OBJECT_CLASS(klass)->finalize = keoDecFinalize;
+    GObjectClass* objectClass = G_OBJECT_CLASS(klass);
+    objectClass->finalize = keoDecFinalize;
+    objectClass->set_property = keoDecSetProperty;
+    objectClass->get_property = keoDecGetProperty;
+    g_object_class_install_property(
+        objectClass, PROP_DECODE_AHEAD,
+        g_param_spec_boolean(
+            "decode-ahead", "Decode ahead",
+            "Decode frames two at a time on two cores, each pair going out when both are done: "
+            "more frames a second for one frame of latency (with a frame rate in the caps; read "
+            "at each new caps)",
+            FALSE, static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
 
     GstVideoDecoderClass* decoderClass = GST_VIDEO_DECODER_CLASS(klass);
     decoderClass->start = keoDecStart;
@@ -321,6 +506,9 @@ static void gst_keo_dec_class_init(GstKeoDecClass* klass) {
     decoderClass->negotiate = keoDecNegotiate;
     decoderClass->decide_allocation = keoDecDecideAllocation;
     decoderClass->handle_frame = keoDecHandleFrame;
+    decoderClass->finish = keoDecFinish;
+    decoderClass->drain = keoDecFinish;
+    decoderClass->flush = keoDecFlush;
 }
 
 static void gst_keo_dec_init(GstKeoDec* self) {

@@ -14,6 +14,15 @@
 // byte the pixels the importer hands a host. A payload that does not decode
 // posts GST_VIDEO_DECODER_ERROR and is dropped, so the max-errors property
 // decides when a damaged stream stops.
+//
+// Each frame goes out as soon as it is decoded (1080p and larger LZF frames
+// use two cores, LZF and blocks side by side). With the "decode-ahead"
+// property and a frame rate in the caps, frames decode two at a time instead,
+// one on a standing decode worker of the codec and the next on the
+// streaming thread, and each pair goes out in order once both are done: more
+// frames a second on two cores, for one frame of latency, which the element
+// reports (so only where nothing waits for a frame before it sends the next).
+// Without a rate, or with no worker idle, each frame decodes on its own.
 #pragma once
 
 #include <gst/video/gstvideodecoder.h>

@@ -1,15 +1,11 @@
 // keoenc, a GstVideoEncoder over the codec's CompressDXTFrame.
 #include "gst/KEOEnc.h"
 
-#include <lzf.h>
-
-#include <cstring>
-
 #include <gst/video/video.h>
 
+#include "codec/BlockLayout.h"
 #include "codec/EncoderThreads.h"
 #include "codec/FrameEncoder.h"
-#include "codec/FramePayload.h"
 #include "gst/KEOElement.h"
 
 GST_DEBUG_CATEGORY_STATIC(keo_enc_debug);
@@ -23,15 +19,13 @@ static GstStaticPadTemplate encSrcTemplate =
                             GST_STATIC_CAPS("video/x-keo, width = (int) [ 1, MAX ], "
                                             "height = (int) [ 1, MAX ]"));
 
-enum KEOEncLayout { kEncDXT24, kEncDXT1, kEncDXT5 };
-
 enum { PROP_0, PROP_LAYOUT, PROP_LZF, PROP_THREADS };
 
 struct _GstKeoEnc {
     GstVideoEncoder parent;
     GstVideoCodecState* input;
     // Properties, read under the object lock and copied per frame.
-    int layout;
+    KEOBlockLayout layout;
     gboolean lzf;
     int threads;
 };
@@ -40,57 +34,18 @@ G_DEFINE_TYPE(GstKeoEnc, gst_keo_enc, GST_TYPE_VIDEO_ENCODER)
 
 GST_ELEMENT_REGISTER_DEFINE(keoenc, "keoenc", GST_RANK_PRIMARY, GST_TYPE_KEO_ENC)
 
+// The codec's own layout values; the element takes the three the writer makes.
 static GType keoEncLayoutType() {
     static GType type = 0;
     static const GEnumValue values[] = {
-        {kEncDXT24, "DXT24: 8:8:8 end colours, opaque, 10 bytes a block", "dxt24"},
-        {kEncDXT1, "DXT1: opaque, 8 bytes a block", "dxt1"},
-        {kEncDXT5, "DXT5: with alpha, 16 bytes a block", "dxt5"},
+        {kKEOLayoutDXT24, "DXT24: 8:8:8 end colours, opaque, 10 bytes a block", "dxt24"},
+        {kKEOLayoutDXT1, "DXT1: opaque, 8 bytes a block", "dxt1"},
+        {kKEOLayoutDXT5, "DXT5: with alpha, 16 bytes a block", "dxt5"},
         {0, nullptr, nullptr}};
     if (g_once_init_enter(&type))
         g_once_init_leave(&type, g_enum_register_static("GstKeoEncLayout", values));
     return type;
 }
-
-namespace {
-
-// The frame encoder's (transparency, optimizeFor) for a layout and LZF
-// choice. It has no setting for DXT1 without LZF: that one is asked with LZF
-// and undone (plainPayload).
-void encoderSettings(int layout, bool lzf, int* transparency, int* optimizeFor) {
-    *transparency = layout == kEncDXT5;
-    if (layout == kEncDXT1)
-        *optimizeFor = 1;
-    else
-        *optimizeFor = lzf ? 0 : 2;
-}
-
-// Rewrites an LZF payload of `length` bytes at `payload` (room for the
-// largest plain one) as plain blocks; the new length, or 0 on failure.
-int plainPayload(unsigned char* payload, int length, int width, int height) {
-    KEOFrameHeader header;
-    header.read(payload);
-    uint64_t blockBytes = 0;
-    if (!header.isLZF)
-        return length;
-    if (!KEOBlockDataSize(width, height, header.isDXT24 != 0, header.hasAlpha != 0, &blockBytes))
-        return 0;
-    unsigned char* blocks = static_cast<unsigned char*>(g_try_malloc(blockBytes));
-    if (blocks == nullptr)
-        return 0;
-    const unsigned int produced = lzf_decompress(payload + kKEOFrameHeaderSize, header.payloadSize,
-                                                 blocks, static_cast<unsigned int>(blockBytes));
-    if (produced == blockBytes) {
-        std::memcpy(payload + kKEOFrameHeaderSize, blocks, blockBytes);
-        header.isLZF = 0;
-        header.payloadSize = static_cast<uint32_t>(blockBytes);
-        header.write(payload);
-    }
-    g_free(blocks);
-    return produced == blockBytes ? kKEOFrameHeaderSize + static_cast<int>(blockBytes) : 0;
-}
-
-} // namespace
 
 static gboolean keoEncStop(GstVideoEncoder* encoder) {
     GstKeoEnc* self = GST_KEO_ENC(encoder);
@@ -118,51 +73,68 @@ static gboolean keoEncSetFormat(GstVideoEncoder* encoder, GstVideoCodecState* st
     return gst_video_encoder_negotiate(encoder);
 }
 
-static GstFlowReturn keoEncHandleFrame(GstVideoEncoder* encoder, GstVideoCodecFrame* frame) {
-    GstKeoEnc* self = GST_KEO_ENC(encoder);
-    const int width = GST_VIDEO_INFO_WIDTH(&self->input->info);
-    const int height = GST_VIDEO_INFO_HEIGHT(&self->input->info);
+// What the properties ask the encoder for. A DXT1 frame's header says DXT1
+// was asked for, as keo export's frames of "KEOOptimizeFor" 1 say, so that
+// keoenc ! keomux writes keo export's bytes.
+static KEOEncodeSettings currentSettings(GstKeoEnc* self) {
+    KEOEncodeSettings settings;
     GST_OBJECT_LOCK(self);
-    const int layout = self->layout;
-    int threads = self->threads;
-    const bool lzf = self->lzf;
+    settings.layout = self->layout;
+    settings.tryLZF = self->lzf;
+    settings.threads = self->threads;
     GST_OBJECT_UNLOCK(self);
+    settings.prefersDXT1 = settings.layout == kKEOLayoutDXT1;
     // One per core unless told, as keo export does; the encoder's bytes do
     // not depend on the count.
-    if (threads == 0)
-        threads = KEODefaultEncodeThreads();
-    int transparency = 0, optimizeFor = 0;
-    encoderSettings(layout, lzf, &transparency, &optimizeFor);
+    if (settings.threads == 0)
+        settings.threads = KEODefaultEncodeThreads();
+    return settings;
+}
 
+// The frame's payload in a new output buffer of its exact length, or null.
+static GstBuffer* encodePayload(GstKeoEnc* self, const GstVideoFrame* in,
+                                const KEOEncodeSettings& settings) {
+    const int width = GST_VIDEO_FRAME_WIDTH(in);
+    const int height = GST_VIDEO_FRAME_HEIGHT(in);
     uint64_t capacity = 0;
     KEOMaxFramePayloadSize(width, height, &capacity);
+    GstBuffer* out = gst_video_encoder_allocate_output_buffer(GST_VIDEO_ENCODER(self), capacity);
+    GstMapInfo map;
+    if (out == nullptr || !gst_buffer_map(out, &map, GST_MAP_WRITE)) {
+        if (out)
+            gst_buffer_unref(out);
+        return nullptr;
+    }
+    const int length =
+        KEOEncodeFrame(static_cast<const unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(in, 0)),
+                       map.data, width, height, GST_VIDEO_FRAME_PLANE_STRIDE(in, 0), settings);
+    gst_buffer_unmap(out, &map);
+    if (length <= 0) {
+        gst_buffer_unref(out);
+        return nullptr;
+    }
+    gst_buffer_set_size(out, length);
+    return out;
+}
+
+static GstFlowReturn keoEncHandleFrame(GstVideoEncoder* encoder, GstVideoCodecFrame* frame) {
+    GstKeoEnc* self = GST_KEO_ENC(encoder);
+    const KEOEncodeSettings settings = currentSettings(self);
     GstVideoFrame in;
     if (!gst_video_frame_map(&in, &self->input->info, frame->input_buffer, GST_MAP_READ)) {
         gst_video_encoder_finish_frame(encoder, frame);
         GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a video frame."), (nullptr));
         return GST_FLOW_ERROR;
     }
-    GstBuffer* out = gst_video_encoder_allocate_output_buffer(encoder, capacity);
-    GstMapInfo map;
-    int length = 0;
-    if (out != nullptr && gst_buffer_map(out, &map, GST_MAP_WRITE)) {
-        length = CompressDXTFrame(
-            static_cast<const unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(&in, 0)), map.data, width,
-            height, GST_VIDEO_FRAME_PLANE_STRIDE(&in, 0), transparency, optimizeFor, threads);
-        if (length > 0 && !lzf)
-            length = plainPayload(map.data, length, width, height);
-        gst_buffer_unmap(out, &map);
-    }
+    GstBuffer* out = encodePayload(self, &in, settings);
     gst_video_frame_unmap(&in);
-    if (length <= 0) {
-        if (out)
-            gst_buffer_unref(out);
+    if (out == nullptr) {
         gst_video_encoder_finish_frame(encoder, frame);
         GST_ELEMENT_ERROR(self, STREAM, ENCODE, ("Could not encode a KEO frame."),
-                          ("%dx%d frame", width, height));
+                          ("%dx%d frame", GST_VIDEO_INFO_WIDTH(&self->input->info),
+                           GST_VIDEO_INFO_HEIGHT(&self->input->info)));
         return GST_FLOW_ERROR;
     }
-    gst_buffer_set_size(out, length);
     frame->output_buffer = out;
     GST_VIDEO_CODEC_FRAME_SET_SYNC_POINT(frame);
     return gst_video_encoder_finish_frame(encoder, frame);
@@ -173,7 +145,7 @@ static void keoEncSetProperty(GObject* object, guint id, const GValue* value, GP
     GST_OBJECT_LOCK(self);
     switch (id) {
     case PROP_LAYOUT:
-        self->layout = g_value_get_enum(value);
+        self->layout = static_cast<KEOBlockLayout>(g_value_get_enum(value));
         break;
     case PROP_LZF:
         self->lzf = g_value_get_boolean(value);
@@ -229,7 +201,7 @@ static void gst_keo_enc_class_init(GstKeoEncClass* klass) {
     g_object_class_install_property(objectClass, PROP_LAYOUT,
                                     g_param_spec_enum("layout", "Block layout",
                                                       "How the 4x4 blocks are stored",
-                                                      keoEncLayoutType(), kEncDXT24, flags));
+                                                      keoEncLayoutType(), kKEOLayoutDXT24, flags));
     g_object_class_install_property(
         objectClass, PROP_LZF,
         g_param_spec_boolean(
@@ -237,8 +209,8 @@ static void gst_keo_enc_class_init(GstKeoEncClass* klass) {
     g_object_class_install_property(
         objectClass, PROP_THREADS,
         g_param_spec_int("threads", "Threads",
-                         "DXT24 encoder threads for frames of 29 rows or more (0: one per core)", 0,
-                         32, 0, flags));
+                         "Encoder threads for frames of 29 rows or more (0: one per core)", 0, 32,
+                         0, flags));
     gst_type_mark_as_plugin_api(keoEncLayoutType(), static_cast<GstPluginAPIFlags>(0));
 
     GstVideoEncoderClass* encoderClass = GST_VIDEO_ENCODER_CLASS(klass);
@@ -248,7 +220,7 @@ static void gst_keo_enc_class_init(GstKeoEncClass* klass) {
 }
 
 static void gst_keo_enc_init(GstKeoEnc* self) {
-    self->layout = kEncDXT24;
+    self->layout = kKEOLayoutDXT24;
     self->lzf = TRUE;
     self->threads = 0;
 }

@@ -8,9 +8,9 @@
 //
 // Properties: "layout" (dxt24, the default; dxt1; dxt5, which keeps alpha),
 // "lzf" (an LZF stream where it is shorter than the blocks; default on) and
-// "threads" (DXT24 encoder threads; 0, the default, is one per core, as keo
-// export takes; the bytes are the same for any count). Every frame stands
-// alone.
+// "threads" (encoder threads; 0, the default, is one per core, as keo export
+// takes; the bytes are the same for any count). The codec encodes exactly
+// the layout and storage asked for. Every frame stands alone.
 #pragma once
 
 #include <gst/video/gstvideoencoder.h>

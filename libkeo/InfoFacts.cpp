@@ -118,11 +118,11 @@ void printInfoJson(std::FILE* out, const std::string& path, const InfoFacts& f) 
                  jsonString(f.timecode).c_str(), static_cast<long long>(f.survey.fileBytes),
                  static_cast<long long>(f.dataRate), static_cast<long long>(f.videoDataRate));
     bool first = true;
-    for (int layout = 0; layout < kLayoutCount; ++layout)
+    for (int layout = 0; layout < kKEOLayoutCount; ++layout)
         for (int lzf = 0; lzf < 2; ++lzf)
             if (f.survey.frames[layout][lzf] > 0) {
                 std::fprintf(out, "%s{\"layout\":\"%s\",\"lzf\":%s,\"frames\":%lld}",
-                             first ? "" : ",", layoutName(layout), lzf ? "true" : "false",
+                             first ? "" : ",", KEOLayoutName(static_cast<KEOBlockLayout>(layout)), lzf ? "true" : "false",
                              static_cast<long long>(f.survey.frames[layout][lzf]));
                 first = false;
             }

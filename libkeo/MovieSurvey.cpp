@@ -41,12 +41,6 @@ bool beginsWithAtom(const std::string& path) {
     return true;
 }
 
-int layoutOf(const KEOFrameHeader& h) {
-    if (h.isDXT24)
-        return h.hasAlpha ? kLayoutDXT24Alpha : kLayoutDXT24;
-    return h.hasAlpha ? kLayoutDXT5 : kLayoutDXT1;
-}
-
 // The movie as the container reads it, closed on every way out.
 struct OpenedMovie {
     MovFile movie;
@@ -143,11 +137,6 @@ bool audioFailedForMemory(const std::string& path, int64_t first, int64_t count)
     }
 }
 
-const char* layoutName(int layout) {
-    static const char* const kNames[kLayoutCount] = {"DXT1", "DXT5", "DXT24", "DXT24+alpha"};
-    return layout >= 0 && layout < kLayoutCount ? kNames[layout] : "?";
-}
-
 bool surveyMovie(const std::string& path, MovieSurvey* survey) {
     *survey = MovieSurvey();
     MovFile movie;
@@ -183,7 +172,7 @@ bool surveyMovie(const std::string& path, MovieSurvey* survey) {
             survey->unreadable++;
             continue;
         }
-        survey->frames[layoutOf(h)][h.isLZF ? 1 : 0]++;
+        survey->frames[KEOLayoutOfFlags(h.isDXT24, h.hasAlpha)][h.isLZF ? 1 : 0]++;
     }
     if (fd >= 0)
         close(fd);

@@ -8,6 +8,7 @@
 // through the loaded module (PluginSession).
 #pragma once
 
+#include "codec/BlockLayout.h"
 #include "libkeo/EditList.h"
 
 #include <cstdint>
@@ -15,14 +16,10 @@
 
 namespace keo::lib {
 
-// Frames of each block layout, plain and LZF.
-enum FrameLayout { kLayoutDXT1, kLayoutDXT5, kLayoutDXT24, kLayoutDXT24Alpha, kLayoutCount };
-const char* layoutName(int layout); // "DXT1", "DXT5", "DXT24", "DXT24+alpha"
-
 struct MovieSurvey {
     int64_t fileBytes = 0;
     int64_t videoBytes = 0;               // all video samples
-    int64_t frames[kLayoutCount][2] = {}; // [layout][plain 0, LZF 1]
+    int64_t frames[kKEOLayoutCount][2] = {}; // [KEOBlockLayout][plain 0, LZF 1]
     int64_t unreadable = 0;               // frames whose header cannot be read
     std::string videoFormat;              // "ZUVM"
     std::string audioFormat;              // "sowt", "twos", "" without sound

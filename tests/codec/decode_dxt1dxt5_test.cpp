@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codec/DXT1DXT5Decode.h"
+#include "codec/DecodeBlocks.h"
 #include "decode_support.h"
 
 using namespace decode_test;

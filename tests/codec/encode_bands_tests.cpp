@@ -28,6 +28,12 @@ int blockSize(Kind kind) {
     return kind == Kind::DXT1 ? 8 : kind == Kind::DXT5 ? 16 : 10;
 }
 
+KEOBlockLayout layoutOf(Kind kind) {
+    return kind == Kind::DXT1   ? kKEOLayoutDXT1
+           : kind == Kind::DXT5 ? kKEOLayoutDXT5
+                                : kKEOLayoutDXT24;
+}
+
 size_t blockDataBytes(Kind kind, int width, int height) {
     return static_cast<size_t>((width + 3) / 4) * ((height + 3) / 4) * blockSize(kind);
 }
@@ -59,8 +65,7 @@ Banded encodeBanded(Kind kind, const std::vector<unsigned char>& picture, int wi
     frame.width = width;
     frame.height = height;
     frame.rowBytes = rowBytes;
-    frame.isDXT24 = kind == Kind::DXT24;
-    frame.alpha = kind == Kind::DXT5;
+    frame.layout = layoutOf(kind);
     frame.compress = true;
     EXPECT_TRUE(KEOPlanBands(&frame));
     Banded out;
@@ -91,8 +96,7 @@ TEST(BandedEncode, BandsCoverTheFrameInFixedBlockRows) {
     KEOBandedFrame frame;
     frame.width = 1920;
     frame.height = 1080;
-    frame.isDXT24 = false;
-    frame.alpha = false;
+    frame.layout = kKEOLayoutDXT1;
     ASSERT_TRUE(KEOPlanBands(&frame));
     EXPECT_EQ(frame.bandCount, 34); // 270 block rows: 33 bands of 8 and one of 6
     EXPECT_EQ(frame.blockRowBytes, 480u * 8);
@@ -204,8 +208,7 @@ TEST(BandedEncode, WorkersThatCannotStartLeaveTheirBandsToTheOthers) {
     frame.width = width;
     frame.height = height;
     frame.rowBytes = 0;
-    frame.isDXT24 = false;
-    frame.alpha = true;
+    frame.layout = kKEOLayoutDXT5;
     frame.compress = false;
     ASSERT_TRUE(KEOPlanBands(&frame));
     std::vector<unsigned char> blocks(single.blocks.size());

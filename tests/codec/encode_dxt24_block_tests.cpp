@@ -11,6 +11,7 @@
 #include "base/ByteOrder.h"
 #include "codec/DXT24Decode.h"
 #include "codec/DXT24Encode.h"
+#include "codec/DecodeBlocks.h"
 #include "codec/FramePayload.h"
 #include "codec/StbDxt.h"
 #include "codec/encode_picture.h"
@@ -34,7 +35,7 @@ std::vector<unsigned char> workingBlock(const Colour* colours, unsigned char alp
 }
 
 std::vector<unsigned char> encodeBlock(const std::vector<unsigned char>& block) {
-    std::vector<unsigned char> out(kDXT24BlockSize);
+    std::vector<unsigned char> out(KEOLayoutBlockSize(kKEOLayoutDXT24));
     stb_compress_dxt_block_24(out.data(), block.data(), false, kDXT24HighQuality);
     return out;
 }

@@ -14,6 +14,7 @@
 #include "codec/DXT24Encode.h"
 #include "codec/FrameEncoder.h"
 #include "codec/FramePayload.h"
+#include "codec/LZFDecode.h"
 #include "codec/StbDxt.h"
 #include "codec/encode_picture.h"
 
@@ -68,9 +69,10 @@ TEST(FrameLayout, SettingsChooseLayoutAndFlags) {
     const int width = 21, height = 10;
     const auto picture = encode_test::noisePicture(width, height, 1);
     for (const Case& c : cases) {
-        const KEOFrameLayout layout = KEOChooseFrameLayout(c.transparency, c.optimizeFor);
-        EXPECT_EQ(layout.isDXT24, c.isDXT24);
-        EXPECT_EQ(layout.tryLZF, c.lzf);
+        const KEOEncodeSettings settings = KEOExportSettings(c.transparency, c.optimizeFor, 3);
+        EXPECT_EQ(KEOLayoutIsDXT24(settings.layout), c.isDXT24);
+        EXPECT_EQ(settings.tryLZF, c.lzf);
+        EXPECT_EQ(settings.threads, 3);
 
         // Noise does not compress, so every case ends up plain and its size
         // shows the block layout.
@@ -92,6 +94,56 @@ TEST(FrameLayout, SettingsChooseLayoutAndFlags) {
         for (int at : {7, 8, 15, 20, 23, 27})
             EXPECT_EQ(e.sample[at], 0) << at;
     }
+}
+
+// A caller asks for a layout and for LZF or not, and gets exactly that: the
+// blocks plain after the header, or an LZF stream of those very blocks when
+// it is shorter, with the flags the record gives; DXT1 without LZF is one
+// the export settings cannot ask for. DXT24 with alpha is not written.
+TEST(FrameLayout, ASettingsRecordGetsExactlyTheLayoutAndStorageItAsksFor) {
+    const int width = 64, height = 36;
+    const auto picture = encode_test::naturalPicture(width, height, 12, true);
+    struct Case {
+        KEOBlockLayout layout;
+        bool lzf, prefersDXT1;
+    } cases[] = {{kKEOLayoutDXT1, false, true},   {kKEOLayoutDXT1, true, false},
+                 {kKEOLayoutDXT5, false, false},  {kKEOLayoutDXT5, true, true},
+                 {kKEOLayoutDXT24, false, false}, {kKEOLayoutDXT24, true, false}};
+    uint64_t capacity = 0;
+    ASSERT_TRUE(KEOMaxFramePayloadSize(width, height, &capacity));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(KEOLayoutName(c.layout)) + (c.lzf ? " lzf" : " plain"));
+        std::vector<unsigned char> dest(capacity);
+        const int length = KEOEncodeFrame(picture.data(), dest.data(), width, height, 0,
+                                          KEOEncodeSettings{c.layout, c.lzf, c.prefersDXT1, 3});
+        ASSERT_GT(length, 28);
+        KEOFrameHeader h;
+        h.read(dest.data());
+        EXPECT_EQ(h.layout(), c.layout);
+        EXPECT_EQ(h.isOpaque, h.hasAlpha ? 0 : 1);
+        EXPECT_EQ(h.prefersDXT1, c.prefersDXT1 ? 1 : 0);
+        EXPECT_EQ(h.isLZF, c.lzf ? 1 : 0); // this picture compresses
+        EXPECT_EQ(static_cast<uint32_t>(length), 28 + h.payloadSize);
+        std::vector<unsigned char> expected(blocks(width, height) * KEOLayoutBlockSize(c.layout));
+        if (c.layout == kKEOLayoutDXT24)
+            _stbCompressARGB32_to24(expected.data(), picture.data(), width, height, 0, false);
+        else
+            stbCompressARGB32(expected.data(), picture.data(), width, height, 0,
+                              c.layout == kKEOLayoutDXT5);
+        std::vector<unsigned char> blockData(expected.size());
+        if (c.lzf)
+            ASSERT_EQ(KEOLZFDecompress(&dest[28], h.payloadSize, blockData.data(),
+                                       static_cast<unsigned>(blockData.size())),
+                      expected.size());
+        else
+            blockData.assign(dest.begin() + 28, dest.begin() + length);
+        EXPECT_TRUE(blockData == expected);
+    }
+    std::vector<unsigned char> dest(capacity + 4096, 0xEE);
+    EXPECT_EQ(KEOEncodeFrame(picture.data(), dest.data(), width, height, 0,
+                             KEOEncodeSettings{kKEOLayoutDXT24Alpha, false, false, 1}),
+              0);
+    EXPECT_EQ(dest[0], 0xEE);
 }
 
 TEST(FrameLayout, PlainPayloadIsTheEncodersBlockData) {

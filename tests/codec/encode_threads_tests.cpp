@@ -1,5 +1,5 @@
-// Encoder worker threads: band split, byte-identical threaded encodes, failure
-// of semaphores and threads, semaphore names, and shutdown.
+// Encoder worker threads: byte-identical threaded encodes, failure of
+// semaphores and threads, semaphore names, and shutdown.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "codec/BandedEncode.h"
 #include "codec/DXT24Encode.h"
 #include "codec/EncoderThreads.h"
 #include "codec/FrameEncoder.h"
@@ -44,59 +45,26 @@ struct LocalPool {
     }
     ~LocalPool() { StopWorkers(infos.get(), ids.get(), count); }
 
+    // A DXT24 frame's bands on every running worker, as
+    // stbCompressARGB32_to24_threaded hands them to the process-wide pool.
     std::vector<unsigned char> encode(const std::vector<unsigned char>& picture, int width,
                                       int height, int rowBytes, bool alpha) {
         std::vector<unsigned char> out(blockDataBytes(width, height, alpha));
-        EncodeOnWorkers(infos.get(), count, out.data(), picture.data(), width, height, rowBytes,
-                        alpha);
+        KEOBandedFrame frame;
+        frame.source = picture.data();
+        frame.width = width;
+        frame.height = height;
+        frame.rowBytes = rowBytes;
+        frame.layout = alpha ? kKEOLayoutDXT24Alpha : kKEOLayoutDXT24;
+        frame.compress = false;
+        frame.blocks = out.data();
+        frame.packed = nullptr;
+        frame.packedLengths = nullptr;
+        EXPECT_TRUE(KEOPlanBands(&frame));
+        EncodeBandsOnWorkers(infos.get(), count, count, &frame);
         return out;
     }
 };
-
-TEST(BandSplit, FullHdOnEightWorkers) {
-    KEOBand bands[8];
-    EXPECT_EQ(KEOSplitBands(1080, 8, bands), 136);
-    for (int i = 0; i < 7; ++i) {
-        EXPECT_EQ(bands[i].firstRow, i * 136);
-        EXPECT_EQ(bands[i].rows, 136);
-    }
-    EXPECT_EQ(bands[7].rows, 128);
-    // Worker 1's blocks start 34 block rows into the destination.
-    EXPECT_EQ(bands[1].firstRow / 4, 34);
-}
-
-TEST(BandSplit, TwentyNineRowsOnThirtyTwoWorkers) {
-    KEOBand bands[32];
-    EXPECT_EQ(KEOSplitBands(29, 32, bands), 4);
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(bands[i].rows, 4) << i;
-    EXPECT_EQ(bands[7].firstRow, 28);
-    EXPECT_EQ(bands[7].rows, 1);
-    for (int i = 8; i < 32; ++i)
-        EXPECT_EQ(bands[i].rows, 0) << i;
-}
-
-TEST(BandSplit, BandsTileTheFrameOnBlockRows) {
-    KEOBand bands[32];
-    for (int n = 1; n <= 32; ++n) {
-        for (int height = 1; height <= 400; ++height) {
-            KEOSplitBands(height, n, bands);
-            int next = 0;
-            for (int i = 0; i < n; ++i) {
-                if (bands[i].rows == 0)
-                    continue;
-                ASSERT_EQ(bands[i].firstRow, next) << height << " rows, " << n << " workers";
-                ASSERT_EQ(bands[i].firstRow % 4, 0);
-                ASSERT_GT(bands[i].rows, 0);
-                next += bands[i].rows;
-            }
-            ASSERT_EQ(next, height) << height << " rows, " << n << " workers";
-        }
-    }
-    // Heights near the top of the int range must not wrap.
-    KEOSplitBands(2147483647, 32, bands);
-    EXPECT_EQ(static_cast<int64_t>(bands[31].firstRow) + bands[31].rows, 2147483647);
-}
 
 TEST(ThreadedEncode, ByteIdenticalToSingleThreadForEveryWorkerCount) {
     const int width = 70;

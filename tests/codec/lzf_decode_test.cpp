@@ -23,8 +23,9 @@ namespace {
 
 std::vector<KEOLZFPath> paths() {
     std::vector<KEOLZFPath> all = {kKEOLZFBest, kKEOLZFPortable};
-    if (KEOLZFPathAvailable(kKEOLZFSSE2))
-        all.push_back(kKEOLZFSSE2);
+    for (KEOLZFPath path : {kKEOLZFSSE2, kKEOLZFSelect})
+        if (KEOLZFPathAvailable(path))
+            all.push_back(path);
     return all;
 }
 
@@ -231,6 +232,56 @@ TEST(LZFDecode, TruncatedTokensAreRefused) {
     }
     EXPECT_EQ(ours({}, 100, kKEOLZFBest).result, 0u);
     decodesAlike({}, 100, "empty stream");
+}
+
+// Two streams one after the other, as the frame encoder writes its bands: a
+// start is found at a token's start at or past the offset asked for (from
+// the middle of the first stream it may be a mere guess, which the decode
+// finds out); near the seam it is one the tail decodes from on its own, to
+// the bytes the whole stream ends with; and a decode from the beginning
+// stops exactly there.
+TEST(LZFDecode, AStreamInPiecesIsFoundAtAPiecesStartAndStoppedThere) {
+    const Bytes first = lzf_test::textureBytes(30000, 21),
+                second = lzf_test::textureBytes(30000, 22);
+    Bytes stream = compress(first);
+    const size_t seam = stream.size();
+    const Bytes tail = compress(second);
+    stream.insert(stream.end(), tail.begin(), tail.end());
+    Bytes data = first;
+    data.insert(data.end(), second.begin(), second.end());
+    for (size_t from : {seam / 2, seam - 40, seam}) {
+        const size_t start = KEOLZFFindStart(stream.data(), stream.size(), from, 32);
+        ASSERT_GE(start, from);
+        ASSERT_LT(start, stream.size());
+        for (KEOLZFPath path : paths()) {
+            Bytes out(data.size());
+            KEOLZFStream s;
+            KEOLZFBegin(&s, stream.data(), static_cast<unsigned>(stream.size()), out.data(),
+                        static_cast<unsigned>(out.size()), path);
+            ASSERT_TRUE(KEOLZFDecodeUntilInput(&s, out.size() + 1, start));
+            EXPECT_EQ(s.consumed, start) << "from " << from << ", path " << path;
+            if (from == seam / 2)
+                continue;
+            // The tail on its own: the last bytes of the whole.
+            const Bytes piece(stream.begin() + static_cast<long>(start), stream.end());
+            const Answer alone = ours(piece, static_cast<unsigned>(data.size()), path);
+            ASSERT_GT(alone.result, 0u) << "from " << from;
+            EXPECT_EQ(s.produced + alone.result, data.size());
+            EXPECT_EQ(0, std::memcmp(alone.out.data(), data.data() + s.produced, alone.result));
+        }
+    }
+    // Asked to stop one byte into a literal run of several bytes, the decode
+    // ends after that run.
+    Bytes out(data.size());
+    KEOLZFStream s;
+    KEOLZFBegin(&s, stream.data(), static_cast<unsigned>(stream.size()), out.data(),
+                static_cast<unsigned>(out.size()));
+    ASSERT_LT(stream[0], 32);
+    ASSERT_TRUE(KEOLZFDecodeUntilInput(&s, out.size() + 1, 1));
+    EXPECT_EQ(s.consumed, size_t(stream[0]) + 2);
+    // No start at all in a stream of references.
+    const Bytes refs = {0x00, 'A', 0xE0, 0xF0, 0x00, 0xE0, 0xF0, 0x00, 0xE0, 0xF0, 0x00};
+    EXPECT_EQ(KEOLZFFindStart(refs.data(), refs.size(), 2, 32), refs.size());
 }
 
 TEST(LZFDecode, StopsAndResumesBetweenTokens) {

@@ -15,16 +15,22 @@ namespace keogst {
 namespace {
 
 // A harness around a fresh keodec, fed "video/x-keo" frames of width x
-// height, whose downstream takes `downstream` caps. Its messages go to a bus
-// of its own, so that the tests can read the errors it posts.
+// height at `rate` (none when empty), whose downstream takes `downstream`
+// caps, decoding ahead when asked. Its messages go to a bus of its own, so
+// that the tests can read the errors it posts.
 struct Decoder {
-    Decoder(int w, int h, const std::string& downstream) : width(w), height(h) {
+    Decoder(int w, int h, const std::string& downstream, bool decodeAhead = false,
+            const std::string& rate = "25/1")
+        : width(w), height(h) {
         initGStreamer();
         harness = gst_harness_new("keodec");
         bus = gst_bus_new();
         gst_element_set_bus(harness->element, bus);
+        // Read with the caps, which the harness sends at once.
+        g_object_set(harness->element, "decode-ahead", decodeAhead, nullptr);
         gst_harness_set_src_caps_str(harness, ("video/x-keo, width=" + std::to_string(w) +
-                                               ", height=" + std::to_string(h) + ", framerate=25/1")
+                                               ", height=" + std::to_string(h) +
+                                               (rate.empty() ? "" : ", framerate=" + rate))
                                                   .c_str());
         gst_harness_set_sink_caps_str(harness, downstream.c_str());
     }
@@ -258,6 +264,47 @@ TEST(KeoDecElementTest, OutputBuffersComeFromAPoolAndAreReused) {
         gst_buffer_unref(out);
     }
     EXPECT_LE(memories.size(), 4u);
+}
+
+// Decoding ahead, frames leave in pairs, each pair once its second frame has
+// decoded, and the last one alone at the end of the stream; the frames (a
+// damaged one dropped with its warning, whether first or second of a pair)
+// are those of one frame at a time, and the element says it holds one frame
+// back. Without a frame rate it cannot say so, and frames leave one by one.
+TEST(KeoDecElementTest, DecodeAheadSendsFramesInPairsAndTheLastAtTheEnd) {
+    const int w = 320, h = 180;
+    const Bytes damaged(40, 0x07);
+    const Layout layouts[] = {Layout::DXT1LZF,  Layout::DXT5LZF, Layout::DXT5LZF, Layout::DXT24,
+                              Layout::DXT24LZF, Layout::DXT1,    Layout::DXT5LZF};
+    std::vector<Bytes> frames;
+    for (Layout layout : layouts)
+        frames.push_back(encodeFrame(layout, w, h, static_cast<uint32_t>(frames.size())));
+    frames[2] = damaged; // the first of a pair
+    frames[5] = damaged; // the second of one
+    // Buffers out after each push, and after the end of the stream.
+    const guint pairedCounts[] = {0, 2, 2, 3, 3, 4, 4, 5};
+    const guint oneByOneCounts[] = {1, 2, 2, 3, 4, 4, 5, 5};
+    for (bool rate : {true, false}) {
+        SCOPED_TRACE(rate ? "with a frame rate" : "without a frame rate");
+        Decoder d(w, h, "video/x-raw, format=BGRA", true, rate ? "25/1" : "");
+        const guint* counts = rate ? pairedCounts : oneByOneCounts;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_EQ(d.push(frames[i]), GST_FLOW_OK);
+            EXPECT_EQ(gst_harness_buffers_received(d.harness), counts[i]) << "after frame " << i;
+        }
+        EXPECT_TRUE(gst_harness_push_event(d.harness, gst_event_new_eos()));
+        EXPECT_EQ(gst_harness_buffers_received(d.harness), counts[frames.size()]);
+        for (size_t i = 0; i < frames.size(); ++i)
+            if (i != 2 && i != 5) {
+                EXPECT_TRUE(d.pull() ==
+                            withoutAlphaIf(codecPicture(frames[i], w, h), GST_VIDEO_FORMAT_BGRA))
+                    << "frame " << i;
+            }
+        EXPECT_EQ(d.messages(GST_MESSAGE_WARNING), 2);
+        GstClockTime least = 0, most = 0;
+        gst_video_decoder_get_latency(GST_VIDEO_DECODER(d.harness->element), &least, &most);
+        EXPECT_EQ(least, rate ? GST_SECOND / 25 : 0);
+    }
 }
 
 } // namespace

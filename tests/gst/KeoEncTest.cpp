@@ -72,8 +72,8 @@ TEST(KeoEncTest, PayloadsAreTheFrameEncodersForEveryLayoutAndLZFChoice) {
             EXPECT_TRUE(payload == direct);
         } else {
             ASSERT_EQ(direct[6], 1) << "the picture should compress, or the undo goes untested";
-            // DXT1 has no plain setting in the frame encoder: the same blocks
-            // with the LZF stream undone.
+            // The export settings have no plain DXT1: the same blocks as
+            // their LZF stream holds.
             Bytes blocks(payload.size() - kKEOFrameHeaderSize);
             ASSERT_EQ(lzf_decompress(direct.data() + kKEOFrameHeaderSize,
                                      static_cast<unsigned>(direct.size() - kKEOFrameHeaderSize),

@@ -64,10 +64,10 @@ void printText(const std::string& path, const InfoFacts& f) {
                 megabits(f.videoDataRate).c_str(), static_cast<long long>(f.survey.fileBytes));
     std::printf("  layouts:   ");
     bool any = false;
-    for (int layout = 0; layout < kLayoutCount; ++layout)
+    for (int layout = 0; layout < kKEOLayoutCount; ++layout)
         for (int lzf = 0; lzf < 2; ++lzf)
             if (f.survey.frames[layout][lzf] > 0) {
-                std::printf("%s %s%s: %lld frames", any ? "," : "", layoutName(layout),
+                std::printf("%s %s%s: %lld frames", any ? "," : "", KEOLayoutName(static_cast<KEOBlockLayout>(layout)),
                             lzf ? " with LZF" : "",
                             static_cast<long long>(f.survey.frames[layout][lzf]));
                 any = true;
