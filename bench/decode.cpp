@@ -349,10 +349,11 @@ int main(int argc, char** argv) {
     // 3840x2160: the split off, then automatic.
     std::vector<std::string> ultraRows;
     for (Layout layout : {kKEOLayoutDXT1, kKEOLayoutDXT5, kKEOLayoutDXT24}) {
-            const auto sample =
+        const auto sample =
             makeSample(layout, tileTwice(makeBlockData(layout), KEOLayoutBlockSize(layout)), true);
         for (int threads : {1, int(kKEODecodeThreadsAuto)}) {
-            const std::string name = std::string("3840x2160/") + KEOLayoutName(static_cast<Layout>(layout)) +
+            const std::string name = std::string("3840x2160/") +
+                                     KEOLayoutName(static_cast<Layout>(layout)) +
                                      (threads == 1 ? "/one thread" : "/split");
             ultraRows.push_back(name);
             settle(benchmark::RegisterBenchmark(name.c_str(), BM_DecodeUltraHD, sample, threads)

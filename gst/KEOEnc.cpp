@@ -3,6 +3,8 @@
 
 #include <gst/video/video.h>
 
+#include "base/ByteBuffer.h"
+#include "base/PixelOrder.h"
 #include "codec/BlockLayout.h"
 #include "codec/EncoderThreads.h"
 #include "codec/FrameEncoder.h"
@@ -28,6 +30,8 @@ struct _GstKeoEnc {
     KEOBlockLayout layout;
     gboolean lzf;
     int threads;
+    // An opaque layout's picture laid over black, kept from frame to frame.
+    keo::ByteBuffer opaque;
 };
 
 G_DEFINE_TYPE(GstKeoEnc, gst_keo_enc, GST_TYPE_VIDEO_ENCODER)
@@ -50,6 +54,7 @@ static GType keoEncLayoutType() {
 static gboolean keoEncStop(GstVideoEncoder* encoder) {
     GstKeoEnc* self = GST_KEO_ENC(encoder);
     g_clear_pointer(&self->input, gst_video_codec_state_unref);
+    keo::release(self->opaque);
     return TRUE;
 }
 
@@ -91,11 +96,38 @@ static KEOEncodeSettings currentSettings(GstKeoEnc* self) {
     return settings;
 }
 
+// The picture the encoder is given: as it came for a layout with alpha;
+// for an opaque one laid over black first, as keo export's host does, so
+// that the same frames make the same bytes whatever their alpha. Null when
+// there is no memory for it.
+static const unsigned char* encoderPicture(GstKeoEnc* self, const GstVideoFrame* in,
+                                           const KEOEncodeSettings& settings, int* stride) {
+    const unsigned char* pixels =
+        static_cast<const unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(in, 0));
+    *stride = GST_VIDEO_FRAME_PLANE_STRIDE(in, 0);
+    if (KEOLayoutHasAlpha(settings.layout))
+        return pixels;
+    const int width = GST_VIDEO_FRAME_WIDTH(in);
+    const int height = GST_VIDEO_FRAME_HEIGHT(in);
+    unsigned char* onBlack = keo::reserve(self->opaque, static_cast<size_t>(width) * 4 * height);
+    if (onBlack == nullptr)
+        return nullptr;
+    keo::convertPixels({keo::PixelLayout::ARGB, keo::PixelLayout::ARGB, keo::RowOrder::Same,
+                        keo::PixelAlpha::OntoBlack},
+                       pixels, *stride, onBlack, static_cast<size_t>(width) * 4, width, height);
+    *stride = width * 4;
+    return onBlack;
+}
+
 // The frame's payload in a new output buffer of its exact length, or null.
 static GstBuffer* encodePayload(GstKeoEnc* self, const GstVideoFrame* in,
                                 const KEOEncodeSettings& settings) {
     const int width = GST_VIDEO_FRAME_WIDTH(in);
     const int height = GST_VIDEO_FRAME_HEIGHT(in);
+    int stride = 0;
+    const unsigned char* picture = encoderPicture(self, in, settings, &stride);
+    if (picture == nullptr)
+        return nullptr;
     uint64_t capacity = 0;
     KEOMaxFramePayloadSize(width, height, &capacity);
     GstBuffer* out = gst_video_encoder_allocate_output_buffer(GST_VIDEO_ENCODER(self), capacity);
@@ -105,9 +137,7 @@ static GstBuffer* encodePayload(GstKeoEnc* self, const GstVideoFrame* in,
             gst_buffer_unref(out);
         return nullptr;
     }
-    const int length =
-        KEOEncodeFrame(static_cast<const unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(in, 0)),
-                       map.data, width, height, GST_VIDEO_FRAME_PLANE_STRIDE(in, 0), settings);
+    const int length = KEOEncodeFrame(picture, map.data, width, height, stride, settings);
     gst_buffer_unmap(out, &map);
     if (length <= 0) {
         gst_buffer_unref(out);
@@ -182,6 +212,7 @@ static void keoEncGetProperty(GObject* object, guint id, GValue* value, GParamSp
 
 static void keoEncFinalize(GObject* object) {
     g_clear_pointer(&GST_KEO_ENC(object)->input, gst_video_codec_state_unref);
+    keo::release(GST_KEO_ENC(object)->opaque);
     G_OBJECT_CLASS(gst_keo_enc_parent_class)->finalize(object);
 }
 

@@ -122,7 +122,8 @@ void printInfoJson(std::FILE* out, const std::string& path, const InfoFacts& f) 
         for (int lzf = 0; lzf < 2; ++lzf)
             if (f.survey.frames[layout][lzf] > 0) {
                 std::fprintf(out, "%s{\"layout\":\"%s\",\"lzf\":%s,\"frames\":%lld}",
-                             first ? "" : ",", KEOLayoutName(static_cast<KEOBlockLayout>(layout)), lzf ? "true" : "false",
+                             first ? "" : ",", KEOLayoutName(static_cast<KEOBlockLayout>(layout)),
+                             lzf ? "true" : "false",
                              static_cast<long long>(f.survey.frames[layout][lzf]));
                 first = false;
             }

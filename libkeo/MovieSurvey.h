@@ -18,12 +18,12 @@ namespace keo::lib {
 
 struct MovieSurvey {
     int64_t fileBytes = 0;
-    int64_t videoBytes = 0;               // all video samples
+    int64_t videoBytes = 0;                  // all video samples
     int64_t frames[kKEOLayoutCount][2] = {}; // [KEOBlockLayout][plain 0, LZF 1]
-    int64_t unreadable = 0;               // frames whose header cannot be read
-    std::string videoFormat;              // "ZUVM"
-    std::string audioFormat;              // "sowt", "twos", "" without sound
-    MovieEdits edits;                     // of the first video and sound track
+    int64_t unreadable = 0;                  // frames whose header cannot be read
+    std::string videoFormat;                 // "ZUVM"
+    std::string audioFormat;                 // "sowt", "twos", "" without sound
+    MovieEdits edits;                        // of the first video and sound track
 };
 
 // Reads the movie's tables and every frame's header. False when the

@@ -140,14 +140,22 @@ same_file_as_export() {
         mux_sound="filesrc location=sound.wav ! wavparse ! m."
     fi
     "$KEO" -q export --input - --size 160x90 --fps 24000/1001 $1 $keo_sound -o export.mov \
-        <frames.rgba &&
-        launch -q filesrc location=frames.rgba ! rawvideoparse format=rgba width=160 height=90 \
+        <"${FRAMES:-frames.rgba}" &&
+        launch -q filesrc location="${FRAMES:-frames.rgba}" ! rawvideoparse format=rgba width=160 height=90 \
             framerate=24000/1001 ! videoconvert ! keoenc $2 ! keomux name=m ! \
             filesink location=muxed.mov $mux_sound >/dev/null && cmp export.mov muxed.mov
 }
 check "keomux writes keo export's bytes (DXT24 + LZF)" same_file_as_export "" ""
 check "keomux writes keo export's bytes (DXT1)" same_file_as_export "--optimize 1" "layout=dxt1"
 check "keomux writes keo export's bytes (DXT24 plain)" same_file_as_export "--optimize 2" "lzf=false"
+# Pictures with transparency into opaque layouts: both lay them over black.
+launch -q videotestsrc pattern=ball background-color=0x60204080 foreground-color=0xc0f0a020 \
+    num-buffers=20 ! \
+    video/x-raw,format=RGBA,width=160,height=90 ! filesink location=see_through.rgba >/dev/null
+see_through() { FRAMES=see_through.rgba same_file_as_export "$@"; }
+check "keomux writes keo export's bytes (DXT24, pictures with transparency)" see_through "" ""
+check "keomux writes keo export's bytes (DXT1, pictures with transparency)" \
+    see_through "--optimize 1" "layout=dxt1"
 check "keomux writes keo export's bytes (DXT5)" same_file_as_export "--alpha" "layout=dxt5"
 check "keomux writes keo export's bytes (16-bit stereo sound)" \
     same_file_as_export "" "" "S16LE 2 48000 40040"

@@ -67,7 +67,8 @@ void printText(const std::string& path, const InfoFacts& f) {
     for (int layout = 0; layout < kKEOLayoutCount; ++layout)
         for (int lzf = 0; lzf < 2; ++lzf)
             if (f.survey.frames[layout][lzf] > 0) {
-                std::printf("%s %s%s: %lld frames", any ? "," : "", KEOLayoutName(static_cast<KEOBlockLayout>(layout)),
+                std::printf("%s %s%s: %lld frames", any ? "," : "",
+                            KEOLayoutName(static_cast<KEOBlockLayout>(layout)),
                             lzf ? " with LZF" : "",
                             static_cast<long long>(f.survey.frames[layout][lzf]));
                 any = true;
