@@ -224,6 +224,34 @@ int decodeStills(PluginSession& session, const DecodeOptions& opt, const StillSe
     return failed;
 }
 
+// Raw frames, each written from the host's frame itself, uncopied. A frame
+// that fails is reported and left out; the others are still worth having.
+// Returns the number of frames that failed.
+int decodeRaw(PluginSession& session, const DecodeOptions& opt, FrameRange range,
+              const DecodeTarget& target, Progress& progress) {
+    const MovieInfo& m = session.info;
+    std::vector<uint8_t> rgba;
+    int failed = 0;
+    for (int i = range.first; i < range.end; ++i) {
+        const int r = fetchFrameRows(session, i, [&](const FrameRows& rows) {
+            if (!target.folder.empty())
+                writeFrameFile(frameFileName(target.folder, i, opt.format), opt.format, rows,
+                               m.width, m.height, rgba, opt.movie);
+            else
+                writeRawRows(target.stream, target.streamName, opt.format, rows, m.width, m.height,
+                             rgba);
+        });
+        if (r != 0) {
+            progressPause(progress);
+            reportFrameFailure(i, r, opt.stopOnError);
+            ++failed;
+            continue;
+        }
+        progressStep(progress, i - range.first + 1);
+    }
+    return failed;
+}
+
 int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
     PluginSession session;
     startSession(session, locatePlugin(global.plugin));
@@ -266,26 +294,8 @@ int runDecode(const DecodeOptions& opt, const GlobalOptions& global) {
                 decodeStills(session, opt, still, range,
                              DecodeTarget{toFolder ? folder : "", stream, streamName}, progress);
         } else {
-            std::vector<uint8_t> rgba;
-            for (int i = range.first; i < range.end; ++i) {
-                // Raw frames go out from the host's frame itself, uncopied.
-                int r = fetchFrameRows(session, i, [&](const FrameRows& rows) {
-                    if (toFolder)
-                        writeFrameFile(frameFileName(folder, i, opt.format), opt.format, rows,
-                                       m.width, m.height, rgba, opt.movie);
-                    else
-                        writeRawRows(stream, streamName, opt.format, rows, m.width, m.height, rgba);
-                });
-                if (r != 0) {
-                    // A frame that fails is reported and left out; the others
-                    // are still worth having.
-                    progressPause(progress);
-                    reportFrameFailure(i, r, opt.stopOnError);
-                    ++failed;
-                    continue;
-                }
-                progressStep(progress, i - range.first + 1);
-            }
+            failed = decodeRaw(session, opt, range,
+                               DecodeTarget{toFolder ? folder : "", stream, streamName}, progress);
         }
     } catch (...) {
         progressEnd(progress);

@@ -78,6 +78,20 @@ std::vector<float> thumbnail(const uint8_t* argb, int w, int h, int tw, int th) 
     return out;
 }
 
+// A failed frame's place in the sheet (its top left at `cell`, rows `pitch`
+// bytes apart) shows a red cross rather than staying empty, which would look
+// like a black frame.
+void paintFailedCell(uint8_t* cell, size_t pitch, int tw, int th) {
+    for (int y = 0; y < th; ++y)
+        for (int x = 0; x < tw; ++x) {
+            uint8_t* p = cell + static_cast<size_t>(y) * pitch + static_cast<size_t>(x) * 4;
+            const bool cross =
+                std::abs(x * th - y * tw) < tw || std::abs(x * th - (th - 1 - y) * tw) < tw;
+            p[0] = cross ? 220 : 90;
+            p[1] = p[2] = cross ? 40 : kBackground;
+        }
+}
+
 int runSheet(const SheetOptions& opt, const GlobalOptions& global) {
     PluginSession session;
     startSession(session, locatePlugin(global.plugin));
@@ -138,18 +152,10 @@ int runSheet(const SheetOptions& opt, const GlobalOptions& global) {
             progressPause(progress);
             reportFrameFailure(index, r, opt.stopOnError);
             ++failed;
-            // The frame's place shows that it failed rather than staying
-            // empty, which would look like a black frame.
             const int64_t ox = kGap + static_cast<int64_t>(k % columns) * (tw + kGap);
             const int64_t oy = kGap + static_cast<int64_t>(k / columns) * (th + kGap);
-            for (int y = 0; y < th; ++y)
-                for (int x = 0; x < tw; ++x) {
-                    uint8_t* p = &sheet[((oy + y) * sheetW + ox + x) * 4];
-                    bool cross =
-                        std::abs(x * th - y * tw) < tw || std::abs(x * th - (th - 1 - y) * tw) < tw;
-                    p[0] = cross ? 220 : 90;
-                    p[1] = p[2] = cross ? 40 : kBackground;
-                }
+            paintFailedCell(&sheet[static_cast<size_t>((oy * sheetW + ox) * 4)],
+                            static_cast<size_t>(sheetW) * 4, tw, th);
             continue;
         }
         pipeline.submit(k);
