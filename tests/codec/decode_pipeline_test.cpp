@@ -24,14 +24,6 @@ using namespace decode_test;
 
 namespace {
 
-constexpr unsigned char kUntouched = 0xA5;
-
-// Restores the process-wide setting when a test ends, whatever it set.
-struct SettingGuard {
-    int saved = KEOGetDecodeThreads();
-    ~SettingGuard() { KEOSetDecodeThreads(saved); }
-};
-
 bool haveWorkers() {
     return KEOAllowedDecodeThreads() >= 2;
 }

@@ -11,9 +11,21 @@
 #include <random>
 #include <vector>
 
+#include "codec/DecodeWorkers.h"
 #include "codec/FramePayload.h"
 
 namespace decode_test {
+
+// What a destination holds before a decode, so that bytes it should not
+// touch are seen to be untouched.
+constexpr unsigned char kUntouched = 0xA5;
+
+// Restores the process-wide setting when a test ends, whatever it set.
+struct SettingGuard {
+    int saved = KEOGetDecodeThreads();
+    ~SettingGuard() { KEOSetDecodeThreads(saved); }
+};
+
 
 enum class Layout { DXT1, DXT5, DXT24, DXT24Alpha };
 

@@ -16,14 +16,6 @@ using namespace decode_test;
 
 namespace {
 
-constexpr unsigned char kUntouched = 0xA5;
-
-// Restores the process-wide setting when a test ends, whatever it set.
-struct SettingGuard {
-    int saved = KEOGetDecodeThreads();
-    ~SettingGuard() { KEOSetDecodeThreads(saved); }
-};
-
 int cores() {
     const long n = sysconf(_SC_NPROCESSORS_ONLN);
     return n < 1 ? 1 : (n > 8 ? 8 : static_cast<int>(n));
