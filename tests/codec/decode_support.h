@@ -26,7 +26,6 @@ struct SettingGuard {
     ~SettingGuard() { KEOSetDecodeThreads(saved); }
 };
 
-
 enum class Layout { DXT1, DXT5, DXT24, DXT24Alpha };
 
 inline int blockSizeOf(Layout layout) {
