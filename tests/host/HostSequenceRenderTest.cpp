@@ -208,7 +208,7 @@ TEST_F(HostRenderTest, GivenBackFrameServesTheNextRender) {
     FrameInfo f = describeFrame(host, second);
     EXPECT_EQ(f.pixels, memory);
     EXPECT_EQ(f.pixels[16], 0xEE);
-    PPixHand held = render(4, 2);  // the spare is taken: a new frame
+    PPixHand held = render(4, 2); // the spare is taken: a new frame
     EXPECT_NE(describeFrame(host, held).pixels, memory);
     s.ppix->Dispose(second);
     s.ppix->Dispose(held);
