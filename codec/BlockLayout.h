@@ -78,8 +78,3 @@ constexpr bool KEOLayoutIsDXT24(KEOBlockLayout layout) {
 constexpr bool KEOLayoutHasAlpha(KEOBlockLayout layout) {
     return keo_layout::known(layout) && keo_layout::kTable[layout].hasAlpha;
 }
-
-// Bytes of one block of the layout those flags select.
-constexpr int KEOBlockSize(bool isDXT24, bool hasAlpha) {
-    return KEOLayoutBlockSize(KEOLayoutOfFlags(isDXT24 ? 1 : 0, hasAlpha ? 1 : 0));
-}

@@ -39,7 +39,8 @@ const Layout kLayouts[] = {
 // that LZF finds repeats, stored as an LZF stream.
 Bytes LzfFrame(const Layout& layout, uint32_t seed) {
     Bytes plain = KeoFrame(kWidth, kHeight, layout.alpha, layout.dxt24, seed);
-    const size_t blockSize = static_cast<size_t>(KEOBlockSize(layout.dxt24, layout.alpha));
+    const size_t blockSize =
+        static_cast<size_t>(KEOLayoutBlockSize(KEOLayoutOfFlags(layout.dxt24, layout.alpha)));
     unsigned char* blocks = plain.data() + kKEOFrameHeaderSize;
     const size_t blockBytes = plain.size() - kKEOFrameHeaderSize;
     for (size_t at = blockSize; at + blockSize <= blockBytes; at += 2 * blockSize)
@@ -155,7 +156,7 @@ TEST_F(FrameRowsTest, FailingFramesLeaveTheDestinationUntouched) {
     // A stream of one block more than the frame holds.
     Bytes longStream = LzfFrame(dxt1, 3);
     {
-        Bytes blocks(static_cast<size_t>(KEOBlockSize(false, false)) * 4 * 2 + 8, 0x42);
+        Bytes blocks(static_cast<size_t>(KEOLayoutBlockSize(kKEOLayoutDXT1)) * 4 * 2 + 8, 0x42);
         Bytes packed(blocks.size() + 64);
         unsigned n = lzf_compress(blocks.data(), static_cast<unsigned>(blocks.size()),
                                   packed.data(), static_cast<unsigned>(packed.size()));
