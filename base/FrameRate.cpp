@@ -1,4 +1,4 @@
-// Rates as fractions: lowest terms, the nearest fraction of bounded parts,
+// Rates as fractions: lowest terms, the nearest fraction of bounded terms,
 // what a movie holds, text both ways, and the standard rates.
 #include "base/FrameRate.h"
 
@@ -83,7 +83,7 @@ bool sameRate(FrameRate a, FrameRate b) {
 
 FrameRate closestRate(FrameRate exact, int64_t maxNum, int64_t maxDen) {
     const FrameRate x = reduced(exact);
-    // Parts a 32-bit field holds at most, which keeps the comparisons below
+    // Terms a 32-bit field holds at most, which keeps the comparisons below
     // inside 128 bits.
     maxNum = std::min<int64_t>(maxNum, INT32_MAX);
     maxDen = std::min<int64_t>(maxDen, INT32_MAX);
@@ -108,7 +108,7 @@ FrameRate closestRate(FrameRate exact, int64_t maxNum, int64_t maxDen) {
                                  static_cast<int64_t>(t * q1 + q0)};
             if (q1 == 0 || (t >= 1 && gap(x, semi) * q1 < gap(x, best) * semi.den))
                 best = semi;
-            // Below the least rate the parts can state, the least one.
+            // Below the least rate the terms can state, the least one.
             return best.num > 0 && best.den > 0 ? best : FrameRate{1, maxDen};
         }
         p0 = p1;
@@ -135,7 +135,7 @@ bool rateFitsMovie(FrameRate r, std::string* why) {
             *why = "a rate of " + frameRateText(r) +
                    " frames per second cannot be stored; a KEO movie holds at most " +
                    std::to_string(kMaxMovieFramesPerSecond) +
-                   ", as a fraction whose parts are below 2^31";
+                   ", as a fraction whose terms are below 2^31";
         return false;
     }
     return true;

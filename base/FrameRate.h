@@ -51,24 +51,24 @@ struct Seconds {
 
 // --- The rate as a fraction (FrameRate.cpp) ---
 
-// Both parts above 0.
+// Both terms above 0.
 inline bool isRate(FrameRate r) {
     return r.num > 0 && r.den > 0;
 }
-// Lowest terms; a rate with a part of 0 or below comes back as it was.
+// Lowest terms; a rate with a term of 0 or below comes back as it was.
 FrameRate reduced(FrameRate r);
 // The same number of frames per second, in whatever terms.
 bool sameRate(FrameRate a, FrameRate b);
-// The nearest fraction whose parts are at most maxNum and maxDen (each held
-// to 1 .. 2^31 - 1): a measured or averaged rate brought to parts that
-// 32-bit fields hold. A rate below the least the parts can state comes
+// The nearest fraction whose terms are at most maxNum and maxDen (each held
+// to 1 .. 2^31 - 1): a measured or averaged rate brought to terms that
+// 32-bit fields hold. A rate below the least the terms can state comes
 // back as 1 / maxDen, one above the most as maxNum / 1.
 FrameRate closestRate(FrameRate exact, int64_t maxNum, int64_t maxDen);
 
 // The fastest rate a movie is written at: far beyond any camera's, and a
 // frame of it still lasts a quarter of a million ticks of a host's clock.
 constexpr int64_t kMaxMovieFramesPerSecond = 1000000;
-// True for a rate a movie holds exactly: parts below 2^31 (its 32-bit time
+// True for a rate a movie holds exactly: terms below 2^31 (its 32-bit time
 // scale and sample duration) and at most kMaxMovieFramesPerSecond. Otherwise
 // false, with a sentence that says so in *why when why is not null.
 bool rateFitsMovie(FrameRate r, std::string* why = nullptr);
@@ -76,7 +76,7 @@ bool rateFitsMovie(FrameRate r, std::string* why = nullptr);
 // "25", "12.5", "30000/1001", and the decimal shorthands of the 1001-based
 // rates ("23.976", "29.97", "59.94", also "23.98"): a decimal within half a
 // unit of its last digit of M x 1000/1001 means exactly that rate, as every
-// editing host reads it. In lowest terms, both parts at most 10^9; false
+// editing host reads it. In lowest terms, both terms at most 10^9; false
 // (with a reason) for text that is not a positive rate.
 bool parseFrameRate(const std::string& text, FrameRate* rate, std::string* why);
 // "25", "29.97 (30000/1001)", "12.5 (25/2)".
@@ -107,7 +107,7 @@ constexpr int64_t kStandInTicksPerSecond = 254016000000LL;
 // still find it.
 constexpr int kHostDriftFramePart = 16; // a sixteenth
 
-// True when both parts are below 2^31 and a frame lasts at least one tick
+// True when both terms are below 2^31 and a frame lasts at least one tick
 // and at most INT64_MAX ticks; the functions below answer 0 or -1 for a
 // clock that does not run.
 bool clockRuns(FrameRate r, int64_t ticksPerSecond);
@@ -135,11 +135,11 @@ int64_t soundBlockFrames(int64_t ticksPerFrame, int64_t ticksPerSecond, int64_t 
 // --- Frames and exact seconds (FrameTime.cpp) ---
 
 // When `frame` starts, frame x den / num seconds in lowest terms; false for
-// a negative frame, a part that is not above 0, or a start whose parts do
+// a negative frame, a term that is not above 0, or a start whose terms do
 // not fit 64 bits.
 bool frameStartSeconds(FrameRate r, int64_t frame, Seconds* start);
 // The frame whose interval [i / rate, (i + 1) / rate) holds `t`, exactly:
-// -1 for a time before 0 or a rate or time whose parts are not above 0;
+// -1 for a time before 0 or a rate or time whose terms are not above 0;
 // held to the 64-bit range.
 int64_t frameAtSeconds(FrameRate r, Seconds t);
 

@@ -17,7 +17,7 @@
 
 namespace keo {
 
-// "" for a negative count or a rate whose parts are not above 0.
+// "" for a negative count or a rate whose terms are not above 0.
 std::string timecodeOf(int64_t frames, FrameRate rate);
 
 } // namespace keo

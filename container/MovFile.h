@@ -139,7 +139,7 @@ struct MovFile {
     // which entries it leaves out). Where every frame it counts lasts as
     // long, *even is true and the rate is the media time scale over that
     // duration, as frameRate(n, d) gives them for a table of one entry;
-    // otherwise the frames over the time they take, in lowest terms. Parts
+    // otherwise the frames over the time they take, in lowest terms. Terms
     // of 0 where frameRate(n, d) gives them.
     keo::FrameRate tableFrameRate(bool* even) const;
     // File offset of `frame`'s first byte, -1 when it cannot be located.

@@ -297,7 +297,7 @@ static void keoMuxReleasePad(GstElement* element, GstPad* pad) {
     GST_ELEMENT_CLASS(gst_keo_mux_parent_class)->release_pad(element, pad);
 }
 
-static void keoMuxSetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+static void keoMuxSetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
     GstKeoMux* self = GST_KEO_MUX(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
@@ -312,12 +312,12 @@ static void keoMuxSetProperty(GObject* object, guint id, const GValue* value, GP
         self->reservedUpdatePeriod = g_value_get_uint64(value);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
     GST_OBJECT_UNLOCK(self);
 }
 
-static void keoMuxGetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+static void keoMuxGetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     GstKeoMux* self = GST_KEO_MUX(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
@@ -331,7 +331,7 @@ static void keoMuxGetProperty(GObject* object, guint id, GValue* value, GParamSp
         g_value_set_uint64(value, self->reservedUpdatePeriod);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
     GST_OBJECT_UNLOCK(self);
 }

@@ -34,7 +34,7 @@ bool DeriveTicksPerFrame(PrSDKTimeSuite* timeSuite, int scale, int sampleSize,
 // The rate of a movie whose frames last unequal times, `frames` of them
 // over the time they take (MovFile::tableFrameRate), as the host is to be
 // told it: the standard rate within 0.1% of it, else the nearest fraction
-// whose parts the host's 32-bit fields hold, the duration (frames times the
+// whose terms the host's 32-bit fields hold, the duration (frames times the
 // sample size) too.
 keo::FrameRate MeasuredFrameRate(keo::FrameRate average, int frames);
 

@@ -88,7 +88,7 @@ QuicktimeTimeBase QuicktimeMVHD::getTimeBase(keo::FrameRate rate) {
     const QuicktimeTimeBase first = firstRule(rate);
     if (first.timeScale > 0)
         return first;
-    // Elsewhere the rate in lowest terms, both parts times the least factor
+    // Elsewhere the rate in lowest terms, both terms times the least factor
     // that takes the scale to 600 or above: 25/2 as 600/48, 25/3 as 600/72,
     // 15/2 as 600/80, 7/3 as 602/258. Exact by construction. At least 600
     // because the movie, track and edit durations count in this scale, and

@@ -1,4 +1,4 @@
-// The frame rate as text, as a fraction brought to the parts a field holds
+// The frame rate as text, as a fraction brought to the terms a field holds
 // and to the standard rates, in exact seconds, and as a timecode.
 #include <gtest/gtest.h>
 
@@ -68,7 +68,7 @@ TEST(FrameRate, TicksAreExactForStandardRatesAndRoundedOtherwise) {
     EXPECT_EQ(ticksPerFrame(rateOf("13"), kTicksPerSecond), 19539692308LL);
 }
 
-// An averaged or measured rate brought to parts that 32-bit fields (and a
+// An averaged or measured rate brought to terms that 32-bit fields (and a
 // host's duration, frames x denominator) hold: the nearest such fraction,
 // which is not always a convergent of the continued fraction (311/99 is the
 // best of denominators up to 100 for 3.14159265).

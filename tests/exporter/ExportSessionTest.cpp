@@ -49,7 +49,7 @@ protected:
 // Three frames and their sound: each stored sample is what the encoder
 // makes of the source (the path from the host to the encoder is lossless),
 // the sound track is there, every suite and renderer is given back, and
-// the settings the Parts do not ask for on every frame are read once: a
+// the settings the render path does not need on every frame are read once: a
 // frame reads only the size and transparency, and the encoder's three.
 TEST_F(ExportSessionTest, WholeExportWritesTheMovieAndGivesEverythingBack) {
     keo::host::setParamInt(host, "KEOOptimizeFor", 1);

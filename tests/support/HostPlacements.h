@@ -75,14 +75,14 @@ inline std::vector<std::pair<i128, i128>> placements(const Clock& c, i128 i) {
     return out;
 }
 
-// Log-uniform in [1, 2^bits): small parts as often as large ones.
+// Log-uniform in [1, 2^bits): small terms as often as large ones.
 inline int64_t draw(std::mt19937_64& rng, int bits) {
     const int b = std::uniform_int_distribution<int>(1, bits)(rng);
     return std::uniform_int_distribution<int64_t>(int64_t{1} << (b - 1),
                                                   (int64_t{1} << b) - 1)(rng);
 }
 
-// Parts a movie can state, and a frame of three ticks or more whose length
+// Terms a movie can state, and a frame of three ticks or more whose length
 // fits a 64-bit time.
 inline bool usable(const Clock& c) {
     const i128 p = static_cast<i128>(c.ticksPerSecond) * c.rate.den, num = c.rate.num;
