@@ -210,6 +210,18 @@ int fetchFrameRows(PluginSession& s, int index, const std::function<void(const F
     return r;
 }
 
+void copyFrameRows(const FrameRows& rows, int width, int height, keo::PixelLayout to,
+                   uint8_t* dest) {
+    // Rows that run upwards in memory are read from the lowest, flipped.
+    const bool upwards = rows.pitch < 0;
+    const uint8_t* lowest =
+        upwards ? rows.top + static_cast<ptrdiff_t>(height - 1) * rows.pitch : rows.top;
+    keo::convertPixels(
+        {keo::PixelLayout::ARGB, to, upwards ? keo::RowOrder::Flipped : keo::RowOrder::Same},
+        lowest, static_cast<size_t>(upwards ? -rows.pitch : rows.pitch), dest,
+        static_cast<size_t>(width) * keo::pixelBytes(to), width, height);
+}
+
 int fetchAudio(PluginSession& s, int64_t position, uint32_t count, float** planar,
                int64_t* delivered) {
     int32_t r = keo::host::readAudio(&s.importer, position, count, planar);

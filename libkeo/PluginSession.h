@@ -14,6 +14,7 @@
 #include "KEOHostAPI.h"
 #include "PluginDriver.h"
 #include "StandInHost.h"
+#include "base/PixelOrder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -97,6 +98,11 @@ struct FrameRows {
 // is given back after `use` returns or throws. `use` is called only when the
 // result is 0.
 int fetchFrameRows(PluginSession& s, int index, const std::function<void(const FrameRows&)>& use);
+// The frame's rows into `dest` as width x height pixels of `to`, rows packed,
+// top row first: turned over on the way when the host holds them bottom row
+// first, in the one pass of keo::convertPixels.
+void copyFrameRows(const FrameRows& rows, int width, int height, keo::PixelLayout to,
+                   uint8_t* dest);
 // One imImportAudio7 request of `count` sample frames at `position` (-1:
 // continue after the last request) into `channels` arrays of `count` floats.
 // *delivered receives the frames the plug-in filled. Returns its result.

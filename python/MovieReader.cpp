@@ -258,7 +258,7 @@ void MovieReader::readFrame(int index, PixelOrder order, uint8_t* dest) {
     try {
         // Converted from the host's frame where it lies, uncopied.
         r = keo::lib::fetchFrameRows(*lease.session, index, [&](const keo::lib::FrameRows& rows) {
-            convertFrame(rows.top, rows.pitch, info_.width, info_.height, order, dest);
+            keo::lib::copyFrameRows(rows, info_.width, info_.height, order, dest);
         });
     } catch (const keo::lib::OutOfMemory&) {
         throw keo::lib::OutOfMemory(given_ + ": frame " + std::to_string(index));

@@ -92,7 +92,7 @@ std::vector<py::ssize_t> PyMovie::shapeOf(const FrameRequest& r, PixelOrder orde
     shape.push_back(info_.height);
     shape.push_back(info_.width);
     if (order != PixelOrder::Gray)
-        shape.push_back(pixelOrderChannels(order));
+        shape.push_back(keo::pixelBytes(order));
     return shape;
 }
 
@@ -113,7 +113,7 @@ void PyMovie::readInto(const FrameRequest& r, PixelOrder order, py::array& frame
     ensureOpen();
     uint8_t* dest = static_cast<uint8_t*>(frames.mutable_data());
     const size_t frameBytes =
-        static_cast<size_t>(info_.width) * info_.height * pixelOrderChannels(order);
+        static_cast<size_t>(info_.width) * info_.height * keo::pixelBytes(order);
     for (size_t k = 0; k < r.indices.size(); ++k) {
         // Ctrl-C stops a long read between two frames.
         if (PyErr_CheckSignals() != 0)

@@ -128,13 +128,7 @@ void writeRawRows(std::FILE* file, const std::string& name, const std::string& f
             pieces[y] = iovec{const_cast<uint8_t*>(rows.top + y * rows.pitch), rowBytes};
     } else {
         rgba.resize(rowBytes * height);
-        // The host's rows run upwards in memory: from its lowest row, flipped.
-        const bool upwards = rows.pitch < 0;
-        const uint8_t* lowest = upwards ? rows.top + (height - 1) * rows.pitch : rows.top;
-        keo::convertPixels({keo::PixelLayout::ARGB, keo::PixelLayout::RGBA,
-                            upwards ? keo::RowOrder::Flipped : keo::RowOrder::Same},
-                           lowest, static_cast<size_t>(upwards ? -rows.pitch : rows.pitch),
-                           rgba.data(), rowBytes, width, height);
+        copyFrameRows(rows, width, height, keo::PixelLayout::RGBA, rgba.data());
         pieces.push_back(iovec{rgba.data(), rgba.size()});
     }
     writeVector(fileno(file), name, pieces);
