@@ -6,7 +6,6 @@ import os
 import pathlib
 import re
 import subprocess
-import sys
 
 import pytest
 
@@ -17,38 +16,32 @@ STUB = pathlib.Path(keo.__file__).with_name("__init__.pyi")
 
 
 def stub_calls():
-    """(owner, name, stub function or property) for every call the stub
-    declares, methods of Movie and MovieIterator included."""
-    tree = ast.parse(STUB.read_text())
-    for node in tree.body:
+    """(owner, stub function or property) for every call the stub declares,
+    methods of Movie and MovieIterator included."""
+    for node in ast.parse(STUB.read_text()).body:
         if isinstance(node, ast.FunctionDef):
-            yield keo, node.name, node
+            yield keo, node
         elif isinstance(node, ast.ClassDef) and node.name != "Error":
-            for item in node.body:
-                if isinstance(item, ast.FunctionDef):
-                    yield getattr(keo, node.name), item.name, item
+            owner = getattr(keo, node.name)
+            yield from ((owner, i) for i in node.body if isinstance(i, ast.FunctionDef))
 
 
 def test_the_stub_says_what_the_module_has():
     # A call renamed, an argument added or a summary reworded in one and not
     # the other shows here.
-    for owner, name, node in stub_calls():
-        where = f"{owner.__name__}.{name}"
-        assert hasattr(owner, name), f"the stub names {where}, which the module lacks"
-        found = getattr(owner, name)
+    for owner, node in stub_calls():
+        where = f"{owner.__name__}.{node.name}"
+        assert hasattr(owner, node.name), f"the stub names {where}, which the module lacks"
+        found = getattr(owner, node.name)
         summary = ast.get_docstring(node)
-        if summary:
-            doc = found.__doc__ or ""
-            doc = doc.split("\n--\n\n", 1)[-1]
-            assert doc.splitlines()[0] == summary, where
-        if isinstance(found, property) or name.startswith("__"):
+        if summary:  # the module's summary follows its signature and "--"
+            assert (found.__doc__ or "").split("\n--\n\n", 1)[-1].splitlines()[0] == summary, where
+        if isinstance(found, property) or node.name.startswith("__"):
             continue
-        stub_args = [a.arg for a in node.args.args if a.arg != "self"]
-        stub_defaults = [ast.literal_eval(d) for d in node.args.defaults]
         params = [p for p in inspect.signature(found).parameters.values() if p.name != "self"]
-        assert [p.name for p in params] == stub_args, where
+        assert [p.name for p in params] == [a.arg for a in node.args.args if a.arg != "self"], where
         defaults = [p.default for p in params if p.default is not inspect.Parameter.empty]
-        assert defaults == stub_defaults, where
+        assert defaults == [ast.literal_eval(d) for d in node.args.defaults], where
     assert (STUB.parent / "py.typed").exists()
 
 
@@ -64,31 +57,27 @@ def test_pip_installs_a_clean_clone_into_a_fresh_venv(tmp_path, make_movie):
     # Nothing of the build tree or the test run may help the venv find keo.
     env = {k: v for k, v in os.environ.items()
            if k not in ("PYTHONPATH", "KEO_PLUGIN", "KEO_BIN", "LD_PRELOAD")}
-    env["CMAKE_BUILD_PARALLEL_LEVEL"] = env.get("CMAKE_BUILD_PARALLEL_LEVEL", "2")
+    env.setdefault("CMAKE_BUILD_PARALLEL_LEVEL", "2")
     python = str(venv / "bin" / "python")
     pip = [python, "-m", "pip", "-q", "--disable-pip-version-check"]
     subprocess.run([*pip, "install", "--no-build-isolation", "--no-index", source], check=True,
                    env=env, cwd=tmp_path, timeout=900)
-    report = ("import importlib.metadata, json, pathlib, sys, keo\n"
-              "package = pathlib.Path(keo.__file__).parent\n"
-              "m = keo.open(sys.argv[1])\n"
-              "print(json.dumps({'package': str(package), 'version': keo.__version__,\n"
-              "    'metadata': importlib.metadata.version('keo'),\n"
-              "    'requires': importlib.metadata.requires('keo'),\n"
-              "    'files': sorted(p.name for p in package.iterdir() if p.suffix != '.pyc'\n"
-              "                    and p.name != '__pycache__'),\n"
-              "    'frames': m[:].tolist()}))\n")
+    report = ("import importlib.metadata as meta, json, sys, keo\n"
+              "print(json.dumps([keo.__file__, keo.__version__, meta.version('keo'),\n"
+              "                  meta.requires('keo'), keo.open(sys.argv[1])[:].tolist()]))")
     done = subprocess.run([python, "-c", report, movie], env=env, cwd="/", capture_output=True,
                           text=True)
     assert done.returncode == 0, done.stderr
-    got = json.loads(done.stdout)
-    version = re.search(r"project\(keo VERSION ([0-9.]+)", (ROOT / "CMakeLists.txt").read_text())
-    assert got["package"].startswith(str(venv))
-    assert got["version"] == got["metadata"] == version.group(1)
-    assert got["requires"] == ["numpy"]
-    assert [f for f in got["files"] if not f.startswith("_keo.")] == [
+    init, version, metadata, requires, frames = json.loads(done.stdout)
+    package = pathlib.Path(init).parent
+    assert init.startswith(str(venv))
+    cmake = re.search(r"project\(keo VERSION ([0-9.]+)", (ROOT / "CMakeLists.txt").read_text())
+    assert version == metadata == cmake.group(1)
+    assert requires == ["numpy"]
+    assert sorted(p.name for p in package.iterdir() if not p.name.startswith("_keo.")
+                  and p.suffix != ".pyc" and p.name != "__pycache__") == [
         "KEOImporter.so", "__init__.py", "__init__.pyi", "py.typed"]
-    assert got["frames"] == keo_frames(movie).tolist()
+    assert frames == keo_frames(movie).tolist()
     subprocess.run([*pip, "uninstall", "-y", "keo"], check=True, env=env)
     gone = subprocess.run([python, "-c", "import keo; print(keo.__file__)"], env=env, cwd="/",
                           capture_output=True, text=True)

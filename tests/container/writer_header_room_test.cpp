@@ -19,49 +19,6 @@ namespace {
 
 char kZuvm[] = "ZUVM";
 
-// The file as the system holds it while the writer writes: every write of
-// the stream (unbuffered, so each field is one) lands in `image`, and
-// `check` looks at the image after it, and after half of it for a write of
-// more than 8 bytes (a write cut short by a kill), as a reader would find
-// the file had the writer been killed right then.
-struct WatchedFile {
-    Bytes image;
-    size_t at = 0;
-    std::function<void(const Bytes&)> check;
-    FILE* stream = nullptr;
-
-    void land(const char* buf, size_t n) {
-        if (image.size() < at + n)
-            image.resize(at + n);
-        std::copy(buf, buf + n, image.begin() + static_cast<ptrdiff_t>(at));
-        if (check)
-            check(image);
-    }
-
-    WatchedFile() {
-        cookie_io_functions_t io{};
-        io.write = [](void* c, const char* buf, size_t n) -> ssize_t {
-            auto* w = static_cast<WatchedFile*>(c);
-            if (n > 8)
-                w->land(buf, n / 2);
-            w->land(buf, n);
-            w->at += n;
-            return static_cast<ssize_t>(n);
-        };
-        io.seek = [](void* c, off64_t* offset, int whence) {
-            auto* w = static_cast<WatchedFile*>(c);
-            const off64_t base = whence == SEEK_SET   ? 0
-                                 : whence == SEEK_CUR ? static_cast<off64_t>(w->at)
-                                                      : static_cast<off64_t>(w->image.size());
-            w->at = static_cast<size_t>(base + *offset);
-            *offset = static_cast<off64_t>(w->at);
-            return 0;
-        };
-        stream = fopencookie(this, "wb", io);
-        setvbuf(stream, nullptr, _IONBF, 0);
-    }
-};
-
 // The types of the top-level atoms, walked as a reader walks them: by each
 // atom's size, up to the first that is not four letters.
 std::vector<std::string> topLevel(const Bytes& f) {
@@ -124,10 +81,9 @@ void writeFrameAndSound(MovFile& m, int i) {
 // never a mix, never two movie atoms; before the first update it opens as
 // no movie. At the end the header is at the start and holds all 30 frames.
 TEST(WriterHeaderRoom, AtEveryWriteTheFileOpensWithItsLastUpdate) {
-    WatchedFile file;
     std::set<int> allowed{0};
     int checks = 0;
-    file.check = [&](const Bytes& image) {
+    MemoryStream file([&](const Bytes& image) {
         const Opened o = open(image);
         const auto types = topLevel(image);
         EXPECT_LE(std::count(types.begin(), types.end(), "moov"), 1);
@@ -135,7 +91,7 @@ TEST(WriterHeaderRoom, AtEveryWriteTheFileOpensWithItsLastUpdate) {
         EXPECT_EQ(o.sound, 10LL * o.frames);
         EXPECT_TRUE(o.framesIntact);
         checks++;
-    };
+    });
     MovFile m;
     m.headerRoom = 16384;
     ASSERT_NE(m.openWrite(fadopt_L(file.stream), kZuvm, 32, 32, {25, 1}, 1, 1, 48000, 2, 16),
@@ -151,18 +107,18 @@ TEST(WriterHeaderRoom, AtEveryWriteTheFileOpensWithItsLastUpdate) {
     allowed.insert(30);
     ASSERT_EQ(m.close(), 0);
     EXPECT_GT(checks, 60);
-    const auto types = topLevel(file.image);
+    const auto types = topLevel(file.bytes);
     ASSERT_GE(types.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(types.begin(), types.begin() + 4),
               (std::vector<std::string>{"free", "moov", "free", "mdat"}));
-    EXPECT_EQ(open(file.image).frames, 30);
+    EXPECT_EQ(open(file.bytes).frames, 30);
 }
 
 // The room outgrows: updates say so and write nothing, and close puts the
 // header after the media data and leaves the room free space, one header.
 // An update before the first frame leaves the frames that follow counted.
 TEST(WriterHeaderRoom, PastTheRoomTheHeaderGoesToTheEnd) {
-    WatchedFile file;
+    MemoryStream file;
     MovFile m;
     m.headerRoom = kMinHeaderRoom;
     ASSERT_NE(m.openWrite(fadopt_L(file.stream), kZuvm, 32, 32, {25, 1}, 1, 1, 48000, 2, 16),
@@ -178,8 +134,8 @@ TEST(WriterHeaderRoom, PastTheRoomTheHeaderGoesToTheEnd) {
     }
     EXPECT_GT(full, 0);
     ASSERT_EQ(m.close(), 0);
-    EXPECT_EQ(topLevel(file.image), (std::vector<std::string>{"free", "mdat", "moov"}));
-    const Opened o = open(file.image);
+    EXPECT_EQ(topLevel(file.bytes), (std::vector<std::string>{"free", "mdat", "moov"}));
+    const Opened o = open(file.bytes);
     EXPECT_EQ(o.frames, 400);
     EXPECT_EQ(o.sound, 4000);
     EXPECT_TRUE(o.framesIntact);

@@ -15,39 +15,6 @@ namespace {
 
 char kZuvm[] = "ZUVM";
 
-// Bytes kept in memory behind a stream of the C library's cookie kind, as
-// a muxer's stream pushes them downstream: writes land at the position, a
-// seek moves it, and nothing shortens what was written.
-struct MemoryStream {
-    Bytes bytes;
-    size_t at = 0;
-    FILE* stream = nullptr;
-
-    MemoryStream() {
-        cookie_io_functions_t io{};
-        io.write = [](void* c, const char* buf, size_t n) -> ssize_t {
-            auto* m = static_cast<MemoryStream*>(c);
-            if (m->bytes.size() < m->at + n)
-                m->bytes.resize(m->at + n);
-            std::copy(buf, buf + n, m->bytes.begin() + static_cast<ptrdiff_t>(m->at));
-            m->at += n;
-            return static_cast<ssize_t>(n);
-        };
-        io.seek = [](void* c, off64_t* offset, int whence) {
-            auto* m = static_cast<MemoryStream*>(c);
-            off64_t base = whence == SEEK_SET   ? 0
-                           : whence == SEEK_CUR ? static_cast<off64_t>(m->at)
-                                                : static_cast<off64_t>(m->bytes.size());
-            if (base + *offset < 0)
-                return -1;
-            m->at = static_cast<size_t>(base + *offset);
-            *offset = static_cast<off64_t>(m->at);
-            return 0;
-        };
-        stream = fopencookie(this, "wb", io);
-    }
-};
-
 // Two frames and two sound blocks, alternating, into `movie` opened already.
 int writeSome(MovFile& movie) {
     int failures = 0;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,40 @@ TempMovie::TempMovie() {
 
 TempMovie::~TempMovie() {
     std::remove(path.c_str());
+}
+
+MemoryStream::MemoryStream(std::function<void(const Bytes&)> watcher) : watch(std::move(watcher)) {
+    cookie_io_functions_t io{};
+    io.write = [](void* c, const char* buf, size_t n) -> ssize_t {
+        auto* m = static_cast<MemoryStream*>(c);
+        if (m->watch && n > 8)
+            m->land(buf, n / 2);
+        m->land(buf, n);
+        m->at += n;
+        return static_cast<ssize_t>(n);
+    };
+    io.seek = [](void* c, off64_t* offset, int whence) {
+        auto* m = static_cast<MemoryStream*>(c);
+        const off64_t base = whence == SEEK_SET   ? 0
+                             : whence == SEEK_CUR ? static_cast<off64_t>(m->at)
+                                                  : static_cast<off64_t>(m->bytes.size());
+        if (base + *offset < 0)
+            return -1;
+        m->at = static_cast<size_t>(base + *offset);
+        *offset = static_cast<off64_t>(m->at);
+        return 0;
+    };
+    stream = fopencookie(this, "wb", io);
+    if (watch)
+        setvbuf(stream, nullptr, _IONBF, 0);
+}
+
+void MemoryStream::land(const char* buf, size_t n) {
+    if (bytes.size() < at + n)
+        bytes.resize(at + n);
+    std::copy(buf, buf + n, bytes.begin() + static_cast<ptrdiff_t>(at));
+    if (watch)
+        watch(bytes);
 }
 
 Bytes readFile(const std::string& path) {

@@ -28,6 +28,27 @@ struct TempMovie {
 
 Bytes readFile(const std::string& path);
 
+// Bytes kept in memory behind a stream of the C library's cookie kind, as
+// a muxer's stream pushes them downstream: writes land at the position, a
+// seek moves it, and nothing shortens what was written. With `watch`, the
+// stream is unbuffered (each field one write) and `watch` sees the bytes
+// after every write, and after half of a write of more than 8 bytes (a
+// write cut short by a kill): the file as a reader would find it had the
+// writer been killed right then.
+struct MemoryStream {
+    Bytes bytes;
+    size_t at = 0;
+    FILE* stream = nullptr;
+    std::function<void(const Bytes&)> watch;
+
+    explicit MemoryStream(std::function<void(const Bytes&)> watcher = nullptr);
+    MemoryStream(const MemoryStream&) = delete;
+    MemoryStream& operator=(const MemoryStream&) = delete;
+
+private:
+    void land(const char* buf, size_t n);
+};
+
 // `bytes` bytes at `at`, big-endian; 0 past the end of `b`.
 uint64_t be(const Bytes& b, size_t at, int bytes);
 std::string text(const Bytes& b, size_t at, size_t n);

@@ -133,57 +133,49 @@ TEST_F(HostRenderTest, BadRequestsAreRefusedWithoutAFrame) {
     EXPECT_EQ(count().violations, 1); // the unknown renderer
 }
 
-namespace {
-
-// A picture of 3 x 2 pixels lent where it lies, rows 5 bytes longer than
-// its pixels: the gradient of time 9, with junk between the rows.
-struct LentPicture {
-    uint8_t bytes[2 * 17];
-    int calls = 0;
-    bool refuse = false;
-};
-
-const uint8_t* lendPicture(void* context, PrTime, int32_t, int32_t, size_t* pitch) {
-    auto* lent = static_cast<LentPicture*>(context);
-    lent->calls++;
-    *pitch = 17;
-    return lent->refuse ? nullptr : lent->bytes;
-}
-
-} // namespace
-
 // A lent picture at its own pitch becomes the frame a source drawing the
 // same picture gives; a lender that has no picture fails the render with no
-// frame; setting a source again drops the lender.
+// frame; setting a source again drops the lender. The picture is 3 x 2
+// pixels, rows 5 bytes longer than its pixels: the gradient of time 9, with
+// junk between the rows.
 TEST_F(HostRenderTest, LentPictureRendersAsADrawnOne) {
-    LentPicture lent;
+    struct Lent {
+        uint8_t bytes[2 * 17];
+        int calls = 0;
+        bool refuse = false;
+    } lent;
     std::memset(lent.bytes, 0x77, sizeof lent.bytes);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x) {
             uint8_t* px = lent.bytes + y * 17 + x * 4;
             px[0] = uint8_t(x), px[1] = uint8_t(y), px[2] = 9, px[3] = 200;
         }
+    auto lend = [](void* context, PrTime, int32_t, int32_t, size_t* pitch) -> const uint8_t* {
+        auto* lent = static_cast<Lent*>(context);
+        lent->calls++;
+        *pitch = 17;
+        return lent->refuse ? nullptr : lent->bytes;
+    };
     SequenceRender_ParamsRec p = request(3, 2, 1);
-    auto render = [&] {
+    // The frame's bytes, none when the render gives no frame.
+    auto render = [&](prSuiteError expected) {
         SequenceRender_GetFrameReturnRec ret{};
-        EXPECT_EQ(s.sequenceRender->RenderVideoFrame(renderID, 9, &p, 0, &ret), 0);
+        EXPECT_EQ(s.sequenceRender->RenderVideoFrame(renderID, 9, &p, 0, &ret), expected);
+        if (!ret.outFrame)
+            return std::vector<uint8_t>();
         const FrameInfo f = describeFrame(host, ret.outFrame);
         std::vector<uint8_t> pixels(f.pixels, f.pixels + f.rowBytes * 2);
         s.ppix->Dispose(ret.outFrame);
         return pixels;
     };
     setFrameSource(host, gradient, nullptr);
-    const auto drawn = render();
-    setFrameLender(host, lendPicture, &lent);
-    EXPECT_EQ(render(), drawn);
-    EXPECT_EQ(lent.calls, 1);
-
+    const auto drawn = render(0);
+    setFrameLender(host, lend, &lent);
+    EXPECT_EQ(render(0), drawn);
     lent.refuse = true;
-    SequenceRender_GetFrameReturnRec ret{};
-    EXPECT_EQ(s.sequenceRender->RenderVideoFrame(renderID, 9, &p, 0, &ret), suiteError_Fail);
-    EXPECT_EQ(ret.outFrame, nullptr);
+    EXPECT_TRUE(render(suiteError_Fail).empty());
     setFrameSource(host, gradient, nullptr);
-    EXPECT_EQ(render(), drawn);
+    EXPECT_EQ(render(0), drawn);
     EXPECT_EQ(lent.calls, 2);
 }
 

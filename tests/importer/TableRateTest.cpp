@@ -22,7 +22,6 @@ TEST_F(TableRateTest, OtherWritersTablesAreToldTheirRate) {
         {"30 fps in ms", 1000, keotest::roundedDurations(30, 1, 1000, 100), 30, 1},
         {"24 fps in ms", 1000, keotest::roundedDurations(24, 1, 1000, 100), 24, 1},
         {"60 fps in ms", 1000, keotest::roundedDurations(60, 1, 1000, 100), 60, 1},
-        {"25 fps in ms", 1000, keotest::roundedDurations(25, 1, 1000, 100), 25, 1},
         {"29.97 in ms", 1000, keotest::roundedDurations(30000, 1001, 1000, 301), 30000, 1001},
         {"59.94 in ms", 1000, keotest::roundedDurations(60000, 1001, 1000, 601), 60000, 1001},
         {"23.976 at 90 kHz", 90000, keotest::roundedDurations(24000, 1001, 90000, 101), 24000,

@@ -98,6 +98,7 @@ TEST_F(WhichFrameTest, EveryFrameAtEveryRateWhereverTheHostRoundsItsStart) {
 // alone; the movie's end, rounded down to a tick, is no frame, and every
 // tick before it at least the last.
 TEST_F(WhichFrameTest, EveryHostPlacementOfEveryFrameAtThousandsOfRates) {
+    using namespace keotest;
     const int kFrames = 24;
     MovieRecipe recipe = Frames(kFrames);
     std::vector<Bytes> pictures;
@@ -108,40 +109,37 @@ TEST_F(WhichFrameTest, EveryHostPlacementOfEveryFrameAtThousandsOfRates) {
                                           {3700, 100}, {4400, 100}, {12513, 1001}};
     std::mt19937_64 rng(7);
     while (stored.size() < 2000) {
-        const keo::FrameRate r{keotest::draw(rng, 31), keotest::draw(rng, 31)};
-        const keotest::Clock c{keo::reduced(r), keo::host::kTicksPerSecond};
+        const keo::FrameRate r{draw(rng, 31), draw(rng, 31)};
+        const Clock c{keo::reduced(r), keo::host::kTicksPerSecond};
         // Standard rates reach the host as their canonical pairs, and a
         // duration must fit the host's 32 bits and its end a 64-bit time.
-        if (!keotest::usable(c) || (stored.size() % 2 == 1 && !keotest::roundsDown(c)) ||
-            keo::standardRateCode(r.num, r.den) != 0 || c.rate.den > INT32_MAX / kFrames ||
-            keotest::beginningOf(c, kFrames + 1) > INT64_MAX)
-            continue;
-        stored.push_back(r);
+        if (usable(c) && (stored.size() % 2 == 0 || roundsDown(c)) &&
+            keo::standardRateCode(r.num, r.den) == 0 && c.rate.den <= INT32_MAX / kFrames &&
+            beginningOf(c, kFrames + 1) <= INT64_MAX)
+            stored.push_back(r);
     }
     int failures = 0;
     Bytes argb;
+    // Whether the host gets frame i at tick t.
+    auto gets = [&](i128 t, i128 i) {
+        return FrameAt(&session, static_cast<PrTime>(t), &argb) == 0 &&
+               argb == pictures[static_cast<size_t>(i)];
+    };
     for (const keo::FrameRate& r : stored) {
         recipe.timeScale = static_cast<uint32_t>(r.num);
         recipe.duration = static_cast<uint32_t>(r.den);
         ASSERT_EQ(open(BuildMovie(recipe).bytes()), 0);
         ASSERT_EQ(info(), 0);
-        const keotest::Clock c{{fileInfo.vidScale, fileInfo.vidSampleSize},
-                               keo::host::kTicksPerSecond};
-        ASSERT_TRUE(keo::sameRate(c.rate, r)) << keotest::describe(c);
+        const Clock c{{fileInfo.vidScale, fileInfo.vidSampleSize}, keo::host::kTicksPerSecond};
+        ASSERT_TRUE(keo::sameRate(c.rate, r)) << describe(c);
         for (int i = 0; i < kFrames; i++)
-            for (const auto& [time, frame] : keotest::placements(c, i)) {
-                const bool found = FrameAt(&session, static_cast<PrTime>(time), &argb) == 0 &&
-                                   argb == pictures[static_cast<size_t>(frame)];
-                if (!found && ++failures <= 10)
-                    ADD_FAILURE() << keotest::describe(c) << ": tick " << static_cast<int64_t>(time)
-                                  << " is frame " << i;
-            }
-        const keotest::i128 p = static_cast<keotest::i128>(c.ticksPerSecond) * c.rate.den;
-        const PrTime end = static_cast<PrTime>(keotest::floorDiv(kFrames * p, c.rate.num));
-        EXPECT_EQ(FrameAt(&session, end, &argb), imFrameOrAudioErr) << keotest::describe(c);
-        for (PrTime t = static_cast<PrTime>(keotest::beginningOf(c, kFrames)); t < end; t++)
-            EXPECT_TRUE(FrameAt(&session, t, &argb) == 0 && argb == pictures[kFrames - 1])
-                << keotest::describe(c) << ": tick " << t;
+            for (const auto& [time, frame] : placements(c, i))
+                if (!gets(time, frame) && ++failures <= 10)
+                    ADD_FAILURE() << describe(c) << ": tick " << int64_t(time) << " is frame " << i;
+        const i128 end = floorDiv(kFrames * c.p(), c.rate.num);
+        EXPECT_EQ(FrameAt(&session, PrTime(end), &argb), imFrameOrAudioErr) << describe(c);
+        for (i128 t = beginningOf(c, kFrames); t < end; t++)
+            EXPECT_TRUE(gets(t, kFrames - 1)) << describe(c) << ": tick " << int64_t(t);
         closeFile();
         keo::host::clearFrameCache(host);
     }

@@ -24,8 +24,7 @@ namespace keotest {
 using i128 = __int128;
 
 inline i128 floorDiv(i128 a, i128 b) {
-    i128 q = a / b;
-    return a % b != 0 && (a < 0) != (b < 0) ? q - 1 : q;
+    return a / b - (a % b != 0 && (a < 0) != (b < 0));
 }
 inline i128 ceilDiv(i128 a, i128 b) {
     return -floorDiv(-a, b);
@@ -34,6 +33,7 @@ inline i128 ceilDiv(i128 a, i128 b) {
 struct Clock {
     keo::FrameRate rate;
     int64_t ticksPerSecond;
+    i128 p() const { return static_cast<i128>(ticksPerSecond) * rate.den; } // P above
 };
 
 inline std::string describe(const Clock& c) {
@@ -46,17 +46,18 @@ inline std::string describe(const Clock& c) {
 // rounded-down ticks per frame has lost by then, i times the part of a tick
 // beyond a frame's whole ticks, at most a sixteenth of a frame.
 inline i128 beginningOf(const Clock& c, i128 i) {
-    const i128 p = static_cast<i128>(c.ticksPerSecond) * c.rate.den, num = c.rate.num;
+    const i128 p = c.p(), num = c.rate.num;
     const i128 lost = std::min(16 * i * (p % num), p); // over 16 x num
     return std::min(floorDiv(i * p, num), ceilDiv(16 * i * p - lost, 16 * num));
 }
 
 // Every time at which a host means frame `i`, as (time, i): its start
 // rounded three ways, the middle of the frame, its first tick and its last
-// (the tick before frame i + 1 begins), and i steps of ticks per frame.
+// (the tick before frame i + 1 begins), and i steps of ticks per frame
+// rounded down or to nearest, while what those lose (or gain), i x (P / num
+// - figure) ticks, is within a sixteenth of a frame.
 inline std::vector<std::pair<i128, i128>> placements(const Clock& c, i128 i) {
-    const i128 p = static_cast<i128>(c.ticksPerSecond) * c.rate.den, num = c.rate.num;
-    const i128 start = i * p; // over num
+    const i128 p = c.p(), num = c.rate.num, start = i * p; // over num
     std::vector<std::pair<i128, i128>> out = {
         {floorDiv(start, num), i},
         {ceilDiv(start, num), i},
@@ -65,8 +66,6 @@ inline std::vector<std::pair<i128, i128>> placements(const Clock& c, i128 i) {
         {beginningOf(c, i), i},
         {beginningOf(c, i + 1) - 1, i},
     };
-    // A host stepping by a figure rounded down or to nearest loses (or
-    // gains) i x (P / num - figure) ticks.
     for (const i128 figure : {floorDiv(p, num), floorDiv(2 * p + num, 2 * num)}) {
         const i128 drift = start - i * figure * num; // over num
         if (16 * (drift < 0 ? -drift : drift) <= p)
@@ -85,15 +84,14 @@ inline int64_t draw(std::mt19937_64& rng, int bits) {
 // Terms a movie can state, and a frame of three ticks or more whose length
 // fits a 64-bit time.
 inline bool usable(const Clock& c) {
-    const i128 p = static_cast<i128>(c.ticksPerSecond) * c.rate.den, num = c.rate.num;
-    return c.ticksPerSecond > 0 && num > 0 && num <= INT32_MAX && c.rate.den > 0 &&
-           c.rate.den <= INT32_MAX && p >= 3 * num && p / num <= INT64_MAX;
+    return c.ticksPerSecond > 0 && c.rate.num > 0 && c.rate.num <= INT32_MAX && c.rate.den > 0 &&
+           c.rate.den <= INT32_MAX && c.p() >= 3 * c.rate.num && c.p() / c.rate.num <= INT64_MAX;
 }
 
 // True when ticks per frame is not whole and its nearest whole tick is below
 // it: a host that steps by that figure falls behind every frame's start.
 inline bool roundsDown(const Clock& c) {
-    const i128 rest = static_cast<i128>(c.ticksPerSecond) * c.rate.den % c.rate.num;
+    const i128 rest = c.p() % c.rate.num;
     return rest != 0 && 2 * rest < c.rate.num;
 }
 

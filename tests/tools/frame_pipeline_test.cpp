@@ -105,8 +105,9 @@ TEST(FramePipeline, AFailureArrivesAtItsOwnFrameAfterTheOnesBefore) {
 }
 
 // A caller that takes each result only when it needs it (an export's
-// stills) gets them one at a time in order, and is told when there is none
-// to wait for: none submitted, or a buffer handed out and not yet submitted.
+// stills, whose order their own tests hold) takes one, and is told when
+// there is none to wait for: none submitted, or a buffer handed out and not
+// yet submitted.
 TEST(FramePipeline, ResultsTakenOneAtATimeWhenNeeded) {
     for (int workers : {0, 2}) {
         std::vector<int64_t> taken;
@@ -114,17 +115,12 @@ TEST(FramePipeline, ResultsTakenOneAtATimeWhenNeeded) {
             slowFirstFrames, [&](int64_t tag, std::vector<uint8_t>&) { taken.push_back(tag); },
             kFrameBytes, workers, 3);
         EXPECT_FALSE(pipeline.takeNext());
-        for (int64_t tag = 0; tag < 3; ++tag) {
-            pipeline.nextBuffer()[0] = 0;
-            pipeline.submit(tag);
-        }
-        EXPECT_TRUE(pipeline.takeNext());
-        EXPECT_EQ(taken, (std::vector<int64_t>{0})) << workers << " workers";
-        EXPECT_TRUE(pipeline.takeNext());
+        pipeline.nextBuffer()[0] = 0;
+        pipeline.submit(0);
         pipeline.nextBuffer();
         EXPECT_TRUE(pipeline.takeNext());
         EXPECT_FALSE(pipeline.takeNext());
-        EXPECT_EQ(taken, (std::vector<int64_t>{0, 1, 2})) << workers << " workers";
+        EXPECT_EQ(taken, (std::vector<int64_t>{0})) << workers << " workers";
         pipeline.drop();
     }
 }
