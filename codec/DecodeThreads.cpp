@@ -45,6 +45,18 @@ uint32_t takeableEnd(const KEOBlockRows& rows, uint32_t ready, uint32_t lag) {
     return ready > lag ? ready - lag : 0;
 }
 
+uint32_t topOf(uint64_t taken) {
+    return static_cast<uint32_t>(taken);
+}
+
+uint32_t bottomOf(uint64_t taken) {
+    return static_cast<uint32_t>(taken >> 32);
+}
+
+uint64_t takenWord(uint32_t top, uint32_t bottom) {
+    return static_cast<uint64_t>(bottom) << 32 | top;
+}
+
 struct BandJob {
     KEOBlockRows* rows;
     KEODecodeWorker* worker;
@@ -77,38 +89,53 @@ void KEOInitBlockRows(KEOBlockRows* rows, KEOBlockLayout layout, const unsigned 
     rows->blockRowBytes =
         static_cast<size_t>(width / 4 + (width % 4 != 0)) * KEOLayoutBlockSize(layout);
     rows->split.store(rows->blockRows, std::memory_order_relaxed);
-    rows->next.store(0, std::memory_order_relaxed);
+    rows->taken.store(takenWord(0, rows->blockRows), std::memory_order_relaxed);
     rows->ready.store(ready, std::memory_order_relaxed);
 }
 
-KEORowsTaken KEODecodeTakenChunk(KEOBlockRows* rows, uint32_t lag) {
+KEORowsTaken KEODecodeTakenChunk(KEOBlockRows* rows, uint32_t lag, KEORowsEnd end) {
     for (;;) {
         const uint32_t ready = rows->ready.load(std::memory_order_acquire);
         if (ready == kKEORowsFailed)
             return kKEORowsOver;
-        uint32_t first = rows->next.load(std::memory_order_relaxed);
-        if (first >= rows->blockRows)
+        uint64_t taken = rows->taken.load(std::memory_order_relaxed);
+        const uint32_t top = topOf(taken), bottom = bottomOf(taken);
+        if (top >= bottom)
             return kKEORowsOver;
-        const uint32_t end = takeableEnd(*rows, ready, lag);
-        if (first >= end)
+        // The split is read after `ready`, as decodeRows reads it.
+        if (end == kKEOTakeOwnSecondPart && ready >= rows->blockRows &&
+            rows->split.load(std::memory_order_relaxed) < rows->blockRows) {
+            const uint32_t count = bottom - top < kChunkRows ? bottom - top : kChunkRows;
+            if (rows->taken.compare_exchange_weak(taken, takenWord(top, bottom - count),
+                                                  std::memory_order_relaxed)) {
+                decodeRows(*rows, bottom - count, count);
+                return kKEORowsDecoded;
+            }
+            continue;
+        }
+        const uint32_t takeable = takeableEnd(*rows, ready, lag);
+        const uint32_t last = takeable < bottom ? takeable : bottom;
+        if (top >= last)
             return kKEORowsNotYet;
-        const uint32_t count = end - first < kChunkRows ? end - first : kChunkRows;
-        if (rows->next.compare_exchange_weak(first, first + count, std::memory_order_relaxed)) {
-            decodeRows(*rows, first, count);
+        const uint32_t count = last - top < kChunkRows ? last - top : kChunkRows;
+        if (rows->taken.compare_exchange_weak(taken, takenWord(top + count, bottom),
+                                              std::memory_order_relaxed)) {
+            decodeRows(*rows, top, count);
             return kKEORowsDecoded;
         }
     }
 }
 
-void KEODecodeTakenRows(KEOBlockRows* rows, uint32_t lag, KEODecodeWorker* worker) {
+void KEODecodeTakenRows(KEOBlockRows* rows, uint32_t lag, KEODecodeWorker* worker, KEORowsEnd end) {
     for (;;) {
-        const KEORowsTaken taken = KEODecodeTakenChunk(rows, lag);
+        const KEORowsTaken taken = KEODecodeTakenChunk(rows, lag, end);
         if (taken == kKEORowsOver || (taken == kKEORowsNotYet && worker == nullptr))
             return;
         if (taken == kKEORowsDecoded)
             continue;
         // Every row once all are there, so the wait ends with the frame.
-        const uint32_t want = rows->next.load(std::memory_order_relaxed) + lag + kWakeBatchRows;
+        const uint32_t want =
+            topOf(rows->taken.load(std::memory_order_relaxed)) + lag + kWakeBatchRows;
         if (!KEOWorkerWaitFor(worker, rows->ready, want < rows->blockRows ? want : rows->blockRows))
             return; // abandoned: `rows` may be gone
     }

@@ -50,8 +50,11 @@ struct KEOBlockRows {
     ptrdiff_t pitch;
     uint32_t blockRows;
     size_t blockRowBytes;
-    // The first row nobody has taken yet.
-    std::atomic<uint32_t> next;
+    // Rows taken so far, from the top and from the bottom: the low 32 bits
+    // are the first row nobody has taken from the top, the high 32 bits the
+    // first row taken from the bottom (blockRows while none is). One word,
+    // so that a take from either end sees the other's.
+    std::atomic<uint64_t> taken;
     // Block rows whose blocks are final: blockRows when all are, and
     // kKEORowsFailed when the producer gave up (no more rows will come).
     std::atomic<uint32_t> ready;
@@ -65,13 +68,22 @@ void KEOInitBlockRows(KEOBlockRows* rows, KEOBlockLayout layout, const unsigned 
                       uint32_t width, uint32_t height, unsigned char* row0, ptrdiff_t pitch,
                       uint32_t ready);
 
+// Which end of the picture a thread takes rows from. Rows are taken from
+// the top, where a producer makes them; a worker whose own block data is
+// the second part (split, PipelinedDecode.h) takes them from the bottom once
+// every row is ready, so that each thread decodes blocks in its own cache
+// and writes the rows it wrote in the frame before.
+enum KEORowsEnd { kKEOTakeFromTop, kKEOTakeOwnSecondPart };
+
 // Takes and decodes one chunk of rows that lies at least `lag` rows behind
 // `ready` (any row once all are ready), if there is one.
 enum KEORowsTaken { kKEORowsDecoded, kKEORowsNotYet, kKEORowsOver };
-KEORowsTaken KEODecodeTakenChunk(KEOBlockRows* rows, uint32_t lag);
+KEORowsTaken KEODecodeTakenChunk(KEOBlockRows* rows, uint32_t lag,
+                                 KEORowsEnd end = kKEOTakeFromTop);
 
 // Takes and decodes chunks of rows that lie at least `lag` rows behind
 // `ready` (any row once all are ready) until every row is taken, or the
 // producer failed. With a worker, waits (asleep) when it has caught up;
 // without, returns as soon as nothing can be taken.
-void KEODecodeTakenRows(KEOBlockRows* rows, uint32_t lag, KEODecodeWorker* worker);
+void KEODecodeTakenRows(KEOBlockRows* rows, uint32_t lag, KEODecodeWorker* worker,
+                        KEORowsEnd end = kKEOTakeFromTop);

@@ -15,6 +15,8 @@ namespace {
 constexpr uint32_t kBandRows = 2;
 // How far behind the unpacking a follower stays.
 constexpr uint32_t kLagRows = 2;
+// A lag no frame's rows reach: rows are taken only once all are ready.
+constexpr uint32_t kOnlyWhenAllReady = UINT32_MAX / 2;
 // The share of rows out before a worker that only follows is woken, in
 // percent.
 constexpr uint32_t kWakePercent = 45;
@@ -89,9 +91,18 @@ void unpackSecondHalf(Pipeline* p) {
 
 void workerJob(void* arg) {
     Pipeline* p = static_cast<Pipeline*>(arg);
-    if (p->twoEnds)
-        unpackSecondHalf(p);
-    KEODecodeTakenRows(&p->rows, kLagRows, p->worker);
+    if (!p->twoEnds) {
+        KEODecodeTakenRows(&p->rows, kLagRows, p->worker);
+        return;
+    }
+    unpackSecondHalf(p);
+    // A half that may join waits, asleep, for the caller to reach it, and
+    // then decodes its own rows from the bottom up. Following the caller's
+    // rows meanwhile would cost the caller a wake-up call every few rows,
+    // which slowed its unpacking, the frame's longest part, by half.
+    const bool mayJoin = p->second.state.load(std::memory_order_relaxed) == kUnpacked;
+    KEODecodeTakenRows(&p->rows, mayJoin ? kOnlyWhenAllReady : kLagRows, p->worker,
+                       kKEOTakeOwnSecondPart);
 }
 
 // The caller's side of the unpacking.
@@ -157,6 +168,10 @@ bool joinSecondHalf(Pipeline* p, FirstHalf* f, const KEOLZFStream& s) {
         std::memcpy(blocks + made, p->second.out + (made - f->metAt), splitAt - made);
     rows.secondBlocks = p->second.out + (splitAt - f->metAt);
     rows.split.store(split, std::memory_order_relaxed);
+    // Every row is ready now: the worker, asleep until then, is woken for
+    // its own.
+    rows.ready.store(rows.blockRows, std::memory_order_seq_cst);
+    KEOReportProgress(p->worker, rows.blockRows);
     return true;
 }
 

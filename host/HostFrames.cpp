@@ -2,9 +2,10 @@
 //
 // Rows are width x bytes per pixel plus the configured padding apart, so a
 // plug-in that assumes packed rows writes visibly wrong pictures. New pixel
-// memory is filled with 0xCD, unless the host's paintNewFrames is off. Frames are reference-counted
-// (see StandInHost.h); every operation first looks the handle up, so a stale or foreign handle is
-// reported instead of followed.
+// memory is filled with 0xCD, unless the host's paintNewFrames is off (and then the memory of
+// frames given back is used again). Frames are reference-counted (see StandInHost.h); every
+// operation first looks the handle up, so a stale or foreign handle is reported instead of
+// followed.
 #include "HostState.h"
 
 #include <cstring>
@@ -14,6 +15,9 @@ namespace {
 
 constexpr uint8_t kFramePixelFill = 0xCD;
 constexpr int32_t kMaxSide = 32767; // prRect coordinates are 16-bit
+// Enough for a frame being decoded, one read ahead and one the caller
+// still holds.
+constexpr size_t kSpareFrames = 3;
 
 bool knownFormat(PrPixelFormat format) {
     return format == PrPixelFormat_ARGB_4444_8u || format == PrPixelFormat_BGRA_4444_8u ||
@@ -90,7 +94,19 @@ PPix* handOut(StandInHost* host, PPix* frame, int32_t width, int32_t height, PrP
 
 PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
                PrPPixBufferAccess access, uint8_t fill, prSuiteError* error) {
-    return handOut(host, new PPix(), width, height, format, access, fill, error);
+    PPix* frame = new PPix();
+    const uint64_t rowBytes = static_cast<uint64_t>(width > 0 ? width : 0) * bytesPerPixel(format) +
+                              static_cast<uint64_t>(host->config.rowPaddingBytes);
+    const uint64_t total = rowBytes * static_cast<uint64_t>(height > 0 ? height : 0);
+    // The latest given back first: its pixels may still be in cache.
+    auto& spares = host->sparePixels;
+    for (auto it = spares.rbegin(); it != spares.rend(); ++it)
+        if (it->size() == total) {
+            frame->pixels.swap(*it);
+            spares.erase(std::next(it).base());
+            break;
+        }
+    return handOut(host, frame, width, height, format, access, fill, error);
 }
 
 PPix* newRenderedFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
@@ -122,6 +138,8 @@ void releaseIfUnheld(StandInHost* host, PPix* frame) {
         host->spareRendered = frame;
         return;
     }
+    if (!frame->rendered && !host->config.paintNewFrames && host->sparePixels.size() < kSpareFrames)
+        host->sparePixels.push_back(std::move(frame->pixels));
     delete frame;
 }
 
@@ -131,6 +149,7 @@ void freeAllFrames(StandInHost* host) {
     host->frames.clear();
     delete host->spareRendered;
     host->spareRendered = nullptr;
+    host->sparePixels.clear();
 }
 
 prSuiteError ppixCreate(StandInHost* host, PPixHand* out, PrPPixBufferAccess access,

@@ -105,6 +105,13 @@ struct StandInHost {
     // export renders one frame of one size after another, and a new frame
     // each time would cost its allocation and page faults.
     PPix* spareRendered;
+    // The pixels of frames given back, kept for the next frames of their
+    // size by a host that does not paint new frames (keo's), as a real
+    // host's frame pool keeps them: fresh picture memory costs the kernel a
+    // cleared page for every page, a quarter of a 1080p frame's decode. A
+    // painting host (the tests') gives every frame fresh memory, so that a
+    // plug-in writing into a frame it gave back is caught.
+    std::vector<std::vector<uint8_t, UnpaintedAllocator<uint8_t>>> sparePixels;
     std::map<CacheKey, PPix*> cache;
     std::map<std::string, exParamValues> params;
 

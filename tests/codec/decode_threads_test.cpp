@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <thread>
 #include <vector>
 
 #include "codec/DecodeThreads.h"
@@ -104,6 +105,60 @@ TEST(DecodeThreads, UltraHDFrameDecodesAlikeWithTheSplitOnAndOff) {
     // The padding of every row is left as it was.
     for (int line = 0; line < height; line += 97)
         EXPECT_EQ(off[static_cast<size_t>(line) * pitch + width * 4], kUntouched);
+}
+
+} // namespace
+
+namespace {
+
+// The rows of a picture whose block data is in two parts (split at block row
+// `split`), taken by two threads at once: the caller from the top, the other
+// from the bottom as the worker that unpacked the second part does. Bottom
+// row first, with decodeOn's padding.
+std::vector<unsigned char> decodeFromBothEnds(KEOBlockLayout layout,
+                                              const std::vector<unsigned char>& blocks, int width,
+                                              int height, uint32_t split) {
+    const ptrdiff_t pitch = width * 4 + 8;
+    std::vector<unsigned char> frame(static_cast<size_t>(pitch) * height, kUntouched);
+    const size_t rowBytes = static_cast<size_t>((width + 3) / 4) * KEOLayoutBlockSize(layout);
+    const std::vector<unsigned char> first(blocks.begin(), blocks.begin() + split * rowBytes);
+    const std::vector<unsigned char> second(blocks.begin() + split * rowBytes, blocks.end());
+    const HeapBytes top(first), bottom(second);
+    KEOBlockRows rows;
+    KEOInitBlockRows(&rows, layout, top.data(), width, height, frame.data() + (height - 1) * pitch,
+                     -pitch, 0);
+    rows.secondBlocks = bottom.data();
+    rows.split.store(split);
+    rows.ready.store(rows.blockRows);
+    std::thread other([&] { KEODecodeTakenRows(&rows, 0, nullptr, kKEOTakeOwnSecondPart); });
+    KEODecodeTakenRows(&rows, 0, nullptr, kKEOTakeFromTop);
+    other.join();
+    return frame;
+}
+
+// Every row is decoded once, from the part that holds it, wherever the two
+// threads meet: a split at the first row, in the middle, at the last row,
+// and none (the bottom taker then takes from the top like the caller).
+TEST(DecodeThreads, RowsTakenFromBothEndsGiveTheSingleThreadBytes) {
+    const struct {
+        Layout layout;
+        KEOBlockLayout blockLayout;
+    } layouts[] = {{Layout::DXT1, kKEOLayoutDXT1},
+                   {Layout::DXT5, kKEOLayoutDXT5},
+                   {Layout::DXT24, kKEOLayoutDXT24}};
+    uint32_t seed = 140;
+    for (const auto& l : layouts)
+        for (int height : {8, 31, 97}) {
+            const int width = 45;
+            const KEOBlockLayout layout = l.blockLayout;
+            const auto blocks = randomBlockData(l.layout, width, height, seed++);
+            const auto single = decodeOn(1, layout, blocks, width, height, 8);
+            const uint32_t blockRows = static_cast<uint32_t>((height + 3) / 4);
+            for (uint32_t split : {1u, blockRows / 2, blockRows - 1, blockRows})
+                for (int run = 0; run < 20; ++run)
+                    ASSERT_EQ(decodeFromBothEnds(layout, blocks, width, height, split), single)
+                        << KEOLayoutName(layout) << ", height " << height << ", split " << split;
+        }
 }
 
 } // namespace

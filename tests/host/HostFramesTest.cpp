@@ -114,3 +114,42 @@ TEST_F(HostTest, ReadOnlyFrameRefusesWriteAccess) {
     EXPECT_EQ(count().violations, 1);
     s.ppix->Dispose(frame);
 }
+
+// keo's host does not paint new frames and keeps the memory of frames given
+// back for the next of their size, so that a decode in order does not pay
+// the kernel for fresh pages every frame; a frame of another size, or one
+// asked for while the spare is in use, gets memory of its own. The test
+// host, which paints, never hands the same memory out again.
+TEST_F(HostTest, AHostThatDoesNotPaintReusesTheMemoryOfFramesGivenBack) {
+    HostConfig config;
+    config.paintNewFrames = false;
+    StandInHost* quiet = createHost(config);
+    ASSERT_NE(quiet, nullptr);
+    const HostSuites q = hostSuites(quiet);
+    auto pixelsOf = [](const HostSuites& suites, PPixHand frame) {
+        char* pixels = nullptr;
+        suites.ppix->GetPixels(frame, PrPPixBufferAccess_ReadWrite, &pixels);
+        return pixels;
+    };
+    PPixHand first = argbFrame(q, 640, 360);
+    ASSERT_NE(first, nullptr);
+    char* memory = pixelsOf(q, first);
+    q.ppix->Dispose(first);
+    PPixHand again = argbFrame(q, 640, 360);
+    PPixHand beside = argbFrame(q, 640, 360);
+    PPixHand other = argbFrame(q, 360, 640 + 1);
+    EXPECT_EQ(pixelsOf(q, again), memory);
+    EXPECT_NE(pixelsOf(q, beside), memory);
+    EXPECT_NE(pixelsOf(q, other), memory);
+    for (PPixHand frame : {again, beside, other})
+        q.ppix->Dispose(frame);
+    EXPECT_EQ(leakReport(quiet), "");
+    destroyHost(quiet);
+
+    PPixHand painted = argbFrame(s, 640, 360);
+    pixelsOf(s, painted)[0] = 1;
+    s.ppix->Dispose(painted);
+    painted = argbFrame(s, 640, 360);
+    EXPECT_EQ(static_cast<unsigned char>(pixelsOf(s, painted)[0]), 0xCD);
+    s.ppix->Dispose(painted);
+}
