@@ -22,6 +22,15 @@ int cores() {
     return n < 1 ? 1 : (n > 8 ? 8 : static_cast<int>(n));
 }
 
+// Each layout as the test blocks name it and as the decoder does.
+const struct {
+    Layout layout;
+    KEOBlockLayout blockLayout;
+} kLayouts[] = {{Layout::DXT1, kKEOLayoutDXT1},
+                {Layout::DXT5, kKEOLayoutDXT5},
+                {Layout::DXT24, kKEOLayoutDXT24},
+                {Layout::DXT24Alpha, kKEOLayoutDXT24Alpha}};
+
 std::vector<unsigned char> decodeOn(int threads, KEOBlockLayout layout,
                                     const std::vector<unsigned char>& blocks, int width, int height,
                                     int pad) {
@@ -36,15 +45,8 @@ std::vector<unsigned char> decodeOn(int threads, KEOBlockLayout layout,
 }
 
 TEST(DecodeThreads, AnyNumberOfBandsGivesTheSingleThreadBytes) {
-    const struct {
-        Layout layout;
-        KEOBlockLayout blockLayout;
-    } layouts[] = {{Layout::DXT1, kKEOLayoutDXT1},
-                   {Layout::DXT5, kKEOLayoutDXT5},
-                   {Layout::DXT24, kKEOLayoutDXT24},
-                   {Layout::DXT24Alpha, kKEOLayoutDXT24Alpha}};
     uint32_t seed = 90;
-    for (const auto& l : layouts)
+    for (const auto& l : kLayouts)
         for (int height : {1, 4, 7, 13, 30, 33}) {
             const int width = 37;
             const auto blocks = randomBlockData(l.layout, width, height, seed++);
@@ -107,10 +109,6 @@ TEST(DecodeThreads, UltraHDFrameDecodesAlikeWithTheSplitOnAndOff) {
         EXPECT_EQ(off[static_cast<size_t>(line) * pitch + width * 4], kUntouched);
 }
 
-} // namespace
-
-namespace {
-
 // The rows of a picture whose block data is in two parts (split at block row
 // `split`), taken by two threads at once: the caller from the top, the other
 // from the bottom as the worker that unpacked the second part does. Bottom
@@ -140,14 +138,8 @@ std::vector<unsigned char> decodeFromBothEnds(KEOBlockLayout layout,
 // threads meet: a split at the first row, in the middle, at the last row,
 // and none (the bottom taker then takes from the top like the caller).
 TEST(DecodeThreads, RowsTakenFromBothEndsGiveTheSingleThreadBytes) {
-    const struct {
-        Layout layout;
-        KEOBlockLayout blockLayout;
-    } layouts[] = {{Layout::DXT1, kKEOLayoutDXT1},
-                   {Layout::DXT5, kKEOLayoutDXT5},
-                   {Layout::DXT24, kKEOLayoutDXT24}};
     uint32_t seed = 140;
-    for (const auto& l : layouts)
+    for (const auto& l : kLayouts)
         for (int height : {8, 31, 97}) {
             const int width = 45;
             const KEOBlockLayout layout = l.blockLayout;
