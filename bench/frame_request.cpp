@@ -20,6 +20,10 @@
 // leaves unwritten), which a real host's frame pool does not do: each
 // request is also made through a second host that leaves its frames
 // unpainted, as keo's does ("unpainted_request", keo's path for a frame).
+// Those movies' two samples stay in the processor's caches from one request
+// to the next; "in_order_request" asks for the frames of a movie of 48
+// different photograph frames (DXT5 + LZF) one after another, as keo decode
+// goes through a movie, so that each sample comes from memory.
 //
 // The codec's decode paths are measured alone too, each into a reused padded
 // bottom-up frame:
@@ -42,10 +46,10 @@
 //   - the codec's LZF decompressor at least 2.5 times as fast as liblzf's;
 //   - requests of at most 3.5 x memcpy (CPU) for the photograph's DXT1 + LZF
 //     and DXT24 + LZF frames, and 6 for the synthetic DXT5 + LZF frame;
-//   - the photograph's DXT5 + LZF frame through keo's path within 7 x memcpy
-//     in wall time, its decode costing at most 1.15 x the CPU of the
-//     one-thread decode; its DXT1 and DXT24 frames decoding no slower (wall)
-//     than on one thread.
+//   - the photograph's DXT5 + LZF frames in order through keo's path within
+//     7 x memcpy in wall time, their decode costing at most 1.15 x the CPU of
+//     the one-thread decode; its DXT1 and DXT24 frames decoding no slower
+//     (wall) than on one thread.
 // Run it on a quiet machine: with other work on the cores a worker waits for
 // a processor and every figure grows; compare ratios, not milliseconds.
 #include <benchmark/benchmark.h>
@@ -76,6 +80,10 @@ namespace {
 using keo::bench::kPictureBytes, keo::bench::kPictureHeight, keo::bench::kPictureWidth,
     keo::bench::kSyntheticSeed;
 constexpr int kFrames = 2;
+// The in-order movie's frames: each its own picture, together more than a
+// processor's caches hold, so that every request reads its sample from
+// memory as keo decode does going through a long movie.
+constexpr int kInOrderFrames = 48;
 
 struct Layout {
     const char* name;
@@ -114,6 +122,10 @@ struct Bench {
     ImportEntryFunc entry = nullptr;
     Host painting, bare;
     std::vector<OpenMovie> movies;
+    // The photograph's DXT5 + LZF frames in order, on the host that does not
+    // paint; no path when there is no photograph.
+    std::string inOrderPath;
+    keo::host::ImporterSession inOrder;
 };
 
 bool fail(const std::string& what) {
@@ -163,6 +175,43 @@ bool openMovie(Bench& b, OpenMovie* movie) {
     return true;
 }
 
+// The photograph moved 8 pixels further left in each frame (what leaves on
+// the left comes back on the right), with the alpha gradient, as DXT5 + LZF
+// frames of a movie opened on the host that does not paint.
+bool writeInOrderMovie(Bench& b, const std::vector<unsigned char>& photo, const std::string& path) {
+    MovFile writer;
+    char compressor[] = "ZUVM";
+    if (!writer.openWrite(path.c_str(), compressor, kPictureWidth, kPictureHeight, {25, 1}, 1, 0,
+                          48000, 2, 16))
+        return fail("cannot create " + path);
+    uint64_t capacity = 0;
+    KEOMaxFramePayloadSize(kPictureWidth, kPictureHeight, &capacity);
+    std::vector<unsigned char> sample(capacity), moved(photo.size());
+    const size_t rowBytes = size_t(kPictureWidth) * 4;
+    bool written = true;
+    for (int i = 0; i < kInOrderFrames && written; ++i) {
+        const size_t shift = (size_t(8) * i % kPictureWidth) * 4;
+        for (size_t row = 0; row < size_t(kPictureHeight); ++row) {
+            const unsigned char* from = photo.data() + row * rowBytes;
+            unsigned char* to = moved.data() + row * rowBytes;
+            std::memcpy(to, from + shift, rowBytes - shift);
+            std::memcpy(to + rowBytes - shift, from, shift);
+        }
+        const auto picture = keo::bench::withAlphaGradient(moved);
+        const int length = CompressDXTFrame(picture.data(), sample.data(), kPictureWidth,
+                                            kPictureHeight, kPictureWidth * 4, 1, 1, 2);
+        written = length > 0 && writer.writeFrame(0, length, sample.data()) == 0;
+    }
+    if (writer.close() != 0 || !written)
+        return fail("cannot write " + path);
+    b.inOrderPath = path;
+    keo::host::bindImporter(&b.inOrder, b.entry, b.bare.host);
+    if (keo::host::openFile(&b.inOrder, path) != malNoError ||
+        keo::host::describeFile(&b.inOrder) != malNoError)
+        return fail("cannot open " + path);
+    return true;
+}
+
 // One imGetSourceVideo of frame `index`; the frame handed out, or null.
 PPixHand request(keo::host::ImporterSession& session, int index) {
     imFrameFormat format{kPictureWidth, kPictureHeight, PrPixelFormat_ARGB_4444_8u};
@@ -173,7 +222,8 @@ PPixHand request(keo::host::ImporterSession& session, int index) {
     return frame;
 }
 
-void BM_Request(benchmark::State& state, Host* host, keo::host::ImporterSession* session) {
+void BM_Request(benchmark::State& state, Host* host, keo::host::ImporterSession* session,
+                int frames) {
     int index = 0;
     for (auto _ : state) {
         PPixHand frame = request(*session, index);
@@ -186,7 +236,7 @@ void BM_Request(benchmark::State& state, Host* host, keo::host::ImporterSession*
         state.PauseTiming();
         host->suites.ppix->Dispose(frame);
         keo::host::clearFrameCache(host->host);
-        index = (index + 1) % kFrames;
+        index = (index + 1) % frames;
         state.ResumeTiming();
     }
 }
@@ -313,7 +363,7 @@ bool setUp(Bench& b) {
         for (const Layout& layout : kLayouts)
             if (!add(layout, "photo/", layout.transparency ? photoWithAlpha : photo))
                 return false;
-    return true;
+    return !havePhoto || writeInOrderMovie(b, photo, folder + "_in_order.mov");
 }
 
 void tearDown(Bench& b) {
@@ -321,6 +371,10 @@ void tearDown(Bench& b) {
         keo::host::closeFile(&movie.importer);
         keo::host::closeFile(&movie.bareImporter);
         std::remove(movie.path.c_str());
+    }
+    if (!b.inOrderPath.empty()) {
+        keo::host::closeFile(&b.inOrder);
+        std::remove(b.inOrderPath.c_str());
     }
     for (Host* host : {&b.painting, &b.bare}) {
         if (!host->host)
@@ -345,10 +399,12 @@ std::vector<std::string> registerRows(Bench& b) {
             ->MeasureProcessCPUTime();
     };
     add("memcpy", keo::bench::BM_PictureMemcpy);
+    if (!b.inOrderPath.empty())
+        add("in_order_request/photo/DXT5+LZF", BM_Request, &b.bare, &b.inOrder, kInOrderFrames);
     for (OpenMovie& movie : b.movies) {
         const std::string& name = movie.name;
-        add("request/" + name, BM_Request, &b.painting, &movie.importer);
-        add("unpainted_request/" + name, BM_Request, &b.bare, &movie.bareImporter);
+        add("request/" + name, BM_Request, &b.painting, &movie.importer, kFrames);
+        add("unpainted_request/" + name, BM_Request, &b.bare, &movie.bareImporter, kFrames);
         add("lzf_decompress/" + name, BM_Decompress<false>, &movie);
         add("KEOLZFDecompress/" + name, BM_Decompress<true>, &movie);
         add("decode_1thread/" + name, BM_DecodeInto, &movie, 1);
@@ -417,13 +473,16 @@ bool checkPathGoals(const keo::bench::BestTimeReporter& reporter, double memcpyM
         std::printf("\ngoals of the photograph's frames: no photograph, not checked\n");
         return true;
     }
+    // Judged on frames read in order from a movie larger than the caches,
+    // as keo decode reads them; the same frame asked again stays in cache.
+    const keo::bench::BestTime inOrder = reporter.best("in_order_request/photo/DXT5+LZF");
     std::printf("\ngoal: photo/DXT5+LZF through keo's path within %.1f x memcpy (wall)\n",
                 kKeoPathBudget);
-    const bool fast = keo.wallMs <= kKeoPathBudget * memcpyMs;
-    std::printf("  unpainted request %.2f x memcpy: %s (decode alone %.2f on one thread, %.2f "
-                "pipelined, %.2f two frames at once)\n",
-                keo.wallMs / memcpyMs, fast ? "met" : "NOT met", alone.wallMs / memcpyMs,
-                piped.wallMs / memcpyMs, ahead.wallMs / memcpyMs);
+    const bool fast = inOrder.wallMs >= 0 && inOrder.wallMs <= kKeoPathBudget * memcpyMs;
+    std::printf("  frames in order %.2f x memcpy: %s (one frame again %.2f; decode alone %.2f "
+                "on one thread, %.2f pipelined, %.2f two frames at once)\n",
+                inOrder.wallMs / memcpyMs, fast ? "met" : "NOT met", keo.wallMs / memcpyMs,
+                alone.wallMs / memcpyMs, piped.wallMs / memcpyMs, ahead.wallMs / memcpyMs);
     std::printf("goal: its decode at most %.2f x the one-thread decode's CPU\n",
                 kMaxCpuOverOneThread);
     const bool frugal = piped.cpuMs <= kMaxCpuOverOneThread * alone.cpuMs;
