@@ -58,8 +58,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BenchPhoto.h"
@@ -133,6 +135,25 @@ bool fail(const std::string& what) {
     return false;
 }
 
+// A movie of `frames` frames of the pictures' size; sampleOf(i) gives frame
+// i's sample (a length of 0 when it cannot be made).
+using SampleOf = std::function<std::pair<unsigned char*, int>(int)>;
+bool writeFrames(const std::string& path, int frames, const SampleOf& sampleOf) {
+    MovFile writer;
+    char compressor[] = "ZUVM";
+    if (!writer.openWrite(path.c_str(), compressor, kPictureWidth, kPictureHeight, {25, 1}, 1, 0,
+                          48000, 2, 16))
+        return fail("cannot create " + path);
+    bool written = true;
+    for (int i = 0; i < frames && written; ++i) {
+        const auto [data, length] = sampleOf(i);
+        written = length > 0 && writer.writeFrame(0, length, data) == 0;
+    }
+    if (writer.close() != 0 || !written)
+        return fail("cannot write " + path);
+    return true;
+}
+
 // The encoded sample of the picture, and a movie of kFrames copies of it.
 bool writeMovie(const Layout& layout, const std::vector<unsigned char>& picture, OpenMovie* movie) {
     uint64_t capacity = 0;
@@ -146,18 +167,10 @@ bool writeMovie(const Layout& layout, const std::vector<unsigned char>& picture,
     movie->sample.resize(static_cast<size_t>(length));
     if (movie->sample[6] != 1)
         return fail(movie->name + " was stored without LZF");
-
-    MovFile writer;
-    char compressor[] = "ZUVM";
-    if (!writer.openWrite(movie->path.c_str(), compressor, kPictureWidth, kPictureHeight, {25, 1},
-                          1, 0, 48000, 2, 16))
-        return fail("cannot create " + movie->path);
-    bool written = true;
-    for (int i = 0; i < kFrames; ++i)
-        written = written && writer.writeFrame(0, length, movie->sample.data()) == 0;
-    if (writer.close() != 0 || !written)
-        return fail("cannot write " + movie->path);
-    return true;
+    return writeFrames(movie->path, kFrames, [movie](int) {
+        return std::make_pair<unsigned char*, int>(movie->sample.data(),
+                                                   static_cast<int>(movie->sample.size()));
+    });
 }
 
 bool openMovie(Bench& b, OpenMovie* movie) {
@@ -179,17 +192,11 @@ bool openMovie(Bench& b, OpenMovie* movie) {
 // the left comes back on the right), with the alpha gradient, as DXT5 + LZF
 // frames of a movie opened on the host that does not paint.
 bool writeInOrderMovie(Bench& b, const std::vector<unsigned char>& photo, const std::string& path) {
-    MovFile writer;
-    char compressor[] = "ZUVM";
-    if (!writer.openWrite(path.c_str(), compressor, kPictureWidth, kPictureHeight, {25, 1}, 1, 0,
-                          48000, 2, 16))
-        return fail("cannot create " + path);
     uint64_t capacity = 0;
     KEOMaxFramePayloadSize(kPictureWidth, kPictureHeight, &capacity);
     std::vector<unsigned char> sample(capacity), moved(photo.size());
     const size_t rowBytes = size_t(kPictureWidth) * 4;
-    bool written = true;
-    for (int i = 0; i < kInOrderFrames && written; ++i) {
+    const bool written = writeFrames(path, kInOrderFrames, [&](int i) {
         const size_t shift = (size_t(8) * i % kPictureWidth) * 4;
         for (size_t row = 0; row < size_t(kPictureHeight); ++row) {
             const unsigned char* from = photo.data() + row * rowBytes;
@@ -200,10 +207,10 @@ bool writeInOrderMovie(Bench& b, const std::vector<unsigned char>& photo, const 
         const auto picture = keo::bench::withAlphaGradient(moved);
         const int length = CompressDXTFrame(picture.data(), sample.data(), kPictureWidth,
                                             kPictureHeight, kPictureWidth * 4, 1, 1, 2);
-        written = length > 0 && writer.writeFrame(0, length, sample.data()) == 0;
-    }
-    if (writer.close() != 0 || !written)
-        return fail("cannot write " + path);
+        return std::make_pair<unsigned char*, int>(sample.data(), int(length));
+    });
+    if (!written)
+        return false;
     b.inOrderPath = path;
     keo::host::bindImporter(&b.inOrder, b.entry, b.bare.host);
     if (keo::host::openFile(&b.inOrder, path) != malNoError ||

@@ -15,8 +15,6 @@ namespace {
 constexpr uint32_t kBandRows = 2;
 // How far behind the unpacking a follower stays.
 constexpr uint32_t kLagRows = 2;
-// A lag no frame's rows reach: rows are taken only once all are ready.
-constexpr uint32_t kOnlyWhenAllReady = UINT32_MAX / 2;
 // The share of rows out before a worker that only follows is woken, in
 // percent.
 constexpr uint32_t kWakePercent = 45;
@@ -103,8 +101,9 @@ void workerJob(void* arg) {
     // 1.5 ms on a 1080p photograph.
     const bool mayJoin = p->second.state.load(std::memory_order_relaxed) == kUnpacked &&
                          !p->second.stop.load(std::memory_order_relaxed);
-    KEODecodeTakenRows(&p->rows, mayJoin ? kOnlyWhenAllReady : kLagRows, p->worker,
-                       kKEOTakeOwnSecondPart);
+    if (mayJoin && !KEOWorkerWaitFor(p->worker, p->rows.ready, p->rows.blockRows))
+        return; // abandoned: `p` may be gone
+    KEODecodeTakenRows(&p->rows, kLagRows, p->worker, kKEOTakeOwnSecondPart);
 }
 
 // The caller's side of the unpacking.

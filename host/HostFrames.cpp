@@ -47,6 +47,18 @@ prSuiteError queryFrame(StandInHost* host, PPixHand h, const char* op, bool have
     return suiteError_NoError;
 }
 
+// Pixels of `total` bytes given back earlier, the latest first (they may
+// still be in cache), if the host keeps any.
+void takeSparePixels(StandInHost* host, uint64_t total, FramePixels* pixels) {
+    auto& spares = host->sparePixels;
+    for (auto it = spares.rbegin(); it != spares.rend(); ++it)
+        if (it->size() == total) {
+            pixels->swap(*it);
+            spares.erase(std::next(it).base());
+            return;
+        }
+}
+
 } // namespace
 
 int32_t bytesPerPixel(PrPixelFormat format) {
@@ -83,6 +95,8 @@ PPix* handOut(StandInHost* host, PPix* frame, int32_t width, int32_t height, PrP
     frame->access = access;
     frame->callerRefs = 1;
     frame->cacheRefs = 0;
+    if (frame->pixels.empty())
+        takeSparePixels(host, total, &frame->pixels);
     frame->pixels.resize(total);
     if (host->config.paintNewFrames)
         std::memset(frame->pixels.data(), fill, total);
@@ -94,19 +108,7 @@ PPix* handOut(StandInHost* host, PPix* frame, int32_t width, int32_t height, PrP
 
 PPix* newFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,
                PrPPixBufferAccess access, uint8_t fill, prSuiteError* error) {
-    PPix* frame = new PPix();
-    const uint64_t rowBytes = static_cast<uint64_t>(width > 0 ? width : 0) * bytesPerPixel(format) +
-                              static_cast<uint64_t>(host->config.rowPaddingBytes);
-    const uint64_t total = rowBytes * static_cast<uint64_t>(height > 0 ? height : 0);
-    // The latest given back first: its pixels may still be in cache.
-    auto& spares = host->sparePixels;
-    for (auto it = spares.rbegin(); it != spares.rend(); ++it)
-        if (it->size() == total) {
-            frame->pixels.swap(*it);
-            spares.erase(std::next(it).base());
-            break;
-        }
-    return handOut(host, frame, width, height, format, access, fill, error);
+    return handOut(host, new PPix(), width, height, format, access, fill, error);
 }
 
 PPix* newRenderedFrame(StandInHost* host, int32_t width, int32_t height, PrPixelFormat format,

@@ -41,6 +41,8 @@ template <typename T> struct UnpaintedAllocator : std::allocator<T> {
     }
 };
 
+using FramePixels = std::vector<uint8_t, UnpaintedAllocator<uint8_t>>;
+
 // The host's own definition of the frame that plug-ins only see as PPixHand.
 // The handle is &master, which points at the record itself.
 struct PPix {
@@ -53,7 +55,7 @@ struct PPix {
     int32_t callerRefs;
     int32_t cacheRefs;
     bool rendered; // made by RenderVideoFrame, whose next call may reuse it
-    std::vector<uint8_t, UnpaintedAllocator<uint8_t>> pixels;
+    FramePixels pixels;
 };
 
 namespace keo::host {
@@ -111,7 +113,7 @@ struct StandInHost {
     // cleared page for every page, a quarter of a 1080p frame's decode. A
     // painting host (the tests') gives every frame fresh memory, so that a
     // plug-in writing into a frame it gave back is caught.
-    std::vector<std::vector<uint8_t, UnpaintedAllocator<uint8_t>>> sparePixels;
+    std::vector<FramePixels> sparePixels;
     std::map<CacheKey, PPix*> cache;
     std::map<std::string, exParamValues> params;
 
