@@ -28,6 +28,8 @@ std::atomic<int> g_setting{kKEODecodeThreadsAuto};
 std::atomic<int> g_claimsToRefuse{0};
 std::atomic<int> g_restLength{0};
 constexpr int kFirstRest = 8;
+
+std::atomic<int> g_framesDecoding{0};
 constexpr int kLongestRest = 512;
 
 int processorCount() {
@@ -218,9 +220,19 @@ void KEODecodeWorkerOnTime() {
     g_restLength.store(0, std::memory_order_relaxed);
 }
 
+void KEOFrameDecodeBegins() {
+    g_framesDecoding.fetch_add(1, std::memory_order_relaxed);
+}
+
+void KEOFrameDecodeEnds() {
+    g_framesDecoding.fetch_sub(1, std::memory_order_relaxed);
+}
+
 KEODecodeWorker* KEOClaimDecodeWorker() {
     const int allowed = KEOAllowedDecodeThreads() - 1;
-    if (allowed < 1)
+    // Read without ordering: a frame that began a moment ago and is not
+    // counted yet costs one frame's oversubscription, nothing more.
+    if (allowed < 1 || g_framesDecoding.load(std::memory_order_relaxed) > allowed)
         return nullptr;
     // Counted down without a lock: a claim more or less refused is no harm.
     if (g_setting.load(std::memory_order_relaxed) == kKEODecodeThreadsAuto &&

@@ -50,8 +50,17 @@ int KEOAllowedDecodeThreads();
 struct KEODecodeWorker;
 
 // An idle worker for this caller alone, or null when there is none (or the
-// workers are resting, below).
+// workers are resting, below, or every core has a frame of its own).
 KEODecodeWorker* KEOClaimDecodeWorker();
+
+// Brackets the decode of one frame on the thread that decodes it (a caller,
+// or a worker given a whole frame). While as many frames are being decoded
+// as the setting allows threads, every core already has a frame, and claims
+// are refused: readers that take frames side by side (two importer records
+// of one movie) then decode one frame per core, which is faster than each
+// spreading its frame over cores the other is using.
+void KEOFrameDecodeBegins();
+void KEOFrameDecodeEnds();
 
 // For a caller whose job kept it waiting far longer than the job's work
 // (KEOEndDecodeJob found the worker running but the machine not running it):

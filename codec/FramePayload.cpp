@@ -9,6 +9,7 @@
 #include "base/ByteOrder.h"
 #include "codec/DXT24Decode.h"
 #include "codec/DecodeThreads.h"
+#include "codec/DecodeWorkers.h"
 #include "codec/LZFDecode.h"
 #include "codec/PipelinedDecode.h"
 
@@ -233,7 +234,11 @@ int decodeInto(const unsigned char* sample, unsigned int sampleLength, int width
         return kKEODecodeFailed;
     const ptrdiff_t pitch = static_cast<ptrdiff_t>(rowPitch);
     unsigned char* row0 = bottomUp ? dest + static_cast<ptrdiff_t>(height - 1) * pitch : dest;
-    return decodePicture(payload, width, height, row0, bottomUp ? -pitch : pitch, scratch, alone);
+    KEOFrameDecodeBegins();
+    const int result =
+        decodePicture(payload, width, height, row0, bottomUp ? -pitch : pitch, scratch, alone);
+    KEOFrameDecodeEnds();
+    return result;
 }
 
 } // namespace

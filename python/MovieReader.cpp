@@ -5,6 +5,7 @@
 #include "libkeo/Failure.h"
 #include "libkeo/InfoFacts.h"
 #include "libkeo/PluginResults.h"
+#include "libkeo/SideBySideFrames.h"
 #include "libkeo/StoredSound.h"
 
 #include <algorithm>
@@ -119,8 +120,13 @@ bool sameMovie(const keo::lib::MovieInfo& a, const keo::lib::MovieInfo& b) {
 struct MovieReader::Lease {
     MovieReader& movie;
     PluginSession* session;
-    explicit Lease(MovieReader& m) : movie(m), session(m.acquire()) {}
-    ~Lease() { movie.release(session); }
+    // Without `wait`, a lease of nothing when every record is busy and no
+    // more may be opened.
+    explicit Lease(MovieReader& m, bool wait = true) : movie(m), session(m.acquire(wait)) {}
+    ~Lease() {
+        if (session)
+            movie.release(session);
+    }
 };
 
 MovieReader::MovieReader(const std::string& path) : given_(path), path_(path) {
@@ -160,7 +166,7 @@ std::unique_ptr<PluginSession> MovieReader::openSession() {
     return session;
 }
 
-PluginSession* MovieReader::acquire() {
+PluginSession* MovieReader::acquire(bool wait) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (closed_)
@@ -199,6 +205,8 @@ PluginSession* MovieReader::acquire() {
             }
             continue;
         }
+        if (!wait)
+            return nullptr;
         idleChanged_.wait(lock);
     }
 }
@@ -265,6 +273,41 @@ void MovieReader::readFrame(int index, PixelOrder order, uint8_t* dest) {
     }
     if (r != 0)
         throw FrameFailure(given_, index, keo::lib::resultWords(r));
+}
+
+void MovieReader::readFrames(const std::vector<int>& indices, PixelOrder order,
+                             const std::vector<uint8_t*>& dests,
+                             const std::function<bool()>& between) {
+    Lease lease(*this);
+    Lease second(*this, false);
+    // A frame that fails stops the read; the failure reported is the first
+    // in the list's order, every frame before it being read by then (the
+    // threads take frames in that order and finish the ones they hold).
+    struct Stop {};
+    std::mutex failedLock;
+    size_t firstFailed = indices.size();
+    int failedResult = 0;
+    auto use = [&](size_t k, int result, const keo::lib::FrameRows* rows) {
+        if (result == 0) {
+            keo::lib::copyFrameRows(*rows, info_.width, info_.height, order, dests[k]);
+            return;
+        }
+        std::lock_guard<std::mutex> hold(failedLock);
+        if (k < firstFailed) {
+            firstFailed = k;
+            failedResult = result;
+        }
+        throw Stop();
+    };
+    try {
+        keo::lib::fetchFramesSideBySide(*lease.session, second.session, indices, false, use,
+                                        between);
+    } catch (const Stop&) {
+    } catch (const keo::lib::OutOfMemory&) {
+        throw keo::lib::OutOfMemory(given_ + ": frames");
+    }
+    if (firstFailed < indices.size())
+        throw FrameFailure(given_, indices[firstFailed], keo::lib::resultWords(failedResult));
 }
 
 void MovieReader::readHostAudio(int64_t start, int64_t count, float* dest,

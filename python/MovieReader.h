@@ -72,6 +72,15 @@ public:
     // plug-in cannot deliver it (`dest` is then left as it was),
     // OutOfMemory when memory ran out, MovieClosed after close().
     void readFrame(int index, PixelOrder order, uint8_t* dest);
+    // Frames `indices` into `dests` (frame k of the list into dests[k], as
+    // readFrame), two at a time on two of the movie's importer records when
+    // a second is idle or can be opened. A frame that fails stops the
+    // read and throws FrameFailure for the first failing frame of the list,
+    // every frame before it read; frames after it may be read or not.
+    // `between` (on the calling thread, before each frame it reads) returns
+    // false to stop, leaving the frames not read as they were.
+    void readFrames(const std::vector<int>& indices, PixelOrder order,
+                    const std::vector<uint8_t*>& dests, const std::function<bool()>& between);
     // `count` sample frames from `start` (both checked by the caller against
     // the movie's sound), interleaved. pcmBits 0 writes the host's floats;
     // 8, 16 or 24/32 write the integers stored in the file as int8, int16 or
@@ -85,7 +94,9 @@ public:
 
 private:
     struct Lease;
-    keo::lib::PluginSession* acquire();
+    // A record to read with; without `wait`, null when none is idle and no
+    // more may be opened.
+    keo::lib::PluginSession* acquire(bool wait);
     void release(keo::lib::PluginSession* session);
     std::unique_ptr<keo::lib::PluginSession> openSession();
     void leaveInheritedSessions(std::unique_lock<std::mutex>& lock);

@@ -109,19 +109,73 @@ py::array PyMovie::checkedOut(py::object out, const std::vector<py::ssize_t>& sh
     return a;
 }
 
+std::exception_ptr PyMovie::readList(const std::vector<int>& indices, PixelOrder order,
+                                     const std::vector<uint8_t*>& dests) {
+    // Ctrl-C stops a long read between two frames: the lock is taken back
+    // to look, and the error Python sets stays set for this thread.
+    bool interrupted = false;
+    auto between = [&interrupted] {
+        py::gil_scoped_acquire held;
+        interrupted = PyErr_CheckSignals() != 0;
+        return !interrupted;
+    };
+    std::exception_ptr failure;
+    {
+        py::gil_scoped_release released;
+        try {
+            reader_->readFrames(indices, order, dests, between);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    if (interrupted)
+        throw py::error_already_set();
+    return failure;
+}
+
 void PyMovie::readInto(const FrameRequest& r, PixelOrder order, py::array& frames) {
     ensureOpen();
     uint8_t* dest = static_cast<uint8_t*>(frames.mutable_data());
+    if (r.indices.size() < 2) {
+        if (!r.indices.empty())
+            withoutGil(name_, [&] { reader_->readFrame(r.indices[0], order, dest); });
+        return;
+    }
     const size_t frameBytes =
         static_cast<size_t>(info_.width) * info_.height * keo::pixelBytes(order);
-    for (size_t k = 0; k < r.indices.size(); ++k) {
-        // Ctrl-C stops a long read between two frames.
-        if (PyErr_CheckSignals() != 0)
-            throw py::error_already_set();
-        const int i = r.indices[k];
-        uint8_t* frame = dest + k * frameBytes;
-        withoutGil(name_, [&] { reader_->readFrame(i, order, frame); });
+    std::vector<uint8_t*> dests;
+    for (size_t k = 0; k < r.indices.size(); ++k)
+        dests.push_back(dest + k * frameBytes);
+    if (std::exception_ptr failure = readList(r.indices, order, dests))
+        raiseCaught(failure, name_);
+}
+
+py::object PyMovie::readForIteration(int index, py::object* after) {
+    ensureOpen();
+    const std::vector<py::ssize_t> shape = shapeOf(FrameRequest{}, order_);
+    py::array first(py::dtype::of<uint8_t>(), shape);
+    *after = py::none();
+    if (index + 1 >= info_.frames) {
+        readInto(FrameRequest{{index}, {}}, order_, first);
+        return std::move(first);
     }
+    py::array second(py::dtype::of<uint8_t>(), shape);
+    const std::vector<uint8_t*> dests{static_cast<uint8_t*>(first.mutable_data()),
+                                      static_cast<uint8_t*>(second.mutable_data())};
+    if (std::exception_ptr failure = readList({index, index + 1}, order_, dests)) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const FrameFailure& f) {
+            // The frame asked for came; the next is asked for again when
+            // its turn comes, and fails there.
+            if (f.frame == index + 1)
+                return std::move(first);
+        } catch (...) {
+        }
+        raiseCaught(failure, name_);
+    }
+    *after = std::move(second);
+    return std::move(first);
 }
 
 py::object PyMovie::read(py::handle index, py::object order, py::object out) {

@@ -160,10 +160,12 @@ std::string PyMovie::repr() {
 
 namespace {
 
-// Iteration keeps the movie alive and reads one frame at a time.
+// Iteration keeps the movie alive and reads two frames at a time, side by
+// side, keeping the second until it is asked for.
 struct MovieIterator {
     py::object movie;
     int next = 0;
+    py::object held = py::none(); // frame `next`, when read with the one before
 };
 
 // Docstrings begin with the call's signature in the interpreter's own form
@@ -171,14 +173,22 @@ struct MovieIterator {
 // stub keo/__init__.pyi gives the same signatures with their types.
 void bindIterator(py::module_& m) {
     py::class_<MovieIterator>(m, "MovieIterator",
-                              "The frames of a keo.Movie, one at a time, in its order.")
+                              "The frames of a keo.Movie, one at a time, in its order. Frames are "
+                              "read two at a time, side by side, the second kept until it is "
+                              "asked for; a frame that fails raises where it is asked for, and "
+                              "iteration can go on after it.")
         .def("__iter__", [](py::object self) { return self; })
         .def("__next__",
              [](MovieIterator& it) {
                  PyMovie& movie = it.movie.cast<PyMovie&>();
                  if (it.next >= movie.info().frames)
                      throw py::stop_iteration();
-                 return movie.read(py::int_(it.next++), py::none(), py::none());
+                 py::object frame = std::move(it.held);
+                 it.held = py::none();
+                 const int index = it.next++;
+                 if (!frame.is_none())
+                     return frame;
+                 return movie.readForIteration(index, &it.held);
              })
         .def("__length_hint__", [](const MovieIterator& it) {
             return std::max(0, it.movie.cast<PyMovie&>().info().frames - it.next);
@@ -191,7 +201,7 @@ void bindFrames(py::class_<PyMovie>& movie) {
         .def("__getitem__", &PyMovie::item, py::arg("index"))
         .def("__iter__",
              [](py::object self) {
-                 return MovieIterator{self, 0};
+                 return MovieIterator{self, 0, py::none()};
              })
         .def("read", &PyMovie::read, py::arg("index"), py::arg("order") = py::none(),
              py::arg("out") = py::none(),

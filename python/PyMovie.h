@@ -45,6 +45,10 @@ public:
     py::object timeOf(py::handle index);
     int64_t indexAt(py::handle seconds);
     std::string repr();
+    // Frame `index` of an iteration, in the movie's order; frame index + 1,
+    // read at the same time, into *after (None when it failed or there is
+    // none: it is then read when asked for).
+    py::object readForIteration(int index, py::object* after);
 
     void ensureOpen();
     [[noreturn]] void throwError(const std::string& why);
@@ -59,6 +63,10 @@ private:
     std::vector<py::ssize_t> shapeOf(const FrameRequest& r, PixelOrder order) const;
     py::array checkedOut(py::object out, const std::vector<py::ssize_t>& shape);
     void readInto(const FrameRequest& r, PixelOrder order, py::array& frames);
+    // Frames of a list of two or more side by side, without Python's lock;
+    // a failure is handed back, Ctrl-C raised.
+    std::exception_ptr readList(const std::vector<int>& indices, PixelOrder order,
+                                const std::vector<uint8_t*>& dests);
 
     py::object name_;
     PixelOrder order_ = PixelOrder::RGBA;

@@ -85,6 +85,39 @@ def test_a_damaged_frame_fails_alone(make_movie, tmp_path):
             list(movie)
 
 
+def test_damaged_frames_fail_at_their_own_place_when_read_two_at_a_time(make_movie):
+    # Iteration, slices and lists read two frames side by side, and keo
+    # decode writes them in order from two readers: a damaged frame must
+    # still fail alone, where it is asked for, whether it is the first or
+    # the second of a pair (3 and 6 here); a read of many names the first
+    # damaged frame of its own list.
+    path = make_movie(pictures(8, 12, 8), "--optimize", "2")
+    data = bytearray(path.read_bytes())
+    starts = frame_starts(data)
+    for k in (3, 6):
+        data[starts[k]] = 200
+    path.write_bytes(data)
+    good = keo_frames(path, check=False)
+    with keo.open(path) as movie:
+        assert np.array_equal(good, np.stack([movie[k] for k in (0, 1, 2, 4, 5, 7)]))
+        frames, it = [], iter(movie)
+        for k in range(8):
+            if k in (3, 6):
+                with pytest.raises(keo.Error) as caught:
+                    next(it)
+                assert caught.value.frame == k
+            else:
+                frames.append(next(it))
+        with pytest.raises(StopIteration):
+            next(it)
+        assert np.array_equal(np.stack(frames), good)
+        for index, first_damaged in ((slice(None), 3), ([7, 6, 5, 3], 6), (slice(4, 8), 6)):
+            with pytest.raises(keo.Error) as caught:
+                movie[index]
+            assert caught.value.frame == first_damaged
+        assert np.array_equal(movie[[5, 4, 2]], good[[4, 3, 2]])
+
+
 def test_a_movie_closed_under_a_reader_is_value_error_in_that_thread(make_movie):
     # The reading thread must see the documented ValueError, not keo's own
     # error about the descriptor it reads through.

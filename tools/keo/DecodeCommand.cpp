@@ -10,6 +10,7 @@
 #include "libkeo/Failure.h"
 #include "libkeo/PluginResults.h"
 #include "libkeo/PluginSession.h"
+#include "libkeo/SideBySideFrames.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <thread>
 #include <vector>
 
 namespace keo::tool {
@@ -218,31 +220,56 @@ int decodeStills(PluginSession& session, const DecodeOptions& opt, const StillSe
     return failed;
 }
 
-// Raw frames, each written from the host's frame itself, uncopied. A frame
+// The movie opened once more, on the same host, for a second thread to
+// fetch frames on; null when a second importer record cannot be had (the
+// first does every frame then) or would have nothing to do.
+std::unique_ptr<PluginSession> secondSession(PluginSession& first, int count) {
+    if (count < 2 || std::thread::hardware_concurrency() < 2)
+        return nullptr;
+    auto second = std::make_unique<PluginSession>();
+    try {
+        joinSession(*second, first.modulePath, first.module.entry, first.host);
+        openMovie(*second, first.moviePath);
+    } catch (const Failure&) {
+        return nullptr;
+    }
+    return second;
+}
+
+// Raw frames, each written from the host's frame itself, uncopied, in frame
+// order; the next is fetched on a second importer record meanwhile. A frame
 // that fails is reported and left out; the others are still worth having.
 // Returns the number of frames that failed.
 int decodeRaw(PluginSession& session, const DecodeOptions& opt, FrameRange range,
               const DecodeTarget& target, Progress& progress) {
     const MovieInfo& m = session.info;
+    std::vector<int> indices;
+    for (int i = range.first; i < range.end; ++i)
+        indices.push_back(i);
+    std::unique_ptr<PluginSession> second = secondSession(session, range.end - range.first);
+    // Frames are used one at a time, in order, so one conversion buffer and
+    // the progress line serve both threads.
     std::vector<uint8_t> rgba;
     int failed = 0;
-    for (int i = range.first; i < range.end; ++i) {
-        const int r = fetchFrameRows(session, i, [&](const FrameRows& rows) {
-            if (!target.folder.empty())
-                writeFrameFile(frameFileName(target.folder, i, opt.format), opt.format, rows,
-                               m.width, m.height, rgba, opt.movie);
-            else
-                writeRawRows(target.stream, target.streamName, opt.format, rows, m.width, m.height,
-                             rgba);
-        });
-        if (r != 0) {
+    auto use = [&](size_t k, int result, const FrameRows* rows) {
+        const int i = indices[k];
+        if (result != 0) {
             progressPause(progress);
-            reportFrameFailure(i, r, opt.stopOnError);
+            reportFrameFailure(i, result, opt.stopOnError);
             ++failed;
-            continue;
+            return;
         }
-        progressStep(progress, i - range.first + 1);
-    }
+        if (!target.folder.empty())
+            writeFrameFile(frameFileName(target.folder, i, opt.format), opt.format, *rows, m.width,
+                           m.height, rgba, opt.movie);
+        else
+            writeRawRows(target.stream, target.streamName, opt.format, *rows, m.width, m.height,
+                         rgba);
+        progressStep(progress, static_cast<int>(k) + 1);
+    };
+    // The second record is closed as it goes, before the first's books are
+    // checked.
+    fetchFramesSideBySide(session, second.get(), indices, true, use);
     return failed;
 }
 
