@@ -40,39 +40,65 @@ bool stopping(Shared& s) {
     return s.stopping;
 }
 
-// Waits until frame k is the next to be used; false when stopping instead.
-bool awaitTurn(Shared& s, size_t k) {
-    if (!s.inOrder)
-        return true;
-    std::unique_lock<std::mutex> lock(s.mutex);
-    s.changed.wait(lock, [&] { return s.stopping || s.nextToUse == k; });
-    return !s.stopping;
+// A frame fetched and not yet used: its rows, null when the fetch failed.
+struct Held {
+    size_t k;
+    int result;
+    const FrameRows* rows;
+};
+
+bool isTurnOf(Shared& s, size_t k) {
+    std::lock_guard<std::mutex> hold(s.mutex);
+    return s.nextToUse == k;
 }
 
-void endTurn(Shared& s) {
-    if (!s.inOrder)
-        return;
-    {
-        std::lock_guard<std::mutex> hold(s.mutex);
-        ++s.nextToUse;
+// Uses the frame when its turn comes (at once without inOrder), then gives
+// the turn on; false when stopping instead.
+bool useInTurn(Shared& s, const Held& h) {
+    if (s.inOrder) {
+        std::unique_lock<std::mutex> lock(s.mutex);
+        s.changed.wait(lock, [&] { return s.stopping || s.nextToUse == h.k; });
+        if (s.stopping)
+            return false;
     }
-    s.changed.notify_all();
+    s.use(h.k, h.result, h.rows);
+    if (s.inOrder) {
+        {
+            std::lock_guard<std::mutex> hold(s.mutex);
+            ++s.nextToUse;
+        }
+        s.changed.notify_all();
+    }
+    return true;
 }
 
-void fetchAndUse(Shared& s, PluginSession& session, size_t k) {
-    bool stopped = false;
-    const int r = fetchFrameRows(session, s.indices[k], [&](const FrameRows& rows) {
-        stopped = !awaitTurn(s, k);
-        if (!stopped)
-            s.use(k, 0, &rows);
-    });
-    if (r != 0) {
-        stopped = !awaitTurn(s, k);
-        if (!stopped)
-            s.use(k, r, nullptr);
-    }
-    if (!stopped)
-        endTurn(s);
+// Fetches frame k and uses it; `earlier`, a frame this thread holds that
+// comes before k, is used first. A frame whose turn has not come when it is
+// fetched is held while the thread fetches its next one, so that its core
+// is not left idle waiting for the other thread; a thread holds at most two
+// host frames, and the one whose turn comes first is always held or being
+// fetched by a thread that is not waiting for a later one.
+void fetchAndUse(Shared& s, PluginSession& session, size_t k, const Held* earlier) {
+    auto use = [&](int result, const FrameRows* rows) {
+        const Held mine{k, result, rows};
+        if (earlier) {
+            if (useInTurn(s, *earlier))
+                useInTurn(s, mine);
+            return;
+        }
+        if (s.inOrder && !isTurnOf(s, k)) {
+            const size_t next = s.nextToTake.fetch_add(1);
+            if (next < s.indices.size()) {
+                fetchAndUse(s, session, next, &mine);
+                return;
+            }
+        }
+        useInTurn(s, mine);
+    };
+    const int r =
+        fetchFrameRows(session, s.indices[k], [&](const FrameRows& rows) { use(0, &rows); });
+    if (r != 0)
+        use(r, nullptr);
 }
 
 void run(Shared& s, PluginSession& session, const std::function<bool()>* between) {
@@ -85,7 +111,7 @@ void run(Shared& s, PluginSession& session, const std::function<bool()>* between
             const size_t k = s.nextToTake.fetch_add(1);
             if (k >= s.indices.size())
                 return;
-            fetchAndUse(s, session, k);
+            fetchAndUse(s, session, k, nullptr);
         }
     } catch (...) {
         stop(s, std::current_exception());

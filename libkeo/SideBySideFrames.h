@@ -26,8 +26,9 @@ using SideBySideUse = std::function<void(size_t k, int result, const FrameRows* 
 // Fetches frames `indices` on `first` and, when `second` is not null, on
 // `second` as well, on a thread of its own; each thread takes the next frame
 // of the list that nobody has taken yet. With `inOrder`, use is called for
-// frame 0, then 1, 2, ... of the list (a thread whose frame is next waits
-// for its turn, holding it); without, as each frame is fetched, two at once.
+// frame 0, then 1, 2, ... of the list (a thread whose frame's turn has not
+// come fetches its next frame meanwhile, holding both, then waits); without,
+// as each frame is fetched, two at once.
 // `between` (may be empty) runs on the calling thread before each frame it
 // fetches and returns false to stop there.
 //

@@ -371,7 +371,8 @@ void addDecodeCommand(CLI::App& app, const GlobalOptions& global, Action& action
                   "Stop at the first frame that fails (default: report it and go on)");
     cmd->footer(
         "Raw frames are top row first, rows packed; argb keeps the decoder's byte order.\n"
-        "Pictures are encoded on every core while the next frames are decoded.\n"
+        "Pictures are encoded on every core while the next frames are decoded; raw frames\n"
+        "are decoded two at a time and written in order.\n"
         "A frame that fails is reported on stderr and left out; the exit status is then 3.\n\n"
         "Examples:\n  keo decode clip.mov --frame 0 -o first.png\n"
         "  keo decode clip.mov -o frames/\n"
