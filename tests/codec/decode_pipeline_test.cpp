@@ -210,22 +210,16 @@ TEST(DecodePipeline, BusyWorkersLeaveTheFrameToTheCaller) {
 
 // While as many frames are being decoded as there are threads to use (two
 // readers side by side, one frame each), every core has a frame: claims are
-// refused and a large frame is decoded alone, to the same pixels; with one
+// refused (such a frame is decoded alone, as with busy workers); with one
 // frame fewer a claim is granted again.
 TEST(DecodeWorkers, NoClaimWhileEveryCoreHasAFrame) {
     if (!haveWorkers())
         GTEST_SKIP() << "one core: no workers";
     SettingGuard guard;
     KEOSetDecodeThreads(2);
-    const int w = 1920, h = 1088;
-    const auto sample = lzfSample(Layout::DXT5, compressibleBlocks(Layout::DXT5, w, h, 3));
-    const Frame expected = decodeOnOneThread(sample, w, h);
     KEOFrameDecodeBegins();
     KEOFrameDecodeBegins();
     EXPECT_EQ(KEOClaimDecodeWorker(), nullptr);
-    const Frame crowded = decodeInto(sample, w, h);
-    EXPECT_EQ(crowded.result, kKEODecodeOK);
-    EXPECT_TRUE(crowded.pixels == expected.pixels);
     KEOFrameDecodeEnds();
     KEODecodeWorker* worker = KEOClaimDecodeWorker();
     EXPECT_NE(worker, nullptr);
