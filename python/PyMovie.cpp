@@ -165,7 +165,11 @@ namespace {
 struct MovieIterator {
     py::object movie;
     int next = 0;
-    py::object held = py::none(); // frame `next`, when read with the one before
+    // A frame read with the one before it, and its index. The index is
+    // kept with it because the lock is let go during a read: threads that
+    // share one iterator must never get a frame kept for another index.
+    py::object held = py::none();
+    int heldIndex = -1;
 };
 
 // Docstrings begin with the call's signature in the interpreter's own form
@@ -183,12 +187,18 @@ void bindIterator(py::module_& m) {
                  PyMovie& movie = it.movie.cast<PyMovie&>();
                  if (it.next >= movie.info().frames)
                      throw py::stop_iteration();
+                 const int index = it.next++;
                  py::object frame = std::move(it.held);
                  it.held = py::none();
-                 const int index = it.next++;
-                 if (!frame.is_none())
+                 if (!frame.is_none() && it.heldIndex == index)
                      return frame;
-                 return movie.readForIteration(index, &it.held);
+                 py::object after;
+                 frame = movie.readForIteration(index, &after);
+                 if (!after.is_none()) {
+                     it.held = std::move(after);
+                     it.heldIndex = index + 1;
+                 }
+                 return frame;
              })
         .def("__length_hint__", [](const MovieIterator& it) {
             return std::max(0, it.movie.cast<PyMovie&>().info().frames - it.next);
@@ -201,7 +211,7 @@ void bindFrames(py::class_<PyMovie>& movie) {
         .def("__getitem__", &PyMovie::item, py::arg("index"))
         .def("__iter__",
              [](py::object self) {
-                 return MovieIterator{self, 0, py::none()};
+                 return MovieIterator{self, 0, py::none(), -1};
              })
         .def("read", &PyMovie::read, py::arg("index"), py::arg("order") = py::none(),
              py::arg("out") = py::none(),

@@ -39,6 +39,19 @@ def test_two_threads_on_one_movie_read_what_one_reads(make_movie):
     assert all(np.array_equal(a, b) for a, b in zip(behind, list(alone[::-1]) * 3))
 
 
+def test_threads_sharing_one_iterator_get_every_frame_once(make_movie):
+    # Iteration keeps the second frame of each pair it reads, and lets the
+    # lock go while it reads: threads that share the iterator must still get
+    # every frame once, never one kept for another place in the movie.
+    path = make_movie(pictures(24, 96, 64, "noise"), "--optimize", "0")
+    with keo.open(path) as movie:
+        alone = [frame.tobytes() for frame in movie[:]]
+        frames = iter(movie)
+        drain = lambda: [frame.tobytes() for frame in frames]
+        got = sum(in_threads(drain, drain, drain), [])
+    assert len(set(alone)) == 24 and sorted(got) == sorted(alone)
+
+
 def test_movies_of_one_size_open_at_once_keep_their_own_frames(make_movie):
     # The host keeps frames under the importer's id and the frame number:
     # movies of one size must never be served each other's.
