@@ -118,21 +118,31 @@ bool writeMovie(const std::string& path, const std::vector<unsigned char>& pictu
     return writer.close() == 0 && written;
 }
 
+// Wall and CPU milliseconds a raw frame of `movie` costs keo decode: the best
+// run of all frames (by wall or by CPU time) less the best run of one, which
+// leaves out loading the plug-in and opening the movie. False when keo failed.
+bool rawFrameCost(const std::string& movie, bool byWall, double* wallMs, double* cpuMs) {
+    const Run all = bestOf({"-q", "decode", movie, "--format", "argb", "-o", "/dev/null"}, byWall);
+    const Run one = bestOf(
+        {"-q", "decode", movie, "--frames", "0:1", "--format", "argb", "-o", "/dev/null"}, byWall);
+    if (all.status != 0 || one.status != 0)
+        return false;
+    *wallMs = (all.wallSeconds - one.wallSeconds) * 1000 / (kMovieFrames - 1);
+    *cpuMs = (all.cpuSeconds - one.cpuSeconds) * 1000 / (kMovieFrames - 1);
+    return true;
+}
+
 // Raw frames of the photograph's DXT5 + LZF movie through keo in wall time
-// per frame, the run of one frame subtracted; false when keo failed.
+// per frame; false when keo failed.
 bool photoDXT5InWallTime(const std::string& folder, const std::vector<unsigned char>& photo,
                          double memcpyMs, bool* met) {
     const RawGoal layout{"DXT5+LZF", 1, 1, true, kPhotoDXT5WallBudget};
     const std::string movie = folder + "/photo-DXT5.mov";
     if (!writeMovie(movie, keo::bench::withAlphaGradient(photo), layout))
         return false;
-    const Run all = bestOf({"-q", "decode", movie, "--format", "argb", "-o", "/dev/null"}, true);
-    const Run one = bestOf(
-        {"-q", "decode", movie, "--frames", "0:1", "--format", "argb", "-o", "/dev/null"}, true);
-    if (all.status != 0 || one.status != 0)
+    double perFrameMs = 0, cpuMs = 0;
+    if (!rawFrameCost(movie, true, &perFrameMs, &cpuMs))
         return false;
-    const double perFrameMs = (all.wallSeconds - one.wallSeconds) * 1000 / (kMovieFrames - 1);
-    const double cpuMs = (all.cpuSeconds - one.cpuSeconds) * 1000 / (kMovieFrames - 1);
     *met = perFrameMs <= layout.budget * memcpyMs;
     std::printf("\nraw 1920x1080 frames through keo, wall per frame (and CPU)\n");
     std::printf("%-18s %8.3f ms  %6.2f x memcpy, budget %.1f: %s (CPU %.3f ms)\n", "photo/DXT5+LZF",
@@ -267,14 +277,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "bench_stills: cannot write %s\n", movie.c_str());
             return 1;
         }
-        const Run all =
-            bestOf({"-q", "decode", movie, "--format", "argb", "-o", "/dev/null"}, false);
-        const Run one = bestOf(
-            {"-q", "decode", movie, "--frames", "0:1", "--format", "argb", "-o", "/dev/null"},
-            false);
-        if (all.status != 0 || one.status != 0)
+        double wallMs = 0, perFrameMs = 0;
+        if (!rawFrameCost(movie, false, &wallMs, &perFrameMs))
             return 1;
-        const double perFrameMs = (all.cpuSeconds - one.cpuSeconds) * 1000 / (kMovieFrames - 1);
         const double ratio = perFrameMs / memcpyMs;
         const bool met = ratio <= goal.budget;
         allMet = allMet && met;

@@ -28,9 +28,10 @@ std::atomic<int> g_setting{kKEODecodeThreadsAuto};
 std::atomic<int> g_claimsToRefuse{0};
 std::atomic<int> g_restLength{0};
 constexpr int kFirstRest = 8;
-
-std::atomic<int> g_framesDecoding{0};
 constexpr int kLongestRest = 512;
+
+// Frames being decoded in the process, on callers and whole-frame jobs.
+std::atomic<int> g_framesDecoding{0};
 
 int processorCount() {
     static const int count = [] {

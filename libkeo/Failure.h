@@ -30,7 +30,8 @@ struct Failure : std::runtime_error {
 };
 
 struct OutOfMemory : Failure {
-    explicit OutOfMemory(const std::string& subject) : Failure(subject, "out of memory") {}
+    std::string subject; // what could not be had ("frame 3"), for a caller to name more of
+    explicit OutOfMemory(const std::string& what) : Failure(what, "out of memory"), subject(what) {}
 };
 
 [[noreturn]] inline void fail(const std::string& what, const std::string& why,

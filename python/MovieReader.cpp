@@ -118,11 +118,13 @@ bool sameMovie(const keo::lib::MovieInfo& a, const keo::lib::MovieInfo& b) {
 } // namespace
 
 struct MovieReader::Lease {
+    // kIfIdle: a lease of nothing when every record is busy and no more may
+    // be opened; kNone: a lease of nothing.
+    enum Kind { kWait, kIfIdle, kNone };
     MovieReader& movie;
     PluginSession* session;
-    // Without `wait`, a lease of nothing when every record is busy and no
-    // more may be opened.
-    explicit Lease(MovieReader& m, bool wait = true) : movie(m), session(m.acquire(wait)) {}
+    explicit Lease(MovieReader& m, Kind kind = kWait)
+        : movie(m), session(kind == kNone ? nullptr : m.acquire(kind == kWait)) {}
     ~Lease() {
         if (session)
             movie.release(session);
@@ -260,29 +262,15 @@ bool MovieReader::closed() {
     return closed_;
 }
 
-void MovieReader::readFrame(int index, PixelOrder order, uint8_t* dest) {
-    Lease lease(*this);
-    int r = 0;
-    try {
-        // Converted from the host's frame where it lies, uncopied.
-        r = keo::lib::fetchFrameRows(*lease.session, index, [&](const keo::lib::FrameRows& rows) {
-            keo::lib::copyFrameRows(rows, info_.width, info_.height, order, dest);
-        });
-    } catch (const keo::lib::OutOfMemory&) {
-        throw keo::lib::OutOfMemory(given_ + ": frame " + std::to_string(index));
-    }
-    if (r != 0)
-        throw FrameFailure(given_, index, keo::lib::resultWords(r));
-}
-
 void MovieReader::readFrames(const std::vector<int>& indices, PixelOrder order,
                              const std::vector<uint8_t*>& dests,
                              const std::function<bool()>& between) {
     Lease lease(*this);
-    Lease second(*this, false);
-    // A frame that fails stops the read; the failure reported is the first
-    // in the list's order, every frame before it being read by then (the
-    // threads take frames in that order and finish the ones they hold).
+    // A second record only for a second frame, and only one to be had now.
+    Lease second(*this, indices.size() > 1 ? Lease::kIfIdle : Lease::kNone);
+    // Converted from the host's frames where they lie, uncopied. A frame that fails stops the read;
+    // the failure reported is the first in the list's order, every frame before it being read by
+    // then (the threads take frames in that order and finish the ones they hold).
     struct Stop {};
     std::mutex failedLock;
     size_t firstFailed = indices.size();
@@ -303,8 +291,8 @@ void MovieReader::readFrames(const std::vector<int>& indices, PixelOrder order,
         keo::lib::fetchFramesSideBySide(*lease.session, second.session, indices, false, use,
                                         between);
     } catch (const Stop&) {
-    } catch (const keo::lib::OutOfMemory&) {
-        throw keo::lib::OutOfMemory(given_ + ": frames");
+    } catch (const keo::lib::OutOfMemory& e) {
+        throw keo::lib::OutOfMemory(given_ + ": " + e.subject);
     }
     if (firstFailed < indices.size())
         throw FrameFailure(given_, indices[firstFailed], keo::lib::resultWords(failedResult));

@@ -67,16 +67,14 @@ public:
     bool closed();
     const keo::lib::MovieInfo& info() const { return info_; }
 
-    // Frame `index` (0 <= index < frames) into `dest`: width x height pixels
-    // of `order`, top row first, rows packed. Throws FrameFailure when the
-    // plug-in cannot deliver it (`dest` is then left as it was),
-    // OutOfMemory when memory ran out, MovieClosed after close().
-    void readFrame(int index, PixelOrder order, uint8_t* dest);
-    // Frames `indices` into `dests` (frame k of the list into dests[k], as
-    // readFrame), two at a time on two of the movie's importer records when
-    // a second is idle or can be opened. A frame that fails stops the
-    // read and throws FrameFailure for the first failing frame of the list,
-    // every frame before it read; frames after it may be read or not.
+    // Frames `indices` (each 0 <= index < frames) into `dests`: frame k of
+    // the list into dests[k], width x height pixels of `order`, top row
+    // first, rows packed. Two at a time on two of the movie's importer
+    // records when a second is idle or can be opened. A frame that fails
+    // stops the read and throws FrameFailure for the first failing frame of
+    // the list, every frame before it read and its own destination left as
+    // it was; frames after it may be read or not. Throws OutOfMemory when
+    // memory ran out, MovieClosed after close().
     // `between` (on the calling thread, before each frame it reads) returns
     // false to stop, leaving the frames not read as they were.
     void readFrames(const std::vector<int>& indices, PixelOrder order,

@@ -135,12 +135,9 @@ std::exception_ptr PyMovie::readList(const std::vector<int>& indices, PixelOrder
 
 void PyMovie::readInto(const FrameRequest& r, PixelOrder order, py::array& frames) {
     ensureOpen();
-    uint8_t* dest = static_cast<uint8_t*>(frames.mutable_data());
-    if (r.indices.size() < 2) {
-        if (!r.indices.empty())
-            withoutGil(name_, [&] { reader_->readFrame(r.indices[0], order, dest); });
+    if (r.indices.empty())
         return;
-    }
+    uint8_t* dest = static_cast<uint8_t*>(frames.mutable_data());
     const size_t frameBytes =
         static_cast<size_t>(info_.width) * info_.height * keo::pixelBytes(order);
     std::vector<uint8_t*> dests;
@@ -156,7 +153,9 @@ py::object PyMovie::readForIteration(int index, py::object* after) {
     py::array first(py::dtype::of<uint8_t>(), shape);
     *after = py::none();
     if (index + 1 >= info_.frames) {
-        readInto(FrameRequest{{index}, {}}, order_, first);
+        if (std::exception_ptr failure =
+                readList({index}, order_, {static_cast<uint8_t*>(first.mutable_data())}))
+            raiseCaught(failure, name_);
         return std::move(first);
     }
     py::array second(py::dtype::of<uint8_t>(), shape);

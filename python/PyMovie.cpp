@@ -190,7 +190,7 @@ void bindIterator(py::module_& m) {
                  const int index = it.next++;
                  py::object frame = std::move(it.held);
                  it.held = py::none();
-                 if (!frame.is_none() && it.heldIndex == index)
+                 if (it.heldIndex == index)
                      return frame;
                  py::object after;
                  frame = movie.readForIteration(index, &after);
@@ -209,10 +209,7 @@ void bindIterator(py::module_& m) {
 void bindFrames(py::class_<PyMovie>& movie) {
     movie.def("__len__", [](const PyMovie& m) { return m.info().frames; })
         .def("__getitem__", &PyMovie::item, py::arg("index"))
-        .def("__iter__",
-             [](py::object self) {
-                 return MovieIterator{self, 0, py::none(), -1};
-             })
+        .def("__iter__", [](py::object self) { return MovieIterator{self}; })
         .def("read", &PyMovie::read, py::arg("index"), py::arg("order") = py::none(),
              py::arg("out") = py::none(),
              "read($self, index, order=None, out=None)\n--\n\n"

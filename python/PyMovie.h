@@ -63,8 +63,8 @@ private:
     std::vector<py::ssize_t> shapeOf(const FrameRequest& r, PixelOrder order) const;
     py::array checkedOut(py::object out, const std::vector<py::ssize_t>& shape);
     void readInto(const FrameRequest& r, PixelOrder order, py::array& frames);
-    // Frames of a list of two or more side by side, without Python's lock;
-    // a failure is handed back, Ctrl-C raised.
+    // Frames of a list, side by side when there are two or more, without
+    // Python's lock; a failure is handed back, Ctrl-C raised.
     std::exception_ptr readList(const std::vector<int>& indices, PixelOrder order,
                                 const std::vector<uint8_t*>& dests);
 
